@@ -1,0 +1,33 @@
+/* CLI command-response service: reading a show request and answering it. */
+#pragma once
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct cmd_req cmd_req; /* the host's request; opaque to the plugin */
+
+/* One printable value, filled by cmd_prt_arg_make and reused per line. */
+typedef struct cmd_prt_arg {
+    uint32_t tag;
+    uint32_t len;
+    uint8_t value[88];
+} cmd_prt_arg;
+
+/* Tag of the next attribute, its value address in *value; -1 when none is left. */
+int32_t cmd_req_attr_getnext(cmd_req *req, void **value, uint32_t *len);
+/* The request's cookie and its length, or null when it has none. */
+void *cmd_req_cookie_get(cmd_req *req, uint32_t *len);
+int cmd_rsp_send_nok(cmd_req *req, int flags, const char *fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+int cmd_prt_send_nok(cmd_req *req, int flags, const char *fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+void cmd_prt_arg_make(cmd_prt_arg *arg, uint32_t tag, const void *value, uint32_t len);
+/* Prints one line; the argument's rendering replaces the format's "%s". */
+int cmd_prt(cmd_req *req, const char *fmt, cmd_prt_arg *arg);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,36 @@
+/* Interface manager and interface-property service, as the DF update uses
+ * them. */
+#pragma once
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Nonzero when the interface is loopback0 / a loopback; either may store an
+ * error code in *status. */
+int im_is_ifindex_loopback0(uint32_t ifindex, int32_t *status);
+int im_is_ifindex_loopback(uint32_t ifindex, int32_t *status);
+
+/* One interface property request: five words. */
+typedef struct l3lif_property_rec {
+    uint32_t leading;  /* not given a value by the platform */
+    uint32_t ifindex;
+    uint32_t kind;     /* L3LIF_PROPERTY_KIND_DF */
+    uint32_t property; /* L3LIF_PROPERTY_DF_SET or L3LIF_PROPERTY_DF_CLEAR */
+    uint32_t value;
+} l3lif_property_rec;
+
+enum {
+    L3LIF_PROPERTY_KIND_DF = 2,
+    L3LIF_PROPERTY_DF_SET = 14,
+    L3LIF_PROPERTY_DF_CLEAR = 15,
+};
+
+int l3lif_pgm_property_for_if(int one, l3lif_property_rec *rec, uint32_t mts_q_handle);
+
+#ifdef __cplusplus
+}
+static_assert(sizeof(l3lif_property_rec) == 20);
+#endif

@@ -1,0 +1,32 @@
+/* The host's debug facility as the logging statement uses it: the shared
+ * message buffer, the event history with its subtype filter, the debug
+ * console behind a per-level switch, and the service's persistent event log. */
+#pragma once
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Shared by every component of the host process; at least 1024 bytes. */
+extern char rire_log_buf[];
+/* Names the module on the debug console; only its address is passed. */
+extern char sdwrap_dbg_modname[];
+
+/* 0 when events of `subtype` are recorded, nonzero when filtered out. */
+int sdwrap_hist_event_subtype_check(uint32_t hist_id, uint32_t subtype);
+/* Appends one event record of `len` bytes to the event-history buffer. */
+void sdwrap_hist_event(uint32_t hist_id, uint32_t len, const void *record);
+/* Nonzero when debug output at `level` is switched on. */
+int sdwrap_chk_int(uint32_t level, int a, int b, int c);
+/* Prints one line on the debug console; the host formats it. */
+void buginf(int flag, const void *modname, int zero, const char *fmt, ...)
+    __attribute__((format(printf, 4, 5)));
+/* Writes one event record to the service's persistent event log. */
+int sdwrap_his_log_event_for_uuid_inst(uint32_t uuid, uint32_t hist_id, int one, int zero,
+                                       uint32_t len, const void *record);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,24 @@
+/* Module database: what card sits in a slot. */
+#pragma once
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Module information as pdb_get_mod_info fills it: 5 bytes, card id at 2..3. */
+typedef struct __attribute__((packed)) pdb_mod_info {
+    uint16_t host_word;
+    uint16_t card_id;
+    uint8_t host_byte;
+} pdb_mod_info;
+
+/* Fills *info for the zero-based slot index *slot; 0 on success. */
+int pdb_get_mod_info(uint8_t *slot, pdb_mod_info *info, int what);
+
+#ifdef __cplusplus
+}
+static_assert(sizeof(pdb_mod_info) == 5);
+static_assert(__builtin_offsetof(pdb_mod_info, card_id) == 2);
+#endif

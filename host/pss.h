@@ -1,0 +1,76 @@
+/* The host's persistent storage service (PSS) and the framework that queues
+ * updates to it. Writes and deletions are queued with the caller's datum
+ * addresses and performed later; the framework then calls the plugin's
+ * pss_buf_commit callback. Reads walk one cursor per service. */
+#pragma once
+
+#include <stdint.h>
+
+#include "include/rire_orsk_records.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The framework's per-context record, embedded in fu_global. */
+typedef struct fu_vdc_ctx {
+    void *impl; /* the framework's own state */
+    uint32_t reserved[7];
+} fu_vdc_ctx;
+
+/* The framework's process-wide object. Queueing calls pass `vdc_num`
+ * (zero-extended) and the address of `vdc`, both read afresh at each call. */
+typedef struct fu_global_t {
+    uint32_t magic;
+    uint16_t vdc_num;
+    uint16_t pad;
+    fu_vdc_ctx vdc;
+} fu_global_t;
+
+extern fu_global_t fu_global;
+
+/* Descriptor of one PSS service to register. The plugin sets words 0, 1, 2,
+ * 9 and 10 and leaves the others at the framework's defaults. */
+typedef struct pss_service_arg {
+    uint32_t pss_type;   /* word 0: the service number, also its PSS type */
+    uint32_t flags;      /* word 1 */
+    const char *name;    /* word 2: static string naming the database */
+    uint32_t defaults[6];/* words 3..8: framework defaults */
+    uint32_t key_len;    /* word 9: fixed key length in bytes */
+    uint32_t value_len;  /* word 10: fixed value length, 0 for variable */
+    uint32_t reserved[5];
+} pss_service_arg;
+
+void fu_global_pss_service_default_arg(pss_service_arg *arg);
+/* Registers a service with the framework; 0 on success. */
+int fu_init_arg_add_pss_service(void *init_arg, pss_service_arg *arg);
+/* Queue a write / a deletion; 0 when queued. Only the datum addresses are
+ * kept: the bytes must stay valid until the framework commits. */
+int fu_vdc_add_pss_data(uint32_t vdc_num, fu_vdc_ctx *ctx, uint32_t service, pss_datum *key,
+                        int key_flags, pss_datum *value, int value_flags);
+int fu_vdc_add_pss_key_to_delete(uint32_t vdc_num, fu_vdc_ctx *ctx, uint32_t service,
+                                 pss_datum *key, int key_flags);
+/* Handle of the service registered as `pss_type`; 0 on success. */
+int fu_pss_service_get(uint32_t pss_type, uint32_t *handle);
+
+enum { PSS2_LOC_FIRST = 1, PSS2_LOC_NEXT = 3 };
+
+/* Places the cursor of *service_ref; 0 when it stands on a record, else an
+ * error code (also at the end of the records). */
+int pss2_move2location(uint32_t *service_ref, int one, int where, uint32_t *scratch);
+/* Datum of the key / value at the cursor, valid until the cursor moves; a
+ * nonzero *err is an error code and the pointer is then not to be used. */
+pss_datum *pss2_getkey(uint32_t handle, int *err);
+pss_datum *pss2_getvalue(uint32_t handle, int *err);
+/* Printable text of an error code; never null. */
+const char *syserr2str(int code);
+
+#ifdef __cplusplus
+}
+static_assert(offsetof(fu_global_t, vdc_num) == 4);
+static_assert(offsetof(fu_global_t, vdc) == 8);
+static_assert(offsetof(pss_service_arg, name) == 8);
+static_assert(offsetof(pss_service_arg, key_len) == 36);
+static_assert(offsetof(pss_service_arg, value_len) == 40);
+static_assert(sizeof(pss_service_arg) >= 44);
+#endif

@@ -1,0 +1,135 @@
+/* The platform callback vector and every operation the plugin exports.
+ *
+ * The host owns rire_orsk_platform_api and reads each slot at a fixed byte
+ * offset; rire_orsk_platform_api_init writes the identifying values and the
+ * callback addresses and leaves the unnamed slots as the host put them. All
+ * callbacks run on the host's one thread, one call at a time. */
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "host/cmd.h"
+#include "host/mts.h"
+#include "include/rire_orsk_records.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define RIRE_ORSK_PLTFM_TYPE 8
+#define RIRE_ORSK_PLTFM_FLAGS 1u
+
+typedef struct rire_orsk_platform_api {
+    uint8_t pltfm_type; /* 8 */
+    uint8_t host_bytes[3];
+    uint32_t pltfm_flags; /* 1 */
+
+    /* MTS plumbing (host -> platform). */
+    void (*set_q_handle)(uint32_t q_handle);
+    int32_t (*mts_opc_check)(mts_msg *msg);
+    int32_t (*hw_update_done)(mts_msg *answer);
+    void *host_slot20;
+
+    /* Designated-forwarder membership. */
+    uint32_t (*df_update)(uint8_t df_ordinal, int32_t opc, uint32_t num_oifs,
+                          const uint32_t *ifindexes);
+
+    /* Oiflist lifecycle. */
+    uint32_t (*oiflist_alloc)(uint32_t p1, uint32_t p2, uint32_t p3, uint32_t p4, uint32_t p5,
+                              uint32_t p6, uint32_t p7, uint32_t p8, uint32_t p9, uint32_t p10);
+    uint32_t (*oiflist_link_update)(uint32_t req_id, uint32_t oiflist_type, uint32_t old_index,
+                                    uint32_t old_di, uint32_t new_index, uint32_t new_di);
+    void (*oiflist_hw_update_done)(uint32_t oiflist_type);
+    int32_t (*oiflist_di_update)(void);
+    void (*oiflist_delete)(uint32_t oiflist_type, uint32_t oiflist_index, uint32_t di);
+
+    /* Persistent storage. */
+    int32_t (*pss_open_file)(void *init_arg);
+    int32_t (*pss_recover)(void);
+    int32_t (*pss_buf_commit)(void);
+    void *host_slot60;
+    void (*hw_update_req_swap)(mts_msg *old_msg, mts_msg *new_msg);
+
+    /* Forwarding control. */
+    uint32_t (*igmp_snoop_config)(const void *vlan_set, uint32_t unused, uint32_t enable);
+    uint32_t (*snoop_omf_config)(const void *vlan_set, uint32_t enable);
+    int32_t (*check_lc_download_db)(uint8_t slot, int32_t db);
+    void *host_slot80;
+    void *host_slot84;
+
+    /* Show commands. */
+    int32_t (*show)(cmd_req *req, int32_t cmd_id);
+} rire_orsk_platform_api;
+
+/* Entry point: fills the vector, empties hw_update_req_q and logs. The
+ * address is not tested for null. */
+void rire_orsk_platform_api_init(rire_orsk_platform_api *api);
+
+/* --- Frame ------------------------------------------------------------- */
+uint32_t rire_orsk_get_q_handle(void);     /* the stored MTS queue handle, 0 if never set */
+int32_t rire_orsk_hw_update_req_q_init(void); /* empties hw_update_req_q (drops, never frees); 0 */
+int32_t rire_orsk_oiflist_db_init(void);      /* same effect; 0 */
+int32_t rire_orsk_oiflist_di_update(void);    /* ignores its arguments; 1 */
+void rire_orsk_flush_batched_updates(void);   /* nothing to flush on this platform */
+
+/* --- Requests and hold queues ----------------------------------------- */
+/* Holds `di` in request `req_id`, creating the request at the tail of the
+ * queue on first use; writes the request to PSS when the DI is newly held
+ * and `no_persist` is 0. 1 when held (also when only the element could not
+ * be allocated), 0 when the request record could not be allocated. */
+uint32_t rire_orsk_add_di_to_hw_update_req(uint32_t req_id, uint8_t req_type, uint32_t di,
+                                           uint32_t oiflist_index, uint32_t no_persist);
+/* Element now holding `di` (new at the head, or an existing one counted up);
+ * *is_new is 1 for a new element. Null when a new element could not be
+ * allocated. */
+rire_orsk_di_hold_q_elem *rire_orsk_di_hold_q_enqueue(queue_hdr *hold_q, uint32_t di,
+                                                      uint32_t oiflist_index, uint32_t *is_new);
+/* Newest element unlinked and handed to the caller, or null. */
+rire_orsk_di_hold_q_elem *rire_orsk_di_hold_q_dequeue(queue_hdr *hold_q);
+
+/* --- PSS arena and store ---------------------------------------------- */
+#define RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20u
+#define RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21u
+#define RIRE_ORSK_PSS_BUF_SIZE 65536u
+
+void *rire_orsk_pss_buf_allocate(uint32_t size); /* null when the arena cannot hold it */
+int32_t rire_orsk_pss_buf_commit(void);           /* empties the arena; 0 */
+int32_t rire_orsk_pss_open_file(void *init_arg);  /* status of the "hw_update" registration */
+uint32_t rire_orsk_pss_buf_store(uint32_t service, pss_datum *key, pss_datum *value); /* 1 queued */
+uint32_t rire_orsk_pss_buf_delete(uint32_t service, pss_datum *key);                  /* 0 queued */
+
+/* --- Record writes and deletes (results only logged) ------------------- */
+void rire_orsk_pss_insert_hw_update_info(rire_orsk_hw_update_req *req);
+void rire_orsk_pss_delete_hw_update_info(rire_orsk_hw_update_req *req);
+void rire_orsk_pss_insert_pending_di_info(uint8_t oiflist_type, rire_orsk_di_req *di_req);
+void rire_orsk_pss_delete_pending_di_info(uint8_t oiflist_type, uint32_t *oiflist_index);
+
+#ifdef __cplusplus
+}
+
+static_assert(offsetof(rire_orsk_platform_api, pltfm_type) == 0);
+static_assert(offsetof(rire_orsk_platform_api, pltfm_flags) == 4);
+static_assert(offsetof(rire_orsk_platform_api, set_q_handle) == 8);
+static_assert(offsetof(rire_orsk_platform_api, mts_opc_check) == 12);
+static_assert(offsetof(rire_orsk_platform_api, hw_update_done) == 16);
+static_assert(offsetof(rire_orsk_platform_api, host_slot20) == 20);
+static_assert(offsetof(rire_orsk_platform_api, df_update) == 24);
+static_assert(offsetof(rire_orsk_platform_api, oiflist_alloc) == 28);
+static_assert(offsetof(rire_orsk_platform_api, oiflist_link_update) == 32);
+static_assert(offsetof(rire_orsk_platform_api, oiflist_hw_update_done) == 36);
+static_assert(offsetof(rire_orsk_platform_api, oiflist_di_update) == 40);
+static_assert(offsetof(rire_orsk_platform_api, oiflist_delete) == 44);
+static_assert(offsetof(rire_orsk_platform_api, pss_open_file) == 48);
+static_assert(offsetof(rire_orsk_platform_api, pss_recover) == 52);
+static_assert(offsetof(rire_orsk_platform_api, pss_buf_commit) == 56);
+static_assert(offsetof(rire_orsk_platform_api, host_slot60) == 60);
+static_assert(offsetof(rire_orsk_platform_api, hw_update_req_swap) == 64);
+static_assert(offsetof(rire_orsk_platform_api, igmp_snoop_config) == 68);
+static_assert(offsetof(rire_orsk_platform_api, snoop_omf_config) == 72);
+static_assert(offsetof(rire_orsk_platform_api, check_lc_download_db) == 76);
+static_assert(offsetof(rire_orsk_platform_api, host_slot80) == 80);
+static_assert(offsetof(rire_orsk_platform_api, host_slot84) == 84);
+static_assert(offsetof(rire_orsk_platform_api, show) == 88);
+static_assert(sizeof(rire_orsk_platform_api) == 92);
+#endif
