@@ -30,3 +30,6 @@ void rire_orsk_trace_error(const char *func, int line, const char *fmt, ...)
  * ("%s: ..." with __func__); the wrapper always does. */
 #define RIRE_TRACE(...) rire_orsk_trace(__func__, __LINE__, __VA_ARGS__)
 #define RIRE_ERROR(...) rire_orsk_trace_error(__func__, __LINE__, __VA_ARGS__)
+/* For helpers that log on behalf of the operation that called them. */
+#define RIRE_TRACE_AS(func, ...) rire_orsk_trace(func, __LINE__, __VA_ARGS__)
+#define RIRE_ERROR_AS(func, ...) rire_orsk_trace_error(func, __LINE__, __VA_ARGS__)

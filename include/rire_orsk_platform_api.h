@@ -17,7 +17,10 @@
 extern "C" {
 #endif
 
-#define RIRE_ORSK_PLTFM_TYPE 8
+/* The plugin is built with hidden visibility; only these names are exported. */
+#define RIRE_ORSK_EXPORT __attribute__((visibility("default")))
+
+#define RIRE_ORSK_PLTFM_TYPE  8
 #define RIRE_ORSK_PLTFM_FLAGS 1u
 
 typedef struct rire_orsk_platform_api {
@@ -64,46 +67,113 @@ typedef struct rire_orsk_platform_api {
 
 /* Entry point: fills the vector, empties hw_update_req_q and logs. The
  * address is not tested for null. */
-void rire_orsk_platform_api_init(rire_orsk_platform_api *api);
+RIRE_ORSK_EXPORT void rire_orsk_platform_api_init(rire_orsk_platform_api *api);
 
 /* --- Frame ------------------------------------------------------------- */
-uint32_t rire_orsk_get_q_handle(void);     /* the stored MTS queue handle, 0 if never set */
-int32_t rire_orsk_hw_update_req_q_init(void); /* empties hw_update_req_q (drops, never frees); 0 */
-int32_t rire_orsk_oiflist_db_init(void);      /* same effect; 0 */
-int32_t rire_orsk_oiflist_di_update(void);    /* ignores its arguments; 1 */
-void rire_orsk_flush_batched_updates(void);   /* nothing to flush on this platform */
+RIRE_ORSK_EXPORT uint32_t
+rire_orsk_get_q_handle(void); /* the stored MTS queue handle, 0 if never set */
+RIRE_ORSK_EXPORT int32_t
+rire_orsk_hw_update_req_q_init(void); /* empties hw_update_req_q (drops, never frees); 0 */
+RIRE_ORSK_EXPORT int32_t rire_orsk_oiflist_db_init(void);    /* same effect; 0 */
+RIRE_ORSK_EXPORT int32_t rire_orsk_oiflist_di_update(void);  /* ignores its arguments; 1 */
+RIRE_ORSK_EXPORT void rire_orsk_flush_batched_updates(void); /* nothing to flush on this platform */
 
 /* --- Requests and hold queues ----------------------------------------- */
 /* Holds `di` in request `req_id`, creating the request at the tail of the
  * queue on first use; writes the request to PSS when the DI is newly held
  * and `no_persist` is 0. 1 when held (also when only the element could not
  * be allocated), 0 when the request record could not be allocated. */
-uint32_t rire_orsk_add_di_to_hw_update_req(uint32_t req_id, uint8_t req_type, uint32_t di,
-                                           uint32_t oiflist_index, uint32_t no_persist);
+RIRE_ORSK_EXPORT uint32_t rire_orsk_add_di_to_hw_update_req(uint32_t req_id, uint8_t req_type,
+                                                            uint32_t di, uint32_t oiflist_index,
+                                                            uint32_t no_persist);
 /* Element now holding `di` (new at the head, or an existing one counted up);
  * *is_new is 1 for a new element. Null when a new element could not be
  * allocated. */
-rire_orsk_di_hold_q_elem *rire_orsk_di_hold_q_enqueue(queue_hdr *hold_q, uint32_t di,
-                                                      uint32_t oiflist_index, uint32_t *is_new);
+RIRE_ORSK_EXPORT rire_orsk_di_hold_q_elem *rire_orsk_di_hold_q_enqueue(queue_hdr *hold_q,
+                                                                       uint32_t di,
+                                                                       uint32_t oiflist_index,
+                                                                       uint32_t *is_new);
 /* Newest element unlinked and handed to the caller, or null. */
-rire_orsk_di_hold_q_elem *rire_orsk_di_hold_q_dequeue(queue_hdr *hold_q);
+RIRE_ORSK_EXPORT rire_orsk_di_hold_q_elem *rire_orsk_di_hold_q_dequeue(queue_hdr *hold_q);
 
 /* --- PSS arena and store ---------------------------------------------- */
 #define RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20u
-#define RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21u
-#define RIRE_ORSK_PSS_BUF_SIZE 65536u
+#define RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB  21u
+#define RIRE_ORSK_PSS_BUF_SIZE               65536u
 
-void *rire_orsk_pss_buf_allocate(uint32_t size); /* null when the arena cannot hold it */
-int32_t rire_orsk_pss_buf_commit(void);           /* empties the arena; 0 */
-int32_t rire_orsk_pss_open_file(void *init_arg);  /* status of the "hw_update" registration */
-uint32_t rire_orsk_pss_buf_store(uint32_t service, pss_datum *key, pss_datum *value); /* 1 queued */
-uint32_t rire_orsk_pss_buf_delete(uint32_t service, pss_datum *key);                  /* 0 queued */
+RIRE_ORSK_EXPORT void *
+rire_orsk_pss_buf_allocate(uint32_t size);               /* null when the arena cannot hold it */
+RIRE_ORSK_EXPORT int32_t rire_orsk_pss_buf_commit(void); /* empties the arena; 0 */
+RIRE_ORSK_EXPORT int32_t
+rire_orsk_pss_open_file(void *init_arg); /* status of the "hw_update" registration */
+RIRE_ORSK_EXPORT uint32_t rire_orsk_pss_buf_store(uint32_t service, pss_datum *key,
+                                                  pss_datum *value);                  /* 1 queued */
+RIRE_ORSK_EXPORT uint32_t rire_orsk_pss_buf_delete(uint32_t service, pss_datum *key); /* 0 queued */
 
 /* --- Record writes and deletes (results only logged) ------------------- */
-void rire_orsk_pss_insert_hw_update_info(rire_orsk_hw_update_req *req);
-void rire_orsk_pss_delete_hw_update_info(rire_orsk_hw_update_req *req);
-void rire_orsk_pss_insert_pending_di_info(uint8_t oiflist_type, rire_orsk_di_req *di_req);
-void rire_orsk_pss_delete_pending_di_info(uint8_t oiflist_type, uint32_t *oiflist_index);
+RIRE_ORSK_EXPORT void rire_orsk_pss_insert_hw_update_info(rire_orsk_hw_update_req *req);
+RIRE_ORSK_EXPORT void rire_orsk_pss_delete_hw_update_info(rire_orsk_hw_update_req *req);
+RIRE_ORSK_EXPORT void rire_orsk_pss_insert_pending_di_info(uint8_t oiflist_type,
+                                                           rire_orsk_di_req *di_req);
+RIRE_ORSK_EXPORT void rire_orsk_pss_delete_pending_di_info(uint8_t oiflist_type,
+                                                           uint32_t *oiflist_index);
+
+/* --- Reading PSS back -------------------------------------------------- */
+/* Key datum at the first / next record of the service *service_ref, or null
+ * at the end, on a failed fetch, or for a null reference or handle 0. */
+RIRE_ORSK_EXPORT pss_datum *rire_orsk_pss_get_first_key(uint32_t *service_ref);
+RIRE_ORSK_EXPORT pss_datum *rire_orsk_pss_get_next_key(uint32_t *service_ref);
+/* 1 when a record was fetched: the 4 key bytes go to key_buf, the value's
+ * address to *value_out. 0 leaves both as they were. */
+RIRE_ORSK_EXPORT uint32_t rire_orsk_pss_get_first_hw_update_data(uint32_t *service_ref,
+                                                                 void *key_buf, void **value_out);
+RIRE_ORSK_EXPORT uint32_t rire_orsk_pss_get_next_hw_update_data(uint32_t *service_ref,
+                                                                void *key_buf, void **value_out);
+/* As above; the oiflist index (the key's low 16 bits) goes to *oiflist_index. */
+RIRE_ORSK_EXPORT uint32_t rire_orsk_pss_get_first_pending_di_data(uint32_t *service_ref,
+                                                                  uint32_t *oiflist_index,
+                                                                  void **value_out);
+RIRE_ORSK_EXPORT uint32_t rire_orsk_pss_get_next_pending_di_data(uint32_t *service_ref,
+                                                                 uint32_t *oiflist_index,
+                                                                 void **value_out);
+
+/* --- Recovery after a restart ------------------------------------------ */
+/* Pending-DI pass, then hardware-update pass; writes nothing to PSS. 0. */
+RIRE_ORSK_EXPORT int32_t rire_orsk_pss_recover(void);
+RIRE_ORSK_EXPORT void rire_orsk_pss_recover_pending_di_db(void);
+RIRE_ORSK_EXPORT void rire_orsk_pss_recover_hw_update_db(void);
+/* Entry decodes of one stored value; both return 1. */
+RIRE_ORSK_EXPORT uint32_t rire_orsk_pss_get_hw_update_req_q_elem(const void *value,
+                                                                 uint32_t req_id);
+RIRE_ORSK_EXPORT uint32_t rire_orsk_pss_get_di_hold_q_elem(const void *value);
+
+/* --- Forwarding control ------------------------------------------------ */
+#define RIRE_ORSK_REQ_DONE 0x200000u
+
+RIRE_ORSK_EXPORT uint32_t rire_orsk_df_update(uint8_t df_ordinal, int32_t opc, uint32_t num_oifs,
+                                              const uint32_t *ifindexes);
+RIRE_ORSK_EXPORT uint32_t rire_orsk_igmp_snoop_config(const void *vlan_set, uint32_t unused,
+                                                      uint32_t enable);
+RIRE_ORSK_EXPORT uint32_t rire_orsk_snoop_omf_config(const void *vlan_set, uint32_t enable);
+/* 1 when database `db` is to be downloaded to the card in (1-based) `slot`. */
+RIRE_ORSK_EXPORT int32_t rire_orsk_check_lc_download_db(uint8_t slot, int32_t db);
+/* 1 when the card in `slot` has a DCE card id; 0 otherwise or when unknown. */
+RIRE_ORSK_EXPORT int32_t rire_orsk_is_module_dce(uint8_t slot);
+
+/* --- Show and print ---------------------------------------------------- */
+#define RIRE_ORSK_SHOW_DIST_MULTICAST_OIF 100000
+#define RIRE_ORSK_SHOW_DIST_MULTICAST_DI  100001
+
+RIRE_ORSK_EXPORT int32_t rire_orsk_show(cmd_req *req, int32_t cmd_id);
+RIRE_ORSK_EXPORT int32_t rire_orsk_show_dist_multicast_oif(cmd_req *req);
+RIRE_ORSK_EXPORT int32_t rire_orsk_show_dist_multicast_di(cmd_req *req);
+RIRE_ORSK_EXPORT int32_t rire_print_orsk_dist_di(cmd_req *req);
+RIRE_ORSK_EXPORT int32_t rire_print_orsk_dist_oiflist(cmd_req *req, uint32_t unused1,
+                                                      uint32_t unused2);
+/* Prints a DI information record: DI at bytes 0..3, oiflist index at 4..7,
+ * reference count at 12..13. Returns the last cmd_prt's result. */
+RIRE_ORSK_EXPORT int32_t rire_print_one_di_info(cmd_req *req, const void *di_info);
+RIRE_ORSK_EXPORT void rire_print_one_di_req(cmd_req *req, const rire_orsk_di_req *di_req);
 
 #ifdef __cplusplus
 }

@@ -20,7 +20,7 @@ enum {
 };
 
 /* DI values as the host passes them to the link update. */
-#define RIRE_DI_NULL 0u
+#define RIRE_DI_NULL    0u
 #define RIRE_DI_INVALID 0xFFFFFFFFu
 
 /* One held DI. Handed to the host by rire_orsk_di_hold_q_dequeue and walked

@@ -1,0 +1,71 @@
+/* The logging statement: one message, formatted once into rire_log_buf, then
+ * handed to the event history (if its subtype passes the filter), the debug
+ * console (if its level is on) and the persistent event log (always). */
+#include "include/rire_orsk_log.h"
+
+#include <stdarg.h>
+#include <stddef.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "host/log.h"
+
+namespace {
+
+constexpr uint32_t kHistoryId = 0x730000;
+constexpr uint32_t kServiceUuid = 384;
+constexpr size_t kLogBufSize = 1024;
+constexpr size_t kEventTextSize = 512;
+
+/* The event record the host receives: level code, then the wrapped text.
+ * Its length is the text's length plus the code and the terminator. */
+struct rire_orsk_event_rec {
+    uint32_t level;
+    char text[kEventTextSize];
+};
+static_assert(offsetof(rire_orsk_event_rec, text) == 4);
+
+uint32_t rire_orsk_wrap_event(rire_orsk_event_rec *rec, bool error, const char *func, int line) {
+    rec->level = error ? RIRE_ORSK_LOG_LEVEL_ERROR : RIRE_ORSK_LOG_LEVEL_TRACE;
+    if (error)
+        snprintf(rec->text, sizeof rec->text, "%s(%d):ERROR: %s", func, line, rire_log_buf);
+    else
+        snprintf(rec->text, sizeof rec->text, "%s(%d): %s", func, line, rire_log_buf);
+    return (uint32_t)strlen(rec->text) + 5;
+}
+
+void rire_orsk_emit(bool error, const char *func, int line, const char *fmt, va_list ap) {
+    const uint32_t level = error ? RIRE_ORSK_LOG_LEVEL_ERROR : RIRE_ORSK_LOG_LEVEL_TRACE;
+    rire_orsk_event_rec rec;
+
+    vsnprintf(rire_log_buf, kLogBufSize, fmt, ap);
+
+    if (sdwrap_hist_event_subtype_check(kHistoryId, level) == 0) {
+        uint32_t len = rire_orsk_wrap_event(&rec, error, func, line);
+        sdwrap_hist_event(kHistoryId, len, &rec);
+    }
+    if (sdwrap_chk_int(level, 0, 0, 1)) {
+        if (error)
+            buginf(1, sdwrap_dbg_modname, 0, "%s(%d):ERROR: %s", func, line, rire_log_buf);
+        else
+            buginf(1, sdwrap_dbg_modname, 0, "%s(%d): %s", func, line, rire_log_buf);
+    }
+    uint32_t len = rire_orsk_wrap_event(&rec, error, func, line);
+    sdwrap_his_log_event_for_uuid_inst(kServiceUuid, kHistoryId, 1, 0, len, &rec);
+}
+
+} // namespace
+
+void rire_orsk_trace(const char *func, int line, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    rire_orsk_emit(false, func, line, fmt, ap);
+    va_end(ap);
+}
+
+void rire_orsk_trace_error(const char *func, int line, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    rire_orsk_emit(true, func, line, fmt, ap);
+    va_end(ap);
+}

@@ -1,0 +1,167 @@
+/* Recovery after a restart: walk "pending_di", then "hw_update", re-reserve
+ * in the host's bitmaps every oiflist index a stored record still refers to
+ * and the host has no oiflist for, and rebuild every stored hardware-update
+ * request through the ordinary add path with persistence off, so nothing is
+ * written back. Pending-DI records are only read for their indexes.
+ *
+ * Stored data is not trusted. An oif TLV yields at most as many entries as
+ * its payload holds (the smaller of num_hold_di and len / 8), and a type byte
+ * with no bitmap in rire_oiflist_index_bitmap reserves nothing; so a record
+ * is never read past the bytes the store handed out. */
+#include <string.h>
+
+#include "host/pss.h"
+#include "host/rire.h"
+#include "host/tlv.h"
+#include "include/rire_orsk_log.h"
+#include "pss/record_format.h"
+
+namespace {
+
+constexpr uint32_t kMaxReservableIndex = 65534;
+
+/* One value's entry decode: where its TLV array starts, the oiflist type and
+ * entry count from its header, and for hardware-update records the request
+ * its DIs go back to. */
+struct rire_orsk_pss_decode {
+    const char *func;
+    const uint8_t *tlv_array;
+    uint8_t type;
+    uint8_t num_hold_di;
+    bool readd;
+    uint32_t req_id;
+};
+
+void rire_orsk_pss_reserve_index(const char *func, uint8_t type, uint32_t oiflist_index) {
+    void *bitmap = type <= RIRE_OIFLIST_TYPE_MAX ? rire_oiflist_index_bitmap[type] : nullptr;
+    if (bitmap == nullptr) {
+        RIRE_ERROR_AS(func, "%s: no index bitmap for oiflist type %d, index %d not reserved\n",
+                      func, type, oiflist_index);
+        return;
+    }
+    index_range_re_alloc_blk(bitmap, oiflist_index, 1);
+    rire_pss_recovery_stats.num_index_realloc++;
+}
+
+void rire_orsk_pss_recover_entry(const rire_orsk_pss_decode &d, uint16_t di,
+                                 uint32_t oiflist_index) {
+    if (oiflist_index == 0 || di == 0) {
+        RIRE_ERROR_AS(d.func, "%s: skipping index %d Di %d\n", d.func, oiflist_index, di);
+        return;
+    }
+    if (rire_pi_check_oiflist_exists(d.type, oiflist_index) == 0) {
+        if (oiflist_index > kMaxReservableIndex) {
+            RIRE_ERROR_AS(d.func, "%s: recovered index is garbage %d for DI %d\n", d.func,
+                          oiflist_index, di);
+            return;
+        }
+        rire_orsk_pss_reserve_index(d.func, d.type, oiflist_index);
+    }
+    if (d.readd)
+        rire_orsk_add_di_to_hw_update_req(d.req_id, d.type, di, oiflist_index, 1);
+}
+
+void rire_orsk_pss_recover_oif_tlv(const rire_orsk_pss_decode &d, const uint8_t *payload,
+                                   uint16_t tlv_len) {
+    const uint32_t in_payload = tlv_len / sizeof(rire_orsk_pss_hold_di);
+    const uint32_t entries = d.num_hold_di < in_payload ? d.num_hold_di : in_payload;
+    for (uint32_t i = 0; i < entries; i++) {
+        rire_orsk_pss_hold_di entry;
+        memcpy(&entry, payload + i * sizeof entry, sizeof entry);
+        rire_orsk_pss_recover_entry(d, entry.di, entry.oiflist_index);
+    }
+    RIRE_TRACE_AS(d.func, "TLV type oif len:%d \n", tlv_len);
+}
+
+/* Walks the TLVs of one value; a TLV the utility cannot hand out ends the
+ * walk. Always 1: a damaged value loses entries, never the record. */
+uint32_t rire_orsk_pss_decode_entries(const rire_orsk_pss_decode &d) {
+    uint32_t cursor = 0;
+    for (uint32_t count = 0; count < tlv_array_get_num_tlvs(d.tlv_array, 0); count++) {
+        uint16_t tlv_type = 0;
+        uint16_t tlv_len = 0;
+        void *payload = nullptr;
+        if (tlv_array_get_next_tlv(d.tlv_array, &tlv_type, &tlv_len, &payload, 0, &cursor) != 0)
+            break;
+        if (tlv_type != RIRE_PLATFORM_PSS_TLV_OIF) {
+            RIRE_ERROR_AS(d.func, "%s Invalid Oiflist TLV Type %d", d.func, tlv_type);
+            continue;
+        }
+        rire_orsk_pss_recover_oif_tlv(d, static_cast<const uint8_t *>(payload), tlv_len);
+    }
+    return 1;
+}
+
+} // namespace
+
+uint32_t rire_orsk_pss_get_hw_update_req_q_elem(const void *value, uint32_t req_id) {
+    const auto *info = static_cast<const rire_orsk_hw_update_pss_info *>(value);
+    return rire_orsk_pss_decode_entries(
+        {__func__, info->tlv_array, info->req_type, info->num_hold_di, true, req_id});
+}
+
+uint32_t rire_orsk_pss_get_di_hold_q_elem(const void *value) {
+    const auto *info = static_cast<const rire_orsk_pending_di_pss_info *>(value);
+    return rire_orsk_pss_decode_entries(
+        {__func__, info->tlv_array, info->type, info->num_hold_di, false, 0});
+}
+
+void rire_orsk_pss_recover_pending_di_db(void) {
+    uint32_t handle = 0;
+    if (fu_pss_service_get(RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB, &handle) != 0) {
+        RIRE_ERROR("Error restoring Pending DI DB\n");
+        return;
+    }
+    RIRE_TRACE("(%s:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB %d pss_service = %d\n", __func__,
+               RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB, handle);
+    uint32_t oiflist_index = 0;
+    void *value = nullptr;
+    if (rire_orsk_pss_get_first_pending_di_data(&handle, &oiflist_index, &value) == 0) {
+        RIRE_TRACE("%s: No pending DI info found \n", __func__);
+        return;
+    }
+    do {
+        const auto *info = static_cast<const rire_orsk_pending_di_pss_info *>(value);
+        RIRE_TRACE("%s Recovered data pending DI oiflist_index %d type: %d state: %d "
+                   "num_hold_di: %d\n",
+                   __func__, oiflist_index, info->type, info->state, info->num_hold_di);
+        /* The record's own index is taken as the key gives it, 0 to 65535. */
+        if (rire_pi_check_oiflist_exists(info->type, oiflist_index) == 0)
+            rire_orsk_pss_reserve_index(__func__, info->type, oiflist_index);
+        if (rire_orsk_pss_get_di_hold_q_elem(value) != 0)
+            rire_pss_recovery_stats.num_pending_di_restored++;
+        else
+            RIRE_ERROR("%s: Error in inserting back hold_q elem\n", __func__);
+    } while (rire_orsk_pss_get_next_pending_di_data(&handle, &oiflist_index, &value) != 0);
+}
+
+void rire_orsk_pss_recover_hw_update_db(void) {
+    uint32_t handle = 0;
+    if (fu_pss_service_get(RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, &handle) != 0) {
+        RIRE_ERROR("Error restoring HW update req DB\n");
+        return;
+    }
+    RIRE_TRACE("(%s:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB %d pss_service = %d\n", __func__,
+               RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, handle);
+    uint32_t req_id = 0;
+    void *value = nullptr;
+    if (rire_orsk_pss_get_first_hw_update_data(&handle, &req_id, &value) == 0) {
+        RIRE_TRACE("%s: No hw update req info found \n", __func__);
+        return;
+    }
+    do {
+        const auto *info = static_cast<const rire_orsk_hw_update_pss_info *>(value);
+        RIRE_TRACE("%s Recovered data hw update req with id %d num_hold_di: %d\n", __func__, req_id,
+                   info->num_hold_di);
+        if (rire_orsk_pss_get_hw_update_req_q_elem(value, req_id) != 0)
+            rire_pss_recovery_stats.num_hw_update_req_restored++;
+        else
+            RIRE_ERROR("%s: Error in inserting back hold_q elem\n", __func__);
+    } while (rire_orsk_pss_get_next_hw_update_data(&handle, &req_id, &value) != 0);
+}
+
+int32_t rire_orsk_pss_recover(void) {
+    rire_orsk_pss_recover_pending_di_db();
+    rire_orsk_pss_recover_hw_update_db();
+    return 0;
+}
