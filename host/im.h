@@ -15,7 +15,7 @@ int im_is_ifindex_loopback(uint32_t ifindex, int32_t *status);
 
 /* One interface property request: five words. */
 typedef struct l3lif_property_rec {
-    uint32_t leading;  /* not given a value by the platform */
+    uint32_t leading; /* not given a value by the platform */
     uint32_t ifindex;
     uint32_t kind;     /* L3LIF_PROPERTY_KIND_DF */
     uint32_t property; /* L3LIF_PROPERTY_DF_SET or L3LIF_PROPERTY_DF_CLEAR */

@@ -32,12 +32,12 @@ extern fu_global_t fu_global;
 /* Descriptor of one PSS service to register. The plugin sets words 0, 1, 2,
  * 9 and 10 and leaves the others at the framework's defaults. */
 typedef struct pss_service_arg {
-    uint32_t pss_type;   /* word 0: the service number, also its PSS type */
-    uint32_t flags;      /* word 1 */
-    const char *name;    /* word 2: static string naming the database */
-    uint32_t defaults[6];/* words 3..8: framework defaults */
-    uint32_t key_len;    /* word 9: fixed key length in bytes */
-    uint32_t value_len;  /* word 10: fixed value length, 0 for variable */
+    uint32_t pss_type;    /* word 0: the service number, also its PSS type */
+    uint32_t flags;       /* word 1 */
+    const char *name;     /* word 2: static string naming the database */
+    uint32_t defaults[6]; /* words 3..8: framework defaults */
+    uint32_t key_len;     /* word 9: fixed key length in bytes */
+    uint32_t value_len;   /* word 10: fixed value length, 0 for variable */
     uint32_t reserved[5];
 } pss_service_arg;
 

@@ -24,7 +24,7 @@ int index_range_re_alloc_blk(void *bitmap, uint32_t start, uint32_t count);
 /* The host's recovery counters; the platform increments the three named. */
 typedef struct rire_pss_recovery_stats_t {
     uint32_t host_counters[17];
-    uint32_t num_index_realloc;          /* word 17 */
+    uint32_t num_index_realloc; /* word 17 */
     uint32_t host_counters2[2];
     uint32_t num_pending_di_restored;    /* word 20 */
     uint32_t num_hw_update_req_restored; /* word 21 */

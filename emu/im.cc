@@ -1,0 +1,118 @@
+#include "emu/im.h"
+
+#include <map>
+#include <utility>
+
+#include "emu/journal.h"
+#include "host/im.h"
+
+namespace emu::im {
+namespace {
+struct ErrorSwitch {
+    int32_t status;
+    uint32_t after; // error-free queries left
+};
+
+std::map<uint32_t, Interface> g_interfaces;
+std::map<uint32_t, ErrorSwitch> g_errors;
+std::map<uint32_t, QueryCount> g_queries;
+
+constexpr std::pair<Kind, std::string_view> kKindNames[] = {
+    {Kind::loopback0, "loopback0"}, {Kind::loopback, "loopback"}, {Kind::other, "other"}};
+
+// The answer to "is `ifindex` of a kind that `matches` accepts?", with the
+// error reporting both queries share.
+int answer(uint32_t ifindex, int32_t *status, bool (*matches)(Kind)) {
+    auto error = g_errors.find(ifindex);
+    if (error != g_errors.end()) {
+        if (error->second.after == 0) {
+            *status = error->second.status;
+            return 0;
+        }
+        --error->second.after;
+    }
+    auto interface = g_interfaces.find(ifindex);
+    if (interface == g_interfaces.end()) {
+        *status = kStatusNoSuchInterface;
+        return 0;
+    }
+    return matches(interface->second.kind) ? 1 : 0;
+}
+
+bool is_loopback0(Kind kind) {
+    return kind == Kind::loopback0;
+}
+bool is_loopback(Kind kind) {
+    return kind != Kind::other;
+}
+} // namespace
+
+void add(Interface interface) {
+    const uint32_t ifindex = interface.ifindex;
+    g_interfaces.insert_or_assign(ifindex, std::move(interface));
+}
+
+bool remove(uint32_t ifindex) {
+    return g_interfaces.erase(ifindex) != 0;
+}
+
+std::vector<Interface> list() {
+    std::vector<Interface> all;
+    all.reserve(g_interfaces.size());
+    for (const auto &entry : g_interfaces)
+        all.push_back(entry.second);
+    return all;
+}
+
+void set_error(uint32_t ifindex, int32_t status, uint32_t after) {
+    g_errors.insert_or_assign(ifindex, ErrorSwitch{status, after});
+}
+
+void clear_error(uint32_t ifindex) {
+    g_errors.erase(ifindex);
+}
+
+void clear_errors() {
+    g_errors.clear();
+}
+
+QueryCount queries(uint32_t ifindex) {
+    auto found = g_queries.find(ifindex);
+    return found == g_queries.end() ? QueryCount{} : found->second;
+}
+
+std::string_view kind_name(Kind kind) {
+    for (const auto &[k, name] : kKindNames) {
+        if (k == kind)
+            return name;
+    }
+    return {};
+}
+
+std::optional<Kind> parse_kind(std::string_view name) {
+    for (const auto &[kind, n] : kKindNames) {
+        if (n == name)
+            return kind;
+    }
+    return std::nullopt;
+}
+
+void reset() {
+    g_interfaces.clear();
+    g_errors.clear();
+    g_queries.clear();
+}
+
+} // namespace emu::im
+
+int im_is_ifindex_loopback0(uint32_t ifindex, int32_t *status) {
+    emu::journal::record("im_is_ifindex_loopback0", {ifindex});
+    ++emu::im::g_queries[ifindex].loopback0;
+    return emu::im::answer(ifindex, status, emu::im::is_loopback0);
+}
+
+int im_is_ifindex_loopback(uint32_t ifindex, int32_t *status) {
+    emu::journal::record("im_is_ifindex_loopback", {ifindex});
+    ++emu::im::g_queries[ifindex].loopback;
+    return emu::im::answer(ifindex, status, emu::im::is_loopback);
+}

@@ -1,0 +1,59 @@
+// The interface manager: a table of interfaces (ifindex, name, kind) that
+// answers the plugin's loopback queries. im_is_ifindex_loopback0 is nonzero
+// for the loopback0 interface; im_is_ifindex_loopback for any loopback,
+// loopback0 included. A query writes *status only to report an error, and
+// then answers 0:
+//   - an ifindex missing from the table stores kStatusNoSuchInterface;
+//   - an interface with an error switch set (set_error) stores that code,
+//     once the switch's `after` error-free queries are used up.
+// Every query is recorded in the journal as (ifindex) and counted per ifindex.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace emu::im {
+
+// Status stored for an ifindex the manager does not know (-ENODEV).
+inline constexpr int32_t kStatusNoSuchInterface = -19;
+
+enum class Kind { loopback0, loopback, other };
+
+struct Interface {
+    uint32_t ifindex;
+    std::string name;
+    Kind kind;
+};
+
+// Queries answered for one ifindex, known or not.
+struct QueryCount {
+    uint32_t loopback0 = 0;
+    uint32_t loopback = 0;
+};
+
+// Adds an interface, or replaces the one with the same ifindex.
+void add(Interface interface);
+// True when the interface existed and is now gone; its error switch stays.
+bool remove(uint32_t ifindex);
+// Every interface, by ifindex.
+std::vector<Interface> list();
+
+// From now on queries about `ifindex` fail with `status` (nonzero), after
+// `after` queries of either kind that still answer normally.
+void set_error(uint32_t ifindex, int32_t status, uint32_t after = 0);
+void clear_error(uint32_t ifindex);
+void clear_errors();
+
+QueryCount queries(uint32_t ifindex);
+
+// "loopback0", "loopback", "other", and back; nullopt for any other text.
+std::string_view kind_name(Kind kind);
+std::optional<Kind> parse_kind(std::string_view name);
+
+// Empties the table, the error switches and the query counts.
+void reset();
+
+} // namespace emu::im

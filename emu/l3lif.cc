@@ -1,0 +1,88 @@
+#include "emu/l3lif.h"
+
+#include <map>
+
+#include "emu/journal.h"
+#include "host/im.h"
+
+namespace emu::l3lif {
+namespace {
+std::map<uint32_t, InterfaceState> g_interfaces;
+std::vector<Request> g_requests;
+std::map<uint32_t, int> g_errors; // ifindex -> refusal code
+
+// kOk when the service takes the request, else the code it refuses it with.
+int check(int one, const l3lif_property_rec *rec) {
+    if (one != 1)
+        return kBadSelector;
+    if (rec == nullptr)
+        return kNoRecord;
+    if (rec->kind != L3LIF_PROPERTY_KIND_DF)
+        return kBadKind;
+    if (rec->property != L3LIF_PROPERTY_DF_SET && rec->property != L3LIF_PROPERTY_DF_CLEAR)
+        return kBadProperty;
+    auto error = g_errors.find(rec->ifindex);
+    return error == g_errors.end() ? kOk : error->second;
+}
+
+void apply(const l3lif_property_rec &rec, uint32_t q_handle) {
+    InterfaceState &state =
+        g_interfaces.try_emplace(rec.ifindex, InterfaceState{rec.ifindex, 0, 0}).first->second;
+    if (rec.property == L3LIF_PROPERTY_DF_SET)
+        state.df_mask |= rec.value;
+    else
+        state.df_mask &= ~rec.value;
+    state.q_handle = q_handle;
+    g_requests.push_back(Request{rec.ifindex, rec.property, rec.value, q_handle, rec.leading});
+}
+
+void journal_call(int one, const l3lif_property_rec *rec, uint32_t q_handle) {
+    if (rec == nullptr) {
+        journal::record("l3lif_pgm_property_for_if", {one, q_handle}, "no record");
+        return;
+    }
+    journal::record("l3lif_pgm_property_for_if",
+                    {one, rec->ifindex, rec->kind, rec->property, rec->value, q_handle});
+}
+} // namespace
+
+uint32_t df_mask(uint32_t ifindex) {
+    auto found = g_interfaces.find(ifindex);
+    return found == g_interfaces.end() ? 0 : found->second.df_mask;
+}
+
+const std::vector<Request> &requests() {
+    return g_requests;
+}
+
+std::vector<InterfaceState> interfaces() {
+    std::vector<InterfaceState> all;
+    all.reserve(g_interfaces.size());
+    for (const auto &entry : g_interfaces)
+        all.push_back(entry.second);
+    return all;
+}
+
+void set_error(uint32_t ifindex, int code) {
+    g_errors.insert_or_assign(ifindex, code);
+}
+
+void clear_error(uint32_t ifindex) {
+    g_errors.erase(ifindex);
+}
+
+void reset() {
+    g_interfaces.clear();
+    g_requests.clear();
+    g_errors.clear();
+}
+
+} // namespace emu::l3lif
+
+int l3lif_pgm_property_for_if(int one, l3lif_property_rec *rec, uint32_t mts_q_handle) {
+    emu::l3lif::journal_call(one, rec, mts_q_handle);
+    const int result = emu::l3lif::check(one, rec);
+    if (result == emu::l3lif::kOk)
+        emu::l3lif::apply(*rec, mts_q_handle);
+    return result;
+}

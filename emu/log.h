@@ -1,0 +1,77 @@
+// The host's debug facility behind host/log.h: the shared message buffer, the
+// event history (a bounded ring with a per-subtype filter), the debug console
+// (per-level switches, lines printed to a FILE* and kept in memory) and the
+// service's persistent event log (kept in memory and, when a state directory
+// is set, appended to <state_dir>/events.log one flushed line per event).
+//
+// An event record as the host receives it is a u32 level code followed by a
+// NUL-terminated text; the record's length is passed separately and is kept
+// as given. Every host operation records itself in emu::journal.
+//
+// Records (history, console lines, event log) are process memory: clear()
+// drops them. Filters, debug switches, the history capacity and the console
+// sink are configuration and survive clear(); reset() restores all defaults.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "host/log.h"
+
+namespace emu::log {
+
+constexpr uint32_t kLevelError = 102;
+constexpr uint32_t kLevelTrace = 104;
+constexpr std::size_t kDefaultHistoryCapacity = 4096;
+
+// One record as handed to sdwrap_hist_event.
+struct Event {
+    uint32_t level;   // the record's first four bytes
+    std::string text; // the record's text field
+    uint32_t len;     // the length argument as passed
+};
+
+// One record as handed to sdwrap_his_log_event_for_uuid_inst.
+struct LoggedEvent {
+    uint32_t level;
+    std::string text;
+    uint32_t len;
+    uint32_t uuid;
+};
+
+// Event history, oldest first; holds at most history_capacity() records.
+const std::deque<Event> &history();
+// Changes the capacity, dropping the oldest records that no longer fit.
+void set_history_capacity(std::size_t capacity);
+std::size_t history_capacity();
+
+// A filtered subtype makes sdwrap_hist_event_subtype_check answer nonzero.
+void filter_subtype(uint32_t subtype, bool filtered);
+// Switches console output at `level` on or off (default off).
+void set_debug(uint32_t level, bool on);
+
+// Console lines printed by buginf, "<modname>: <text>", without the final
+// newline that the console receives.
+const std::vector<std::string> &console_lines();
+// Where buginf prints; null prints nowhere (lines are still kept). Default stderr.
+void set_console(std::FILE *sink);
+
+// The persistent event log, in call order.
+const std::vector<LoggedEvent> &event_log();
+// Appends the event log to <dir>/events.log from now on (creating the
+// directory and the file if needed); an empty path stops the file output.
+// Returns false when the file cannot be opened.
+bool set_state_dir(const std::filesystem::path &dir);
+
+// Drops the records in memory (history, console lines, event log).
+void clear();
+// clear(), and filters, switches, capacity and console back to their defaults;
+// closes the event-log file.
+void reset();
+
+} // namespace emu::log

@@ -1,0 +1,52 @@
+#include "emu/mts.h"
+
+#include <cstdio>
+
+#include "emu/journal.h"
+
+namespace emu::mts {
+namespace {
+
+struct OpcodeName {
+    uint32_t opcode;
+    const char *name;
+};
+
+constexpr OpcodeName kNames[] = {
+    {kOpcHwUpdateDone, "MTS_OPC_HW_UPDATE_DONE"},
+    {kOpcHwUpdateFailed, "MTS_OPC_HW_UPDATE_FAILED"},
+    {kOpcHwUpdateTimeout, "MTS_OPC_HW_UPDATE_TIMEOUT"},
+    {kOpcHwUpdateBulkDone, "MTS_OPC_HW_UPDATE_BULK_DONE"},
+    {kOpcHwUpdateBulkFailed, "MTS_OPC_HW_UPDATE_BULK_FAILED"},
+};
+
+void record(const char *op, const mts_msg *msg) {
+    if (msg == nullptr)
+        emu::journal::record(op);
+    else
+        emu::journal::record(op, {msg->opcode, msg->msg_id});
+}
+
+} // namespace
+} // namespace emu::mts
+
+extern "C" uint32_t mts_opc_get(mts_msg *msg) {
+    emu::mts::record("mts_opc_get", msg);
+    return msg == nullptr ? 0 : msg->opcode;
+}
+
+extern "C" uint32_t mts_msg_id_get(mts_msg *msg) {
+    emu::mts::record("mts_msg_id_get", msg);
+    return msg == nullptr ? 0 : msg->msg_id;
+}
+
+extern "C" const char *mts_opc_name_get(uint32_t opcode) {
+    static char unnamed[16];
+    emu::journal::record("mts_opc_name_get", {opcode});
+    for (const auto &entry : emu::mts::kNames) {
+        if (entry.opcode == opcode)
+            return entry.name;
+    }
+    std::snprintf(unnamed, sizeof unnamed, "0x%x", opcode);
+    return unnamed;
+}

@@ -1,0 +1,34 @@
+// MTS messages behind host/mts.h: the emulator's message is just an opcode
+// and a message id. Tests and tools build messages with make() and hand their
+// addresses to the plugin; the plugin reads them with mts_opc_get and
+// mts_msg_id_get (a null message reads as 0). mts_opc_name_get names the five
+// hardware-update answer opcodes and renders any other opcode as hex text
+// ("0x12804") in a static buffer that the next call overwrites (single host
+// thread). Every call is recorded in emu::journal: the getters with the
+// message's opcode and id, the name lookup with the opcode.
+#pragma once
+
+#include <cstdint>
+
+#include "host/mts.h"
+
+// The host's message, completing the type that host/mts.h leaves opaque.
+struct mts_msg {
+    uint32_t opcode;
+    uint32_t msg_id;
+};
+
+namespace emu::mts {
+
+// Answers to a hardware-update request; each of them completes the request.
+constexpr uint32_t kOpcHwUpdateDone = 0x12801;
+constexpr uint32_t kOpcHwUpdateFailed = 0x12802;
+constexpr uint32_t kOpcHwUpdateTimeout = 0x12803;
+constexpr uint32_t kOpcHwUpdateBulkDone = 0x12827;
+constexpr uint32_t kOpcHwUpdateBulkFailed = 0x12828;
+
+inline mts_msg make(uint32_t opcode, uint32_t msg_id) {
+    return mts_msg{opcode, msg_id};
+}
+
+} // namespace emu::mts

@@ -1,0 +1,85 @@
+// One loaded instance of the platform plugin. load() copies the .so to a
+// fresh temporary file and dlopens the copy (RTLD_NOW | RTLD_LOCAL), so every
+// load gets its own instance with zeroed statics even when dlclose keeps an
+// earlier one mapped; the plugin binds the host operations of librire_emu at
+// load time.
+//
+// The Plugin owns the host's callback vector: kApiStorageSize bytes filled
+// with kApiFill before init(), so tests can see which slots the plugin left
+// alone. It also finds the plugin's hidden state through the copy's ELF
+// static symbol table (.symtab, names plain or inside a namespace) plus the
+// load base; an accessor returns null when its symbol is missing (a stripped
+// plugin).
+//
+// Destroying the Plugin is the process death of the plugin: the requests on
+// hw_update_req_q and their hold elements (malloc'ed by the plugin) are
+// freed, as the OS would reclaim them, the copy is dlclosed and deleted.
+#pragma once
+
+#include <dlfcn.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "include/rire_orsk_platform_api.h"
+
+namespace emu {
+
+class Plugin {
+  public:
+    static constexpr std::size_t kApiStorageSize = 128;
+    static constexpr uint8_t kApiFill = 0xA5;
+
+    // Null on failure, with the reason in *error (when error is not null).
+    static std::unique_ptr<Plugin> load(const std::string &so_path, std::string *error);
+    ~Plugin();
+    Plugin(const Plugin &) = delete;
+    Plugin &operator=(const Plugin &) = delete;
+
+    // An exported function of the plugin; null when it is absent.
+    template <class F> F fn(const char *name) const {
+        return reinterpret_cast<F>(dlsym(handle_, name));
+    }
+    // Calls rire_orsk_platform_api_init on the vector; false when the plugin
+    // has no such entry point.
+    bool init();
+    rire_orsk_platform_api *api() { return &storage_.api; }
+    // The whole vector storage, kApiStorageSize bytes.
+    const uint8_t *api_bytes() const { return reinterpret_cast<const uint8_t *>(&storage_); }
+
+    // Address of a data object of the plugin by its source name, hidden or
+    // not; null when the symbol table has no such object.
+    void *object(const std::string &name) const;
+    queue_hdr *hw_update_req_q() const;
+    uint32_t *mts_q_handle() const;
+    uint8_t *pss_buf() const;
+    uint32_t *pss_buf_used() const;
+    uint8_t **pss_buf_cursor() const;
+
+    // The temporary copy that was loaded.
+    const std::filesystem::path &path() const { return copy_; }
+
+  private:
+    struct ApiStorage {
+        rire_orsk_platform_api api;
+        uint8_t beyond[kApiStorageSize - sizeof(rire_orsk_platform_api)];
+    };
+
+    Plugin() = default;
+    bool copy_from(const std::string &so_path, std::string *error);
+    bool open(std::string *error);
+    void free_outstanding_requests();
+
+    void *handle_ = nullptr;
+    std::filesystem::path copy_;
+    uintptr_t base_ = 0;
+    std::vector<std::pair<std::string, uint32_t>> objects_; // symbol name, link-time address
+    ApiStorage storage_;
+};
+
+} // namespace emu

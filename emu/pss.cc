@@ -1,0 +1,663 @@
+#include "emu/pss.h"
+
+#include <lmdb.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "emu/journal.h"
+#include "emu/tlv.h"
+
+namespace emu::pss {
+namespace {
+
+constexpr unsigned kMaxDbs = 32;
+// The whole process lives in 4 GiB of address space: keep the map modest.
+constexpr std::size_t kMapSize = std::size_t{256} << 20;
+
+// A heap block of exactly the size asked for, so that a sanitizer sees any
+// read past it; reused while consecutive sizes match.
+class ExactBuffer {
+  public:
+    uint8_t *resize(std::size_t n) {
+        if (!data_ || n != size_) {
+            data_.reset(new uint8_t[n]);
+            size_ = n;
+        }
+        return data_.get();
+    }
+
+  private:
+    std::unique_ptr<uint8_t[]> data_;
+    std::size_t size_ = 0;
+};
+
+struct Service {
+    uint32_t type;
+    std::string name;
+    MDB_dbi dbi;
+    MDB_cursor *cursor = nullptr; // read cursor, renewed at each move
+    bool on_record = false;
+    uint32_t position = 0; // 1-based ordinal of the record at the cursor
+    ExactBuffer key_buf;
+    ExactBuffer value_buf;
+    pss_datum key{};
+    pss_datum value{};
+};
+
+struct Update {
+    Kind kind;
+    uint32_t service;
+    MDB_dbi dbi;
+    pss_datum *key;
+    pss_datum *value;
+};
+
+struct Faults {
+    bool refuse_registration = false;
+    bool refuse_writes = false;
+    bool refuse_deletes = false;
+    bool refuse_lookup = false;
+    uint32_t fail_getkey_at = 0;
+    uint32_t fail_getvalue_at = 0;
+};
+
+struct Store {
+    MDB_env *env = nullptr;
+    MDB_txn *reader = nullptr; // one read transaction, reset between uses
+    std::size_t max_key = 0;
+    std::map<std::string, MDB_dbi> dbis;
+};
+
+struct State {
+    std::map<uint32_t, Service> services;
+    std::vector<Update> queue;
+    Stats stats;
+    std::function<int()> hook;
+};
+
+State g;
+Store g_store;
+std::map<uint32_t, Faults> g_faults;
+std::string g_last_error;
+
+const Faults &faults(uint32_t type) {
+    static const Faults kNone;
+    const auto it = g_faults.find(type);
+    return it == g_faults.end() ? kNone : it->second;
+}
+
+int store_error(const char *what, int rc) {
+    g_last_error = std::string(what) + ": " + mdb_strerror(rc);
+    return kErrStore;
+}
+
+int compare_keys(const MDB_val *a, const MDB_val *b) {
+    if (a->mv_size != b->mv_size)
+        return a->mv_size < b->mv_size ? -1 : 1;
+    if (a->mv_size == sizeof(uint32_t)) {
+        uint32_t x, y;
+        std::memcpy(&x, a->mv_data, sizeof x);
+        std::memcpy(&y, b->mv_data, sizeof y);
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    return std::memcmp(a->mv_data, b->mv_data, a->mv_size);
+}
+
+// Opens the named database once per environment; every open sets our key order.
+int ensure_dbi(const std::string &name, bool create, MDB_dbi *out) {
+    if (g_store.env == nullptr)
+        return kErrNoStore;
+    if (const auto it = g_store.dbis.find(name); it != g_store.dbis.end()) {
+        *out = it->second;
+        return 0;
+    }
+    MDB_txn *txn;
+    int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
+    if (rc != 0)
+        return store_error("begin", rc);
+    rc = mdb_dbi_open(txn, name.c_str(), create ? MDB_CREATE : 0, out);
+    if (rc == 0)
+        rc = mdb_set_compare(txn, *out, compare_keys);
+    if (rc != 0) {
+        mdb_txn_abort(txn);
+        return rc == MDB_NOTFOUND ? kErrNoService : store_error("open database", rc);
+    }
+    rc = mdb_txn_commit(txn);
+    if (rc != 0)
+        return store_error("commit", rc);
+    g_store.dbis.emplace(name, *out);
+    return 0;
+}
+
+// The store's read transaction, active for the lifetime of this object.
+class ReadTxn {
+  public:
+    ReadTxn() : rc_(begin()) {}
+    ~ReadTxn() {
+        if (rc_ == 0)
+            mdb_txn_reset(g_store.reader);
+    }
+    ReadTxn(const ReadTxn &) = delete;
+    ReadTxn &operator=(const ReadTxn &) = delete;
+    int rc() const { return rc_; }
+    MDB_txn *get() const { return g_store.reader; }
+
+  private:
+    static int begin() {
+        if (g_store.env == nullptr)
+            return kErrNoStore;
+        const int rc = g_store.reader == nullptr
+                           ? mdb_txn_begin(g_store.env, nullptr, MDB_RDONLY, &g_store.reader)
+                           : mdb_txn_renew(g_store.reader);
+        return rc == 0 ? 0 : store_error("read", rc);
+    }
+    int rc_;
+};
+
+Service *by_type(uint32_t type) {
+    const auto it = g.services.find(type);
+    return it == g.services.end() ? nullptr : &it->second;
+}
+
+Service *by_handle(uint32_t handle) {
+    return handle < kHandleBase ? nullptr : by_type(handle - kHandleBase);
+}
+
+void close_cursors() {
+    for (auto &[type, s] : g.services) {
+        if (s.cursor != nullptr)
+            mdb_cursor_close(s.cursor);
+        s.cursor = nullptr;
+        tlv::clear_read_extent(type);
+    }
+}
+
+void reset_fu_global() {
+    fu_global = fu_global_t{kFuMagic, kVdcNum, 0, {&g, {}}};
+}
+
+int register_service(uint32_t type, const std::string &name) {
+    if (const Service *s = by_type(type))
+        return s->name == name ? 0 : kErrBadArg;
+    for (const auto &[other, s] : g.services) {
+        if (s.name == name)
+            return kErrBadArg;
+    }
+    MDB_dbi dbi;
+    if (const int rc = ensure_dbi(name, true, &dbi); rc != 0)
+        return rc;
+    Service &s = g.services[type];
+    s.type = type;
+    s.name = name;
+    s.dbi = dbi;
+    return 0;
+}
+
+int queue_update(Kind kind, uint32_t vdc_num, fu_vdc_ctx *ctx, uint32_t service, pss_datum *key,
+                 pss_datum *value) {
+    if (vdc_num != fu_global.vdc_num || ctx != &fu_global.vdc)
+        return kErrBadContext;
+    const Service *s = by_type(service);
+    if (s == nullptr)
+        return kErrNoService;
+    const Faults &f = faults(service);
+    if (kind == Kind::kWrite ? f.refuse_writes : f.refuse_deletes)
+        return kErrRefused;
+    if (key == nullptr || (kind == Kind::kWrite && value == nullptr))
+        return kErrBadArg;
+    g.queue.push_back(Update{kind, service, s->dbi, key, value});
+    return 0;
+}
+
+bool valid(const Update &u) {
+    const pss_datum &k = *u.key;
+    if (k.data == nullptr || k.len == 0 || k.len > g_store.max_key)
+        return false;
+    return u.kind == Kind::kDelete || u.value->data != nullptr || u.value->len == 0;
+}
+
+int apply(MDB_txn *txn, const Update &u) {
+    MDB_val key{u.key->len, u.key->data};
+    if (u.kind == Kind::kDelete) {
+        const int rc = mdb_del(txn, u.dbi, &key, nullptr);
+        return rc == MDB_NOTFOUND ? 0 : rc;
+    }
+    MDB_val value{u.value->len, u.value->data};
+    return mdb_put(txn, u.dbi, &key, &value, 0);
+}
+
+int apply_queue() {
+    MDB_txn *txn;
+    int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
+    if (rc != 0)
+        return store_error("begin", rc);
+    uint64_t applied = 0, rejected = 0;
+    for (const Update &u : g.queue) {
+        if (!valid(u)) {
+            ++rejected;
+            continue;
+        }
+        if ((rc = apply(txn, u)) != 0) {
+            mdb_txn_abort(txn);
+            return store_error("update", rc);
+        }
+        ++applied;
+    }
+    if ((rc = mdb_txn_commit(txn)) != 0)
+        return store_error("commit", rc);
+    g.stats.applied += applied;
+    g.stats.rejected += rejected;
+    return 0;
+}
+
+// Copies the record into the service's buffers and hands them out.
+void take_record(Service &s, const MDB_val &k, const MDB_val &v) {
+    uint8_t *key = s.key_buf.resize(k.mv_size);
+    std::memcpy(key, k.mv_data, k.mv_size);
+    uint8_t *value = s.value_buf.resize(v.mv_size + kValuePadding);
+    std::memcpy(value, v.mv_data, v.mv_size);
+    std::memset(value + v.mv_size, 0, kValuePadding);
+    s.key = pss_datum{key, static_cast<uint32_t>(k.mv_size)};
+    s.value = pss_datum{value, static_cast<uint32_t>(v.mv_size)};
+    tlv::set_read_extent(s.type, value, value + v.mv_size, kValuePadding);
+    s.on_record = true;
+}
+
+// Positions `c` on the first record, or on the one after the service's current key.
+int position(Service &s, MDB_cursor *c, int where, MDB_val *k, MDB_val *v) {
+    if (where == PSS2_LOC_FIRST)
+        return mdb_cursor_get(c, k, v, MDB_FIRST);
+    MDB_val current{s.key.len, s.key.data};
+    *k = current;
+    int rc = mdb_cursor_get(c, k, v, MDB_SET_RANGE);
+    if (rc == 0 && compare_keys(k, &current) == 0)
+        rc = mdb_cursor_get(c, k, v, MDB_NEXT);
+    return rc;
+}
+
+int move(Service &s, int where) {
+    if (where == PSS2_LOC_NEXT && !s.on_record)
+        return kErrNoRecord;
+    ReadTxn txn;
+    if (txn.rc() != 0)
+        return txn.rc();
+    int rc = s.cursor == nullptr ? mdb_cursor_open(txn.get(), s.dbi, &s.cursor)
+                                 : mdb_cursor_renew(txn.get(), s.cursor);
+    if (rc != 0)
+        return store_error("cursor", rc);
+    MDB_val k, v;
+    rc = position(s, s.cursor, where, &k, &v);
+    if (rc != 0) {
+        s.on_record = false;
+        return rc == MDB_NOTFOUND ? kErrEndOfData : store_error("move", rc);
+    }
+    take_record(s, k, v);
+    s.position = where == PSS2_LOC_FIRST ? 1 : s.position + 1;
+    return 0;
+}
+
+pss_datum *fetch(uint32_t handle, int *err, bool value) {
+    Service *s = by_handle(handle);
+    int rc = 0;
+    if (s == nullptr)
+        rc = kErrNoService;
+    else if (!s->on_record)
+        rc = kErrNoRecord;
+    else if (s->position ==
+             (value ? faults(s->type).fail_getvalue_at : faults(s->type).fail_getkey_at))
+        rc = kErrInjected;
+    if (err != nullptr)
+        *err = rc;
+    if (rc != 0)
+        return nullptr;
+    return value ? &s->value : &s->key;
+}
+
+Records read_all(MDB_dbi dbi) {
+    Records out;
+    ReadTxn txn;
+    MDB_cursor *c;
+    if (txn.rc() != 0 || mdb_cursor_open(txn.get(), dbi, &c) != 0)
+        return out;
+    MDB_val k, v;
+    for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
+         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT))
+        out.emplace_back(bytes::copy(k.mv_data, k.mv_size), bytes::copy(v.mv_data, v.mv_size));
+    mdb_cursor_close(c);
+    return out;
+}
+
+std::vector<std::string> database_names() {
+    std::vector<std::string> names;
+    ReadTxn txn;
+    MDB_dbi main;
+    MDB_cursor *c;
+    if (txn.rc() != 0 || mdb_dbi_open(txn.get(), nullptr, 0, &main) != 0 ||
+        mdb_cursor_open(txn.get(), main, &c) != 0)
+        return names;
+    MDB_val k, v;
+    for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
+         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT))
+        names.emplace_back(static_cast<const char *>(k.mv_data), k.mv_size);
+    mdb_cursor_close(c);
+    return names;
+}
+
+int write_raw(const std::string &name, const Bytes &key, const Bytes *value) {
+    MDB_dbi dbi;
+    if (const int rc = ensure_dbi(name, true, &dbi); rc != 0)
+        return rc;
+    MDB_txn *txn;
+    int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
+    if (rc != 0)
+        return store_error("begin", rc);
+    MDB_val k{key.size(), const_cast<uint8_t *>(key.data())};
+    if (value == nullptr) {
+        rc = mdb_del(txn, dbi, &k, nullptr);
+        rc = rc == MDB_NOTFOUND ? 0 : rc;
+    } else {
+        MDB_val v{value->size(), const_cast<uint8_t *>(value->data())};
+        rc = mdb_put(txn, dbi, &k, &v, 0);
+    }
+    if (rc != 0) {
+        mdb_txn_abort(txn);
+        return store_error("raw update", rc);
+    }
+    rc = mdb_txn_commit(txn);
+    return rc == 0 ? 0 : store_error("commit", rc);
+}
+
+const std::string *name_of(uint32_t type) {
+    const Service *s = by_type(type);
+    return s == nullptr ? nullptr : &s->name;
+}
+
+std::string describe(const pss_datum *key, const pss_datum *value) {
+    std::string out = "key=";
+    if (key != nullptr)
+        out += bytes::hex(key->data, key->len, 16);
+    if (value != nullptr)
+        out += " value_len=" + std::to_string(value->len);
+    return out;
+}
+
+} // namespace
+
+int open_store(const std::filesystem::path &dir) {
+    close_store();
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        g_last_error = "create " + dir.string() + ": " + ec.message();
+        return kErrStore;
+    }
+    MDB_env *env;
+    int rc = mdb_env_create(&env);
+    if (rc != 0)
+        return store_error("create", rc);
+    if ((rc = mdb_env_set_maxdbs(env, kMaxDbs)) != 0 ||
+        (rc = mdb_env_set_mapsize(env, kMapSize)) != 0 ||
+        (rc = mdb_env_open(env, dir.c_str(), MDB_NOTLS, 0644)) != 0) {
+        mdb_env_close(env);
+        return store_error("open", rc);
+    }
+    g_store.env = env;
+    g_store.max_key = static_cast<std::size_t>(mdb_env_get_maxkeysize(env));
+    return 0;
+}
+
+void close_store() {
+    reset();
+    if (g_store.reader != nullptr)
+        mdb_txn_abort(g_store.reader);
+    if (g_store.env != nullptr)
+        mdb_env_close(g_store.env);
+    g_store = Store{};
+}
+
+void reset() {
+    close_cursors();
+    g = State{};
+    reset_fu_global();
+}
+
+const std::string &last_store_error() {
+    return g_last_error;
+}
+
+int flush() {
+    if (g_store.env == nullptr)
+        return kErrNoStore;
+    const Stats before = g.stats;
+    if (!g.queue.empty()) {
+        if (const int rc = apply_queue(); rc != 0)
+            return rc;
+    }
+    ++g.stats.flushes;
+    journal::record("fu_pss_commit", {static_cast<int64_t>(g.stats.applied - before.applied),
+                                      static_cast<int64_t>(g.stats.rejected - before.rejected)});
+    g.queue.clear();
+    if (g.hook)
+        g.hook();
+    return 0;
+}
+
+void set_commit_hook(std::function<int()> hook) {
+    g.hook = std::move(hook);
+}
+
+std::vector<Pending> pending() {
+    std::vector<Pending> out;
+    out.reserve(g.queue.size());
+    for (const Update &u : g.queue) {
+        Pending p{u.kind, u.service, bytes::copy(u.key->data, u.key->len), {}};
+        if (u.kind == Kind::kWrite)
+            p.value = bytes::copy(u.value->data, u.value->len);
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+std::size_t pending_count() {
+    return g.queue.size();
+}
+
+void discard_pending() {
+    g.queue.clear();
+}
+
+std::map<uint32_t, std::string> services() {
+    std::map<uint32_t, std::string> out;
+    for (const auto &[type, s] : g.services)
+        out.emplace(type, s.name);
+    return out;
+}
+
+Records records(const std::string &name) {
+    MDB_dbi dbi;
+    return ensure_dbi(name, false, &dbi) == 0 ? read_all(dbi) : Records{};
+}
+
+Records records(uint32_t type) {
+    const std::string *name = name_of(type);
+    return name == nullptr ? Records{} : records(*name);
+}
+
+std::map<std::string, Records> snapshot() {
+    std::map<std::string, Records> out;
+    for (const std::string &name : database_names())
+        out.emplace(name, records(name));
+    return out;
+}
+
+const Stats &stats() {
+    return g.stats;
+}
+
+int put_raw(const std::string &name, const Bytes &key, const Bytes &value) {
+    return write_raw(name, key, &value);
+}
+
+int put_raw(uint32_t type, const Bytes &key, const Bytes &value) {
+    const std::string *name = name_of(type);
+    return name == nullptr ? kErrNoService : write_raw(*name, key, &value);
+}
+
+int delete_raw(const std::string &name, const Bytes &key) {
+    return write_raw(name, key, nullptr);
+}
+
+int delete_raw(uint32_t type, const Bytes &key) {
+    const std::string *name = name_of(type);
+    return name == nullptr ? kErrNoService : write_raw(*name, key, nullptr);
+}
+
+void refuse_registration(uint32_t type, bool on) {
+    g_faults[type].refuse_registration = on;
+}
+void refuse_writes(uint32_t service, bool on) {
+    g_faults[service].refuse_writes = on;
+}
+void refuse_deletes(uint32_t service, bool on) {
+    g_faults[service].refuse_deletes = on;
+}
+void refuse_lookup(uint32_t type, bool on) {
+    g_faults[type].refuse_lookup = on;
+}
+void fail_getkey_at(uint32_t type, uint32_t k) {
+    g_faults[type].fail_getkey_at = k;
+}
+void fail_getvalue_at(uint32_t type, uint32_t k) {
+    g_faults[type].fail_getvalue_at = k;
+}
+void reset_faults() {
+    g_faults.clear();
+}
+
+} // namespace emu::pss
+
+namespace pss = emu::pss;
+namespace journal = emu::journal;
+
+extern "C" {
+fu_global_t fu_global = {pss::kFuMagic, pss::kVdcNum, 0, {&pss::g, {}}};
+}
+
+extern "C" void fu_global_pss_service_default_arg(pss_service_arg *arg) {
+    journal::record("fu_global_pss_service_default_arg");
+    if (arg == nullptr)
+        return;
+    *arg = pss_service_arg{};
+    arg->defaults[0] = pss::kDescVersion;
+    arg->defaults[1] = pss::kDescDurable;
+    arg->defaults[2] = pss::kDescOrdered;
+    arg->defaults[3] = pss::kDescMaxKeyLen;
+    arg->defaults[4] = pss::kDescMaxValueLen;
+    arg->defaults[5] = pss::kDescCommitCallback;
+}
+
+extern "C" int fu_init_arg_add_pss_service(void *init_arg, pss_service_arg *arg) {
+    if (arg == nullptr) {
+        journal::record("fu_init_arg_add_pss_service");
+        return pss::kErrBadArg;
+    }
+    journal::record("fu_init_arg_add_pss_service",
+                    {arg->pss_type, arg->flags, arg->key_len, arg->value_len},
+                    arg->name == nullptr ? "" : arg->name);
+    auto *ia = static_cast<pss::InitArg *>(init_arg);
+    if (ia == nullptr || ia->magic != pss::InitArg::kMagic || arg->name == nullptr ||
+        arg->name[0] == '\0' || arg->pss_type == 0)
+        return pss::kErrBadArg;
+    if (pss::faults(arg->pss_type).refuse_registration)
+        return pss::kErrRefused;
+    const int rc = pss::register_service(arg->pss_type, arg->name);
+    if (rc == 0)
+        ia->registered.push_back(arg->pss_type);
+    return rc;
+}
+
+extern "C" int fu_vdc_add_pss_data(uint32_t vdc_num, fu_vdc_ctx *ctx, uint32_t service,
+                                   pss_datum *key, int key_flags, pss_datum *value,
+                                   int value_flags) {
+    journal::record("fu_vdc_add_pss_data", {vdc_num, service, key_flags, value_flags},
+                    pss::describe(key, value));
+    return pss::queue_update(pss::Kind::kWrite, vdc_num, ctx, service, key, value);
+}
+
+extern "C" int fu_vdc_add_pss_key_to_delete(uint32_t vdc_num, fu_vdc_ctx *ctx, uint32_t service,
+                                            pss_datum *key, int key_flags) {
+    journal::record("fu_vdc_add_pss_key_to_delete", {vdc_num, service, key_flags},
+                    pss::describe(key, nullptr));
+    return pss::queue_update(pss::Kind::kDelete, vdc_num, ctx, service, key, nullptr);
+}
+
+extern "C" int fu_pss_service_get(uint32_t pss_type, uint32_t *handle) {
+    journal::record("fu_pss_service_get", {pss_type});
+    if (handle == nullptr)
+        return pss::kErrBadArg;
+    if (pss::faults(pss_type).refuse_lookup)
+        return pss::kErrRefused;
+    if (pss::by_type(pss_type) == nullptr)
+        return pss::kErrNoService;
+    *handle = pss::kHandleBase + pss_type;
+    return 0;
+}
+
+// The walk keeps its state in the service, so the caller's scratch word is unused.
+extern "C" int pss2_move2location(uint32_t *service_ref, int one, int where,
+                                  uint32_t * /*scratch*/) {
+    journal::record("pss2_move2location",
+                    {service_ref == nullptr ? -1 : int64_t{*service_ref}, one, where});
+    if (service_ref == nullptr)
+        return pss::kErrBadArg;
+    pss::Service *s = pss::by_handle(*service_ref);
+    if (s == nullptr)
+        return pss::kErrNoService;
+    if (where != PSS2_LOC_FIRST && where != PSS2_LOC_NEXT)
+        return pss::kErrBadWhere;
+    return pss::move(*s, where);
+}
+
+extern "C" pss_datum *pss2_getkey(uint32_t handle, int *err) {
+    journal::record("pss2_getkey", {handle});
+    return pss::fetch(handle, err, false);
+}
+
+extern "C" pss_datum *pss2_getvalue(uint32_t handle, int *err) {
+    journal::record("pss2_getvalue", {handle});
+    return pss::fetch(handle, err, true);
+}
+
+extern "C" const char *syserr2str(int code) {
+    static char unknown[32];
+    journal::record("syserr2str", {code});
+    switch (code) {
+    case 0:
+        return "success";
+    case pss::kErrNoService:
+        return "no such PSS service";
+    case pss::kErrRefused:
+        return "refused by the framework";
+    case pss::kErrEndOfData:
+        return "no more records";
+    case pss::kErrNoRecord:
+        return "cursor is not on a record";
+    case pss::kErrBadWhere:
+        return "invalid cursor location";
+    case pss::kErrBadContext:
+        return "invalid framework context";
+    case pss::kErrBadArg:
+        return "invalid argument";
+    case pss::kErrInjected:
+        return "injected fetch failure";
+    case pss::kErrStore:
+        return "storage failure";
+    case pss::kErrNoStore:
+        return "storage is not open";
+    default:
+        std::snprintf(unknown, sizeof unknown, "unknown error 0x%x", static_cast<unsigned>(code));
+        return unknown;
+    }
+}

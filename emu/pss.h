@@ -1,0 +1,153 @@
+// The host's PSS framework and store behind host/pss.h, on LMDB.
+//
+// Framework. fu_global identifies the one context (vdc_num kVdcNum, vdc.impl
+// pointing at the emulator's state). Services are registered through
+// fu_init_arg_add_pss_service with an InitArg that the host passes to the
+// plugin's pss_open_file; each service is one LMDB named database of the
+// service's name. fu_vdc_add_pss_data / fu_vdc_add_pss_key_to_delete queue an
+// update holding only the caller's datum addresses; flush() later reads the
+// keys and values through them, applies the whole queue in one LMDB write
+// transaction and, after the commit, calls the commit hook (the plugin's
+// pss_buf_commit). All fu_ and pss2_ results: 0 for success, else an Error.
+//
+// Store. One LMDB environment in the state directory, durable commits (a
+// committed flush survives SIGKILL). Records of every database come back in
+// ascending key order: 4-byte keys as little-endian u32, numerically; keys of
+// other lengths by (length, bytes), so shorter keys sort before 4-byte ones
+// and longer keys after them.
+//
+// Reading. One cursor per service, moved by pss2_move2location. Each move
+// copies the record into buffers owned by the service that stay valid until
+// its cursor moves again: the key buffer holds exactly the key's bytes; a
+// value is handed out zero-padded by 8 bytes, so a value shorter than its
+// header reads as zeros. The value's datum len is its real length, and its
+// real bytes are registered as the TLV read extent of the service (slot =
+// PSS type, see emu/tlv.h).
+//
+// Process death (reset/close_store) drops registrations, the update queue,
+// cursors, statistics and the commit hook; LMDB keeps what was committed. Fault switches are
+// test configuration: they survive reset and are cleared by reset_faults().
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "emu/bytes.h"
+#include "host/pss.h"
+
+namespace emu::pss {
+
+using bytes::Bytes;
+
+enum Error : int {
+    kErrNoService = 0x5e0001,  // type or handle names no registered service
+    kErrRefused = 0x5e0002,    // refused by a fault switch
+    kErrEndOfData = 0x5e0003,  // the cursor moved past the last record
+    kErrNoRecord = 0x5e0004,   // the cursor stands on no record
+    kErrBadWhere = 0x5e0005,   // pss2_move2location location other than first/next
+    kErrBadContext = 0x5e0006, // vdc number or context is not fu_global's
+    kErrBadArg = 0x5e0007,     // null or invalid argument
+    kErrInjected = 0x5e0008,   // key/value fetch failed by fail_getkey_at/fail_getvalue_at
+    kErrStore = 0x5e0009,      // LMDB failure (see last_store_error())
+    kErrNoStore = 0x5e000a,    // no store is open
+};
+
+constexpr uint32_t kFuMagic = 0x46550001;
+constexpr uint16_t kVdcNum = 1;
+constexpr uint32_t kHandleBase = 0x100; // a service's handle is kHandleBase + type
+constexpr std::size_t kValuePadding = 8;
+
+// Words 3..8 of a descriptor as fu_global_pss_service_default_arg fills them.
+// They describe the framework's behaviour for the plugin's information; the
+// framework does not read them back.
+enum DefaultWord : uint32_t {
+    kDescVersion = 2,        // word 3: descriptor version
+    kDescDurable = 1,        // word 4: commits are synced to disk
+    kDescOrdered = 1,        // word 5: records come back in key order
+    kDescMaxKeyLen = 511,    // word 6: longest key the store accepts
+    kDescMaxValueLen = 0,    // word 7: no value length limit
+    kDescCommitCallback = 1, // word 8: the framework calls the commit callback
+};
+
+// The framework initialisation argument that the host hands to the plugin's
+// pss_open_file; `registered` lists the types registered through it, in order.
+struct InitArg {
+    static constexpr uint32_t kMagic = 0x46554941;
+    uint32_t magic = kMagic;
+    std::vector<uint32_t> registered;
+};
+
+enum class Kind { kWrite, kDelete };
+
+// A queued update decoded through its datum addresses at the time of asking.
+struct Pending {
+    Kind kind;
+    uint32_t service;
+    Bytes key;
+    Bytes value; // empty for a deletion
+};
+
+using Records = std::vector<std::pair<Bytes, Bytes>>;
+
+struct Stats {
+    uint64_t flushes = 0;  // successful flushes
+    uint64_t applied = 0;  // updates applied by them
+    uint64_t rejected = 0; // updates skipped at flush (empty or oversized key, null data)
+};
+
+// Opens (creating if needed) the LMDB store in `dir`; 0 or kErrStore.
+int open_store(const std::filesystem::path &dir);
+// reset(), then closes the store.
+void close_store();
+// Drops the framework's in-memory state: services, queue, cursors, stats.
+void reset();
+const std::string &last_store_error();
+
+// Applies the queued updates in order in one write transaction, commits, then
+// calls the commit hook and empties the queue. A key of length 0 or above the
+// store's limit, or a null data address with a nonzero length, is skipped and
+// counted as rejected. On an LMDB failure nothing is applied, the queue is
+// kept (a later flush retries), the hook is not called, and kErrStore is
+// returned. An empty queue still calls the hook. Deleting a missing key is no
+// error. A successful flush is journalled as "fu_pss_commit" (applied,
+// rejected) just before the hook runs.
+int flush();
+void set_commit_hook(std::function<int()> hook);
+
+// Queries for tests and tools.
+std::vector<Pending> pending();
+std::size_t pending_count();
+void discard_pending();
+// Registered services, type -> name.
+std::map<uint32_t, std::string> services();
+// Every record of the named database in key order (empty when it is absent).
+Records records(const std::string &name);
+Records records(uint32_t type); // by registered type; empty when unregistered
+// Every named database of the store.
+std::map<std::string, Records> snapshot();
+const Stats &stats();
+
+// Direct store access for tests that plant data; creates the named database
+// if needed. The type forms need the service to be registered. 0 or an Error.
+int put_raw(const std::string &name, const Bytes &key, const Bytes &value);
+int put_raw(uint32_t type, const Bytes &key, const Bytes &value);
+int delete_raw(const std::string &name, const Bytes &key);
+int delete_raw(uint32_t type, const Bytes &key);
+
+// Fault switches.
+void refuse_registration(uint32_t type, bool on);
+void refuse_writes(uint32_t service, bool on);
+void refuse_deletes(uint32_t service, bool on);
+void refuse_lookup(uint32_t type, bool on);
+// Fails pss2_getkey / pss2_getvalue at the k-th record of a walk (1-based,
+// counted from the last move to the first record); 0 switches it off.
+void fail_getkey_at(uint32_t type, uint32_t k);
+void fail_getvalue_at(uint32_t type, uint32_t k);
+void reset_faults();
+
+} // namespace emu::pss

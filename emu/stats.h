@@ -1,0 +1,30 @@
+// The host's PSS recovery statistics, rire_pss_recovery_stats: 24 counters of
+// 32 bits. The plugin increments three of them during recovery (words 17
+// num_index_realloc, 20 num_pending_di_restored, 21 num_hw_update_req_restored);
+// the others are the host's own recovery counters, named here so that tests
+// and the command-line tool can show the whole record. The record is an
+// object, not a call, so nothing here is journalled.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "host/rire.h"
+
+namespace emu::stats {
+
+inline constexpr std::size_t kWordCount = sizeof(rire_pss_recovery_stats_t) / sizeof(uint32_t);
+
+struct Counter {
+    std::string_view name;
+    uint32_t value;
+};
+
+// Every counter with its name, in word order.
+std::vector<Counter> named();
+// Zeroes every counter.
+void reset();
+
+} // namespace emu::stats

@@ -1,0 +1,139 @@
+#include "emu/tlv.h"
+
+#include <cstring>
+#include <vector>
+
+#include "emu/bytes.h"
+#include "emu/journal.h"
+
+namespace emu::tlv {
+namespace {
+
+struct Extent {
+    uint32_t slot;
+    const uint8_t *begin;
+    const uint8_t *end;
+    std::size_t slack;
+};
+
+std::vector<Extent> g_extents;
+
+struct Tlv {
+    uint16_t type;
+    uint16_t len;
+    uint32_t next; // offset of the TLV after this one
+};
+
+// Bytes readable from `array`, or UINT64_MAX when no extent bounds it.
+uint64_t readable_from(const uint8_t *array) {
+    for (const Extent &e : g_extents) {
+        if (array >= e.begin && array < e.end + e.slack)
+            return array < e.end ? static_cast<uint64_t>(e.end - array) : 0;
+    }
+    return UINT64_MAX;
+}
+
+uint16_t load_u16(const uint8_t *p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+void store_u16(uint8_t *p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+// Parses the TLV at `at`, reading no byte at or past `limit` bytes.
+int parse_at(const uint8_t *array, uint32_t at, uint64_t limit, Tlv *out) {
+    if (at >= limit || array[at] == 0)
+        return kEnd;
+    if (array[at] != kMarker || at + uint64_t{kHeaderSize} > limit)
+        return kMalformed;
+    out->type = load_u16(array + at + 1);
+    out->len = load_u16(array + at + 3);
+    const uint64_t next = at + uint64_t{kHeaderSize} + out->len;
+    if (next > limit || next > UINT32_MAX)
+        return kMalformed;
+    out->next = static_cast<uint32_t>(next);
+    return 0;
+}
+
+} // namespace
+
+void set_read_extent(uint32_t slot, const void *begin, const void *end, std::size_t slack) {
+    clear_read_extent(slot);
+    g_extents.push_back(Extent{slot, static_cast<const uint8_t *>(begin),
+                               static_cast<const uint8_t *>(end), slack});
+}
+
+void clear_read_extent(uint32_t slot) {
+    std::erase_if(g_extents, [slot](const Extent &e) { return e.slot == slot; });
+}
+
+void clear_read_extents() {
+    g_extents.clear();
+}
+
+} // namespace emu::tlv
+
+namespace tlv = emu::tlv;
+
+extern "C" uint32_t tlv_size_get(uint32_t payload_len) {
+    emu::journal::record("tlv_size_get", {payload_len});
+    return tlv::kHeaderSize + payload_len;
+}
+
+extern "C" int tlv_array_add_tlv(void *array, uint32_t size, uint16_t type, uint16_t len,
+                                 const void *payload, int flags) {
+    emu::journal::record("tlv_array_add_tlv", {emu::bytes::address(array), size, type, len, flags},
+                         emu::bytes::hex(payload, len, 16));
+    if (array == nullptr || (payload == nullptr && len != 0))
+        return tlv::kBadArg;
+    auto *bytes = static_cast<uint8_t *>(array);
+    uint32_t end = 0;
+    tlv::Tlv t{};
+    int rc;
+    while ((rc = tlv::parse_at(bytes, end, size, &t)) == 0)
+        end = t.next;
+    if (rc != tlv::kEnd)
+        return rc;
+    if (end + uint64_t{tlv::kHeaderSize} + len > size)
+        return tlv::kNoRoom;
+    bytes[end] = tlv::kMarker;
+    tlv::store_u16(bytes + end + 1, type);
+    tlv::store_u16(bytes + end + 3, len);
+    if (len != 0)
+        std::memcpy(bytes + end + tlv::kHeaderSize, payload, len);
+    return 0;
+}
+
+extern "C" uint32_t tlv_array_get_num_tlvs(const void *array, int flags) {
+    emu::journal::record("tlv_array_get_num_tlvs", {emu::bytes::address(array), flags});
+    if (array == nullptr)
+        return 0;
+    const auto *bytes = static_cast<const uint8_t *>(array);
+    const uint64_t limit = tlv::readable_from(bytes);
+    uint32_t n = 0;
+    tlv::Tlv t{};
+    for (uint32_t at = 0; tlv::parse_at(bytes, at, limit, &t) == 0; at = t.next)
+        ++n;
+    return n;
+}
+
+extern "C" int tlv_array_get_next_tlv(const void *array, uint16_t *type, uint16_t *len,
+                                      void **payload, int flags, uint32_t *cursor) {
+    emu::journal::record("tlv_array_get_next_tlv", {emu::bytes::address(array), flags,
+                                                    cursor == nullptr ? -1 : int64_t{*cursor}});
+    if (array == nullptr || type == nullptr || len == nullptr || payload == nullptr ||
+        cursor == nullptr)
+        return tlv::kBadArg;
+    const auto *bytes = static_cast<const uint8_t *>(array);
+    tlv::Tlv t{};
+    const int rc = tlv::parse_at(bytes, *cursor, tlv::readable_from(bytes), &t);
+    if (rc != 0)
+        return rc;
+    *type = t.type;
+    *len = t.len;
+    *payload = const_cast<uint8_t *>(bytes + *cursor + tlv::kHeaderSize);
+    *cursor = t.next;
+    return 0;
+}

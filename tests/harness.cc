@@ -1,0 +1,124 @@
+#include "tests/harness.h"
+
+#include <atomic>
+#include <unistd.h>
+
+#include "emu/mts.h"
+
+namespace rire_test {
+
+TempDir::TempDir() {
+    static std::atomic<int> serial{0};
+    path_ = std::filesystem::temp_directory_path() /
+            ("rire-test-" + std::to_string(getpid()) + "-" + std::to_string(serial++));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+void PluginTest::SetUp() {
+    emu::host_start({state_.path()});
+    boot();
+}
+
+void PluginTest::TearDown() {
+    plugin_.reset();
+    emu::host_stop();
+}
+
+void PluginTest::boot() {
+    std::string error;
+    plugin_ = emu::Plugin::load(RIRE_PLUGIN_PATH, &error);
+    ASSERT_TRUE(plugin_) << error;
+    ASSERT_TRUE(plugin_->init());
+    api().set_q_handle(kQueueHandle);
+    emu::pss::set_commit_hook([this] { return api().pss_buf_commit(); });
+    init_arg_ = emu::pss::InitArg{};
+    ASSERT_EQ(api().pss_open_file(&init_arg_), 0);
+    log_mark_ = emu::log::event_log().size();
+}
+
+void PluginTest::restart_and_recover() {
+    plugin_.reset();
+    emu::host_restart();
+    boot();
+    api().pss_recover();
+}
+
+const rire_orsk_hw_update_req *PluginTest::request(uint32_t req_id) {
+    for (auto *r = static_cast<const rire_orsk_hw_update_req *>(request_queue().head); r;
+         r = r->next)
+        if (r->req_id == req_id)
+            return r;
+    return nullptr;
+}
+
+std::vector<uint16_t> PluginTest::held_dis(uint32_t req_id) {
+    std::vector<uint16_t> dis;
+    const rire_orsk_hw_update_req *r = request(req_id);
+    if (r == nullptr)
+        return dis;
+    for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(r->hold_q.head); e; e = e->next)
+        dis.push_back(e->di);
+    return dis;
+}
+
+std::vector<uint32_t> PluginTest::queue_ids() {
+    std::vector<uint32_t> ids;
+    for (auto *r = static_cast<const rire_orsk_hw_update_req *>(request_queue().head); r;
+         r = r->next)
+        ids.push_back(r->req_id);
+    return ids;
+}
+
+std::vector<std::string> PluginTest::wrapped() {
+    std::vector<std::string> texts;
+    const auto &events = emu::log::event_log();
+    for (size_t i = log_mark_; i < events.size(); i++)
+        texts.push_back(events[i].text);
+    return texts;
+}
+
+std::vector<std::string> PluginTest::messages() {
+    std::vector<std::string> texts;
+    for (const std::string &w : wrapped()) {
+        size_t close = w.find("): ");
+        size_t error = w.find("):ERROR: ");
+        if (error != std::string::npos && (close == std::string::npos || error < close))
+            texts.push_back(w.substr(error + 9));
+        else
+            texts.push_back(close == std::string::npos ? w : w.substr(close + 3));
+    }
+    return texts;
+}
+
+void PluginTest::mark_log() {
+    log_mark_ = emu::log::event_log().size();
+}
+
+uint32_t PluginTest::link_update(uint32_t req, uint32_t type, uint32_t old_index, uint32_t old_di,
+                                 uint32_t new_index, uint32_t new_di) {
+    return api().oiflist_link_update(req, type, old_index, old_di, new_index, new_di);
+}
+
+int32_t PluginTest::hw_done(uint32_t id, uint32_t opcode) {
+    mts_msg msg = emu::mts::make(opcode, id);
+    return api().hw_update_done(&msg);
+}
+
+void PluginTest::swap(uint32_t old_id, uint32_t new_id) {
+    mts_msg old_msg = emu::mts::make(0x12801, old_id);
+    mts_msg new_msg = emu::mts::make(0x12801, new_id);
+    api().hw_update_req_swap(&old_msg, &new_msg);
+}
+
+std::vector<uint8_t> le32(uint32_t v) {
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+            static_cast<uint8_t>(v >> 24)};
+}
+
+} // namespace rire_test

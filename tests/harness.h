@@ -1,0 +1,83 @@
+// The test harness: a started host emulator in a fresh state directory with
+// the plugin loaded, initialised, given its queue handle and its PSS services
+// open, exactly as the switch boots it. Tests drive the plugin through its
+// vector and exports and look at what the host saw.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emu/host.h"
+#include "emu/journal.h"
+#include "emu/log.h"
+#include "emu/plugin.h"
+#include "emu/pss.h"
+#include "include/rire_orsk_platform_api.h"
+
+namespace rire_test {
+
+constexpr uint32_t kQueueHandle = 0x5a01;
+
+// A state directory under the system's temporary directory, removed at the end.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path &path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+class PluginTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Loads and boots the plugin: init, queue handle, pss_open_file.
+    void boot();
+    // Process death and restart, then recovery: what a switch does.
+    void restart_and_recover();
+
+    rire_orsk_platform_api &api() { return *plugin_->api(); }
+    template <class F> F fn(const char *name) {
+        F f = plugin_->fn<F>(name);
+        EXPECT_NE(f, nullptr) << name << " is not exported";
+        return f;
+    }
+    queue_hdr &request_queue() { return *plugin_->hw_update_req_q(); }
+
+    // The request of req_id in the plugin's queue, or null.
+    const rire_orsk_hw_update_req *request(uint32_t req_id);
+    // DIs held by a request, head first.
+    std::vector<uint16_t> held_dis(uint32_t req_id);
+    // req_ids of the queue, head first.
+    std::vector<uint32_t> queue_ids();
+
+    // Texts of the event-log records since the last mark, wrappers stripped
+    // ("rire_orsk_x(12): msg" -> "msg"), in order.
+    std::vector<std::string> messages();
+    // Full wrapped texts since the last mark.
+    std::vector<std::string> wrapped();
+    // Only later records count for messages() and wrapped().
+    void mark_log();
+
+    uint32_t link_update(uint32_t req, uint32_t type, uint32_t old_index, uint32_t old_di,
+                         uint32_t new_index = 0, uint32_t new_di = 400);
+    int32_t hw_done(uint32_t id, uint32_t opcode = 0x12801);
+    void swap(uint32_t old_id, uint32_t new_id);
+
+    TempDir state_;
+    std::unique_ptr<emu::Plugin> plugin_;
+    emu::pss::InitArg init_arg_;
+    size_t log_mark_ = 0;
+};
+
+// Little-endian bytes of a u32.
+std::vector<uint8_t> le32(uint32_t v);
+
+} // namespace rire_test

@@ -1,0 +1,387 @@
+#include "tools/rire-host/script.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+
+namespace rire_host {
+namespace {
+
+struct Token {
+    std::string text;
+    int column; // 1-based
+};
+
+std::vector<Token> tokenize(const std::string &line) {
+    std::vector<Token> tokens;
+    size_t i = 0;
+    while (i < line.size()) {
+        if (line[i] == '#')
+            break;
+        if (line[i] == ' ' || line[i] == '\t' || line[i] == '\r') {
+            i++;
+            continue;
+        }
+        size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' &&
+               line[i] != '#')
+            i++;
+        tokens.push_back({line.substr(start, i - start), static_cast<int>(start) + 1});
+    }
+    return tokens;
+}
+
+struct Failure {
+    int column_offset; // within the value
+    std::string message;
+};
+
+std::optional<uint64_t> parse_number(const std::string &text) {
+    if (text.empty() || text[0] == '-' || text[0] == '+')
+        return std::nullopt;
+    errno = 0;
+    char *end = nullptr;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    unsigned long long v = std::strtoull(text.c_str(), &end, hex ? 16 : 10);
+    if (errno != 0 || end == text.c_str() || *end != '\0')
+        return std::nullopt;
+    return v;
+}
+
+uint64_t kind_max(ArgKind kind) {
+    switch (kind) {
+    case ArgKind::kU8:
+        return 0xFF;
+    case ArgKind::kU16:
+        return 0xFFFF;
+    default:
+        return 0xFFFFFFFFull;
+    }
+}
+
+std::optional<Failure> bounded(const std::string &text, uint64_t max, uint64_t *out) {
+    auto v = parse_number(text);
+    if (!v)
+        return Failure{0, "'" + text + "' is not a number"};
+    if (*v > max)
+        return Failure{0, text + " is out of range (at most " + std::to_string(max) + ")"};
+    *out = *v;
+    return std::nullopt;
+}
+
+std::optional<Failure> parse_signed(const std::string &text, int64_t *out) {
+    const bool negative = !text.empty() && text[0] == '-';
+    uint64_t magnitude = 0;
+    auto f = bounded(negative ? text.substr(1) : text, negative ? 0x80000000ull : 0x7FFFFFFFull,
+                     &magnitude);
+    if (f)
+        return Failure{negative ? 1 : 0, f->message};
+    *out = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+    return std::nullopt;
+}
+
+// Splits on commas, reporting each element with its offset in `text`.
+std::vector<std::pair<std::string, int>> split_list(const std::string &text) {
+    std::vector<std::pair<std::string, int>> parts;
+    size_t start = 0;
+    while (true) {
+        size_t comma = text.find(',', start);
+        parts.push_back({text.substr(start, comma - start), static_cast<int>(start)});
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return parts;
+}
+
+std::optional<Failure> parse_list(const std::string &text, uint64_t max,
+                                  std::vector<uint32_t> *out) {
+    for (auto &[part, offset] : split_list(text)) {
+        size_t dash = part.find('-');
+        uint64_t lo = 0, hi = 0;
+        if (auto f = bounded(part.substr(0, dash), max, &lo))
+            return Failure{offset, f->message};
+        hi = lo;
+        if (dash != std::string::npos) {
+            if (auto f = bounded(part.substr(dash + 1), max, &hi))
+                return Failure{offset + static_cast<int>(dash) + 1, f->message};
+            if (hi < lo)
+                return Failure{offset, "range " + part + " runs backwards"};
+        }
+        for (uint64_t v = lo; v <= hi; v++)
+            out->push_back(static_cast<uint32_t>(v));
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> parse_pairs(const std::string &text, std::vector<Pair> *out) {
+    for (auto &[part, offset] : split_list(text)) {
+        size_t colon = part.find(':');
+        if (colon == std::string::npos)
+            return Failure{offset, "'" + part + "' is not DI:oiflist-index"};
+        uint64_t di = 0, index = 0;
+        if (auto f = bounded(part.substr(0, colon), 0xFFFF, &di))
+            return Failure{offset, f->message};
+        if (auto f = bounded(part.substr(colon + 1), 0xFFFFFFFFull, &index))
+            return Failure{offset + static_cast<int>(colon) + 1, f->message};
+        out->push_back({static_cast<uint32_t>(di), static_cast<uint32_t>(index)});
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> parse_bytes(const std::string &text, std::vector<uint8_t> *out) {
+    if (text.size() < 2 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
+        return Failure{0, "bytes are written 0x followed by hex digits"};
+    const std::string digits = text.substr(2);
+    if (digits.empty() || digits.size() % 2 != 0)
+        return Failure{0, "bytes need an even number of hex digits"};
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        char *end = nullptr;
+        std::string two = digits.substr(i, 2);
+        long v = std::strtol(two.c_str(), &end, 16);
+        if (*end != '\0')
+            return Failure{static_cast<int>(i) + 2, "'" + two + "' is not a hex byte"};
+        out->push_back(static_cast<uint8_t>(v));
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> parse_value(const ParamSpec &p, const std::string &text, Value *out) {
+    const uint64_t max = p.max != 0 ? p.max : kind_max(p.kind);
+    switch (p.kind) {
+    case ArgKind::kU8:
+    case ArgKind::kU16:
+    case ArgKind::kU32: {
+        uint64_t v = 0;
+        if (auto f = bounded(text, max, &v))
+            return f;
+        *out = v;
+        return std::nullopt;
+    }
+    case ArgKind::kI32: {
+        int64_t v = 0;
+        if (auto f = parse_signed(text, &v))
+            return f;
+        *out = v;
+        return std::nullopt;
+    }
+    case ArgKind::kDi: {
+        if (text == "null" || text == "invalid") {
+            *out = uint64_t{text == "null" ? 0u : 0xFFFFFFFFu};
+            return std::nullopt;
+        }
+        uint64_t v = 0;
+        if (auto f = bounded(text, max, &v))
+            return Failure{0, f->message + "; a DI is a number, null or invalid"};
+        *out = v;
+        return std::nullopt;
+    }
+    case ArgKind::kList: {
+        std::vector<uint32_t> v;
+        if (auto f = parse_list(text, max, &v))
+            return f;
+        *out = std::move(v);
+        return std::nullopt;
+    }
+    case ArgKind::kPairs: {
+        std::vector<Pair> v;
+        if (auto f = parse_pairs(text, &v))
+            return f;
+        *out = std::move(v);
+        return std::nullopt;
+    }
+    case ArgKind::kName:
+        if (text.empty())
+            return Failure{0, "empty value"};
+        *out = text;
+        return std::nullopt;
+    case ArgKind::kBytes: {
+        std::vector<uint8_t> v;
+        if (auto f = parse_bytes(text, &v))
+            return f;
+        *out = std::move(v);
+        return std::nullopt;
+    }
+    }
+    return Failure{0, "unsupported argument kind"};
+}
+
+const ParamSpec *find_param(const VerbSpec &verb, const std::string &key) {
+    for (const ParamSpec &p : verb.params)
+        if (key == p.key)
+            return &p;
+    return nullptr;
+}
+
+bool is_choice(const VerbSpec &verb, const std::string &word) {
+    for (const char *w : verb.choice.words)
+        if (word == w)
+            return true;
+    return false;
+}
+
+std::string choices_text(const VerbSpec &verb) {
+    std::string text;
+    for (const char *w : verb.choice.words)
+        text += (text.empty() ? "" : "|") + std::string(w);
+    return text;
+}
+
+// Checks one line's tokens against its verb; the first fault wins.
+std::optional<ScriptError> check_command(int line, const std::vector<Token> &tokens, size_t first,
+                                         const VerbSpec &verb, Args *args) {
+    auto error = [line](int column, std::string message) {
+        return ScriptError{line, column, std::move(message)};
+    };
+    for (size_t i = first; i < tokens.size(); i++) {
+        const Token &t = tokens[i];
+        size_t eq = t.text.find('=');
+        if (eq == std::string::npos) {
+            if (!is_choice(verb, t.text))
+                return error(t.column, "unexpected word '" + t.text + "' for " + verb.name +
+                                           (verb.choice.words.empty()
+                                                ? std::string()
+                                                : " (expected " + choices_text(verb) + ")"));
+            if (!args->choice_.empty())
+                return error(t.column, "'" + t.text + "' conflicts with '" + args->choice_ + "'");
+            args->choice_ = t.text;
+            continue;
+        }
+        const std::string key = t.text.substr(0, eq);
+        const ParamSpec *p = find_param(verb, key);
+        if (p == nullptr)
+            return error(t.column, "unknown argument '" + key + "' for " + verb.name);
+        if (args->has(key))
+            return error(t.column, "argument '" + key + "' given twice");
+        Value v;
+        if (auto f = parse_value(*p, t.text.substr(eq + 1), &v))
+            return error(t.column + static_cast<int>(eq) + 1 + f->column_offset,
+                         key + ": " + f->message);
+        args->values_[key] = std::move(v);
+    }
+    const int verb_column = tokens[0].column;
+    for (const ParamSpec &p : verb.params)
+        if (p.required && !args->has(p.key))
+            return error(verb_column, verb.name + " needs " + p.key + "=");
+    if (verb.choice.required && args->choice_.empty())
+        return error(verb_column, verb.name + " needs one of " + choices_text(verb));
+    return std::nullopt;
+}
+
+std::string trim(const std::string &s) {
+    size_t b = s.find_first_not_of(" \t\r");
+    size_t e = s.find_last_not_of(" \t\r");
+    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
+
+} // namespace
+
+uint32_t Args::u32(const std::string &key, uint32_t fallback) const {
+    auto it = values_.find(key);
+    return it == values_.end() ? fallback : static_cast<uint32_t>(std::get<uint64_t>(it->second));
+}
+
+int32_t Args::i32(const std::string &key, int32_t fallback) const {
+    auto it = values_.find(key);
+    return it == values_.end() ? fallback : static_cast<int32_t>(std::get<int64_t>(it->second));
+}
+
+const std::vector<uint32_t> &Args::list(const std::string &key) const {
+    static const std::vector<uint32_t> empty;
+    auto it = values_.find(key);
+    return it == values_.end() ? empty : std::get<std::vector<uint32_t>>(it->second);
+}
+
+const std::vector<Pair> &Args::pairs(const std::string &key) const {
+    static const std::vector<Pair> empty;
+    auto it = values_.find(key);
+    return it == values_.end() ? empty : std::get<std::vector<Pair>>(it->second);
+}
+
+std::string Args::name(const std::string &key, const std::string &fallback) const {
+    auto it = values_.find(key);
+    return it == values_.end() ? fallback : std::get<std::string>(it->second);
+}
+
+std::optional<std::vector<uint8_t>> Args::bytes(const std::string &key) const {
+    auto it = values_.find(key);
+    if (it == values_.end())
+        return std::nullopt;
+    return std::get<std::vector<uint8_t>>(it->second);
+}
+
+void VerbTable::add(VerbSpec spec) {
+    verbs_.push_back(std::move(spec));
+}
+
+const VerbSpec *VerbTable::find(const std::string &name) const {
+    for (const VerbSpec &v : verbs_)
+        if (v.name == name)
+            return &v;
+    return nullptr;
+}
+
+bool VerbTable::is_prefix(const std::string &word) const {
+    const std::string prefix = word + " ";
+    return std::any_of(verbs_.begin(), verbs_.end(),
+                       [&](const VerbSpec &v) { return v.name.rfind(prefix, 0) == 0; });
+}
+
+std::vector<Command> parse_script(std::istream &in, const VerbTable &verbs,
+                                  std::vector<ScriptError> *errors) {
+    std::vector<Command> commands;
+    std::string line;
+    for (int number = 1; std::getline(in, line); number++) {
+        std::vector<Token> tokens = tokenize(line);
+        if (tokens.empty())
+            continue;
+        std::string name = tokens[0].text;
+        size_t first = 1;
+        if (verbs.is_prefix(name)) {
+            if (tokens.size() < 2 || !verbs.find(name + " " + tokens[1].text)) {
+                int column = tokens.size() < 2 ? tokens[0].column : tokens[1].column;
+                errors->push_back({number, column, "'" + name + "' needs a known subcommand"});
+                continue;
+            }
+            name += " " + tokens[1].text;
+            first = 2;
+        }
+        const VerbSpec *verb = verbs.find(name);
+        if (verb == nullptr) {
+            errors->push_back({number, tokens[0].column, "unknown verb '" + name + "'"});
+            continue;
+        }
+        Command cmd{number, trim(line.substr(0, line.find('#'))), verb, {}};
+        if (auto e = check_command(number, tokens, first, *verb, &cmd.args)) {
+            errors->push_back(*e);
+            continue;
+        }
+        commands.push_back(std::move(cmd));
+    }
+    if (!errors->empty())
+        commands.clear();
+    return commands;
+}
+
+std::string describe(const VerbTable &verbs) {
+    static const char *kinds[] = {"0..255", "0..65535",     "u32",  "i32",  "DI|null|invalid",
+                                  "list",   "DI:index,...", "word", "0xHEX"};
+    std::ostringstream out;
+    for (const VerbSpec &v : verbs.all()) {
+        out << "  " << v.name;
+        if (!v.choice.words.empty())
+            out << (v.choice.required ? " " : " [") << choices_text(v)
+                << (v.choice.required ? "" : "]");
+        for (const ParamSpec &p : v.params)
+            out << (p.required ? " " : " [") << p.key << "=" << kinds[static_cast<int>(p.kind)]
+                << (p.required ? "" : "]");
+        out << "\n      " << v.help << "\n";
+        for (const ParamSpec &p : v.params)
+            if (p.help && *p.help)
+                out << "        " << p.key << ": " << p.help << "\n";
+    }
+    return out.str();
+}
+
+} // namespace rire_host

@@ -1,0 +1,115 @@
+// The scenario language of rire-host.
+//
+// One command per line: a verb (one or two words), then positional words and
+// key=value arguments in any order. '#' starts a comment; blank lines are
+// skipped. Numbers are decimal or 0x-hex; lists are comma-separated, with
+// ranges written a-b. Every verb declares its arguments in a VerbSpec, and a
+// whole script is checked against those declarations before anything runs,
+// so a bad line is reported with its line and column and nothing is applied.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <map>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace rire_host {
+
+class Session;
+
+enum class ArgKind {
+    kU8,    // 0..255
+    kU16,   // 0..65535
+    kU32,   // 0..2^32-1
+    kI32,   // signed 32-bit
+    kDi,    // a DI: a number, "null" (0) or "invalid" (all ones)
+    kList,  // u32 list with ranges: 1,2,10-20
+    kPairs, // DI:oiflist-index pairs: 100:12,200:13
+    kName,  // a word
+    kBytes, // hex bytes: 0x0900000000000000
+};
+
+struct ParamSpec {
+    const char *key;
+    ArgKind kind;
+    bool required;
+    const char *help;
+    uint64_t max = 0; // upper bound for list elements; 0 means the kind's own
+};
+
+// A set of words of which a command takes at most one (exactly one when
+// `required`), e.g. add|delete.
+struct ChoiceSpec {
+    std::vector<const char *> words;
+    bool required;
+};
+
+using Pair = std::pair<uint32_t, uint32_t>;
+using Value = std::variant<uint64_t, int64_t, std::vector<uint32_t>, std::vector<Pair>, std::string,
+                           std::vector<uint8_t>>;
+
+// The checked arguments of one command.
+class Args {
+  public:
+    bool has(const std::string &key) const { return values_.count(key) != 0; }
+    uint32_t u32(const std::string &key, uint32_t fallback = 0) const;
+    int32_t i32(const std::string &key, int32_t fallback = 0) const;
+    const std::vector<uint32_t> &list(const std::string &key) const;
+    const std::vector<Pair> &pairs(const std::string &key) const;
+    std::string name(const std::string &key, const std::string &fallback = {}) const;
+    std::optional<std::vector<uint8_t>> bytes(const std::string &key) const;
+    // The positional word given, or empty.
+    const std::string &choice() const { return choice_; }
+
+    std::map<std::string, Value> values_;
+    std::string choice_;
+};
+
+using Handler = std::function<void(Session &, const Args &)>;
+
+struct VerbSpec {
+    std::string name; // "flush", "dump queue"
+    std::vector<ParamSpec> params;
+    ChoiceSpec choice;
+    const char *help;
+    Handler run;
+};
+
+class VerbTable {
+  public:
+    void add(VerbSpec spec);
+    const VerbSpec *find(const std::string &name) const;
+    // True when `word` begins a two-word verb ("dump", "show").
+    bool is_prefix(const std::string &word) const;
+    const std::vector<VerbSpec> &all() const { return verbs_; }
+
+  private:
+    std::vector<VerbSpec> verbs_;
+};
+
+struct Command {
+    int line;
+    std::string text; // the source line, comment stripped and trimmed
+    const VerbSpec *verb;
+    Args args;
+};
+
+struct ScriptError {
+    int line;
+    int column;
+    std::string message;
+};
+
+// Parses and checks a whole script. On errors returns no commands and fills
+// `errors` (one per bad line).
+std::vector<Command> parse_script(std::istream &in, const VerbTable &verbs,
+                                  std::vector<ScriptError> *errors);
+
+// The language reference printed by --help, built from the verb table.
+std::string describe(const VerbTable &verbs);
+
+} // namespace rire_host

@@ -1,0 +1,25 @@
+// The verbs of the scenario language, one group per concern. Each group adds
+// its verbs to the table; the parser and the runner know none of them.
+#pragma once
+
+#include "tools/rire-host/script.h"
+
+namespace rire_host {
+
+void add_session_verbs(VerbTable &verbs);    // flush, restart, log, dump ...
+void add_hw_update_verbs(VerbTable &verbs);  // link-update, swap, hw-done, oiflist-*
+void add_pss_verbs(VerbTable &verbs);        // pending-di-*, oiflist-exists, dump stats|bitmap
+void add_forwarding_verbs(VerbTable &verbs); // interface, module, df-update, snooping, download
+void add_show_verbs(VerbTable &verbs);       // show ...
+
+inline VerbTable all_verbs() {
+    VerbTable verbs;
+    add_session_verbs(verbs);
+    add_hw_update_verbs(verbs);
+    add_pss_verbs(verbs);
+    add_forwarding_verbs(verbs);
+    add_show_verbs(verbs);
+    return verbs;
+}
+
+} // namespace rire_host

@@ -1,0 +1,137 @@
+// The switch around the plugin (interfaces, line cards) and the forwarding
+// control requests the host makes of the platform.
+#include <array>
+#include <cstring>
+#include <iomanip>
+#include <stdexcept>
+
+#include "emu/im.h"
+#include "emu/pdb.h"
+#include "tools/rire-host/session.h"
+#include "tools/rire-host/verbs.h"
+
+namespace rire_host {
+namespace {
+
+constexpr int32_t kOpcAdd = 1;
+constexpr int32_t kOpcDelete = 2;
+
+void print_status(Session &s, uint32_t result) {
+    s.out() << "  result 0x" << std::hex << result << std::dec
+            << (result == RIRE_ORSK_REQ_DONE ? " (done)" : " (failed)") << "\n";
+}
+
+void interface_add(Session &s, const Args &a) {
+    const uint32_t ifindex = a.u32("ifindex");
+    const std::string kind_text = a.name("kind", "other");
+    auto kind = emu::im::parse_kind(kind_text);
+    if (!kind)
+        throw std::runtime_error("unknown interface kind '" + kind_text +
+                                 "' (loopback0, loopback or other)");
+    emu::im::add({ifindex, a.name("name", "if" + std::to_string(ifindex)), *kind});
+    (void)s;
+}
+
+void interface_error(Session &, const Args &a) {
+    const int32_t status = a.i32("status");
+    if (status == 0)
+        emu::im::clear_error(a.u32("ifindex"));
+    else
+        emu::im::set_error(a.u32("ifindex"), status, a.u32("after"));
+}
+
+void module(Session &, const Args &a) {
+    const uint8_t index = static_cast<uint8_t>(a.u32("slot") - 1);
+    if (a.choice() == "empty")
+        emu::pdb::remove(index);
+    else
+        emu::pdb::set_card(index, static_cast<uint16_t>(a.u32("card")));
+}
+
+void df_update(Session &s, const Args &a) {
+    const auto &oifs = a.list("oifs");
+    const int32_t opc = a.has("opc") ? a.i32("opc") : a.choice() == "add" ? kOpcAdd : kOpcDelete;
+    print_status(s, s.api().df_update(static_cast<uint8_t>(a.u32("ordinal")), opc,
+                                      static_cast<uint32_t>(oifs.size()), oifs.data()));
+}
+
+// The VLAN set record: a host word, then VLAN v at bit 0x80 >> (v % 8) of
+// bitmap byte v / 8.
+std::array<uint8_t, 516> vlan_set(const Args &a) {
+    std::array<uint8_t, 516> rec{};
+    const uint32_t word = a.u32("word");
+    std::memcpy(rec.data(), &word, sizeof word);
+    for (uint32_t v : a.list("vlans"))
+        rec[4 + v / 8] |= static_cast<uint8_t>(0x80 >> (v % 8));
+    return rec;
+}
+
+void igmp_snoop(Session &s, const Args &a) {
+    auto rec = vlan_set(a);
+    print_status(s, s.api().igmp_snoop_config(rec.data(), 0, a.choice() == "enable" ? 1 : 0));
+}
+
+void omf(Session &s, const Args &a) {
+    auto rec = vlan_set(a);
+    print_status(s, s.api().snoop_omf_config(rec.data(), a.choice() == "enable" ? 1 : 0));
+}
+
+void lc_download(Session &s, const Args &a) {
+    const int32_t r =
+        s.api().check_lc_download_db(static_cast<uint8_t>(a.u32("slot")), a.i32("db"));
+    s.out() << "  " << (r ? "download" : "do not download") << " (" << r << ")\n";
+}
+
+const std::vector<ParamSpec> kVlanParams = {
+    {"vlans", ArgKind::kList, true, "VLANs 0..4095, e.g. 1-10,4095", 4095},
+    {"word", ArgKind::kU32, false, "the record's leading host word"}};
+
+} // namespace
+
+void add_forwarding_verbs(VerbTable &verbs) {
+    verbs.add({"interface add",
+               {{"ifindex", ArgKind::kU32, true, ""},
+                {"name", ArgKind::kName, false, ""},
+                {"kind", ArgKind::kName, false, "loopback0, loopback or other (default)"}},
+               {},
+               "add an interface to the interface manager",
+               interface_add});
+    verbs.add({"interface error",
+               {{"ifindex", ArgKind::kU32, true, ""},
+                {"status", ArgKind::kI32, true, "code its loopback queries report; 0 clears"},
+                {"after", ArgKind::kU32, false, "queries answered normally first"}},
+               {},
+               "make the interface manager report an error for an interface",
+               interface_error});
+    verbs.add({"module",
+               {{"slot", ArgKind::kU8, true, "slot number, 1-based"},
+                {"card", ArgKind::kU16, false, "card id"}},
+               {{"empty"}, false},
+               "put a card in a slot of the module database ('empty' removes it)",
+               module});
+    verbs.add({"df-update",
+               {{"ordinal", ArgKind::kU8, true, "DF ordinal, 1-based"},
+                {"oifs", ArgKind::kList, false, "interface indexes"},
+                {"opc", ArgKind::kI32, false, "raw operation code instead of add|delete"}},
+               {{"add", "delete"}, false},
+               "set or clear a DF ordinal's bit on the interfaces",
+               df_update});
+    verbs.add({"igmp-snoop",
+               kVlanParams,
+               {{"enable", "disable"}, true},
+               "IGMP snooping on or off for a set of VLANs",
+               igmp_snoop});
+    verbs.add({"omf",
+               kVlanParams,
+               {{"enable", "disable"}, true},
+               "optimized multicast flood on or off for a set of VLANs",
+               omf});
+    verbs.add({"lc-download",
+               {{"slot", ArgKind::kU8, true, "slot number, 1-based"},
+                {"db", ArgKind::kI32, true, "1 IPv4 routes, 2 IPv6 routes"}},
+               {},
+               "ask whether a database goes to the card in a slot",
+               lc_download});
+}
+
+} // namespace rire_host

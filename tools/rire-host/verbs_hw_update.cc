@@ -1,0 +1,105 @@
+// Host events on the road of a held DI: oiflist callbacks, request re-keys
+// and hardware-update answers, each delivered through the callback vector.
+#include "emu/mts.h"
+#include "tools/rire-host/session.h"
+#include "tools/rire-host/verbs.h"
+
+namespace rire_host {
+namespace {
+
+void link_update(Session &s, const Args &a) {
+    uint32_t held =
+        s.api().oiflist_link_update(a.u32("req"), a.u32("type"), a.u32("old-index"),
+                                    a.u32("old-di"), a.u32("new-index"), a.u32("new-di"));
+    s.out() << "  result " << held << "\n";
+}
+
+void swap(Session &s, const Args &a) {
+    mts_msg old_msg = emu::mts::make(a.u32("opcode", emu::mts::kOpcHwUpdateDone), a.u32("old"));
+    mts_msg new_msg = emu::mts::make(a.u32("opcode", emu::mts::kOpcHwUpdateDone), a.u32("new"));
+    s.api().hw_update_req_swap(&old_msg, &new_msg);
+}
+
+void hw_done(Session &s, const Args &a) {
+    mts_msg answer = emu::mts::make(a.u32("opcode", emu::mts::kOpcHwUpdateDone), a.u32("id"));
+    s.out() << "  result " << s.api().hw_update_done(&answer) << "\n";
+}
+
+void oiflist_alloc(Session &s, const Args &a) {
+    uint32_t p[10];
+    for (int i = 0; i < 10; i++)
+        p[i] = a.u32("p" + std::to_string(i + 1));
+    uint32_t r = s.api().oiflist_alloc(p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
+    s.out() << "  result " << r << "\n";
+}
+
+void oiflist_hw_done(Session &s, const Args &a) {
+    s.api().oiflist_hw_update_done(a.u32("type"));
+}
+
+void oiflist_delete(Session &s, const Args &a) {
+    s.api().oiflist_delete(a.u32("type"), a.u32("index"), a.u32("di"));
+}
+
+void opc_check(Session &s, const Args &a) {
+    mts_msg msg = emu::mts::make(a.u32("opcode"), a.u32("id"));
+    s.out() << "  result " << s.api().mts_opc_check(&msg) << "\n";
+}
+
+std::vector<ParamSpec> alloc_params() {
+    static const char *names[] = {"p1", "p2", "p3", "p4", "p5", "p6", "p7", "p8", "p9", "p10"};
+    std::vector<ParamSpec> params;
+    for (const char *n : names)
+        params.push_back({n, ArgKind::kU32, false, ""});
+    params[4].help = "returned as is when p9 is nonzero";
+    params[9].help = "its low 16 bits are the system upgrade flag";
+    return params;
+}
+
+} // namespace
+
+void add_hw_update_verbs(VerbTable &verbs) {
+    verbs.add({"link-update",
+               {{"req", ArgKind::kU32, true, "message id of the hardware-update request"},
+                {"type", ArgKind::kU32, true, "oiflist type (1 or 2)"},
+                {"old-index", ArgKind::kU32, false, "index of the oiflist left"},
+                {"old-di", ArgKind::kDi, true, "its DI"},
+                {"new-index", ArgKind::kU32, false, "index of the oiflist joined"},
+                {"new-di", ArgKind::kDi, true, "its DI"}},
+               {},
+               "re-link routes between oiflists; a valid old DI is held by request req",
+               link_update});
+    verbs.add({"swap",
+               {{"old", ArgKind::kU32, true, "message id the request carries now"},
+                {"new", ArgKind::kU32, true, "message id it carries from now on"}},
+               {},
+               "hand over a new message for a request: the request is re-keyed",
+               swap});
+    verbs.add({"hw-done",
+               {{"id", ArgKind::kU32, true, "message id the answer carries"},
+                {"opcode", ArgKind::kU32, false, "answer opcode (default 0x12801)"}},
+               {},
+               "deliver the answer to a hardware-update request",
+               hw_done});
+    verbs.add({"opc-check",
+               {{"opcode", ArgKind::kU32, true, ""}, {"id", ArgKind::kU32, false, ""}},
+               {},
+               "ask the platform whether it accepts a message",
+               opc_check});
+    verbs.add(
+        {"oiflist-alloc", alloc_params(), {}, "the oiflist allocation callback", oiflist_alloc});
+    verbs.add({"oiflist-hw-done",
+               {{"type", ArgKind::kU32, true, "oiflist type"}},
+               {},
+               "hardware update done for an oiflist type",
+               oiflist_hw_done});
+    verbs.add({"oiflist-delete",
+               {{"type", ArgKind::kU32, true, ""},
+                {"index", ArgKind::kU32, true, ""},
+                {"di", ArgKind::kDi, false, ""}},
+               {},
+               "the oiflist deletion callback",
+               oiflist_delete});
+}
+
+} // namespace rire_host

@@ -1,0 +1,112 @@
+// Host-side persistent state: the platform-independent oiflists, the host's
+// pending-DI records that it mirrors into PSS through the plugin, and the
+// recovery statistics and index bitmaps that a restart fills in.
+#include "emu/bitmaps.h"
+#include "emu/oiflists.h"
+#include "emu/stats.h"
+#include "tools/rire-host/session.h"
+#include "tools/rire-host/verbs.h"
+
+namespace rire_host {
+namespace {
+
+void oiflist_exists(Session &s, const Args &a) {
+    if (a.choice() == "gone")
+        emu::oiflists::remove(a.u32("type"), a.u32("index"));
+    else
+        emu::oiflists::declare(a.u32("type"), a.u32("index"));
+    (void)s;
+}
+
+void pending_di_insert(Session &s, const Args &a) {
+    const uint32_t type = a.u32("type");
+    rire_orsk_di_req &rec = s.pending_record(type, a.u32("index"));
+    rec.state = a.u32("state", rec.state);
+    rec.ref_count = static_cast<uint16_t>(a.u32("ref", rec.ref_count));
+    auto enqueue = s.fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue");
+    for (auto [di, index] : a.pairs("dis")) {
+        uint32_t is_new = 0;
+        enqueue(&rec.hold_q, di, index, &is_new);
+    }
+    s.fn<decltype(&rire_orsk_pss_insert_pending_di_info)>("rire_orsk_pss_insert_pending_di_info")(
+        static_cast<uint8_t>(type), &rec);
+}
+
+void pending_di_delete(Session &s, const Args &a) {
+    const uint32_t type = a.u32("type");
+    uint32_t index = a.u32("index");
+    s.fn<decltype(&rire_orsk_pss_delete_pending_di_info)>("rire_orsk_pss_delete_pending_di_info")(
+        static_cast<uint8_t>(type), &index);
+    s.drop_pending_record(type, index);
+}
+
+void recover(Session &s, const Args &) {
+    s.api().pss_recover();
+}
+
+void dump_stats(Session &s, const Args &a) {
+    const bool all = a.choice() == "all";
+    s.out() << "  rire_pss_recovery_stats:\n";
+    for (const auto &c : emu::stats::named())
+        if (all || c.value != 0 || c.name == "num_index_realloc" ||
+            c.name == "num_pending_di_restored" || c.name == "num_hw_update_req_restored")
+            s.out() << "    " << c.name << " " << c.value << "\n";
+}
+
+// Allocated indexes, runs folded into ranges.
+void dump_bitmap(Session &s, const Args &a) {
+    const emu::bitmaps::Allocator *alloc = emu::bitmaps::allocator(a.u32("type"));
+    if (alloc == nullptr) {
+        s.out() << "  no index bitmap for oiflist type " << a.u32("type") << "\n";
+        return;
+    }
+    const auto used = alloc->allocated();
+    s.out() << "  oiflist type " << a.u32("type") << ": " << used.size() << " allocated";
+    for (size_t i = 0; i < used.size();) {
+        size_t j = i;
+        while (j + 1 < used.size() && used[j + 1] == used[j] + 1)
+            j++;
+        s.out() << (i == 0 ? ": " : ",") << used[i];
+        if (j > i)
+            s.out() << "-" << used[j];
+        i = j + 1;
+    }
+    s.out() << " (" << alloc->re_alloc_calls() << " re-alloc calls)\n";
+}
+
+} // namespace
+
+void add_pss_verbs(VerbTable &verbs) {
+    verbs.add({"oiflist-exists",
+               {{"type", ArgKind::kU32, true, ""}, {"index", ArgKind::kU32, true, ""}},
+               {{"gone"}, false},
+               "declare a live oiflist in the platform-independent layer ('gone' removes it)",
+               oiflist_exists});
+    verbs.add({"pending-di-insert",
+               {{"type", ArgKind::kU8, true, "oiflist type; also picks the key's tag"},
+                {"index", ArgKind::kU32, true, "oiflist index"},
+                {"state", ArgKind::kU32, false, "1 = pending hardware update"},
+                {"ref", ArgKind::kU16, false, "the record's reference count"},
+                {"dis", ArgKind::kPairs, false, "DIs to hold, DI:oiflist-index,..."}},
+               {},
+               "the host holds DIs in its pending-DI record and writes it to PSS",
+               pending_di_insert});
+    verbs.add({"pending-di-delete",
+               {{"type", ArgKind::kU8, true, ""}, {"index", ArgKind::kU32, true, ""}},
+               {},
+               "the host deletes its pending-DI record from PSS and frees it",
+               pending_di_delete});
+    verbs.add({"recover", {}, {}, "call the plugin's recovery without a restart", recover});
+    verbs.add({"dump stats",
+               {},
+               {{"all"}, false},
+               "the recovery counters ('all' shows zeros too)",
+               dump_stats});
+    verbs.add({"dump bitmap",
+               {{"type", ArgKind::kU32, true, "oiflist type"}},
+               {},
+               "the indexes allocated in an oiflist index bitmap",
+               dump_bitmap});
+}
+
+} // namespace rire_host

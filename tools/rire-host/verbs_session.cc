@@ -1,0 +1,211 @@
+// Verbs that drive the host itself rather than the plugin: committing PSS,
+// restarting the process, reading the log, and looking at state.
+#include <sstream>
+#include <stdexcept>
+
+#include "emu/bytes.h"
+#include "emu/host.h"
+#include "emu/log.h"
+#include "emu/pss.h"
+#include "emu/tlv.h"
+#include "tools/rire-host/session.h"
+#include "tools/rire-host/verbs.h"
+
+namespace rire_host {
+namespace {
+
+using emu::bytes::Bytes;
+
+constexpr uint32_t kDumpExtentSlot = 0xD0;
+
+std::string service_name(uint32_t service) {
+    auto services = emu::pss::services();
+    auto it = services.find(service);
+    return it == services.end() ? "service " + std::to_string(service) : it->second;
+}
+
+uint32_t le32(const Bytes &b, size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < 4 && at + i < b.size(); i++)
+        v |= static_cast<uint32_t>(b[at + i]) << (8 * i);
+    return v;
+}
+
+// "DI@index" for each held DI of the oif TLVs in a stored value, read with
+// the host's TLV utility bounded by the value.
+std::string held_dis(const Bytes &value, size_t array_at, uint8_t num_hold_di) {
+    if (array_at >= value.size())
+        return "";
+    const uint8_t *array = value.data() + array_at;
+    emu::tlv::set_read_extent(kDumpExtentSlot, value.data(), value.data() + value.size());
+    std::ostringstream out;
+    uint32_t cursor = 0;
+    uint16_t type, len;
+    void *payload;
+    while (tlv_array_get_next_tlv(array, &type, &len, &payload, 0, &cursor) == 0) {
+        if (type != 1) {
+            out << " tlv-type-" << type;
+            continue;
+        }
+        const auto *p = static_cast<const uint8_t *>(payload);
+        for (uint32_t i = 0; i < num_hold_di && (i + 1) * 8 <= len; i++) {
+            Bytes entry(p + 8 * i, p + 8 * i + 8);
+            out << " " << (entry[0] | entry[1] << 8) << "@" << le32(entry, 4);
+        }
+    }
+    emu::tlv::clear_read_extent(kDumpExtentSlot);
+    return out.str();
+}
+
+std::string describe_record(uint32_t service, const Bytes &key, const Bytes &value) {
+    std::ostringstream out;
+    const uint32_t k = le32(key, 0);
+    if (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB && key.size() == 4 && value.size() >= 6) {
+        out << "req_id " << k << " type " << +value[4] << " num_hold_di " << +value[5] << ":"
+            << held_dis(value, 6, value[5]);
+    } else if (service == RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB && key.size() == 4 &&
+               value.size() >= 3) {
+        out << "oiflist " << (k & 0xFFFF) << " tag " << (k >> 16) << " type " << +value[0]
+            << " state " << +value[1] << " num_hold_di " << +value[2] << ":"
+            << held_dis(value, 3, value[2]);
+    } else {
+        out << "(not a record of this platform)";
+    }
+    return out.str();
+}
+
+void print_record(Session &s, uint32_t service, const Bytes &key, const Bytes &value) {
+    s.out() << "    key " << emu::bytes::hex(key.data(), key.size()) << "  "
+            << describe_record(service, key, value) << "\n      value "
+            << emu::bytes::hex(value.data(), value.size(), 64) << "\n";
+}
+
+void flush(Session &s, const Args &) {
+    const size_t queued = emu::pss::pending_count();
+    const int rc = emu::pss::flush();
+    if (rc != 0)
+        s.out() << "  flush failed: " << syserr2str(rc) << " " << emu::pss::last_store_error()
+                << "\n";
+    else
+        s.out() << "  committed " << queued << " update" << (queued == 1 ? "" : "s") << "\n";
+}
+
+void restart(Session &s, const Args &) {
+    const size_t lost = emu::pss::pending_count();
+    s.out() << "  process restart: " << lost << " unflushed update" << (lost == 1 ? "" : "s")
+            << " lost\n";
+    std::string error;
+    if (!s.restart(&error))
+        throw std::runtime_error(error);
+}
+
+void print_log(Session &s, const Args &) {
+    s.print_new_log();
+}
+
+void dump_queue(Session &s, const Args &) {
+    const queue_hdr *q = s.plugin().hw_update_req_q();
+    if (q == nullptr) {
+        s.out() << "  the plugin's request queue is not visible (stripped plugin?)\n";
+        return;
+    }
+    s.out() << "  hw_update_req_q: " << q->count << " request" << (q->count == 1 ? "" : "s")
+            << "\n";
+    for (auto *req = static_cast<const rire_orsk_hw_update_req *>(q->head); req; req = req->next) {
+        s.out() << "    req_id " << req->req_id << " type " << +req->req_type << ", "
+                << req->hold_q.count << " held:";
+        for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(req->hold_q.head); e;
+             e = e->next)
+            s.out() << " DI " << e->di << " (oiflist " << e->oiflist_index << ", ref "
+                    << e->ref_count << ")";
+        s.out() << "\n";
+    }
+}
+
+void dump_pss(Session &s, const Args &a) {
+    const std::string only = a.name("db");
+    for (auto &[type, name] : emu::pss::services()) {
+        if (!only.empty() && only != name)
+            continue;
+        const auto records = emu::pss::records(type);
+        s.out() << "  " << name << " (" << type << "): " << records.size() << " record"
+                << (records.size() == 1 ? "" : "s") << "\n";
+        for (auto &[key, value] : records)
+            print_record(s, type, key, value);
+    }
+}
+
+void dump_pending(Session &s, const Args &) {
+    const auto pending = emu::pss::pending();
+    s.out() << "  " << pending.size() << " queued update" << (pending.size() == 1 ? "" : "s")
+            << "\n";
+    for (const auto &p : pending) {
+        s.out() << "    " << (p.kind == emu::pss::Kind::kWrite ? "write  " : "delete ")
+                << service_name(p.service);
+        if (p.kind == emu::pss::Kind::kWrite) {
+            s.out() << "\n";
+            print_record(s, p.service, p.key, p.value);
+        } else {
+            s.out() << " key " << emu::bytes::hex(p.key.data(), p.key.size()) << "\n";
+        }
+    }
+}
+
+void dump_arena(Session &s, const Args &) {
+    const uint32_t *used = s.plugin().pss_buf_used();
+    s.out() << "  pss_buf: " << (used ? std::to_string(*used) : "?") << " of "
+            << RIRE_ORSK_PSS_BUF_SIZE << " bytes in use\n";
+}
+
+void set_debug(Session &s, const Args &a) {
+    const bool on = a.choice() == "on";
+    const std::string level = a.name("level", "all");
+    if (level != "error")
+        emu::log::set_debug(emu::log::kLevelTrace, on);
+    if (level != "trace")
+        emu::log::set_debug(emu::log::kLevelError, on);
+    s.out() << "  debug console " << (on ? "on" : "off") << " for " << level << "\n";
+}
+
+void init(Session &s, const Args &) {
+    s.plugin().init();
+}
+
+void set_q_handle(Session &s, const Args &a) {
+    s.api().set_q_handle(a.u32("value"));
+}
+
+} // namespace
+
+void add_session_verbs(VerbTable &verbs) {
+    verbs.add(
+        {"init", {}, {}, "run the plugin's entry point again (empties its request queue)", init});
+    verbs.add({"set-q-handle",
+               {{"value", ArgKind::kU32, true, "MTS queue handle"}},
+               {},
+               "hand the plugin an MTS queue handle",
+               set_q_handle});
+    verbs.add(
+        {"flush", {}, {}, "apply every queued PSS update in one transaction, then commit", flush});
+    verbs.add({"restart",
+               {},
+               {},
+               "kill and restart the process: unflushed updates are lost, PSS is recovered",
+               restart});
+    verbs.add({"log", {}, {}, "print the log records written since the last 'log'", print_log});
+    verbs.add({"debug",
+               {{"level", ArgKind::kName, false, "trace, error or all (default)"}},
+               {{"on", "off"}, true},
+               "switch the debug console",
+               set_debug});
+    verbs.add({"dump queue", {}, {}, "the plugin's outstanding requests and held DIs", dump_queue});
+    verbs.add({"dump pss",
+               {{"db", ArgKind::kName, false, "hw_update or pending_di"}},
+               {},
+               "the records stored in PSS",
+               dump_pss});
+    verbs.add({"dump pending", {}, {}, "PSS updates queued and not yet flushed", dump_pending});
+    verbs.add({"dump arena", {}, {}, "bytes of the PSS scratch arena in use", dump_arena});
+}
+
+} // namespace rire_host

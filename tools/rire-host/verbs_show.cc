@@ -1,0 +1,126 @@
+// Show commands as an operator types them on the switch console, answered by
+// the plugin through the host's command-response service.
+#include <cstring>
+#include <iomanip>
+
+#include "emu/cmd.h"
+#include "emu/im.h"
+#include "emu/l3lif.h"
+#include "tools/rire-host/session.h"
+#include "tools/rire-host/verbs.h"
+
+namespace rire_host {
+namespace {
+
+constexpr int32_t kTagOifIndex = 0x11600003;
+constexpr int32_t kTagDiIndex = 0x22600006;
+
+// Prints a response the way the console shows it: printed lines as they are,
+// a negative response behind "% ".
+void print_response(Session &s, const cmd_req &req) {
+    std::string text = emu::cmd::output(req);
+    if (req.answer == emu::cmd::Answer::nok)
+        text = "% " + req.answer_text;
+    if (!text.empty() && text.back() != '\n')
+        text += "\n";
+    s.out() << text;
+}
+
+template <class Call> void answer(Session &s, const Args &a, int32_t index_tag, Call call) {
+    std::vector<emu::cmd::Attr> attrs;
+    if (a.has("index"))
+        attrs.push_back(emu::cmd::u32_attr(index_tag, a.u32("index")));
+    if (a.has("tag"))
+        attrs.push_back(emu::cmd::u32_attr(a.i32("tag"), a.u32("value")));
+    cmd_req &req = emu::cmd::open(attrs, a.bytes("cookie"));
+    call(req);
+    print_response(s, req);
+    emu::cmd::close(req);
+}
+
+void show_oif(Session &s, const Args &a) {
+    answer(s, a, kTagOifIndex,
+           [&](cmd_req &req) { s.api().show(&req, RIRE_ORSK_SHOW_DIST_MULTICAST_OIF); });
+}
+
+void show_di(Session &s, const Args &a) {
+    answer(s, a, kTagDiIndex,
+           [&](cmd_req &req) { s.api().show(&req, RIRE_ORSK_SHOW_DIST_MULTICAST_DI); });
+}
+
+void show_command(Session &s, const Args &a) {
+    answer(s, a, kTagOifIndex, [&](cmd_req &req) { s.api().show(&req, a.i32("id")); });
+}
+
+void show_pending(Session &s, const Args &a) {
+    rire_orsk_di_req *rec = s.find_pending_record(a.u32("type"), a.u32("index"));
+    if (rec == nullptr) {
+        s.out() << "% no pending-DI record for oiflist type " << a.u32("type") << " index "
+                << a.u32("index") << "\n";
+        return;
+    }
+    answer(s, Args{}, 0, [&](cmd_req &req) {
+        s.fn<decltype(&rire_print_one_di_req)>("rire_print_one_di_req")(&req, rec);
+    });
+}
+
+void show_di_info(Session &s, const Args &a) {
+    uint8_t info[16] = {};
+    const uint32_t di = a.u32("di"), index = a.u32("index");
+    const uint16_t ref = static_cast<uint16_t>(a.u32("ref"));
+    std::memcpy(info, &di, 4);
+    std::memcpy(info + 4, &index, 4);
+    std::memcpy(info + 12, &ref, 2);
+    answer(s, Args{}, 0, [&](cmd_req &req) {
+        s.fn<decltype(&rire_print_one_di_info)>("rire_print_one_di_info")(&req, info);
+    });
+}
+
+void show_interfaces(Session &s, const Args &) {
+    s.out() << "  Interface        Ifindex     Kind       DF mask     Queue\n";
+    for (const auto &i : emu::im::list()) {
+        uint32_t q = 0;
+        for (const auto &st : emu::l3lif::interfaces())
+            if (st.ifindex == i.ifindex)
+                q = st.q_handle;
+        s.out() << "  " << std::left << std::setw(16) << i.name << " " << std::setw(11) << i.ifindex
+                << " " << std::setw(10) << emu::im::kind_name(i.kind) << " 0x" << std::right
+                << std::hex << std::setw(8) << std::setfill('0') << emu::l3lif::df_mask(i.ifindex)
+                << "  0x" << std::setw(4) << q << std::dec << std::setfill(' ') << "\n";
+    }
+}
+
+const std::vector<ParamSpec> kListingParams = {
+    {"index", ArgKind::kU32, false, "oiflist index to ask about"},
+    {"cookie", ArgKind::kBytes, false, "continuation cookie, e.g. 0x09000000"},
+    {"tag", ArgKind::kI32, false, "an extra attribute's tag"},
+    {"value", ArgKind::kU32, false, "the extra attribute's value"}};
+
+} // namespace
+
+void add_show_verbs(VerbTable &verbs) {
+    verbs.add({"show oif", kListingParams, {}, "distributed multicast OIF listing", show_oif});
+    verbs.add({"show di", kListingParams, {}, "distributed multicast DI listing", show_di});
+    std::vector<ParamSpec> command_params = kListingParams;
+    command_params.insert(command_params.begin(), {"id", ArgKind::kI32, true, "command id"});
+    verbs.add({"show command", command_params, {}, "any show command id", show_command});
+    verbs.add({"show pending",
+               {{"type", ArgKind::kU32, true, ""}, {"index", ArgKind::kU32, true, ""}},
+               {},
+               "print a host pending-DI record with its held DIs",
+               show_pending});
+    verbs.add({"show di-info",
+               {{"di", ArgKind::kU32, true, ""},
+                {"index", ArgKind::kU32, true, ""},
+                {"ref", ArgKind::kU16, false, ""}},
+               {},
+               "print a DI information record",
+               show_di_info});
+    verbs.add({"show interfaces",
+               {},
+               {},
+               "interfaces with the DF bits programmed on them",
+               show_interfaces});
+}
+
+} // namespace rire_host
