@@ -28,6 +28,7 @@ struct State {
     std::FILE *console = stderr;
     std::vector<LoggedEvent> event_log;
     std::FILE *event_file = nullptr;
+    bool sinks = true;
 };
 
 State g;
@@ -166,6 +167,10 @@ bool set_state_dir(const std::filesystem::path &dir) {
     return g.event_file != nullptr;
 }
 
+void set_sinks_enabled(bool on) {
+    g.sinks = on;
+}
+
 void clear() {
     g.history.clear();
     g.console_lines.clear();
@@ -183,11 +188,15 @@ namespace elog = emu::log;
 namespace journal = emu::journal;
 
 extern "C" int sdwrap_hist_event_subtype_check(uint32_t hist_id, uint32_t subtype) {
+    if (!elog::g.sinks)
+        return 0;
     journal::record("sdwrap_hist_event_subtype_check", {hist_id, subtype});
     return elog::g.filtered.count(subtype) != 0 ? 1 : 0;
 }
 
 extern "C" void sdwrap_hist_event(uint32_t hist_id, uint32_t len, const void *record) {
+    if (!elog::g.sinks)
+        return;
     elog::Event ev{0, {}, len};
     elog::parse_record(record, len, &ev.level, &ev.text);
     journal::record("sdwrap_hist_event", {hist_id, len}, ev.text);
@@ -199,11 +208,15 @@ extern "C" void sdwrap_hist_event(uint32_t hist_id, uint32_t len, const void *re
 }
 
 extern "C" int sdwrap_chk_int(uint32_t level, int a, int b, int c) {
+    if (!elog::g.sinks)
+        return 0;
     journal::record("sdwrap_chk_int", {level, a, b, c});
     return elog::g.debug_on.count(level) != 0 ? 1 : 0;
 }
 
 extern "C" void buginf(int flag, const void *modname, int zero, const char *fmt, ...) {
+    if (!elog::g.sinks)
+        return;
     va_list ap;
     va_start(ap, fmt);
     std::string text = elog::vformat(fmt, ap);
@@ -225,6 +238,8 @@ extern "C" void buginf(int flag, const void *modname, int zero, const char *fmt,
 
 extern "C" int sdwrap_his_log_event_for_uuid_inst(uint32_t uuid, uint32_t hist_id, int one,
                                                   int zero, uint32_t len, const void *record) {
+    if (!elog::g.sinks)
+        return 0;
     elog::LoggedEvent ev{0, {}, len, uuid};
     elog::parse_record(record, len, &ev.level, &ev.text);
     journal::record("sdwrap_his_log_event_for_uuid_inst", {uuid, hist_id, one, zero, len}, ev.text);

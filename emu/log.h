@@ -68,6 +68,14 @@ const std::vector<LoggedEvent> &event_log();
 // Returns false when the file cannot be opened.
 bool set_state_dir(const std::filesystem::path &dir);
 
+// Switches all of the above on or off (default on): off, every sdwrap_
+// operation and buginf returns at once, keeping, printing, writing and
+// journalling nothing; the subtype check answers "not filtered" and the debug
+// check "off", so the plugin still formats its records as usual. The
+// benchmark uses it to measure what the host's logging costs. A switch like
+// the filters: it survives clear(), reset() turns the sinks back on.
+void set_sinks_enabled(bool on);
+
 // Drops the records in memory (history, console lines, event log).
 void clear();
 // clear(), and filters, switches, capacity and console back to their defaults;

@@ -2,8 +2,10 @@
 
 #include <elf.h>
 #include <link.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -56,8 +58,52 @@ void collect_objects(const Image &image, const Elf32_Shdr *sections, uint32_t ns
     }
 }
 
+// Appends the GOT entries that bind imported symbols in one REL section whose
+// symbols come from the dynamic symbol table.
+void collect_imports(const Image &image, const Elf32_Shdr *sections, uint32_t nsections,
+                     const Elf32_Shdr &rel, std::vector<std::pair<std::string, uint32_t>> *out) {
+    if (rel.sh_link >= nsections || sections[rel.sh_link].sh_type != SHT_DYNSYM)
+        return;
+    const Elf32_Shdr &dynsym = sections[rel.sh_link];
+    if (dynsym.sh_link >= nsections)
+        return;
+    const Elf32_Shdr &dynstr = sections[dynsym.sh_link];
+    const uint32_t nrels = rel.sh_size / sizeof(Elf32_Rel);
+    const uint32_t nsyms = dynsym.sh_size / sizeof(Elf32_Sym);
+    const auto *rels = at<Elf32_Rel>(image, rel.sh_offset, nrels);
+    const auto *syms = at<Elf32_Sym>(image, dynsym.sh_offset, nsyms);
+    const char *names = at<char>(image, dynstr.sh_offset, dynstr.sh_size);
+    if (rels == nullptr || syms == nullptr || names == nullptr)
+        return;
+    for (uint32_t i = 0; i < nrels; ++i) {
+        const uint32_t type = ELF32_R_TYPE(rels[i].r_info);
+        const uint32_t sym = ELF32_R_SYM(rels[i].r_info);
+        if ((type != R_386_JMP_SLOT && type != R_386_GLOB_DAT) || sym >= nsyms ||
+            syms[sym].st_name >= dynstr.sh_size)
+            continue;
+        const char *name = names + syms[sym].st_name;
+        out->emplace_back(std::string(name, strnlen(name, dynstr.sh_size - syms[sym].st_name)),
+                          rels[i].r_offset);
+    }
+}
+
+// The link-time range that the dynamic loader makes read-only after
+// relocation; {0, 0} when the object has none.
+std::pair<uint32_t, uint32_t> read_relro(const Image &image, const Elf32_Ehdr *eh) {
+    if (eh->e_phentsize != sizeof(Elf32_Phdr))
+        return {0, 0};
+    const auto *phdrs = at<Elf32_Phdr>(image, eh->e_phoff, eh->e_phnum);
+    for (uint32_t i = 0; phdrs != nullptr && i < eh->e_phnum; ++i) {
+        if (phdrs[i].p_type == PT_GNU_RELRO)
+            return {phdrs[i].p_vaddr, phdrs[i].p_vaddr + phdrs[i].p_memsz};
+    }
+    return {0, 0};
+}
+
 bool read_objects(const std::filesystem::path &path,
-                  std::vector<std::pair<std::string, uint32_t>> *out, std::string *error) {
+                  std::vector<std::pair<std::string, uint32_t>> *out,
+                  std::vector<std::pair<std::string, uint32_t>> *imports,
+                  std::pair<uint32_t, uint32_t> *relro, std::string *error) {
     Image image;
     if (!read_file(path, &image)) {
         *error = "cannot read " + path.string();
@@ -76,7 +122,10 @@ bool read_objects(const std::filesystem::path &path,
     for (uint32_t i = 0; i < eh->e_shnum; ++i) {
         if (sections[i].sh_type == SHT_SYMTAB)
             collect_objects(image, sections, eh->e_shnum, sections[i], out);
+        if (sections[i].sh_type == SHT_REL)
+            collect_imports(image, sections, eh->e_shnum, sections[i], imports);
     }
+    *relro = read_relro(image, eh);
     return true;
 }
 
@@ -89,6 +138,52 @@ bool denotes(const std::string &symbol, const std::string &name) {
     if (symbol == "_ZL" + tail)
         return true;
     return symbol.starts_with("_ZN") && symbol.ends_with(tail + "E");
+}
+
+// The malloc counters, one slot per loaded plugin. Each slot has its own
+// entry function, so a plugin's GOT names its slot without any lookup.
+struct MallocHook {
+    bool used = false;
+    void *(*real)(std::size_t) = nullptr;
+    uint32_t calls = 0;
+    uint32_t fail_at = 0; // the value of `calls` whose call fails; 0: none
+};
+
+std::array<MallocHook, Plugin::kMallocHookSlots> malloc_hooks;
+
+template <std::size_t Slot> void *hooked_malloc(std::size_t size) {
+    MallocHook &hook = malloc_hooks[Slot];
+    if (++hook.calls == hook.fail_at) {
+        hook.fail_at = 0;
+        return nullptr;
+    }
+    return hook.real(size);
+}
+
+template <std::size_t... Slot>
+constexpr std::array<void *(*)(std::size_t), sizeof...(Slot)>
+hooked_mallocs(std::index_sequence<Slot...>) {
+    return {&hooked_malloc<Slot>...};
+}
+
+constexpr auto kHookedMallocs = hooked_mallocs(std::make_index_sequence<Plugin::kMallocHookSlots>{});
+
+// Writes one GOT word. A word inside the RELRO range lies on a page that the
+// loader made read-only (all pages from the range's first up to, not
+// including, the page of its end); such a page is opened for the write and
+// closed again.
+void write_got(uintptr_t base, uint32_t offset, std::pair<uint32_t, uint32_t> relro, void *value) {
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t word = base + offset;
+    const uintptr_t word_page = word & ~(page - 1);
+    const bool read_only = word_page >= ((base + relro.first) & ~(page - 1)) &&
+                           word_page < ((base + relro.second) & ~(page - 1));
+    void *p = reinterpret_cast<void *>(word_page);
+    if (read_only)
+        mprotect(p, page, PROT_READ | PROT_WRITE);
+    std::memcpy(reinterpret_cast<void *>(word), &value, sizeof value);
+    if (read_only)
+        mprotect(p, page, PROT_READ);
 }
 
 void free_hold_elements(queue_hdr &hold_q) {
@@ -119,6 +214,8 @@ Plugin::~Plugin() {
         free_outstanding_requests();
         dlclose(handle_);
     }
+    if (malloc_slot_ >= 0)
+        malloc_hooks[malloc_slot_] = MallocHook{};
     if (!copy_.empty()) {
         std::error_code ec;
         std::filesystem::remove(copy_, ec);
@@ -145,7 +242,7 @@ bool Plugin::copy_from(const std::string &so_path, std::string *error) {
 }
 
 bool Plugin::open(std::string *error) {
-    if (!read_objects(copy_, &objects_, error))
+    if (!read_objects(copy_, &objects_, &imports_, &relro_, error))
         return false;
     handle_ = dlopen(copy_.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {
@@ -159,7 +256,45 @@ bool Plugin::open(std::string *error) {
     }
     base_ = map->l_addr;
     std::memset(&storage_, kApiFill, sizeof storage_);
+    hook_malloc();
     return true;
+}
+
+void *Plugin::replace_import(const std::string &symbol, void *replacement) {
+    void *previous = nullptr;
+    for (const auto &[name, got] : imports_) {
+        if (name != symbol)
+            continue;
+        if (previous == nullptr)
+            std::memcpy(&previous, reinterpret_cast<void *>(base_ + got), sizeof previous);
+        write_got(base_, got, relro_, replacement);
+    }
+    return previous;
+}
+
+void Plugin::hook_malloc() {
+    for (std::size_t slot = 0; slot < kMallocHookSlots; ++slot) {
+        if (malloc_hooks[slot].used)
+            continue;
+        void *real = replace_import("malloc", reinterpret_cast<void *>(kHookedMallocs[slot]));
+        if (real == nullptr)
+            return;
+        malloc_hooks[slot] = MallocHook{true, reinterpret_cast<void *(*)(std::size_t)>(real), 0, 0};
+        malloc_slot_ = static_cast<int>(slot);
+        return;
+    }
+}
+
+bool Plugin::fail_malloc_at(uint32_t n) {
+    if (malloc_slot_ < 0)
+        return false;
+    MallocHook &hook = malloc_hooks[malloc_slot_];
+    hook.fail_at = n == 0 ? 0 : hook.calls + n;
+    return true;
+}
+
+uint32_t Plugin::malloc_calls() const {
+    return malloc_slot_ < 0 ? 0 : malloc_hooks[malloc_slot_].calls;
 }
 
 bool Plugin::init() {

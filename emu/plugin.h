@@ -14,6 +14,14 @@
 // Destroying the Plugin is the process death of the plugin: the requests on
 // hw_update_req_q and their hold elements (malloc'ed by the plugin) are
 // freed, as the OS would reclaim them, the copy is dlclosed and deleted.
+//
+// Fault switches on the plugin's imports. Each copy binds its imports through
+// its own GOT (R_386_JUMP_SLOT / R_386_GLOB_DAT relocations, found in the
+// copy's .rel.dyn and .rel.plt), so a test can point one of them elsewhere
+// without touching the rest of the process. At load the copy's `malloc` is
+// routed through a counter that can make a chosen call fail; the counter
+// forwards every other call to the malloc the copy was bound to (the C
+// library's, or the sanitizer's in an ASan build).
 #pragma once
 
 #include <dlfcn.h>
@@ -61,6 +69,18 @@ class Plugin {
     uint32_t *pss_buf_used() const;
     uint8_t **pss_buf_cursor() const;
 
+    // Points the copy's GOT entries of the imported function `symbol` at
+    // `replacement`; returns the address they held, or null (nothing changed)
+    // when the copy does not import `symbol`.
+    void *replace_import(const std::string &symbol, void *replacement);
+    // Makes the plugin's n-th call to malloc from now on (1-based) return null,
+    // once; 0 switches the fault off. False when the switch is unavailable
+    // (the copy imports no malloc, or kMallocHookSlots plugins are loaded).
+    bool fail_malloc_at(uint32_t n);
+    // The plugin's calls to malloc since load, failed ones included.
+    uint32_t malloc_calls() const;
+    static constexpr std::size_t kMallocHookSlots = 8;
+
     // The temporary copy that was loaded.
     const std::filesystem::path &path() const { return copy_; }
 
@@ -74,11 +94,15 @@ class Plugin {
     bool copy_from(const std::string &so_path, std::string *error);
     bool open(std::string *error);
     void free_outstanding_requests();
+    void hook_malloc();
 
     void *handle_ = nullptr;
     std::filesystem::path copy_;
     uintptr_t base_ = 0;
     std::vector<std::pair<std::string, uint32_t>> objects_; // symbol name, link-time address
+    std::vector<std::pair<std::string, uint32_t>> imports_; // symbol name, link-time GOT entry
+    std::pair<uint32_t, uint32_t> relro_{0, 0};             // link-time [begin, end)
+    int malloc_slot_ = -1;                                  // index of the malloc hook, or -1
     ApiStorage storage_;
 };
 

@@ -93,6 +93,14 @@ int store_error(const char *what, int rc) {
     return kErrStore;
 }
 
+// The plugin carves datums from an arena with no alignment, so a datum is
+// read bytewise, never through a possibly misaligned pointer.
+pss_datum load_datum(const pss_datum *d) {
+    pss_datum out;
+    std::memcpy(&out, static_cast<const void *>(d), sizeof out);
+    return out;
+}
+
 int compare_keys(const MDB_val *a, const MDB_val *b) {
     if (a->mv_size != b->mv_size)
         return a->mv_size < b->mv_size ? -1 : 1;
@@ -212,19 +220,24 @@ int queue_update(Kind kind, uint32_t vdc_num, fu_vdc_ctx *ctx, uint32_t service,
 }
 
 bool valid(const Update &u) {
-    const pss_datum &k = *u.key;
+    const pss_datum k = load_datum(u.key);
     if (k.data == nullptr || k.len == 0 || k.len > g_store.max_key)
         return false;
-    return u.kind == Kind::kDelete || u.value->data != nullptr || u.value->len == 0;
+    if (u.kind == Kind::kDelete)
+        return true;
+    const pss_datum v = load_datum(u.value);
+    return v.data != nullptr || v.len == 0;
 }
 
 int apply(MDB_txn *txn, const Update &u) {
-    MDB_val key{u.key->len, u.key->data};
+    const pss_datum k = load_datum(u.key);
+    MDB_val key{k.len, k.data};
     if (u.kind == Kind::kDelete) {
         const int rc = mdb_del(txn, u.dbi, &key, nullptr);
         return rc == MDB_NOTFOUND ? 0 : rc;
     }
-    MDB_val value{u.value->len, u.value->data};
+    const pss_datum v = load_datum(u.value);
+    MDB_val value{v.len, v.data};
     return mdb_put(txn, u.dbi, &key, &value, 0);
 }
 
@@ -376,10 +389,12 @@ const std::string *name_of(uint32_t type) {
 
 std::string describe(const pss_datum *key, const pss_datum *value) {
     std::string out = "key=";
-    if (key != nullptr)
-        out += bytes::hex(key->data, key->len, 16);
+    if (key != nullptr) {
+        const pss_datum k = load_datum(key);
+        out += bytes::hex(k.data, k.len, 16);
+    }
     if (value != nullptr)
-        out += " value_len=" + std::to_string(value->len);
+        out += " value_len=" + std::to_string(load_datum(value).len);
     return out;
 }
 
@@ -452,9 +467,12 @@ std::vector<Pending> pending() {
     std::vector<Pending> out;
     out.reserve(g.queue.size());
     for (const Update &u : g.queue) {
-        Pending p{u.kind, u.service, bytes::copy(u.key->data, u.key->len), {}};
-        if (u.kind == Kind::kWrite)
-            p.value = bytes::copy(u.value->data, u.value->len);
+        const pss_datum k = load_datum(u.key);
+        Pending p{u.kind, u.service, bytes::copy(k.data, k.len), {}};
+        if (u.kind == Kind::kWrite) {
+            const pss_datum v = load_datum(u.value);
+            p.value = bytes::copy(v.data, v.len);
+        }
         out.push_back(std::move(p));
     }
     return out;

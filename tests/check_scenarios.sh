@@ -5,6 +5,8 @@
 # usage: check_scenarios.sh RIRE_HOST SCENARIO_DIR
 set -uo pipefail
 host=$1 dir=$2 fail=0 count=0
+diffs=$(mktemp)
+trap 'rm -f "$diffs"' EXIT
 for scn in "$dir"/*.scn; do
   case $scn in *.2.scn) continue ;; esac
   name=${scn%.scn}
@@ -12,10 +14,9 @@ for scn in "$dir"/*.scn; do
   actual=$( { "$host" --state "$state" "$scn"; [ -f "$name.2.scn" ] && "$host" --state "$state" "$name.2.scn"; } 2>&1)
   rm -rf "$state"
   count=$((count + 1))
-  if ! diff -u "$name.out" <(printf '%s\n' "$actual") >/tmp/scenario.diff; then
-    echo "FAIL $(basename "$scn"):"; cat /tmp/scenario.diff; fail=1
+  if ! diff -u "$name.out" <(printf '%s\n' "$actual") >"$diffs"; then
+    echo "FAIL $(basename "$scn"):"; cat "$diffs"; fail=1
   fi
 done
-rm -f /tmp/scenario.diff
 echo "$count scenario transcripts checked"
 exit $fail

@@ -32,25 +32,38 @@ const char *kUsage =
     "scenario is checked before anything runs: a bad line is reported as\n"
     "FILE:LINE:COLUMN and nothing is applied. Commands:\n\n";
 
+const char *kTryHelp = "try rire-host --help\n";
+
 bool parse_options(int argc, char **argv, Options *o) {
     o->session.state_dir = "rire-state";
     o->session.plugin_path = RIRE_DEFAULT_PLUGIN;
+    bool script_given = false;
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             o->help = true;
         } else if (arg == "--log") {
             o->session.echo_log = true;
-        } else if (arg == "--state" && i + 1 < argc) {
-            o->session.state_dir = argv[++i];
-        } else if (arg == "--plugin" && i + 1 < argc) {
-            o->session.plugin_path = argv[++i];
+        } else if (arg == "--state" || arg == "--plugin") {
+            if (i + 1 == argc) {
+                std::cerr << "rire-host: " << arg << " needs a value\n" << kTryHelp;
+                return false;
+            }
+            if (arg == "--state")
+                o->session.state_dir = argv[++i];
+            else
+                o->session.plugin_path = argv[++i];
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-            std::cerr << "rire-host: unknown option " << arg << "\n"
-                      << "try rire-host --help\n";
+            std::cerr << "rire-host: unknown option " << arg << "\n" << kTryHelp;
+            return false;
+        } else if (script_given) {
+            std::cerr << "rire-host: one scenario at a time (" << o->script << ", " << arg
+                      << ")\n"
+                      << kTryHelp;
             return false;
         } else {
             o->script = arg;
+            script_given = true;
         }
     }
     return true;
@@ -78,6 +91,7 @@ int run(const Options &o, const rire_host::VerbTable &verbs) {
     rire_host::Session session(o.session, std::cout);
     std::string error;
     if (!session.start(&error)) {
+        std::cout.flush();
         std::cerr << "rire-host: " << error << "\n";
         return 1;
     }
@@ -86,6 +100,7 @@ int run(const Options &o, const rire_host::VerbTable &verbs) {
         try {
             cmd.verb->run(session, cmd.args);
         } catch (const std::exception &e) {
+            std::cout.flush(); // stdout and stderr may share a pipe: keep their order
             std::cerr << name << ":" << cmd.line << ": error: " << e.what() << "\n";
             return 1;
         }

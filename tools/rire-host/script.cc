@@ -147,6 +147,17 @@ std::optional<Failure> parse_bytes(const std::string &text, std::vector<uint8_t>
     return std::nullopt;
 }
 
+bool one_of(const std::vector<const char *> &words, const std::string &word) {
+    return std::any_of(words.begin(), words.end(), [&](const char *w) { return word == w; });
+}
+
+std::string joined(const std::vector<const char *> &words) {
+    std::string text;
+    for (const char *w : words)
+        text += (text.empty() ? "" : "|") + std::string(w);
+    return text;
+}
+
 std::optional<Failure> parse_value(const ParamSpec &p, const std::string &text, Value *out) {
     const uint64_t max = p.max != 0 ? p.max : kind_max(p.kind);
     switch (p.kind) {
@@ -194,6 +205,8 @@ std::optional<Failure> parse_value(const ParamSpec &p, const std::string &text, 
     case ArgKind::kName:
         if (text.empty())
             return Failure{0, "empty value"};
+        if (!p.words.empty() && !one_of(p.words, text))
+            return Failure{0, "'" + text + "' is not one of " + joined(p.words)};
         *out = text;
         return std::nullopt;
     case ArgKind::kBytes: {
@@ -215,17 +228,11 @@ const ParamSpec *find_param(const VerbSpec &verb, const std::string &key) {
 }
 
 bool is_choice(const VerbSpec &verb, const std::string &word) {
-    for (const char *w : verb.choice.words)
-        if (word == w)
-            return true;
-    return false;
+    return one_of(verb.choice.words, word);
 }
 
 std::string choices_text(const VerbSpec &verb) {
-    std::string text;
-    for (const char *w : verb.choice.words)
-        text += (text.empty() ? "" : "|") + std::string(w);
-    return text;
+    return joined(verb.choice.words);
 }
 
 // Checks one line's tokens against its verb; the first fault wins.
@@ -266,6 +273,9 @@ std::optional<ScriptError> check_command(int line, const std::vector<Token> &tok
             return error(verb_column, verb.name + " needs " + p.key + "=");
     if (verb.choice.required && args->choice_.empty())
         return error(verb_column, verb.name + " needs one of " + choices_text(verb));
+    if (verb.check)
+        if (auto fault = verb.check(*args))
+            return error(verb_column, verb.name + ": " + *fault);
     return std::nullopt;
 }
 
@@ -374,7 +384,8 @@ std::string describe(const VerbTable &verbs) {
             out << (v.choice.required ? " " : " [") << choices_text(v)
                 << (v.choice.required ? "" : "]");
         for (const ParamSpec &p : v.params)
-            out << (p.required ? " " : " [") << p.key << "=" << kinds[static_cast<int>(p.kind)]
+            out << (p.required ? " " : " [") << p.key << "="
+                << (p.words.empty() ? kinds[static_cast<int>(p.kind)] : joined(p.words))
                 << (p.required ? "" : "]");
         out << "\n      " << v.help << "\n";
         for (const ParamSpec &p : v.params)

@@ -29,7 +29,7 @@ enum class ArgKind {
     kDi,    // a DI: a number, "null" (0) or "invalid" (all ones)
     kList,  // u32 list with ranges: 1,2,10-20
     kPairs, // DI:oiflist-index pairs: 100:12,200:13
-    kName,  // a word
+    kName,  // a word; one of ParamSpec::words when those are given
     kBytes, // hex bytes: 0x0900000000000000
 };
 
@@ -38,7 +38,8 @@ struct ParamSpec {
     ArgKind kind;
     bool required;
     const char *help;
-    uint64_t max = 0; // upper bound for list elements; 0 means the kind's own
+    uint64_t max = 0; // upper bound for numbers and list elements; 0 means the kind's own
+    std::vector<const char *> words = {}; // the words a kName accepts; empty: any word
 };
 
 // A set of words of which a command takes at most one (exactly one when
@@ -70,6 +71,9 @@ class Args {
 };
 
 using Handler = std::function<void(Session &, const Args &)>;
+// A verb's own rule across its arguments, checked with the rest of the script
+// before anything runs: the fault's text, or nothing when the command is fine.
+using Check = std::function<std::optional<std::string>(const Args &)>;
 
 struct VerbSpec {
     std::string name; // "flush", "dump queue"
@@ -77,6 +81,7 @@ struct VerbSpec {
     ChoiceSpec choice;
     const char *help;
     Handler run;
+    Check check = {};
 };
 
 class VerbTable {

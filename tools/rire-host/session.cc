@@ -1,10 +1,12 @@
 #include "tools/rire-host/session.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
 #include "emu/host.h"
 #include "emu/log.h"
+#include "emu/oiflists.h"
 #include "emu/pss.h"
 
 namespace rire_host {
@@ -22,6 +24,8 @@ bool Session::start(std::string *error) {
     const bool had_store = std::filesystem::exists(options_.state_dir / "data.mdb");
     try {
         emu::host_start({options_.state_dir});
+        // The debug console shares stdout with the transcript, line for line.
+        emu::log::set_console(stdout);
     } catch (const std::exception &e) {
         *error = "cannot open the state directory " + options_.state_dir.string() + ": " + e.what();
         return false;
@@ -32,12 +36,15 @@ bool Session::start(std::string *error) {
 bool Session::restart(std::string *error) {
     release_pending_records();
     plugin_.reset();
+    const auto live = emu::oiflists::list();
     try {
         emu::host_restart();
     } catch (const std::exception &e) {
         *error = std::string("cannot reopen the store: ") + e.what();
         return false;
     }
+    for (const auto &o : live)
+        emu::oiflists::declare(o.type, o.index);
     log_printed_ = 0;
     return boot(true, error);
 }
@@ -97,14 +104,37 @@ void Session::release_pending_records() {
     }
 }
 
+namespace {
+
+// An event-log text "func(line): msg" or "func(line):ERROR: msg" as a reader
+// wants it: without the source line, which changes with every edit of the
+// plugin, and without the function name when the message already names it.
+std::string readable(const std::string &text) {
+    const size_t open = text.find('(');
+    const size_t close = text.find("):", open);
+    if (open == std::string::npos || close == std::string::npos ||
+        text.find_first_not_of("0123456789", open + 1) != close)
+        return text;
+    const std::string func = text.substr(0, open);
+    size_t at = close + 2;
+    if (text.compare(at, 6, "ERROR:") == 0)
+        at += 6;
+    if (at < text.size() && text[at] == ' ')
+        at++;
+    std::string message = text.substr(at);
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
+    return message.find(func) == std::string::npos ? func + ": " + message : message;
+}
+
+} // namespace
+
 void Session::print_new_log() {
     const auto &events = emu::log::event_log();
     for (; log_printed_ < events.size(); log_printed_++) {
         const auto &e = events[log_printed_];
-        std::string text = e.text;
-        while (!text.empty() && text.back() == '\n')
-            text.pop_back();
-        out_ << "  " << (e.level == emu::log::kLevelError ? "error " : "trace ") << text << "\n";
+        out_ << "  " << (e.level == emu::log::kLevelError ? "error " : "trace ") << readable(e.text)
+             << "\n";
     }
 }
 

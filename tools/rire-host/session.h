@@ -34,7 +34,9 @@ class Session {
     // Starts the host and boots the plugin. False with *error set on failure.
     bool start(std::string *error);
     // Process death and restart: in-memory state of host and plugin is lost,
-    // the store stays, and the plugin recovers from it.
+    // the store stays, and the plugin recovers from it. The live oiflists of
+    // the platform-independent layer come back before the plugin recovers, as
+    // that layer restores its own state first.
     bool restart(std::string *error);
 
     rire_orsk_platform_api &api() { return *plugin_->api(); }

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstring>
 #include <iomanip>
-#include <stdexcept>
 
 #include "emu/im.h"
 #include "emu/pdb.h"
@@ -17,17 +16,13 @@ constexpr int32_t kOpcAdd = 1;
 constexpr int32_t kOpcDelete = 2;
 
 void print_status(Session &s, uint32_t result) {
-    s.out() << "  result 0x" << std::hex << result << std::dec
+    s.out() << "  result " << (result ? "0x" : "") << std::hex << result << std::dec
             << (result == RIRE_ORSK_REQ_DONE ? " (done)" : " (failed)") << "\n";
 }
 
 void interface_add(Session &s, const Args &a) {
     const uint32_t ifindex = a.u32("ifindex");
-    const std::string kind_text = a.name("kind", "other");
-    auto kind = emu::im::parse_kind(kind_text);
-    if (!kind)
-        throw std::runtime_error("unknown interface kind '" + kind_text +
-                                 "' (loopback0, loopback or other)");
+    const auto kind = emu::im::parse_kind(a.name("kind", "other"));
     emu::im::add({ifindex, a.name("name", "if" + std::to_string(ifindex)), *kind});
     (void)s;
 }
@@ -50,7 +45,9 @@ void module(Session &, const Args &a) {
 
 void df_update(Session &s, const Args &a) {
     const auto &oifs = a.list("oifs");
-    const int32_t opc = a.has("opc") ? a.i32("opc") : a.choice() == "add" ? kOpcAdd : kOpcDelete;
+    const int32_t opc = a.has("opc")              ? a.i32("opc")
+                        : a.choice() == "add" ? kOpcAdd
+                                              : kOpcDelete;
     print_status(s, s.api().df_update(static_cast<uint8_t>(a.u32("ordinal")), opc,
                                       static_cast<uint32_t>(oifs.size()), oifs.data()));
 }
@@ -92,7 +89,8 @@ void add_forwarding_verbs(VerbTable &verbs) {
     verbs.add({"interface add",
                {{"ifindex", ArgKind::kU32, true, ""},
                 {"name", ArgKind::kName, false, ""},
-                {"kind", ArgKind::kName, false, "loopback0, loopback or other (default)"}},
+                {"kind", ArgKind::kName, false, "default other", 0,
+                 {"loopback0", "loopback", "other"}}},
                {},
                "add an interface to the interface manager",
                interface_add});
@@ -108,14 +106,24 @@ void add_forwarding_verbs(VerbTable &verbs) {
                 {"card", ArgKind::kU16, false, "card id"}},
                {{"empty"}, false},
                "put a card in a slot of the module database ('empty' removes it)",
-               module});
+               module,
+               [](const Args &a) -> std::optional<std::string> {
+                   if (a.has("card") == (a.choice() == "empty"))
+                       return "give either card= or empty";
+                   return std::nullopt;
+               }});
     verbs.add({"df-update",
                {{"ordinal", ArgKind::kU8, true, "DF ordinal, 1-based"},
                 {"oifs", ArgKind::kList, false, "interface indexes"},
                 {"opc", ArgKind::kI32, false, "raw operation code instead of add|delete"}},
                {{"add", "delete"}, false},
                "set or clear a DF ordinal's bit on the interfaces",
-               df_update});
+               df_update,
+               [](const Args &a) -> std::optional<std::string> {
+                   if (a.has("opc") == !a.choice().empty())
+                       return "give either add|delete or opc=";
+                   return std::nullopt;
+               }});
     verbs.add({"igmp-snoop",
                kVlanParams,
                {{"enable", "disable"}, true},

@@ -7,11 +7,17 @@
 namespace rire_host {
 namespace {
 
+constexpr uint32_t kDiNull = 0;
+constexpr uint32_t kDiInvalid = 0xFFFFFFFF;
+
+// The plugin answers a link update only when it holds the old DI (a valid old
+// DI, a new DI that is not null); otherwise its result means nothing.
 void link_update(Session &s, const Args &a) {
-    uint32_t held =
-        s.api().oiflist_link_update(a.u32("req"), a.u32("type"), a.u32("old-index"),
-                                    a.u32("old-di"), a.u32("new-index"), a.u32("new-di"));
-    s.out() << "  result " << held << "\n";
+    const uint32_t old_di = a.u32("old-di"), new_di = a.u32("new-di");
+    const uint32_t held = s.api().oiflist_link_update(
+        a.u32("req"), a.u32("type"), a.u32("old-index"), old_di, a.u32("new-index"), new_di);
+    if (old_di != kDiNull && old_di != kDiInvalid && new_di != kDiNull)
+        s.out() << "  result " << held << (held == 1 ? " (held)" : " (not held)") << "\n";
 }
 
 void swap(Session &s, const Args &a) {
@@ -67,7 +73,8 @@ void add_hw_update_verbs(VerbTable &verbs) {
                 {"new-index", ArgKind::kU32, false, "index of the oiflist joined"},
                 {"new-di", ArgKind::kDi, true, "its DI"}},
                {},
-               "re-link routes between oiflists; a valid old DI is held by request req",
+               "re-link routes between oiflists: request req holds a valid old DI when the\n"
+               "      new DI is not null, and only then is the plugin's result shown",
                link_update});
     verbs.add({"swap",
                {{"old", ArgKind::kU32, true, "message id the request carries now"},

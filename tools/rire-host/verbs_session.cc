@@ -6,6 +6,7 @@
 #include "emu/bytes.h"
 #include "emu/host.h"
 #include "emu/log.h"
+#include "emu/oiflists.h"
 #include "emu/pss.h"
 #include "emu/tlv.h"
 #include "tools/rire-host/session.h"
@@ -31,8 +32,8 @@ uint32_t le32(const Bytes &b, size_t at) {
     return v;
 }
 
-// "DI@index" for each held DI of the oif TLVs in a stored value, read with
-// the host's TLV utility bounded by the value.
+// The held DIs of the oif TLVs in a stored value, ", DI d (oiflist i)" each,
+// read with the host's TLV utility bounded by the value.
 std::string held_dis(const Bytes &value, size_t array_at, uint8_t num_hold_di) {
     if (array_at >= value.size())
         return "";
@@ -42,42 +43,53 @@ std::string held_dis(const Bytes &value, size_t array_at, uint8_t num_hold_di) {
     uint32_t cursor = 0;
     uint16_t type, len;
     void *payload;
+    const char *sep = ": ";
     while (tlv_array_get_next_tlv(array, &type, &len, &payload, 0, &cursor) == 0) {
         if (type != 1) {
-            out << " tlv-type-" << type;
+            out << sep << "TLV of type " << type;
+            sep = ", ";
             continue;
         }
         const auto *p = static_cast<const uint8_t *>(payload);
-        for (uint32_t i = 0; i < num_hold_di && (i + 1) * 8 <= len; i++) {
+        for (uint32_t i = 0; i < num_hold_di && (i + 1) * 8 <= len; i++, sep = ", ") {
             Bytes entry(p + 8 * i, p + 8 * i + 8);
-            out << " " << (entry[0] | entry[1] << 8) << "@" << le32(entry, 4);
+            out << sep << "DI " << (entry[0] | entry[1] << 8) << " (oiflist " << le32(entry, 4)
+                << ")";
         }
     }
     emu::tlv::clear_read_extent(kDumpExtentSlot);
     return out.str();
 }
 
+// What a key names: "req_id 7", "oiflist 5" (the reader ignores the type tag).
+std::string describe_key(uint32_t service, const Bytes &key) {
+    if (key.size() != 4)
+        return "a key of " + std::to_string(key.size()) + " bytes";
+    if (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB)
+        return "req_id " + std::to_string(le32(key, 0));
+    return "oiflist " + std::to_string(le32(key, 0) & 0xFFFF);
+}
+
+// One line that says what a stored record means, in the words of dump queue.
 std::string describe_record(uint32_t service, const Bytes &key, const Bytes &value) {
     std::ostringstream out;
-    const uint32_t k = le32(key, 0);
-    if (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB && key.size() == 4 && value.size() >= 6) {
-        out << "req_id " << k << " type " << +value[4] << " num_hold_di " << +value[5] << ":"
+    out << describe_key(service, key);
+    if (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB && value.size() >= 6)
+        out << " type " << +value[4] << ", " << +value[5] << " held"
             << held_dis(value, 6, value[5]);
-    } else if (service == RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB && key.size() == 4 &&
-               value.size() >= 3) {
-        out << "oiflist " << (k & 0xFFFF) << " tag " << (k >> 16) << " type " << +value[0]
-            << " state " << +value[1] << " num_hold_di " << +value[2] << ":"
+    else if (service == RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB && value.size() >= 3)
+        out << " type " << +value[0] << " state " << +value[1] << ", " << +value[2] << " held"
             << held_dis(value, 3, value[2]);
-    } else {
-        out << "(not a record of this platform)";
-    }
+    else
+        out << ", a value of " << value.size() << " bytes";
     return out.str();
 }
 
-void print_record(Session &s, uint32_t service, const Bytes &key, const Bytes &value) {
-    s.out() << "    key " << emu::bytes::hex(key.data(), key.size()) << "  "
-            << describe_record(service, key, value) << "\n      value "
-            << emu::bytes::hex(value.data(), value.size(), 64) << "\n";
+void print_bytes(Session &s, const Bytes &key, const Bytes *value) {
+    s.out() << "      key " << emu::bytes::hex(key.data(), key.size());
+    if (value)
+        s.out() << "  value " << emu::bytes::hex(value->data(), value->size(), 64);
+    s.out() << "\n";
 }
 
 void flush(Session &s, const Args &) {
@@ -92,8 +104,13 @@ void flush(Session &s, const Args &) {
 
 void restart(Session &s, const Args &) {
     const size_t lost = emu::pss::pending_count();
+    const size_t live = emu::oiflists::list().size();
     s.out() << "  process restart: " << lost << " unflushed update" << (lost == 1 ? "" : "s")
-            << " lost\n";
+            << " lost";
+    if (live != 0)
+        s.out() << ", the host restores its " << live << " live oiflist"
+                << (live == 1 ? "" : "s") << " before recovery";
+    s.out() << "\n";
     std::string error;
     if (!s.restart(&error))
         throw std::runtime_error(error);
@@ -113,10 +130,11 @@ void dump_queue(Session &s, const Args &) {
             << "\n";
     for (auto *req = static_cast<const rire_orsk_hw_update_req *>(q->head); req; req = req->next) {
         s.out() << "    req_id " << req->req_id << " type " << +req->req_type << ", "
-                << req->hold_q.count << " held:";
+                << req->hold_q.count << " held";
+        const char *sep = ": ";
         for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(req->hold_q.head); e;
-             e = e->next)
-            s.out() << " DI " << e->di << " (oiflist " << e->oiflist_index << ", ref "
+             e = e->next, sep = ", ")
+            s.out() << sep << "DI " << e->di << " (oiflist " << e->oiflist_index << ", ref "
                     << e->ref_count << ")";
         s.out() << "\n";
     }
@@ -130,8 +148,10 @@ void dump_pss(Session &s, const Args &a) {
         const auto records = emu::pss::records(type);
         s.out() << "  " << name << " (" << type << "): " << records.size() << " record"
                 << (records.size() == 1 ? "" : "s") << "\n";
-        for (auto &[key, value] : records)
-            print_record(s, type, key, value);
+        for (auto &[key, value] : records) {
+            s.out() << "    " << describe_record(type, key, value) << "\n";
+            print_bytes(s, key, &value);
+        }
     }
 }
 
@@ -140,14 +160,12 @@ void dump_pending(Session &s, const Args &) {
     s.out() << "  " << pending.size() << " queued update" << (pending.size() == 1 ? "" : "s")
             << "\n";
     for (const auto &p : pending) {
-        s.out() << "    " << (p.kind == emu::pss::Kind::kWrite ? "write  " : "delete ")
-                << service_name(p.service);
-        if (p.kind == emu::pss::Kind::kWrite) {
-            s.out() << "\n";
-            print_record(s, p.service, p.key, p.value);
-        } else {
-            s.out() << " key " << emu::bytes::hex(p.key.data(), p.key.size()) << "\n";
-        }
+        const bool write = p.kind == emu::pss::Kind::kWrite;
+        s.out() << "    " << (write ? "write " : "delete ") << service_name(p.service) << " ";
+        s.out() << (write ? describe_record(p.service, p.key, p.value)
+                          : describe_key(p.service, p.key))
+                << "\n";
+        print_bytes(s, p.key, write ? &p.value : nullptr);
     }
 }
 
@@ -190,17 +208,19 @@ void add_session_verbs(VerbTable &verbs) {
     verbs.add({"restart",
                {},
                {},
-               "kill and restart the process: unflushed updates are lost, PSS is recovered",
+               "kill and restart the process: unflushed PSS updates are lost; the host\n"
+               "      restores its live oiflists, then the plugin recovers from PSS",
                restart});
-    verbs.add({"log", {}, {}, "print the log records written since the last 'log'", print_log});
+    verbs.add({"log", {}, {}, "print the plugin's log records written since the last 'log' (without source lines)", print_log});
     verbs.add({"debug",
-               {{"level", ArgKind::kName, false, "trace, error or all (default)"}},
+               {{"level", ArgKind::kName, false, "which levels (default all)", 0,
+                 {"trace", "error", "all"}}},
                {{"on", "off"}, true},
                "switch the debug console",
                set_debug});
     verbs.add({"dump queue", {}, {}, "the plugin's outstanding requests and held DIs", dump_queue});
     verbs.add({"dump pss",
-               {{"db", ArgKind::kName, false, "hw_update or pending_di"}},
+               {{"db", ArgKind::kName, false, "only this database", 0, {"hw_update", "pending_di"}}},
                {},
                "the records stored in PSS",
                dump_pss});

@@ -2,6 +2,7 @@
 // the plugin through the host's command-response service.
 #include <cstring>
 #include <iomanip>
+#include <sstream>
 
 #include "emu/cmd.h"
 #include "emu/im.h"
@@ -16,14 +17,17 @@ constexpr int32_t kTagOifIndex = 0x11600003;
 constexpr int32_t kTagDiIndex = 0x22600006;
 
 // Prints a response the way the console shows it: printed lines as they are,
-// a negative response behind "% ".
+// a negative response behind "% ", each line without the trailing blanks a
+// console does not show either.
 void print_response(Session &s, const cmd_req &req) {
     std::string text = emu::cmd::output(req);
     if (req.answer == emu::cmd::Answer::nok)
         text = "% " + req.answer_text;
-    if (!text.empty() && text.back() != '\n')
-        text += "\n";
-    s.out() << text;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        line.erase(line.find_last_not_of(' ') + 1);
+        s.out() << line << "\n";
+    }
 }
 
 template <class Call> void answer(Session &s, const Args &a, int32_t index_tag, Call call) {
@@ -76,6 +80,14 @@ void show_di_info(Session &s, const Args &a) {
     });
 }
 
+std::string hex32(uint32_t v) {
+    std::ostringstream out;
+    out << "0x" << std::hex << std::setw(8) << std::setfill('0') << v;
+    return out.str();
+}
+
+// One row per interface: the DF bits programmed on it and the MTS queue of
+// the last property request ('-' when none came).
 void show_interfaces(Session &s, const Args &) {
     s.out() << "  Interface        Ifindex     Kind       DF mask     Queue\n";
     for (const auto &i : emu::im::list()) {
@@ -83,10 +95,13 @@ void show_interfaces(Session &s, const Args &) {
         for (const auto &st : emu::l3lif::interfaces())
             if (st.ifindex == i.ifindex)
                 q = st.q_handle;
-        s.out() << "  " << std::left << std::setw(16) << i.name << " " << std::setw(11) << i.ifindex
-                << " " << std::setw(10) << emu::im::kind_name(i.kind) << " 0x" << std::right
-                << std::hex << std::setw(8) << std::setfill('0') << emu::l3lif::df_mask(i.ifindex)
-                << "  0x" << std::setw(4) << q << std::dec << std::setfill(' ') << "\n";
+        std::ostringstream queue;
+        if (q != 0)
+            queue << "0x" << std::hex << q;
+        s.out() << "  " << std::left << std::setw(16) << i.name << " " << hex32(i.ifindex) << "  "
+                << std::setw(10) << emu::im::kind_name(i.kind) << " "
+                << hex32(emu::l3lif::df_mask(i.ifindex)) << "  " << (q ? queue.str() : "-")
+                << "\n";
     }
 }
 
@@ -96,14 +111,23 @@ const std::vector<ParamSpec> kListingParams = {
     {"tag", ArgKind::kI32, false, "an extra attribute's tag"},
     {"value", ArgKind::kU32, false, "the extra attribute's value"}};
 
+std::optional<std::string> tag_with_value(const Args &a) {
+    if (a.has("tag") != a.has("value"))
+        return "tag= and value= go together";
+    return std::nullopt;
+}
+
 } // namespace
 
 void add_show_verbs(VerbTable &verbs) {
-    verbs.add({"show oif", kListingParams, {}, "distributed multicast OIF listing", show_oif});
-    verbs.add({"show di", kListingParams, {}, "distributed multicast DI listing", show_di});
+    verbs.add({"show oif", kListingParams, {}, "distributed multicast OIF listing", show_oif,
+               tag_with_value});
+    verbs.add({"show di", kListingParams, {}, "distributed multicast DI listing", show_di,
+               tag_with_value});
     std::vector<ParamSpec> command_params = kListingParams;
     command_params.insert(command_params.begin(), {"id", ArgKind::kI32, true, "command id"});
-    verbs.add({"show command", command_params, {}, "any show command id", show_command});
+    verbs.add({"show command", command_params, {}, "any show command id", show_command,
+               tag_with_value});
     verbs.add({"show pending",
                {{"type", ArgKind::kU32, true, ""}, {"index", ArgKind::kU32, true, ""}},
                {},

@@ -1,0 +1,279 @@
+// Crash safety: a process killed at any moment leaves the store exactly as
+// one of its flushes committed it, never half a flush, and without the
+// updates it had queued but not flushed; the next process recovers from it.
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <random>
+
+#include "emu/host.h"
+#include "emu/mts.h"
+#include "tests/harness.h"
+
+namespace rire_test {
+namespace {
+
+// One host event of the deterministic workload.
+struct Op {
+    enum Kind { kLink, kSwap, kDone, kPendingInsert, kPendingDelete, kFlush } kind;
+    uint32_t a = 0, b = 0, c = 0, d = 0;
+};
+
+// The workload: link updates, swaps, completions and pending-DI writes, with
+// a flush every few events; the same seed gives the same events.
+std::vector<Op> workload(uint32_t seed, int length) {
+    std::mt19937 rng(seed);
+    auto pick = [&rng](uint32_t lo, uint32_t hi) {
+        return std::uniform_int_distribution<uint32_t>(lo, hi)(rng);
+    };
+    std::vector<Op> ops;
+    uint32_t fresh_id = 1000;
+    for (int i = 0; i < length; i++) {
+        const uint32_t r = pick(0, 99);
+        if (r < 45)
+            ops.push_back({Op::kLink, pick(1, 12), pick(1, 2), pick(1, 200), pick(1, 50)});
+        else if (r < 55)
+            ops.push_back({Op::kSwap, pick(1, 12), fresh_id++});
+        else if (r < 68)
+            ops.push_back({Op::kDone, pick(1, 12)});
+        else if (r < 80)
+            ops.push_back({Op::kPendingInsert, 0, pick(1, 2), pick(1, 30), pick(1, 50)});
+        else if (r < 86)
+            ops.push_back({Op::kPendingDelete, 0, pick(1, 2), pick(1, 30)});
+        else
+            ops.push_back({Op::kFlush});
+    }
+    ops.push_back({Op::kFlush});
+    return ops;
+}
+
+// A booted host and plugin on a state directory, with the host's pending-DI
+// records; runs workload events.
+class Process {
+  public:
+    explicit Process(const std::filesystem::path &dir) {
+        emu::host_start({dir});
+        std::string error;
+        plugin_ = emu::Plugin::load(RIRE_PLUGIN_PATH, &error);
+        if (!plugin_ || !plugin_->init())
+            throw std::runtime_error("cannot boot the plugin: " + error);
+        api().set_q_handle(kQueueHandle);
+        emu::pss::set_commit_hook([this] { return api().pss_buf_commit(); });
+        if (api().pss_open_file(&init_arg_) != 0)
+            throw std::runtime_error("pss_open_file failed");
+    }
+    ~Process() {
+        for (auto &[key, rec] : pending_)
+            drop_holds(*rec);
+        plugin_.reset();
+        emu::host_stop();
+    }
+    Process(const Process &) = delete;
+    Process &operator=(const Process &) = delete;
+
+    rire_orsk_platform_api &api() { return *plugin_->api(); }
+    queue_hdr &request_queue() { return *plugin_->hw_update_req_q(); }
+
+    // Runs one event; true when it was a flush.
+    bool run(const Op &op) {
+        switch (op.kind) {
+        case Op::kLink:
+            api().oiflist_link_update(op.a, op.b, op.c, op.d, 0, 400);
+            break;
+        case Op::kSwap: {
+            mts_msg old_msg = emu::mts::make(emu::mts::kOpcHwUpdateDone, op.a);
+            mts_msg new_msg = emu::mts::make(emu::mts::kOpcHwUpdateDone, op.b);
+            api().hw_update_req_swap(&old_msg, &new_msg);
+            break;
+        }
+        case Op::kDone: {
+            mts_msg answer = emu::mts::make(emu::mts::kOpcHwUpdateDone, op.a);
+            api().hw_update_done(&answer);
+            break;
+        }
+        case Op::kPendingInsert: {
+            auto &rec = pending_[{op.b, op.c}];
+            if (!rec) {
+                rec = std::make_unique<rire_orsk_di_req>();
+                rec->oiflist_type = op.b;
+                rec->oiflist_index = op.c;
+                rec->state = RIRE_DI_REQ_STATE_PENDING_HW_UPDATE;
+            }
+            uint32_t is_new;
+            plugin_->fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue")(
+                &rec->hold_q, op.d, op.c + 1, &is_new);
+            plugin_->fn<decltype(&rire_orsk_pss_insert_pending_di_info)>(
+                "rire_orsk_pss_insert_pending_di_info")(static_cast<uint8_t>(op.b), rec.get());
+            break;
+        }
+        case Op::kPendingDelete: {
+            uint32_t index = op.c;
+            plugin_->fn<decltype(&rire_orsk_pss_delete_pending_di_info)>(
+                "rire_orsk_pss_delete_pending_di_info")(static_cast<uint8_t>(op.b), &index);
+            if (auto it = pending_.find({op.b, op.c}); it != pending_.end()) {
+                drop_holds(*it->second);
+                pending_.erase(it);
+            }
+            break;
+        }
+        case Op::kFlush:
+            if (emu::pss::flush() != 0)
+                throw std::runtime_error("flush failed: " + emu::pss::last_store_error());
+            return true;
+        }
+        return false;
+    }
+
+  private:
+    static void drop_holds(rire_orsk_di_req &rec) {
+        for (auto *e = static_cast<rire_orsk_di_hold_q_elem *>(rec.hold_q.head); e;) {
+            auto *next = e->next;
+            std::free(e);
+            e = next;
+        }
+    }
+
+    std::unique_ptr<emu::Plugin> plugin_;
+    emu::pss::InitArg init_arg_;
+    std::map<std::pair<uint32_t, uint32_t>, std::unique_ptr<rire_orsk_di_req>> pending_;
+};
+
+using Store = std::map<std::string, emu::pss::Records>;
+
+// Progress bytes the child writes to the parent.
+constexpr char kBooted = 'B';
+constexpr char kFlushed = 'F';
+constexpr char kQueuedUnflushed = 'D';
+
+// The child: runs the workload, reporting each flush, then queues more
+// updates it never flushes and waits to be killed.
+[[noreturn]] void run_child(const std::filesystem::path &dir, const std::vector<Op> &ops, int out) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The plugin's temporary copy goes with the state directory, which the
+    // parent removes: the killed child cannot delete it.
+    setenv("TMPDIR", dir.c_str(), 1);
+    try {
+        Process p(dir);
+        auto report = [out](char c) {
+            if (write(out, &c, 1) != 1)
+                _exit(3);
+        };
+        report(kBooted);
+        for (const Op &op : ops)
+            if (p.run(op))
+                report(kFlushed);
+        p.run({Op::kLink, 1, 1, 7, 9});
+        p.run({Op::kLink, 2000, 2, 8, 10});
+        p.run({Op::kDone, 2});
+        p.run({Op::kPendingDelete, 0, 1, 5});
+        report(kQueuedUnflushed);
+        for (;;)
+            pause();
+    } catch (...) {
+        _exit(2);
+    }
+}
+
+class CrashSafety : public ::testing::Test {
+  protected:
+    void TearDown() override { emu::host_stop(); }
+};
+
+TEST_F(CrashSafety, KilledProcessLeavesExactlyOneCommittedState) {
+    constexpr uint32_t kSeed = 7031;
+    constexpr int kRounds = 16;
+    const std::vector<Op> ops = workload(kSeed, 240);
+
+    // The committed states: the store after boot and after each flush. The
+    // time between flushes scales the kill delays, so that kills land on
+    // either side of a commit and inside it.
+    std::vector<Store> committed;
+    std::chrono::steady_clock::duration busy{};
+    {
+        TempDir dir;
+        Process p(dir.path());
+        committed.push_back(emu::pss::snapshot());
+        for (const Op &op : ops) {
+            const auto start = std::chrono::steady_clock::now();
+            const bool flushed = p.run(op);
+            busy += std::chrono::steady_clock::now() - start;
+            if (flushed)
+                committed.push_back(emu::pss::snapshot());
+        }
+    }
+    const auto max_delay_us = static_cast<unsigned>(
+        2 * std::chrono::duration_cast<std::chrono::microseconds>(busy).count() / committed.size());
+    ASSERT_GT(committed.size(), 10u);
+    ASSERT_FALSE(committed.back().at("hw_update").empty());
+
+    std::mt19937 rng(kSeed);
+    for (int round = 0; round < kRounds; round++) {
+        // The last round waits for the unflushed updates and kills without delay.
+        const bool to_the_end = round == kRounds - 1;
+        const size_t target =
+            to_the_end ? committed.size()
+                       : std::uniform_int_distribution<size_t>(0, committed.size() - 1)(rng);
+        const unsigned delay_us =
+            to_the_end ? 0 : std::uniform_int_distribution<unsigned>(0, max_delay_us)(rng);
+        SCOPED_TRACE("round " + std::to_string(round) + ": kill after flush " +
+                     std::to_string(target) + " + " + std::to_string(delay_us) + " us");
+
+        TempDir dir;
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0)
+            run_child(dir.path(), ops, fds[1]);
+        close(fds[1]);
+        size_t flushed = 0;
+        bool booted = false, queued = false;
+        for (char c; !queued && (!booted || flushed < target) && read(fds[0], &c, 1) == 1;) {
+            booted |= c == kBooted;
+            flushed += c == kFlushed;
+            queued |= c == kQueuedUnflushed;
+        }
+        close(fds[0]);
+        usleep(delay_us);
+        kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+            << "the child ended on its own, status " << status;
+        ASSERT_TRUE(booted);
+        ASSERT_TRUE(!to_the_end || queued);
+
+        // A new process recovers from what the killed one left.
+        Process p(dir.path());
+        const Store store = emu::pss::snapshot();
+        p.api().pss_recover();
+        EXPECT_TRUE(emu::pss::pending().empty());
+        size_t match = committed.size();
+        for (size_t i = flushed; i < committed.size() && match == committed.size(); i++)
+            if (committed[i] == store)
+                match = i;
+        ASSERT_LT(match, committed.size())
+            << "the store is no state committed at or after flush " << flushed;
+        if (to_the_end) {
+            EXPECT_EQ(store, committed.back());
+        }
+
+        // Every stored request, and only those, is rebuilt, in key order.
+        std::vector<uint32_t> stored_ids, rebuilt_ids;
+        for (const auto &[key, value] : store.at("hw_update"))
+            stored_ids.push_back(key[0] | key[1] << 8 | key[2] << 16 | uint32_t{key[3]} << 24);
+        for (auto *r = static_cast<rire_orsk_hw_update_req *>(p.request_queue().head); r;
+             r = r->next)
+            rebuilt_ids.push_back(r->req_id);
+        EXPECT_EQ(rebuilt_ids, stored_ids);
+    }
+}
+
+} // namespace
+} // namespace rire_test
