@@ -166,7 +166,8 @@ hooked_mallocs(std::index_sequence<Slot...>) {
     return {&hooked_malloc<Slot>...};
 }
 
-constexpr auto kHookedMallocs = hooked_mallocs(std::make_index_sequence<Plugin::kMallocHookSlots>{});
+constexpr auto kHookedMallocs =
+    hooked_mallocs(std::make_index_sequence<Plugin::kMallocHookSlots>{});
 
 // Writes one GOT word. A word inside the RELRO range lies on a page that the
 // loader made read-only (all pages from the range's first up to, not

@@ -17,6 +17,7 @@ struct Extent {
 };
 
 std::vector<Extent> g_extents;
+bool g_refuse_add = false;
 
 struct Tlv {
     uint16_t type;
@@ -71,6 +72,11 @@ void clear_read_extent(uint32_t slot) {
 
 void clear_read_extents() {
     g_extents.clear();
+    g_refuse_add = false;
+}
+
+void refuse_add(bool on) {
+    g_refuse_add = on;
 }
 
 } // namespace emu::tlv
@@ -88,6 +94,8 @@ extern "C" int tlv_array_add_tlv(void *array, uint32_t size, uint16_t type, uint
                          emu::bytes::hex(payload, len, 16));
     if (array == nullptr || (payload == nullptr && len != 0))
         return tlv::kBadArg;
+    if (tlv::g_refuse_add)
+        return tlv::kNoRoom;
     auto *bytes = static_cast<uint8_t *>(array);
     uint32_t end = 0;
     tlv::Tlv t{};

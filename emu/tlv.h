@@ -45,4 +45,8 @@ void set_read_extent(uint32_t slot, const void *begin, const void *end, std::siz
 void clear_read_extent(uint32_t slot);
 void clear_read_extents();
 
+// Fault switch: while on, tlv_array_add_tlv refuses every TLV with kNoRoom,
+// as a utility would whose array cannot take it.
+void refuse_add(bool on);
+
 } // namespace emu::tlv

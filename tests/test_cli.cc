@@ -156,18 +156,19 @@ TEST_F(Cli, BadScriptLeavesAnExistingStoreUntouched) {
     EXPECT_EQ(bad.out, "");
 
     const Outcome after = run_script("dump pss db=hw_update\n");
-    EXPECT_EQ(after.out, std::string(kRecoveredBootLine) +
-                             "rire# dump pss db=hw_update\n"
-                             "  hw_update (21): 1 record\n"
-                             "    req_id 7 type 1, 1 held: DI 300 (oiflist 12)\n"
-                             "      key 07000000  value 00000000010101010008002c0100000c00000000\n");
+    EXPECT_EQ(after.out,
+              std::string(kRecoveredBootLine) +
+                  "rire# dump pss db=hw_update\n"
+                  "  hw_update (21): 1 record\n"
+                  "    req_id 7 type 1, 1 held: DI 300 (oiflist 12)\n"
+                  "      key 07000000  value 00000000010101010008002c0100000c00000000\n");
 }
 
 TEST_F(Cli, DiWordsNullAndInvalidAreAcceptedAndHoldNothing) {
     const Outcome r = run_script("link-update req=1 type=1 old-di=null new-di=invalid\n"
-                             "link-update req=1 type=1 old-di=invalid new-di=0x190\n"
-                             "link-update req=1 type=1 old-di=0x12c new-di=null\n"
-                             "dump queue\n");
+                                 "link-update req=1 type=1 old-di=invalid new-di=0x190\n"
+                                 "link-update req=1 type=1 old-di=0x12c new-di=null\n"
+                                 "dump queue\n");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, std::string(kBootLine) +
                          "rire# link-update req=1 type=1 old-di=null new-di=invalid\n"
@@ -193,6 +194,23 @@ TEST_F(Cli, StandardInputIsTheScenarioWhenNoneIsNamed) {
     EXPECT_EQ(r.err, "<stdin>:2:1: error: unknown verb 'bogus'\n");
 }
 
+TEST_F(Cli, LogOptionPrintsEachCommandsRecordsAfterItWithoutSourceLines) {
+    std::ofstream(scenario()) << "oiflist-hw-done type=3\noiflist-hw-done type=1\n"
+                                 "oiflist-delete type=1 index=5 di=null\n";
+    const Outcome r = run({"--log", "--state", state().string(), scenario().string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const size_t first = r.out.find("rire# ");
+    ASSERT_NE(first, std::string::npos) << r.out;
+    EXPECT_TRUE(r.out.starts_with(kBootLine));
+    EXPECT_TRUE(contains(r.out.substr(0, first), "  trace rire_orsk_pss_open_file: ")) << r.out;
+    EXPECT_EQ(r.out.substr(first),
+              "rire# oiflist-hw-done type=3\n"
+              "  error rire_orsk_oiflist_hw_update_done: OIF list type unknown: 3\n"
+              "rire# oiflist-hw-done type=1\n"
+              "rire# oiflist-delete type=1 index=5 di=null\n"
+              "  trace rire_orsk_oiflist_delete: oiflist type 1 index 5 dest-index 0\n");
+}
+
 TEST_F(Cli, HelpDocumentsTheLanguageAndEveryVerbGroup) {
     for (const char *option : {"--help", "-h"}) {
         const Outcome r = run({option});
@@ -200,15 +218,26 @@ TEST_F(Cli, HelpDocumentsTheLanguageAndEveryVerbGroup) {
         EXPECT_EQ(r.err, "") << option;
         EXPECT_TRUE(contains(r.out, "usage: rire-host [--state DIR]")) << option;
         EXPECT_TRUE(contains(r.out, "FILE:LINE:COLUMN")) << option;
-        for (const char *verb :
-             {"  flush\n", "  restart\n", "  log\n", "  dump queue\n", "  dump pss [db=",
-              "  link-update req=u32 type=u32", "  swap old=u32 new=u32", "  hw-done id=u32",
-              "  pending-di-insert type=0..255", "  oiflist-exists [gone]",
-              "  dump bitmap type=u32", "  interface add ifindex=u32",
-              "  df-update [add|delete] ordinal=0..255", "  igmp-snoop enable|disable vlans=list",
-              "  omf enable|disable", "  lc-download slot=0..255 db=i32", "  show oif [index=u32]",
-              "  show command id=i32", "  show pending type=u32 index=u32",
-              "  show interfaces\n"})
+        for (const char *verb : {"  flush\n",
+                                 "  restart\n",
+                                 "  log\n",
+                                 "  dump queue\n",
+                                 "  dump pss [db=",
+                                 "  link-update req=u32 type=u32",
+                                 "  swap old=u32 new=u32",
+                                 "  hw-done id=u32",
+                                 "  pending-di-insert type=0..255",
+                                 "  oiflist-exists [gone]",
+                                 "  dump bitmap type=u32",
+                                 "  interface add ifindex=u32",
+                                 "  df-update [add|delete] ordinal=0..255",
+                                 "  igmp-snoop enable|disable vlans=list",
+                                 "  omf enable|disable",
+                                 "  lc-download slot=0..255 db=i32",
+                                 "  show oif [index=u32]",
+                                 "  show command id=i32",
+                                 "  show pending type=u32 index=u32",
+                                 "  show interfaces\n"})
             EXPECT_TRUE(contains(r.out, verb)) << option << " lacks " << verb;
     }
 }
@@ -236,10 +265,10 @@ TEST_F(Cli, BadCommandLineExitsTwoWithAHint) {
 }
 
 TEST_F(Cli, SecondProcessRecoversFlushedHoldsAndCompletesThem) {
-    const Outcome first = run_script(
-        "link-update req=7 type=1 old-index=12 old-di=300 new-index=13 new-di=400\n"
-        "link-update req=7 type=1 old-index=14 old-di=310 new-index=13 new-di=400\n"
-        "flush\n");
+    const Outcome first =
+        run_script("link-update req=7 type=1 old-index=12 old-di=300 new-index=13 new-di=400\n"
+                   "link-update req=7 type=1 old-index=14 old-di=310 new-index=13 new-di=400\n"
+                   "flush\n");
     ASSERT_EQ(first.status, 0) << first.err;
     EXPECT_TRUE(first.out.starts_with(kBootLine)) << first.out;
 

@@ -2,6 +2,7 @@
 // request of the answer's message id (PSS record deleted first, held DIs
 // released newest first, the record freed); every other opcode is reported
 // and leaves the queue alone.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -71,9 +72,9 @@ TEST_F(Completion, EachAnswerOpcodeRetiresTheRequestAndReleasesItsDisNewestFirst
         hold(8, {300});
         mark();
         EXPECT_EQ(hw_done(7, opcode), 1);
-        EXPECT_EQ(messages(), (std::vector<std::string>{opcode_line(opcode), pss_deleted(7),
-                                                        processing(200, 7), processing(100, 7),
-                                                        done(7)}));
+        EXPECT_EQ(messages(),
+                  (std::vector<std::string>{opcode_line(opcode), pss_deleted(7), processing(200, 7),
+                                            processing(100, 7), done(7)}));
         EXPECT_EQ(queue_ids(), std::vector<uint32_t>{8});
         EXPECT_EQ(pss_deletes(), std::vector<std::vector<uint8_t>>{le32(7)});
         emu::pss::flush();
@@ -100,14 +101,13 @@ TEST_F(Completion, PssDeleteIsQueuedBeforeAnyDiIsReleased) {
             order.push_back("processing");
     }
     EXPECT_EQ(order, (std::vector<std::string>{
-                         "search_and_dequeue_elem", "fu_vdc_add_pss_key_to_delete",
-                         "dequeue_head", "processing", "dequeue_head", "processing",
-                         "dequeue_head"}));
+                         "search_and_dequeue_elem", "fu_vdc_add_pss_key_to_delete", "dequeue_head",
+                         "processing", "dequeue_head", "processing", "dequeue_head"}));
 }
 
 TEST_F(Completion, EveryOtherOpcodeIsReportedAndLeavesTheQueueAlone) {
-    std::vector<uint32_t> rejected = {0,          1,          0x2801,     0x12800,
-                                      0x12829,    0x1282a,    0x112801,   0x7fffffff,
+    std::vector<uint32_t> rejected = {0,          1,          0x2801,    0x12800,
+                                      0x12829,    0x1282a,    0x112801,  0x7fffffff,
                                       0x80000000, 0xfffffffe, 0xffffffff};
     for (uint32_t opcode = 0x12804; opcode <= 0x12826; opcode++)
         rejected.push_back(opcode);
@@ -199,9 +199,25 @@ TEST_F(Completion, CompletedIdStartsAFreshRequestWhenUsedAgain) {
     link_update(7, 2, 12, 300);
     const std::vector<std::string> texts = messages();
     ASSERT_GE(texts.size(), 3u);
-    EXPECT_EQ(texts[2], "rire_orsk_hw_update_req_q_insert: Inserted req_id:7 to pending hw_update\n");
+    EXPECT_EQ(texts[2],
+              "rire_orsk_hw_update_req_q_insert: Inserted req_id:7 to pending hw_update\n");
     EXPECT_EQ(held_dis(7), std::vector<uint16_t>{300});
     EXPECT_EQ(request(7)->req_type, 2);
+}
+
+TEST_F(Completion, RequestRebuiltAfterRestartCompletesAsBefore) {
+    hold(7, {100, 200});
+    restart_and_recover();
+    ASSERT_EQ(request_queue().count, 1u);
+    mark();
+    EXPECT_EQ(hw_done(7, 0x12802), 1);
+    const std::vector<std::string> texts = messages();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), processing(100, 7)), 1);
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), processing(200, 7)), 1);
+    EXPECT_EQ(texts.back(), done(7));
+    EXPECT_EQ(request_queue().count, 0u);
+    emu::pss::flush();
+    EXPECT_TRUE(emu::pss::records("hw_update").empty());
 }
 
 TEST_F(Completion, RefusedPssDeleteStillRetiresTheRequest) {

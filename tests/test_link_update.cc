@@ -131,8 +131,8 @@ TEST_F(LinkUpdate, AllocReturnsP5WhenP9IsSetAndOtherwiseTracesTheUpgradeFlag) {
         SCOPED_TRACE(c.p10);
         mark_log();
         EXPECT_EQ(api().oiflist_alloc(1, 2, 3, 4, c.p5, 6, 7, 8, c.p9, c.p10), c.result);
-        EXPECT_EQ(messages(), c.trace ? std::vector<std::string>{c.trace}
-                                      : std::vector<std::string>{});
+        EXPECT_EQ(messages(),
+                  c.trace ? std::vector<std::string>{c.trace} : std::vector<std::string>{});
     }
     EXPECT_EQ(request_queue().count, 0u);
 }

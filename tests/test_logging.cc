@@ -60,8 +60,8 @@ class Logging : public PluginTest {
     // The plugin's host now names every opcode `name`.
     void name_opcodes(std::string name) {
         opcode_name() = std::move(name);
-        void *previous = plugin_->replace_import(
-            "mts_opc_name_get", reinterpret_cast<void *>(&Logging::named_opcode));
+        void *previous = plugin_->replace_import("mts_opc_name_get",
+                                                 reinterpret_cast<void *>(&Logging::named_opcode));
         ASSERT_NE(previous, nullptr);
         if (previous_name_get_ == nullptr)
             previous_name_get_ = previous;
@@ -138,8 +138,7 @@ TEST_F(Logging, RecordsCarryLevelWrapperAndLengthOfTextPlusFive) {
         const char *message;
     } cases[] = {
         {false, kTrace, "rire_orsk_oiflist_delete", "): ", kDeleteMsg},
-        {true, kError, "rire_orsk_oiflist_hw_update_done", "):ERROR: ",
-         kUnknownTypeMsg},
+        {true, kError, "rire_orsk_oiflist_hw_update_done", "):ERROR: ", kUnknownTypeMsg},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.func);
@@ -191,11 +190,11 @@ TEST_F(Logging, EventLogFileHasALinePerRecord) {
     const auto &log = emu::log::event_log();
     const std::string trace_text = log[log.size() - 2].text;
     const std::string error_text = log.back().text;
-    EXPECT_TRUE(lines[before].ends_with(" trace(104) " +
-                                        trace_text.substr(0, trace_text.size() - 1)))
+    EXPECT_TRUE(
+        lines[before].ends_with(" trace(104) " + trace_text.substr(0, trace_text.size() - 1)))
         << lines[before];
-    EXPECT_TRUE(lines[before + 1].ends_with(" error(102) " +
-                                            error_text.substr(0, error_text.size() - 1)))
+    EXPECT_TRUE(
+        lines[before + 1].ends_with(" error(102) " + error_text.substr(0, error_text.size() - 1)))
         << lines[before + 1];
 }
 

@@ -4,6 +4,7 @@
 #include <deque>
 #include <tuple>
 
+#include "emu/tlv.h"
 #include "tests/harness.h"
 
 namespace rire_test {
@@ -268,6 +269,31 @@ TEST_F(PssRecords, DeleteQueuesTheReqIdKeyAndTracesIt) {
               (std::vector<std::string>{
                   "rire_orsk_pss_delete_hw_update_info: Deleted hw_req for req_id 258 \n"}));
     flush();
+    EXPECT_TRUE(emu::pss::records("hw_update").empty());
+}
+
+TEST_F(PssRecords, RefusedEncodingQueuesNothingAndKeepsTheValueInTheArena) {
+    rire_orsk_hw_update_req &req = host_request(7, 1, {{100, 10}, {200, 20}});
+    rire_orsk_di_req &rec = host_di_req(5, 1, 1, {{300, 30}});
+    emu::tlv::refuse_add(true);
+    const uint32_t used_before = *plugin_->pss_buf_used();
+    mark_log();
+    insert_hw(&req);
+    insert_pending(1, &rec);
+    EXPECT_TRUE(queued().empty());
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{
+                  "rire_orsk_get_hw_update_pss_info: pss'ed DI 100 index 10\n",
+                  "rire_orsk_get_hw_update_pss_info: pss'ed DI 200 index 20\n",
+                  "Error adding tlv type = 1 size 16\n",
+                  "Failed to get the PSS value info for hw_update",
+                  "Error adding tlv type = 1 size 8\n",
+                  "Failed to get the PSS value info for Oiflist"}));
+    // key, two datums and the value of each write stay carved until the commit
+    EXPECT_EQ(*plugin_->pss_buf_used() - used_before, (4 + 8 + 8 + 28) + (4 + 8 + 8 + 20));
+    emu::tlv::refuse_add(false);
+    flush();
+    EXPECT_EQ(*plugin_->pss_buf_used(), 0u);
     EXPECT_TRUE(emu::pss::records("hw_update").empty());
 }
 

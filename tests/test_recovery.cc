@@ -630,7 +630,12 @@ TEST_F(Recovery, RandomSequencesComeBackRequestByRequest) {
     auto pick = [&rng](uint32_t lo, uint32_t hi) {
         return std::uniform_int_distribution<uint32_t>(lo, hi)(rng);
     };
-    auto enqueue = fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue");
+    // Looked up at each call: every restart loads a new copy of the plugin.
+    auto enqueue = [this](queue_hdr *q, uint32_t di, uint32_t index) {
+        uint32_t is_new;
+        fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue")(q, di, index,
+                                                                                 &is_new);
+    };
     constexpr int kSequences = 30;
     uint32_t fresh_id = 1000;
     for (int seq = 0; seq < kSequences; seq++) {
@@ -668,10 +673,8 @@ TEST_F(Recovery, RandomSequencesComeBackRequestByRequest) {
                     slot->rec.oiflist_index = key.second;
                     slot->rec.state = 1;
                 }
-                for (uint32_t n = pick(0, 3); n > 0; n--) {
-                    uint32_t is_new;
-                    enqueue(&slot->rec.hold_q, pick(1, 20), pick(1, index_span), &is_new);
-                }
+                for (uint32_t n = pick(0, 3); n > 0; n--)
+                    enqueue(&slot->rec.hold_q, pick(1, 20), pick(1, index_span));
                 fn<decltype(&rire_orsk_pss_insert_pending_di_info)>(
                     "rire_orsk_pss_insert_pending_di_info")(key.first, &slot->rec);
             } else {

@@ -57,8 +57,7 @@ class Requests : public PluginTest {
         return fn<decltype(&rire_orsk_add_di_to_hw_update_req)>(
             "rire_orsk_add_di_to_hw_update_req")(req_id, type, di, index, no_persist);
     }
-    rire_orsk_di_hold_q_elem *enqueue(queue_hdr *q, uint32_t di, uint32_t index,
-                                      uint32_t *is_new) {
+    rire_orsk_di_hold_q_elem *enqueue(queue_hdr *q, uint32_t di, uint32_t index, uint32_t *is_new) {
         return fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue")(
             q, di, index, is_new);
     }
@@ -329,8 +328,8 @@ TEST_F(RequestAllocation, FailedRequestRecordLogsTwoErrorsAndReturnsZero) {
     EXPECT_EQ(messages()[1],
               "rire_orsk_oiflist_link_update:Case 5: old-di(300) valid, new-di(400) valid\n");
     EXPECT_TRUE(texts[2].starts_with("rire_orsk_hw_update_req_q_insert("));
-    EXPECT_TRUE(texts[2].ends_with(
-        "):ERROR: rire_orsk_hw_update_req_q_insert: Failed to alloc memory\n"));
+    EXPECT_TRUE(
+        texts[2].ends_with("):ERROR: rire_orsk_hw_update_req_q_insert: Failed to alloc memory\n"));
     EXPECT_TRUE(texts[3].starts_with("rire_orsk_add_di_to_hw_update_req("));
     EXPECT_TRUE(texts[3].ends_with("):ERROR: rire_orsk_add_di_to_hw_update_req:Failed to find "
                                    "pending hw_update req_id:7\n"));
@@ -353,7 +352,8 @@ TEST_F(RequestAllocation, FailedElementForANewRequestLeavesItEmptyAndUnwritten) 
     EXPECT_TRUE(emu::pss::pending().empty());
     const std::vector<std::string> texts = messages();
     ASSERT_EQ(texts.size(), 4u);
-    EXPECT_EQ(texts[2], "rire_orsk_hw_update_req_q_insert: Inserted req_id:7 to pending hw_update\n");
+    EXPECT_EQ(texts[2],
+              "rire_orsk_hw_update_req_q_insert: Inserted req_id:7 to pending hw_update\n");
     EXPECT_EQ(texts[3],
               "rire_orsk_add_di_to_hw_update_req: Adding DI:300 to hold_q for hw_update Req:7\n");
 

@@ -57,8 +57,7 @@ bool parse_options(int argc, char **argv, Options *o) {
             std::cerr << "rire-host: unknown option " << arg << "\n" << kTryHelp;
             return false;
         } else if (script_given) {
-            std::cerr << "rire-host: one scenario at a time (" << o->script << ", " << arg
-                      << ")\n"
+            std::cerr << "rire-host: one scenario at a time (" << o->script << ", " << arg << ")\n"
                       << kTryHelp;
             return false;
         } else {

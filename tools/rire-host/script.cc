@@ -387,7 +387,10 @@ std::string describe(const VerbTable &verbs) {
             out << (p.required ? " " : " [") << p.key << "="
                 << (p.words.empty() ? kinds[static_cast<int>(p.kind)] : joined(p.words))
                 << (p.required ? "" : "]");
-        out << "\n      " << v.help << "\n";
+        out << "\n";
+        std::istringstream help(v.help);
+        for (std::string line; std::getline(help, line);)
+            out << "      " << line << "\n";
         for (const ParamSpec &p : v.params)
             if (p.help && *p.help)
                 out << "        " << p.key << ": " << p.help << "\n";

@@ -68,6 +68,8 @@ bool Session::boot(bool recover, std::string *error) {
         out_ << ", recovered from PSS";
     }
     out_ << "\n";
+    if (options_.echo_log)
+        print_new_log();
     return true;
 }
 

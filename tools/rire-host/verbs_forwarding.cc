@@ -45,9 +45,7 @@ void module(Session &, const Args &a) {
 
 void df_update(Session &s, const Args &a) {
     const auto &oifs = a.list("oifs");
-    const int32_t opc = a.has("opc")              ? a.i32("opc")
-                        : a.choice() == "add" ? kOpcAdd
-                                              : kOpcDelete;
+    const int32_t opc = a.has("opc") ? a.i32("opc") : a.choice() == "add" ? kOpcAdd : kOpcDelete;
     print_status(s, s.api().df_update(static_cast<uint8_t>(a.u32("ordinal")), opc,
                                       static_cast<uint32_t>(oifs.size()), oifs.data()));
 }
@@ -86,14 +84,14 @@ const std::vector<ParamSpec> kVlanParams = {
 } // namespace
 
 void add_forwarding_verbs(VerbTable &verbs) {
-    verbs.add({"interface add",
-               {{"ifindex", ArgKind::kU32, true, ""},
-                {"name", ArgKind::kName, false, ""},
-                {"kind", ArgKind::kName, false, "default other", 0,
-                 {"loopback0", "loopback", "other"}}},
-               {},
-               "add an interface to the interface manager",
-               interface_add});
+    verbs.add(
+        {"interface add",
+         {{"ifindex", ArgKind::kU32, true, ""},
+          {"name", ArgKind::kName, false, "default if<ifindex>"},
+          {"kind", ArgKind::kName, false, "default other", 0, {"loopback0", "loopback", "other"}}},
+         {},
+         "add an interface to the interface manager",
+         interface_add});
     verbs.add({"interface error",
                {{"ifindex", ArgKind::kU32, true, ""},
                 {"status", ArgKind::kI32, true, "code its loopback queries report; 0 clears"},

@@ -74,7 +74,7 @@ void add_hw_update_verbs(VerbTable &verbs) {
                 {"new-di", ArgKind::kDi, true, "its DI"}},
                {},
                "re-link routes between oiflists: request req holds a valid old DI when the\n"
-               "      new DI is not null, and only then is the plugin's result shown",
+               "new DI is not null, and only then is the plugin's result shown",
                link_update});
     verbs.add({"swap",
                {{"old", ArgKind::kU32, true, "message id the request carries now"},
@@ -89,7 +89,8 @@ void add_hw_update_verbs(VerbTable &verbs) {
                "deliver the answer to a hardware-update request",
                hw_done});
     verbs.add({"opc-check",
-               {{"opcode", ArgKind::kU32, true, ""}, {"id", ArgKind::kU32, false, ""}},
+               {{"opcode", ArgKind::kU32, true, "the message's opcode"},
+                {"id", ArgKind::kU32, false, "its message id"}},
                {},
                "ask the platform whether it accepts a message",
                opc_check});
@@ -103,7 +104,7 @@ void add_hw_update_verbs(VerbTable &verbs) {
     verbs.add({"oiflist-delete",
                {{"type", ArgKind::kU32, true, ""},
                 {"index", ArgKind::kU32, true, ""},
-                {"di", ArgKind::kDi, false, ""}},
+                {"di", ArgKind::kDi, false, "its DI"}},
                {},
                "the oiflist deletion callback",
                oiflist_delete});

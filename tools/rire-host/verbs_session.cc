@@ -108,8 +108,8 @@ void restart(Session &s, const Args &) {
     s.out() << "  process restart: " << lost << " unflushed update" << (lost == 1 ? "" : "s")
             << " lost";
     if (live != 0)
-        s.out() << ", the host restores its " << live << " live oiflist"
-                << (live == 1 ? "" : "s") << " before recovery";
+        s.out() << ", the host restores its " << live << " live oiflist" << (live == 1 ? "" : "s")
+                << " before recovery";
     s.out() << "\n";
     std::string error;
     if (!s.restart(&error))
@@ -209,21 +209,25 @@ void add_session_verbs(VerbTable &verbs) {
                {},
                {},
                "kill and restart the process: unflushed PSS updates are lost; the host\n"
-               "      restores its live oiflists, then the plugin recovers from PSS",
+               "restores its live oiflists, then the plugin recovers from PSS",
                restart});
-    verbs.add({"log", {}, {}, "print the plugin's log records written since the last 'log' (without source lines)", print_log});
+    verbs.add({"log",
+               {},
+               {},
+               "the plugin's log records since the last 'log', without source lines",
+               print_log});
     verbs.add({"debug",
-               {{"level", ArgKind::kName, false, "which levels (default all)", 0,
-                 {"trace", "error", "all"}}},
+               {{"level", ArgKind::kName, false, "default all", 0, {"trace", "error", "all"}}},
                {{"on", "off"}, true},
                "switch the debug console",
                set_debug});
     verbs.add({"dump queue", {}, {}, "the plugin's outstanding requests and held DIs", dump_queue});
-    verbs.add({"dump pss",
-               {{"db", ArgKind::kName, false, "only this database", 0, {"hw_update", "pending_di"}}},
-               {},
-               "the records stored in PSS",
-               dump_pss});
+    verbs.add(
+        {"dump pss",
+         {{"db", ArgKind::kName, false, "only this database", 0, {"hw_update", "pending_di"}}},
+         {},
+         "the records stored in PSS",
+         dump_pss});
     verbs.add({"dump pending", {}, {}, "PSS updates queued and not yet flushed", dump_pending});
     verbs.add({"dump arena", {}, {}, "bytes of the PSS scratch arena in use", dump_arena});
 }

@@ -100,8 +100,7 @@ void show_interfaces(Session &s, const Args &) {
             queue << "0x" << std::hex << q;
         s.out() << "  " << std::left << std::setw(16) << i.name << " " << hex32(i.ifindex) << "  "
                 << std::setw(10) << emu::im::kind_name(i.kind) << " "
-                << hex32(emu::l3lif::df_mask(i.ifindex)) << "  " << (q ? queue.str() : "-")
-                << "\n";
+                << hex32(emu::l3lif::df_mask(i.ifindex)) << "  " << (q ? queue.str() : "-") << "\n";
     }
 }
 
@@ -120,14 +119,22 @@ std::optional<std::string> tag_with_value(const Args &a) {
 } // namespace
 
 void add_show_verbs(VerbTable &verbs) {
-    verbs.add({"show oif", kListingParams, {}, "distributed multicast OIF listing", show_oif,
+    verbs.add({"show oif",
+               kListingParams,
+               {},
+               "distributed multicast OIF listing",
+               show_oif,
                tag_with_value});
-    verbs.add({"show di", kListingParams, {}, "distributed multicast DI listing", show_di,
+    verbs.add({"show di",
+               kListingParams,
+               {},
+               "distributed multicast DI listing",
+               show_di,
                tag_with_value});
     std::vector<ParamSpec> command_params = kListingParams;
     command_params.insert(command_params.begin(), {"id", ArgKind::kI32, true, "command id"});
-    verbs.add({"show command", command_params, {}, "any show command id", show_command,
-               tag_with_value});
+    verbs.add(
+        {"show command", command_params, {}, "any show command id", show_command, tag_with_value});
     verbs.add({"show pending",
                {{"type", ArgKind::kU32, true, ""}, {"index", ArgKind::kU32, true, ""}},
                {},
@@ -136,7 +143,7 @@ void add_show_verbs(VerbTable &verbs) {
     verbs.add({"show di-info",
                {{"di", ArgKind::kU32, true, ""},
                 {"index", ArgKind::kU32, true, ""},
-                {"ref", ArgKind::kU16, false, ""}},
+                {"ref", ArgKind::kU16, false, "reference count"}},
                {},
                "print a DI information record",
                show_di_info});
