@@ -151,7 +151,8 @@ namespace detail {
 
 // Empties both databases and the host state that recovery fills in.
 inline void clear_host() {
-    for (uint32_t type : {RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB, RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB})
+    for (uint32_t type :
+         {RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB, RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB})
         for (const auto &[key, value] : emu::pss::records(type))
             emu::pss::delete_raw(type, key);
     emu::oiflists::reset();
@@ -169,10 +170,11 @@ inline std::string check_recovered(const queue_hdr &queue, std::size_t pending_r
     if (emu::pss::pending_count() != 0)
         return "recovery queued PSS updates";
     const rire_pss_recovery_stats_t &st = rire_pss_recovery_stats;
-    if (st.num_pending_di_restored != pending_records || st.num_hw_update_req_restored != hw_records)
+    if (st.num_pending_di_restored != pending_records ||
+        st.num_hw_update_req_restored != hw_records)
         return "restored counters do not match the stored records";
-    if (st.num_index_realloc != emu::bitmaps::allocator(1)->re_alloc_calls() +
-                                    emu::bitmaps::allocator(2)->re_alloc_calls())
+    if (st.num_index_realloc !=
+        emu::bitmaps::allocator(1)->re_alloc_calls() + emu::bitmaps::allocator(2)->re_alloc_calls())
         return "num_index_realloc does not match the allocators' calls";
     std::set<uint32_t> ids;
     for (auto *r = static_cast<const rire_orsk_hw_update_req *>(queue.head); r; r = r->next) {

@@ -145,8 +145,8 @@ TEST_F(PssIteration, CursorMovesToFirstWithOneAndToNextWithThree) {
     emu::journal::clear();
     fn<decltype(&rire_orsk_pss_get_first_pending_di_data)>(
         "rire_orsk_pss_get_first_pending_di_data")(&h, &index, &value);
-    fn<decltype(&rire_orsk_pss_get_next_pending_di_data)>(
-        "rire_orsk_pss_get_next_pending_di_data")(&h, &index, &value);
+    fn<decltype(&rire_orsk_pss_get_next_pending_di_data)>("rire_orsk_pss_get_next_pending_di_data")(
+        &h, &index, &value);
     std::vector<std::vector<int64_t>> moves;
     for (const auto &c : emu::journal::calls())
         if (c.op == "pss2_move2location")
@@ -276,9 +276,9 @@ TEST_F(PssIteration, FailedKeyFetchIsReportedWithTheHandleAndErrorText) {
     mark_log();
     EXPECT_EQ(fetch(kRecordOps[2]).rc, 0u);
     EXPECT_EQ(messages(),
-              (std::vector<std::string>{"In rire_orsk_pss_get_first_pending_di_data\n",
-                                        format("ERROR - getkey failed for service %d error %s\n",
-                                               h, injected)}));
+              (std::vector<std::string>{
+                  "In rire_orsk_pss_get_first_pending_di_data\n",
+                  format("ERROR - getkey failed for service %d error %s\n", h, injected)}));
     expect_all_trace();
 
     // The next variant's text has no line end.

@@ -232,33 +232,33 @@ TEST_F(Recovery, EachRecordIsTracedAndItsEntriesDecoded) {
     plant(kPending, le32(0x10005), pending_record(1, {{100, 6}}));
     plant(kHw, le32(9), hw_record(2, {{200, 7}}));
     recover();
-    EXPECT_EQ(messages(),
-              (Strings{
-                  "(rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 "
-                  "pss_service = 276\n",
-                  "In rire_orsk_pss_get_first_pending_di_data\n",
-                  "rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 5 "
-                  "type: 1 state: 1 num_hold_di: 1\n",
-                  "TLV type oif len:8 \n",
-                  "In rire_orsk_pss_get_next_pending_di_data\n",
-                  end_of_walk(kPending),
-                  "(rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 "
-                  "pss_service = 277\n",
-                  "In rire_orsk_pss_get_first_hw_update_data\n",
-                  "rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 9 "
-                  "num_hold_di: 1\n",
-                  "rire_orsk_hw_update_req_q_insert: Inserted req_id:9 to pending hw_update\n",
-                  "rire_orsk_add_di_to_hw_update_req: Adding DI:200 to hold_q for hw_update Req:9\n",
-                  "rire_orsk_di_hold_q_enqueue: Inserted DI:200 to the hold_q\n",
-                  "rire_orsk_di_hold_q_enqueue: DI:200, ref_count:1 \n",
-                  "TLV type oif len:8 \n",
-                  "In rire_orsk_pss_get_next_hw_update_data\n",
-                  end_of_walk(kHw),
-              }));
+    EXPECT_EQ(
+        messages(),
+        (Strings{
+            "(rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 "
+            "pss_service = 276\n",
+            "In rire_orsk_pss_get_first_pending_di_data\n",
+            "rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 5 "
+            "type: 1 state: 1 num_hold_di: 1\n",
+            "TLV type oif len:8 \n",
+            "In rire_orsk_pss_get_next_pending_di_data\n",
+            end_of_walk(kPending),
+            "(rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 "
+            "pss_service = 277\n",
+            "In rire_orsk_pss_get_first_hw_update_data\n",
+            "rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 9 "
+            "num_hold_di: 1\n",
+            "rire_orsk_hw_update_req_q_insert: Inserted req_id:9 to pending hw_update\n",
+            "rire_orsk_add_di_to_hw_update_req: Adding DI:200 to hold_q for hw_update Req:9\n",
+            "rire_orsk_di_hold_q_enqueue: Inserted DI:200 to the hold_q\n",
+            "rire_orsk_di_hold_q_enqueue: DI:200, ref_count:1 \n",
+            "TLV type oif len:8 \n",
+            "In rire_orsk_pss_get_next_hw_update_data\n",
+            end_of_walk(kHw),
+        }));
     EXPECT_EQ(requests(), (std::vector<Request>{{9, 2, {{200, 7, 1}}}}));
     // The pending record's own index, its entry's index, the request's entry's.
-    EXPECT_EQ(reservations(),
-              (std::vector<std::vector<int64_t>>{{1, 5, 1}, {1, 6, 1}, {2, 7, 1}}));
+    EXPECT_EQ(reservations(), (std::vector<std::vector<int64_t>>{{1, 5, 1}, {1, 6, 1}, {2, 7, 1}}));
     EXPECT_EQ(counters(), counters_with(3, 1, 1));
 }
 
@@ -279,7 +279,7 @@ TEST_F(Recovery, RefusedLookupEndsOnlyItsOwnPass) {
     struct Case {
         uint32_t refused;
         std::string error;
-        std::string silent; // the refused pass's first fetch, never reached
+        std::string silent;             // the refused pass's first fetch, never reached
         std::vector<uint32_t> reserved; // type-1 indexes reserved afterwards
         std::vector<uint32_t> ids;
         std::vector<uint32_t> counts; // realloc, pending restored, hw restored
@@ -357,9 +357,12 @@ TEST_F(Recovery, PendingRecordIndexIsReservedAsTheKeyGivesIt) {
         std::vector<std::vector<int64_t>> calls;
     };
     const Case cases[] = {
-        {0x10005, false, {{1, 5, 1}}},         {0x20005, false, {{1, 5, 1}}},
-        {0x10000, false, {{1, 0, 1}}},         {0x1FFFF, false, {{1, 65535, 1}}},
-        {0x10005, true, {}},                   {0x2FFFF, true, {}},
+        {0x10005, false, {{1, 5, 1}}},
+        {0x20005, false, {{1, 5, 1}}},
+        {0x10000, false, {{1, 0, 1}}},
+        {0x1FFFF, false, {{1, 65535, 1}}},
+        {0x10005, true, {}},
+        {0x2FFFF, true, {}},
         {0xFFFF0007, false, {{1, 7, 1}}},
     };
     for (const Case &c : cases) {
@@ -388,9 +391,9 @@ TEST_F(Recovery, EntryIndexRulesDecideReservationAndReAdding) {
         bool garbage;
     };
     const Case cases[] = {
-        {12, false, true, true, false},     {12, true, false, true, false},
-        {65534, false, true, true, false},  {65535, false, false, false, true},
-        {65535, true, false, true, false},  {70000, false, false, false, true},
+        {12, false, true, true, false},         {12, true, false, true, false},
+        {65534, false, true, true, false},      {65535, false, false, false, true},
+        {65535, true, false, true, false},      {70000, false, false, false, true},
         {0xFFFFFFFF, true, false, true, false},
     };
     for (const Case &c : cases) {
@@ -529,8 +532,7 @@ TEST_F(Recovery, DamagedValuesNeverCrashAndYieldOnlyWhatTheyHold) {
         {"count below the payload", hw_value(1, 1, tlv(kOifTlv, three)), {{31, 41, 1}}},
         {"count 0 with a payload", hw_value(1, 0, tlv(kOifTlv, three)), {}},
         {"bad marker", Bytes{0, 0, 0, 0, 1, 1, 7, 1, 0, 8, 0} + entries({{9, 9}}), {}},
-        {"oif TLV twice", hw_value(1, 1, tlv(kOifTlv, three) + tlv(kOifTlv, three)),
-         {{31, 41, 2}}},
+        {"oif TLV twice", hw_value(1, 1, tlv(kOifTlv, three) + tlv(kOifTlv, three)), {{31, 41, 2}}},
         {"unknown types only", hw_value(1, 3, tlv(0, three) + tlv(0xFFFF, three)), {}},
         {"TLV header cut", Bytes{0, 0, 0, 0, 1, 1, 1, 1}, {}},
     };
@@ -634,7 +636,7 @@ TEST_F(Recovery, RandomSequencesComeBackRequestByRequest) {
     auto enqueue = [this](queue_hdr *q, uint32_t di, uint32_t index) {
         uint32_t is_new;
         fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue")(q, di, index,
-                                                                                 &is_new);
+                                                                                  &is_new);
     };
     constexpr int kSequences = 30;
     uint32_t fresh_id = 1000;
@@ -782,8 +784,8 @@ class SeedCorpus : public Recovery {
             uint32_t is_new;
             enqueue(&r.rec.hold_q, e.di, e.index, &is_new);
         }
-        fn<decltype(&rire_orsk_pss_insert_pending_di_info)>(
-            "rire_orsk_pss_insert_pending_di_info")(type, &r.rec);
+        fn<decltype(&rire_orsk_pss_insert_pending_di_info)>("rire_orsk_pss_insert_pending_di_info")(
+            type, &r.rec);
         emu::pss::flush();
     }
 
