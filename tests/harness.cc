@@ -121,4 +121,11 @@ std::vector<uint8_t> le32(uint32_t v) {
             static_cast<uint8_t>(v >> 24)};
 }
 
+std::vector<Update> queued() {
+    std::vector<Update> out;
+    for (const emu::pss::Pending &p : emu::pss::pending())
+        out.emplace_back(p.kind == emu::pss::Kind::kWrite ? 'W' : 'D', p.service, p.key, p.value);
+    return out;
+}
+
 } // namespace rire_test

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "emu/host.h"
@@ -79,5 +80,10 @@ class PluginTest : public ::testing::Test {
 
 // Little-endian bytes of a u32.
 std::vector<uint8_t> le32(uint32_t v);
+
+// A queued PSS update as (W or D, service, key, value).
+using Update = std::tuple<char, uint32_t, std::vector<uint8_t>, std::vector<uint8_t>>;
+// The framework's queued updates, in queue order.
+std::vector<Update> queued();
 
 } // namespace rire_test

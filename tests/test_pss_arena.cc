@@ -21,16 +21,6 @@ constexpr uint32_t kTrace = emu::log::kLevelTrace;
 const std::string kOutOfBounds = "ERROR: request for a buf out of bounds \n";
 
 using Leveled = std::vector<std::pair<uint32_t, std::string>>;
-// A queued update as (W or D, service, key, value).
-using Update = std::tuple<char, uint32_t, Bytes, Bytes>;
-
-std::vector<Update> queued() {
-    std::vector<Update> out;
-    for (const emu::pss::Pending &p : emu::pss::pending())
-        out.emplace_back(p.kind == emu::pss::Kind::kWrite ? 'W' : 'D', p.service, p.key, p.value);
-    return out;
-}
-
 // The journalled calls named `op` since `from`.
 std::vector<emu::journal::Call> calls_since(size_t from, const std::string &op) {
     std::vector<emu::journal::Call> out;

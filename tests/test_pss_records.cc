@@ -59,16 +59,6 @@ Bytes pending_value(uint8_t type, uint8_t state, const std::vector<Held> &entrie
     return value_of({type, state, static_cast<uint8_t>(entries.size())}, entries);
 }
 
-// A queued update as (W or D, service, key, value).
-using Update = std::tuple<char, uint32_t, Bytes, Bytes>;
-
-std::vector<Update> queued() {
-    std::vector<Update> out;
-    for (const emu::pss::Pending &p : emu::pss::pending())
-        out.emplace_back(p.kind == emu::pss::Kind::kWrite ? 'W' : 'D', p.service, p.key, p.value);
-    return out;
-}
-
 // Names of the framework calls journalled since `from`.
 std::vector<std::string> fu_calls_since(size_t from) {
     std::vector<std::string> ops;

@@ -321,8 +321,8 @@ std::optional<std::vector<uint8_t>> Args::bytes(const std::string &key) const {
     return std::get<std::vector<uint8_t>>(it->second);
 }
 
-void VerbTable::add(VerbSpec spec) {
-    verbs_.push_back(std::move(spec));
+void VerbTable::add(VerbSpec verb) {
+    verbs_.push_back(std::move(verb));
 }
 
 const VerbSpec *VerbTable::find(const std::string &name) const {

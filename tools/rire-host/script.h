@@ -86,7 +86,7 @@ struct VerbSpec {
 
 class VerbTable {
   public:
-    void add(VerbSpec spec);
+    void add(VerbSpec verb);
     const VerbSpec *find(const std::string &name) const;
     // True when `word` begins a two-word verb ("dump", "show").
     bool is_prefix(const std::string &word) const;
