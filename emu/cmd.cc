@@ -128,29 +128,11 @@ void close(cmd_req &req) {
     g_requests.remove_if([&req](const cmd_req &open_req) { return &open_req == &req; });
 }
 
-std::size_t open_count() {
-    return g_requests.size();
-}
-
 std::string output(const cmd_req &req) {
     std::string text;
     for (const std::string &line : req.lines)
         text += line;
     return text + req.answer_text;
-}
-
-std::string_view answer_name(Answer answer) {
-    switch (answer) {
-    case Answer::none:
-        return "none";
-    case Answer::nok:
-        return "nok";
-    case Answer::not_found:
-        return "not_found";
-    case Answer::printed:
-        return "printed";
-    }
-    return {};
 }
 
 std::string render(const cmd_prt_arg &arg) {

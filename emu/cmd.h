@@ -83,12 +83,9 @@ namespace emu::cmd {
 // A new request, valid until close() or reset().
 cmd_req &open(std::vector<Attr> attrs = {}, std::optional<Bytes> cookie = std::nullopt);
 void close(cmd_req &req);
-std::size_t open_count();
 
 // What the user is shown: the printed lines, then the final answer's text.
 std::string output(const cmd_req &req);
-// "none", "nok", "not_found", "printed".
-std::string_view answer_name(Answer answer);
 // A print argument as a person reads it: a number tag of 1, 2, 4 or 8 bytes
 // in decimal, the text tag as text, anything else as space-separated hex bytes.
 std::string render(const cmd_prt_arg &arg);

@@ -127,10 +127,6 @@ void set_history_capacity(std::size_t capacity) {
         g.history.pop_front();
 }
 
-std::size_t history_capacity() {
-    return g.capacity;
-}
-
 void filter_subtype(uint32_t subtype, bool filtered) {
     if (filtered)
         g.filtered.insert(subtype);

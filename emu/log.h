@@ -44,11 +44,10 @@ struct LoggedEvent {
     uint32_t uuid;
 };
 
-// Event history, oldest first; holds at most history_capacity() records.
+// Event history, oldest first; holds at most the capacity set (kDefaultHistoryCapacity at start).
 const std::deque<Event> &history();
 // Changes the capacity, dropping the oldest records that no longer fit.
 void set_history_capacity(std::size_t capacity);
-std::size_t history_capacity();
 
 // A filtered subtype makes sdwrap_hist_event_subtype_check answer nonzero.
 void filter_subtype(uint32_t subtype, bool filtered);

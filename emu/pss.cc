@@ -70,6 +70,13 @@ struct Store {
     std::map<std::string, MDB_dbi> dbis;
 };
 
+// Counts of the updates flushes applied and skipped, for the commit journal.
+struct Stats {
+    uint64_t flushes = 0;  // successful flushes
+    uint64_t applied = 0;  // updates applied by them
+    uint64_t rejected = 0; // updates skipped at flush (empty or oversized key, null data)
+};
+
 struct State {
     std::map<uint32_t, Service> services;
     std::vector<Update> queue;
@@ -387,7 +394,11 @@ const std::string *name_of(uint32_t type) {
     return s == nullptr ? nullptr : &s->name;
 }
 
+// The journal detail of a queued update; empty while the journal is off, so
+// queueing costs no formatting then.
 std::string describe(const pss_datum *key, const pss_datum *value) {
+    if (!journal::enabled())
+        return {};
     std::string out = "key=";
     if (key != nullptr) {
         const pss_datum k = load_datum(key);
@@ -508,10 +519,6 @@ std::map<std::string, Records> snapshot() {
     for (const std::string &name : database_names())
         out.emplace(name, records(name));
     return out;
-}
-
-const Stats &stats() {
-    return g.stats;
 }
 
 int put_raw(const std::string &name, const Bytes &key, const Bytes &value) {

@@ -94,12 +94,6 @@ struct Pending {
 
 using Records = std::vector<std::pair<Bytes, Bytes>>;
 
-struct Stats {
-    uint64_t flushes = 0;  // successful flushes
-    uint64_t applied = 0;  // updates applied by them
-    uint64_t rejected = 0; // updates skipped at flush (empty or oversized key, null data)
-};
-
 // Opens (creating if needed) the LMDB store in `dir`; 0 or kErrStore.
 int open_store(const std::filesystem::path &dir);
 // reset(), then closes the store.
@@ -130,7 +124,6 @@ Records records(const std::string &name);
 Records records(uint32_t type); // by registered type; empty when unregistered
 // Every named database of the store.
 std::map<std::string, Records> snapshot();
-const Stats &stats();
 
 // Direct store access for tests that plant data; creates the named database
 // if needed. The type forms need the service to be registered. 0 or an Error.

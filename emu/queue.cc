@@ -39,13 +39,6 @@ void unlink(queue_hdr *q, void *prev, void *elem) {
 
 } // namespace
 
-unsigned length(const queue_hdr *q) {
-    unsigned n = 0;
-    for (void *e = q == nullptr ? nullptr : q->head; e != nullptr; e = next_of(e))
-        ++n;
-    return n;
-}
-
 } // namespace emu::queue
 
 namespace journal = emu::journal;

@@ -11,10 +11,3 @@
 #pragma once
 
 #include "host/queue.h"
-
-namespace emu::queue {
-
-// Number of elements reachable from the head; for tests and invariant checks.
-unsigned length(const queue_hdr *q);
-
-} // namespace emu::queue

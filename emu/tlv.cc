@@ -91,7 +91,7 @@ extern "C" uint32_t tlv_size_get(uint32_t payload_len) {
 extern "C" int tlv_array_add_tlv(void *array, uint32_t size, uint16_t type, uint16_t len,
                                  const void *payload, int flags) {
     emu::journal::record("tlv_array_add_tlv", {emu::bytes::address(array), size, type, len, flags},
-                         emu::bytes::hex(payload, len, 16));
+                         emu::journal::enabled() ? emu::bytes::hex(payload, len, 16) : "");
     if (array == nullptr || (payload == nullptr && len != 0))
         return tlv::kBadArg;
     if (tlv::g_refuse_add)

@@ -80,6 +80,19 @@ int32_t rire_orsk_print_u32(cmd_req *req, cmd_prt_arg *arg, int32_t tag, uint32_
     return cmd_prt(req, fmt, arg);
 }
 
+/* The two listings differ only in the tag that names the index, in whether
+ * the OIF listing's two extra tags are accepted, and in the no-index answer. */
+int32_t rire_orsk_show_listing(const char *func, cmd_req *req, bool oif) {
+    rire_orsk_show_query q =
+        rire_orsk_show_read_attrs(func, req, oif ? kTagOiflistIndex : kTagDiOiflistIndex, oif);
+    int32_t answer;
+    if (!rire_orsk_show_read_cookie(req, &q, &answer))
+        return answer;
+    if (q.found)
+        return cmd_prt_send_nok(req, 0, "Oiflist %d not found", q.index);
+    return oif ? rire_print_orsk_dist_oiflist(req, 0, 0) : rire_print_orsk_dist_di(req);
+}
+
 } // namespace
 
 int32_t rire_orsk_show(cmd_req *req, int32_t cmd_id) {
@@ -94,23 +107,11 @@ int32_t rire_orsk_show(cmd_req *req, int32_t cmd_id) {
 }
 
 int32_t rire_orsk_show_dist_multicast_oif(cmd_req *req) {
-    rire_orsk_show_query q = rire_orsk_show_read_attrs(__func__, req, kTagOiflistIndex, true);
-    int32_t answer;
-    if (!rire_orsk_show_read_cookie(req, &q, &answer))
-        return answer;
-    if (q.found)
-        return cmd_prt_send_nok(req, 0, "Oiflist %d not found", q.index);
-    return rire_print_orsk_dist_oiflist(req, 0, 0);
+    return rire_orsk_show_listing(__func__, req, true);
 }
 
 int32_t rire_orsk_show_dist_multicast_di(cmd_req *req) {
-    rire_orsk_show_query q = rire_orsk_show_read_attrs(__func__, req, kTagDiOiflistIndex, false);
-    int32_t answer;
-    if (!rire_orsk_show_read_cookie(req, &q, &answer))
-        return answer;
-    if (q.found)
-        return cmd_prt_send_nok(req, 0, "Oiflist %d not found", q.index);
-    return rire_print_orsk_dist_di(req);
+    return rire_orsk_show_listing(__func__, req, false);
 }
 
 int32_t rire_print_orsk_dist_di(cmd_req *req) {
