@@ -14,6 +14,8 @@ runs=${2:-20000}
 seconds=${3:-60}
 here=$(cd "$(dirname "$0")" && pwd)
 fuzzer=$build/recover_fuzz
+# RIRE_LAUNCHER: empty, or the command that starts an i386 program here.
+: "${RIRE_LAUNCHER:=}"
 [ -x "$fuzzer" ] || { echo "run.sh: no $fuzzer (configure with -DRIRE_FUZZ=ON)" >&2; exit 2; }
 
 # The store syncs every commit: keep its state directory in memory when we can.
@@ -26,9 +28,9 @@ artifacts=$build/fuzz-artifacts
 mkdir -p "$artifacts" "$work/new"
 
 echo "== replaying $(ls "$here/corpus" | wc -l) corpus inputs"
-"$fuzzer" -artifact_prefix="$artifacts/" "$here"/corpus/*
+$RIRE_LAUNCHER "$fuzzer" -artifact_prefix="$artifacts/" "$here"/corpus/*
 
 echo "== fuzzing: $runs runs, at most ${seconds}s"
 # New inputs go to the scratch directory; the committed corpus is only read.
-"$fuzzer" -artifact_prefix="$artifacts/" -runs="$runs" -max_total_time="$seconds" \
+$RIRE_LAUNCHER "$fuzzer" -artifact_prefix="$artifacts/" -runs="$runs" -max_total_time="$seconds" \
     -max_len=4096 -print_final_stats=1 "$work/new" "$here/corpus"

@@ -36,7 +36,11 @@ class Cli : public ::testing::Test {
         const auto in = dir_.path() / "stdin", out = dir_.path() / "stdout",
                    err = dir_.path() / "stderr";
         std::ofstream(in) << input;
-        std::vector<char *> argv{const_cast<char *>(RIRE_HOST_PATH)};
+        // An i386 program started from an emulated one needs the launcher too.
+        std::vector<char *> argv;
+        if (*RIRE_LAUNCHER)
+            argv.push_back(const_cast<char *>(RIRE_LAUNCHER));
+        argv.push_back(const_cast<char *>(RIRE_HOST_PATH));
         for (const std::string &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
@@ -45,7 +49,7 @@ class Cli : public ::testing::Test {
             dup2(open(in.c_str(), O_RDONLY), 0);
             dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
             dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-            execv(RIRE_HOST_PATH, argv.data());
+            execv(argv[0], argv.data());
             _exit(127);
         }
         int status = 0;
