@@ -27,10 +27,18 @@ export TMPDIR=$work
 artifacts=$build/fuzz-artifacts
 mkdir -p "$artifacts" "$work/new"
 
-echo "== replaying $(ls "$here/corpus" | wc -l) corpus inputs"
-$RIRE_LAUNCHER "$fuzzer" -artifact_prefix="$artifacts/" "$here"/corpus/*
+corpus=("$here"/corpus/*)
+echo "== replaying ${#corpus[@]} corpus inputs"
+$RIRE_LAUNCHER "$fuzzer" -artifact_prefix="$artifacts/" "${corpus[@]}"
 
 echo "== fuzzing: $runs runs, at most ${seconds}s"
-# New inputs go to the scratch directory; the committed corpus is only read.
+# The fuzzer's runtime lists directories without large-file support, so a
+# 32-bit build can read a directory on a 64-bit file system as empty. Hand it
+# the committed corpus file by file, then check that it loaded every one. New
+# inputs go to the scratch directory; the committed corpus is only read.
+seeds=$(IFS=,; echo "${corpus[*]}")
 $RIRE_LAUNCHER "$fuzzer" -artifact_prefix="$artifacts/" -runs="$runs" -max_total_time="$seconds" \
-    -max_len=4096 -print_final_stats=1 "$work/new" "$here/corpus"
+    -max_len=4096 -print_final_stats=1 -seed_inputs="$seeds" "$work/new" 2>&1 | tee "$work/fuzz.log"
+loaded=$(sed -n 's/^INFO: seed corpus: files: \([0-9]*\).*/\1/p' "$work/fuzz.log")
+echo "== fuzzing started from ${loaded:-0} of ${#corpus[@]} corpus inputs"
+[ "${loaded:-0}" -eq "${#corpus[@]}" ] || { echo "run.sh: the fuzzer did not load the whole corpus" >&2; exit 1; }
