@@ -3,7 +3,7 @@
 #include <array>
 
 #include "emu/journal.h"
-#include "host/rire.h"
+#include "plugin/host/rire.h"
 
 namespace emu::bitmaps {
 namespace {

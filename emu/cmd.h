@@ -36,7 +36,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/cmd.h"
+#include "plugin/host/cmd.h"
 
 namespace emu::cmd {
 

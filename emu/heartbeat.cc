@@ -1,7 +1,7 @@
 #include "emu/heartbeat.h"
 
 #include "emu/journal.h"
-#include "host/rire.h"
+#include "plugin/host/rire.h"
 
 namespace emu::heartbeat {
 namespace {

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "emu/journal.h"
-#include "host/im.h"
+#include "plugin/host/im.h"
 
 namespace emu::im {
 namespace {

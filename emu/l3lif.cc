@@ -3,7 +3,7 @@
 #include <map>
 
 #include "emu/journal.h"
-#include "host/im.h"
+#include "plugin/host/l3lif.h"
 
 namespace emu::l3lif {
 namespace {

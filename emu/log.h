@@ -1,4 +1,4 @@
-// The host's debug facility behind host/log.h: the shared message buffer, the
+// The host's debug facility behind plugin/host/log.h: the shared message buffer, the
 // event history (a bounded ring with a per-subtype filter), the debug console
 // (per-level switches, lines printed to a FILE* and kept in memory) and the
 // service's persistent event log (kept in memory and, when a state directory
@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "host/log.h"
+#include "plugin/host/log.h"
 
 namespace emu::log {
 

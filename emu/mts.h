@@ -1,4 +1,4 @@
-// MTS messages behind host/mts.h: the emulator's message is just an opcode
+// MTS messages behind plugin/host/mts.h: the emulator's message is just an opcode
 // and a message id. Tests and tools build messages with make() and hand their
 // addresses to the plugin; the plugin reads them with mts_opc_get and
 // mts_msg_id_get (a null message reads as 0). mts_opc_name_get names the five
@@ -10,9 +10,9 @@
 
 #include <cstdint>
 
-#include "host/mts.h"
+#include "plugin/host/mts.h"
 
-// The host's message, completing the type that host/mts.h leaves opaque.
+// The host's message, completing the type that plugin/host/mts.h leaves opaque.
 struct mts_msg {
     uint32_t opcode;
     uint32_t msg_id;

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "emu/journal.h"
-#include "host/rire.h"
+#include "plugin/host/rire.h"
 
 namespace emu::oiflists {
 namespace {

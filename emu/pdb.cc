@@ -3,7 +3,7 @@
 #include <map>
 
 #include "emu/journal.h"
-#include "host/pdb.h"
+#include "plugin/host/pdb.h"
 
 namespace emu::pdb {
 namespace {

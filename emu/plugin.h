@@ -7,17 +7,15 @@
 // The Plugin owns the host's callback vector: kApiStorageSize bytes filled
 // with kApiFill before init(), so tests can see which slots the plugin left
 // alone. It also finds the plugin's hidden state through the copy's ELF
-// static symbol table (.symtab, names plain or inside a namespace) plus the
-// load base; an accessor returns null when its symbol is missing (a stripped
-// plugin).
+// static symbol table (emu/elf.h) plus the load base; an accessor returns
+// null when its symbol is missing (a stripped plugin).
 //
 // Destroying the Plugin is the process death of the plugin: the requests on
 // hw_update_req_q and their hold elements (malloc'ed by the plugin) are
 // freed, as the OS would reclaim them, the copy is dlclosed and deleted.
 //
 // Fault switches on the plugin's imports. Each copy binds its imports through
-// its own GOT (R_386_JUMP_SLOT / R_386_GLOB_DAT relocations, found in the
-// copy's .rel.dyn and .rel.plt), so a test can point one of them elsewhere
+// its own GOT (emu/elf.h), so a test can point one of them elsewhere
 // without touching the rest of the process. At load the copy's `malloc` is
 // routed through a counter that can make a chosen call fail; the counter
 // forwards every other call to the malloc the copy was bound to (the C
@@ -34,7 +32,8 @@
 #include <utility>
 #include <vector>
 
-#include "include/rire_orsk_platform_api.h"
+#include "emu/elf.h"
+#include "plugin/include/rire_orsk_platform_api.h"
 
 namespace emu {
 
@@ -99,10 +98,8 @@ class Plugin {
     void *handle_ = nullptr;
     std::filesystem::path copy_;
     uintptr_t base_ = 0;
-    std::vector<std::pair<std::string, uint32_t>> objects_; // symbol name, link-time address
-    std::vector<std::pair<std::string, uint32_t>> imports_; // symbol name, link-time GOT entry
-    std::pair<uint32_t, uint32_t> relro_{0, 0};             // link-time [begin, end)
-    int malloc_slot_ = -1;                                  // index of the malloc hook, or -1
+    elf::Layout layout_;
+    int malloc_slot_ = -1; // index of the malloc hook, or -1
     ApiStorage storage_;
 };
 

@@ -1,20 +1,17 @@
 #include "emu/pss.h"
 
-#include <lmdb.h>
-
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "emu/journal.h"
+#include "emu/pss_store.h"
 #include "emu/tlv.h"
 
 namespace emu::pss {
 namespace {
 
-constexpr unsigned kMaxDbs = 32;
-// The whole process lives in 4 GiB of address space: keep the map modest.
-constexpr std::size_t kMapSize = std::size_t{256} << 20;
+using store::load_datum;
+using store::Update;
 
 // A heap block of exactly the size asked for, so that a sanitizer sees any
 // read past it; reused while consecutive sizes match.
@@ -46,14 +43,6 @@ struct Service {
     pss_datum value{};
 };
 
-struct Update {
-    Kind kind;
-    uint32_t service;
-    MDB_dbi dbi;
-    pss_datum *key;
-    pss_datum *value;
-};
-
 struct Faults {
     bool refuse_registration = false;
     bool refuse_writes = false;
@@ -61,13 +50,6 @@ struct Faults {
     bool refuse_lookup = false;
     uint32_t fail_getkey_at = 0;
     uint32_t fail_getvalue_at = 0;
-};
-
-struct Store {
-    MDB_env *env = nullptr;
-    MDB_txn *reader = nullptr; // one read transaction, reset between uses
-    std::size_t max_key = 0;
-    std::map<std::string, MDB_dbi> dbis;
 };
 
 // Counts of the updates flushes applied and skipped, for the commit journal.
@@ -85,91 +67,13 @@ struct State {
 };
 
 State g;
-Store g_store;
 std::map<uint32_t, Faults> g_faults;
-std::string g_last_error;
 
 const Faults &faults(uint32_t type) {
     static const Faults kNone;
     const auto it = g_faults.find(type);
     return it == g_faults.end() ? kNone : it->second;
 }
-
-int store_error(const char *what, int rc) {
-    g_last_error = std::string(what) + ": " + mdb_strerror(rc);
-    return kErrStore;
-}
-
-// The plugin carves datums from an arena with no alignment, so a datum is
-// read bytewise, never through a possibly misaligned pointer.
-pss_datum load_datum(const pss_datum *d) {
-    pss_datum out;
-    std::memcpy(&out, static_cast<const void *>(d), sizeof out);
-    return out;
-}
-
-int compare_keys(const MDB_val *a, const MDB_val *b) {
-    if (a->mv_size != b->mv_size)
-        return a->mv_size < b->mv_size ? -1 : 1;
-    if (a->mv_size == sizeof(uint32_t)) {
-        uint32_t x, y;
-        std::memcpy(&x, a->mv_data, sizeof x);
-        std::memcpy(&y, b->mv_data, sizeof y);
-        return x < y ? -1 : (x > y ? 1 : 0);
-    }
-    return std::memcmp(a->mv_data, b->mv_data, a->mv_size);
-}
-
-// Opens the named database once per environment; every open sets our key order.
-int ensure_dbi(const std::string &name, bool create, MDB_dbi *out) {
-    if (g_store.env == nullptr)
-        return kErrNoStore;
-    if (const auto it = g_store.dbis.find(name); it != g_store.dbis.end()) {
-        *out = it->second;
-        return 0;
-    }
-    MDB_txn *txn;
-    int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
-    if (rc != 0)
-        return store_error("begin", rc);
-    rc = mdb_dbi_open(txn, name.c_str(), create ? MDB_CREATE : 0, out);
-    if (rc == 0)
-        rc = mdb_set_compare(txn, *out, compare_keys);
-    if (rc != 0) {
-        mdb_txn_abort(txn);
-        return rc == MDB_NOTFOUND ? kErrNoService : store_error("open database", rc);
-    }
-    rc = mdb_txn_commit(txn);
-    if (rc != 0)
-        return store_error("commit", rc);
-    g_store.dbis.emplace(name, *out);
-    return 0;
-}
-
-// The store's read transaction, active for the lifetime of this object.
-class ReadTxn {
-  public:
-    ReadTxn() : rc_(begin()) {}
-    ~ReadTxn() {
-        if (rc_ == 0)
-            mdb_txn_reset(g_store.reader);
-    }
-    ReadTxn(const ReadTxn &) = delete;
-    ReadTxn &operator=(const ReadTxn &) = delete;
-    int rc() const { return rc_; }
-    MDB_txn *get() const { return g_store.reader; }
-
-  private:
-    static int begin() {
-        if (g_store.env == nullptr)
-            return kErrNoStore;
-        const int rc = g_store.reader == nullptr
-                           ? mdb_txn_begin(g_store.env, nullptr, MDB_RDONLY, &g_store.reader)
-                           : mdb_txn_renew(g_store.reader);
-        return rc == 0 ? 0 : store_error("read", rc);
-    }
-    int rc_;
-};
 
 Service *by_type(uint32_t type) {
     const auto it = g.services.find(type);
@@ -182,9 +86,7 @@ Service *by_handle(uint32_t handle) {
 
 void close_cursors() {
     for (auto &[type, s] : g.services) {
-        if (s.cursor != nullptr)
-            mdb_cursor_close(s.cursor);
-        s.cursor = nullptr;
+        store::close_cursor(&s.cursor);
         tlv::clear_read_extent(type);
     }
 }
@@ -201,7 +103,7 @@ int register_service(uint32_t type, const std::string &name) {
             return kErrBadArg;
     }
     MDB_dbi dbi;
-    if (const int rc = ensure_dbi(name, true, &dbi); rc != 0)
+    if (const int rc = store::open_dbi(name, true, &dbi); rc != 0)
         return rc;
     Service &s = g.services[type];
     s.type = type;
@@ -226,52 +128,6 @@ int queue_update(Kind kind, uint32_t vdc_num, fu_vdc_ctx *ctx, uint32_t service,
     return 0;
 }
 
-bool valid(const Update &u) {
-    const pss_datum k = load_datum(u.key);
-    if (k.data == nullptr || k.len == 0 || k.len > g_store.max_key)
-        return false;
-    if (u.kind == Kind::kDelete)
-        return true;
-    const pss_datum v = load_datum(u.value);
-    return v.data != nullptr || v.len == 0;
-}
-
-int apply(MDB_txn *txn, const Update &u) {
-    const pss_datum k = load_datum(u.key);
-    MDB_val key{k.len, k.data};
-    if (u.kind == Kind::kDelete) {
-        const int rc = mdb_del(txn, u.dbi, &key, nullptr);
-        return rc == MDB_NOTFOUND ? 0 : rc;
-    }
-    const pss_datum v = load_datum(u.value);
-    MDB_val value{v.len, v.data};
-    return mdb_put(txn, u.dbi, &key, &value, 0);
-}
-
-int apply_queue() {
-    MDB_txn *txn;
-    int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
-    if (rc != 0)
-        return store_error("begin", rc);
-    uint64_t applied = 0, rejected = 0;
-    for (const Update &u : g.queue) {
-        if (!valid(u)) {
-            ++rejected;
-            continue;
-        }
-        if ((rc = apply(txn, u)) != 0) {
-            mdb_txn_abort(txn);
-            return store_error("update", rc);
-        }
-        ++applied;
-    }
-    if ((rc = mdb_txn_commit(txn)) != 0)
-        return store_error("commit", rc);
-    g.stats.applied += applied;
-    g.stats.rejected += rejected;
-    return 0;
-}
-
 // Copies the record into the service's buffers and hands them out.
 void take_record(Service &s, const MDB_val &k, const MDB_val &v) {
     uint8_t *key = s.key_buf.resize(k.mv_size);
@@ -285,33 +141,14 @@ void take_record(Service &s, const MDB_val &k, const MDB_val &v) {
     s.on_record = true;
 }
 
-// Positions `c` on the first record, or on the one after the service's current key.
-int position(Service &s, MDB_cursor *c, int where, MDB_val *k, MDB_val *v) {
-    if (where == PSS2_LOC_FIRST)
-        return mdb_cursor_get(c, k, v, MDB_FIRST);
-    MDB_val current{s.key.len, s.key.data};
-    *k = current;
-    int rc = mdb_cursor_get(c, k, v, MDB_SET_RANGE);
-    if (rc == 0 && compare_keys(k, &current) == 0)
-        rc = mdb_cursor_get(c, k, v, MDB_NEXT);
-    return rc;
-}
-
 int move(Service &s, int where) {
     if (where == PSS2_LOC_NEXT && !s.on_record)
         return kErrNoRecord;
-    ReadTxn txn;
-    if (txn.rc() != 0)
-        return txn.rc();
-    int rc = s.cursor == nullptr ? mdb_cursor_open(txn.get(), s.dbi, &s.cursor)
-                                 : mdb_cursor_renew(txn.get(), s.cursor);
-    if (rc != 0)
-        return store_error("cursor", rc);
     MDB_val k, v;
-    rc = position(s, s.cursor, where, &k, &v);
-    if (rc != 0) {
+    if (const int rc = store::move(&s.cursor, s.dbi, where == PSS2_LOC_FIRST, s.key, &k, &v);
+        rc != 0) {
         s.on_record = false;
-        return rc == MDB_NOTFOUND ? kErrEndOfData : store_error("move", rc);
+        return rc;
     }
     take_record(s, k, v);
     s.position = where == PSS2_LOC_FIRST ? 1 : s.position + 1;
@@ -333,60 +170,6 @@ pss_datum *fetch(uint32_t handle, int *err, bool value) {
     if (rc != 0)
         return nullptr;
     return value ? &s->value : &s->key;
-}
-
-Records read_all(MDB_dbi dbi) {
-    Records out;
-    ReadTxn txn;
-    MDB_cursor *c;
-    if (txn.rc() != 0 || mdb_cursor_open(txn.get(), dbi, &c) != 0)
-        return out;
-    MDB_val k, v;
-    for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
-         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT))
-        out.emplace_back(bytes::copy(k.mv_data, k.mv_size), bytes::copy(v.mv_data, v.mv_size));
-    mdb_cursor_close(c);
-    return out;
-}
-
-std::vector<std::string> database_names() {
-    std::vector<std::string> names;
-    ReadTxn txn;
-    MDB_dbi main;
-    MDB_cursor *c;
-    if (txn.rc() != 0 || mdb_dbi_open(txn.get(), nullptr, 0, &main) != 0 ||
-        mdb_cursor_open(txn.get(), main, &c) != 0)
-        return names;
-    MDB_val k, v;
-    for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
-         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT))
-        names.emplace_back(static_cast<const char *>(k.mv_data), k.mv_size);
-    mdb_cursor_close(c);
-    return names;
-}
-
-int write_raw(const std::string &name, const Bytes &key, const Bytes *value) {
-    MDB_dbi dbi;
-    if (const int rc = ensure_dbi(name, true, &dbi); rc != 0)
-        return rc;
-    MDB_txn *txn;
-    int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
-    if (rc != 0)
-        return store_error("begin", rc);
-    MDB_val k{key.size(), const_cast<uint8_t *>(key.data())};
-    if (value == nullptr) {
-        rc = mdb_del(txn, dbi, &k, nullptr);
-        rc = rc == MDB_NOTFOUND ? 0 : rc;
-    } else {
-        MDB_val v{value->size(), const_cast<uint8_t *>(value->data())};
-        rc = mdb_put(txn, dbi, &k, &v, 0);
-    }
-    if (rc != 0) {
-        mdb_txn_abort(txn);
-        return store_error("raw update", rc);
-    }
-    rc = mdb_txn_commit(txn);
-    return rc == 0 ? 0 : store_error("commit", rc);
 }
 
 const std::string *name_of(uint32_t type) {
@@ -411,54 +194,18 @@ std::string describe(const pss_datum *key, const pss_datum *value) {
 
 } // namespace
 
-int open_store(const std::filesystem::path &dir) {
-    close_store();
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) {
-        g_last_error = "create " + dir.string() + ": " + ec.message();
-        return kErrStore;
-    }
-    MDB_env *env;
-    int rc = mdb_env_create(&env);
-    if (rc != 0)
-        return store_error("create", rc);
-    if ((rc = mdb_env_set_maxdbs(env, kMaxDbs)) != 0 ||
-        (rc = mdb_env_set_mapsize(env, kMapSize)) != 0 ||
-        (rc = mdb_env_open(env, dir.c_str(), MDB_NOTLS, 0644)) != 0) {
-        mdb_env_close(env);
-        return store_error("open", rc);
-    }
-    g_store.env = env;
-    g_store.max_key = static_cast<std::size_t>(mdb_env_get_maxkeysize(env));
-    return 0;
-}
-
-void close_store() {
-    reset();
-    if (g_store.reader != nullptr)
-        mdb_txn_abort(g_store.reader);
-    if (g_store.env != nullptr)
-        mdb_env_close(g_store.env);
-    g_store = Store{};
-}
-
 void reset() {
     close_cursors();
     g = State{};
     reset_fu_global();
 }
 
-const std::string &last_store_error() {
-    return g_last_error;
-}
-
 int flush() {
-    if (g_store.env == nullptr)
+    if (!store::is_open())
         return kErrNoStore;
     const Stats before = g.stats;
     if (!g.queue.empty()) {
-        if (const int rc = apply_queue(); rc != 0)
+        if (const int rc = store::apply(g.queue, &g.stats.applied, &g.stats.rejected); rc != 0)
             return rc;
     }
     ++g.stats.flushes;
@@ -504,39 +251,19 @@ std::map<uint32_t, std::string> services() {
     return out;
 }
 
-Records records(const std::string &name) {
-    MDB_dbi dbi;
-    return ensure_dbi(name, false, &dbi) == 0 ? read_all(dbi) : Records{};
-}
-
 Records records(uint32_t type) {
     const std::string *name = name_of(type);
     return name == nullptr ? Records{} : records(*name);
 }
 
-std::map<std::string, Records> snapshot() {
-    std::map<std::string, Records> out;
-    for (const std::string &name : database_names())
-        out.emplace(name, records(name));
-    return out;
-}
-
-int put_raw(const std::string &name, const Bytes &key, const Bytes &value) {
-    return write_raw(name, key, &value);
-}
-
 int put_raw(uint32_t type, const Bytes &key, const Bytes &value) {
     const std::string *name = name_of(type);
-    return name == nullptr ? kErrNoService : write_raw(*name, key, &value);
-}
-
-int delete_raw(const std::string &name, const Bytes &key) {
-    return write_raw(name, key, nullptr);
+    return name == nullptr ? kErrNoService : store::write_raw(*name, key, &value);
 }
 
 int delete_raw(uint32_t type, const Bytes &key) {
     const std::string *name = name_of(type);
-    return name == nullptr ? kErrNoService : write_raw(*name, key, nullptr);
+    return name == nullptr ? kErrNoService : store::write_raw(*name, key, nullptr);
 }
 
 void refuse_registration(uint32_t type, bool on) {

@@ -1,4 +1,5 @@
-// The host's PSS framework and store behind host/pss.h, on LMDB.
+// The host's PSS framework and store behind plugin/host/pss.h, on LMDB
+// (framework: emu/pss.cc; the LMDB store: emu/pss_store.h).
 //
 // Framework. fu_global identifies the one context (vdc_num kVdcNum, vdc.impl
 // pointing at the emulator's state). Services are registered through
@@ -38,7 +39,7 @@
 #include <vector>
 
 #include "emu/bytes.h"
-#include "host/pss.h"
+#include "plugin/host/pss.h"
 
 namespace emu::pss {
 

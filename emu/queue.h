@@ -1,4 +1,4 @@
-// The host's generic intrusive queue behind host/queue.h. The header's second
+// The host's generic intrusive queue behind plugin/host/queue.h. The header's second
 // word holds the last element (the tail), so appending costs O(1); an empty
 // queue's header is all zero again, whatever it held before. Every operation
 // accepts a null queue (and a null element or callback) and then does nothing
@@ -10,4 +10,4 @@
 // (a queue built by hand) is repaired by walking to the last element.
 #pragma once
 
-#include "host/queue.h"
+#include "plugin/host/queue.h"

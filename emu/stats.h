@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/rire.h"
+#include "plugin/host/rire.h"
 
 namespace emu::stats {
 

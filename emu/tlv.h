@@ -1,4 +1,4 @@
-// The host's TLV-array utility behind host/tlv.h, with its byte encoding.
+// The host's TLV-array utility behind plugin/host/tlv.h, with its byte encoding.
 //
 // Encoding (all integers little-endian). An array is a run of TLVs, each
 //   offset 0  u8   marker, always 1
@@ -25,7 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/tlv.h"
+#include "plugin/host/tlv.h"
 
 namespace emu::tlv {
 

@@ -17,7 +17,7 @@
 #include "emu/log.h"
 #include "emu/plugin.h"
 #include "emu/pss.h"
-#include "include/rire_orsk_platform_api.h"
+#include "plugin/include/rire_orsk_platform_api.h"
 
 namespace rire_test {
 

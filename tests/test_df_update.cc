@@ -9,7 +9,7 @@
 #include "emu/heartbeat.h"
 #include "emu/im.h"
 #include "emu/l3lif.h"
-#include "host/im.h"
+#include "plugin/host/im.h"
 #include "tests/harness.h"
 
 namespace rire_test {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "emu/journal.h"
-#include "host/log.h"
+#include "plugin/host/log.h"
 #include "tests/harness.h"
 
 namespace rire_test {

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "emu/plugin.h"
-#include "include/rire_orsk_platform_api.h"
+#include "plugin/include/rire_orsk_platform_api.h"
 
 namespace rire_host {
 

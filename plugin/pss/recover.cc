@@ -10,11 +10,11 @@
  * is never read past the bytes the store handed out. */
 #include <string.h>
 
-#include "host/pss.h"
-#include "host/rire.h"
-#include "host/tlv.h"
-#include "include/rire_orsk_log.h"
-#include "pss/record_format.h"
+#include "plugin/host/pss.h"
+#include "plugin/host/rire.h"
+#include "plugin/host/tlv.h"
+#include "plugin/include/rire_orsk_log.h"
+#include "plugin/pss/record_format.h"
 
 namespace {
 

@@ -3,10 +3,11 @@
  * interface-property service. A validation pass over the whole list runs
  * first, so a loopback query that reports an error programs nothing. Over
  * long lists the host's heartbeat is kept alive every 100 interfaces. */
-#include "host/im.h"
-#include "host/rire.h"
-#include "include/rire_orsk_log.h"
-#include "platform/platform.h"
+#include "plugin/host/im.h"
+#include "plugin/host/l3lif.h"
+#include "plugin/host/rire.h"
+#include "plugin/include/rire_orsk_log.h"
+#include "plugin/platform/platform.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
  * record is written again. */
 #include <string.h>
 
-#include "include/rire_orsk_log.h"
-#include "pss/arena.h"
-#include "pss/record_format.h"
+#include "plugin/include/rire_orsk_log.h"
+#include "plugin/pss/arena.h"
+#include "plugin/pss/record_format.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 /* Entry point, callback vector and the small frame operations: the stored
  * MTS queue handle, queue resets and the request re-key by message swap. */
-#include "include/rire_orsk_log.h"
-#include "platform/platform.h"
+#include "plugin/include/rire_orsk_log.h"
+#include "plugin/platform/platform.h"
 
 uint32_t mts_q_handle;
 

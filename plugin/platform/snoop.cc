@@ -6,8 +6,8 @@
  * bit order: VLAN v is bit 0x80 >> (v % 8) of bitmap byte v / 8. */
 #include <string.h>
 
-#include "include/rire_orsk_log.h"
-#include "platform/platform.h"
+#include "plugin/include/rire_orsk_log.h"
+#include "plugin/platform/platform.h"
 
 namespace {
 

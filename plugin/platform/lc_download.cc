@@ -3,9 +3,9 @@
  * card id the host's module database reports for the slot. */
 #include <string.h>
 
-#include "host/pdb.h"
-#include "include/rire_orsk_log.h"
-#include "platform/platform.h"
+#include "plugin/host/pdb.h"
+#include "plugin/include/rire_orsk_log.h"
+#include "plugin/platform/platform.h"
 
 namespace {
 

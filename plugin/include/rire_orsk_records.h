@@ -7,7 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "host/queue.h"
+#include "plugin/host/queue.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -8,8 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "include/rire_orsk_log.h"
-#include "platform/platform.h"
+#include "plugin/include/rire_orsk_log.h"
+#include "plugin/platform/platform.h"
 
 queue_hdr hw_update_req_q;
 

@@ -11,7 +11,7 @@
 
 #include <stdint.h>
 
-#include "include/rire_orsk_platform_api.h"
+#include "plugin/include/rire_orsk_platform_api.h"
 
 extern "C" {
 extern uint8_t pss_buf[RIRE_ORSK_PSS_BUF_SIZE];

@@ -1,5 +1,5 @@
-/* Interface manager and interface-property service, as the DF update uses
- * them. */
+/* Interface-property service, as the DF update uses it: set or clear DF bits
+ * as a property of one interface. */
 #pragma once
 
 #include <stdint.h>
@@ -7,11 +7,6 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Nonzero when the interface is loopback0 / a loopback; either may store an
- * error code in *status. */
-int im_is_ifindex_loopback0(uint32_t ifindex, int32_t *status);
-int im_is_ifindex_loopback(uint32_t ifindex, int32_t *status);
 
 /* One interface property request: five words. */
 typedef struct l3lif_property_rec {

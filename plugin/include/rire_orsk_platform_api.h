@@ -9,9 +9,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "host/cmd.h"
-#include "host/mts.h"
-#include "include/rire_orsk_records.h"
+#include "plugin/host/cmd.h"
+#include "plugin/host/mts.h"
+#include "plugin/include/rire_orsk_records.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,9 +1,9 @@
-#include "pss/record_format.h"
+#include "plugin/pss/record_format.h"
 
 #include <string.h>
 
-#include "host/tlv.h"
-#include "include/rire_orsk_log.h"
+#include "plugin/host/tlv.h"
+#include "plugin/include/rire_orsk_log.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
 /* The logging statement: one message, formatted once into rire_log_buf, then
  * handed to the event history (if its subtype passes the filter), the debug
  * console (if its level is on) and the persistent event log (always). */
-#include "include/rire_orsk_log.h"
+#include "plugin/include/rire_orsk_log.h"
 
 #include <stdarg.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "host/log.h"
+#include "plugin/host/log.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "include/rire_orsk_log.h"
-#include "include/rire_orsk_platform_api.h"
+#include "plugin/include/rire_orsk_log.h"
+#include "plugin/include/rire_orsk_platform_api.h"
 
 namespace {
 

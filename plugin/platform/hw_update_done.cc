@@ -2,8 +2,8 @@
  * PSS record is deleted and every DI it held is released, newest first. */
 #include <stdlib.h>
 
-#include "include/rire_orsk_log.h"
-#include "platform/platform.h"
+#include "plugin/include/rire_orsk_log.h"
+#include "plugin/platform/platform.h"
 
 namespace {
 

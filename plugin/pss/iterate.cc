@@ -9,9 +9,9 @@
  * the caller's 4 bytes and the walk goes on to the records after it. */
 #include <string.h>
 
-#include "host/pss.h"
-#include "include/rire_orsk_log.h"
-#include "include/rire_orsk_platform_api.h"
+#include "plugin/host/pss.h"
+#include "plugin/include/rire_orsk_log.h"
+#include "plugin/include/rire_orsk_platform_api.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 /* The oiflist lifecycle callbacks. The host owns every oiflist; the only
  * state these leave behind is the hold of an old DI when the host re-links
  * away from an oiflist whose DI is valid. */
-#include "include/rire_orsk_log.h"
-#include "platform/platform.h"
+#include "plugin/include/rire_orsk_log.h"
+#include "plugin/platform/platform.h"
 
 uint32_t rire_orsk_oiflist_alloc(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t p5, uint32_t,
                                  uint32_t, uint32_t, uint32_t p9, uint32_t p10) {

@@ -1,9 +1,9 @@
-#include "pss/arena.h"
+#include "plugin/pss/arena.h"
 
 #include <string.h>
 
-#include "host/pss.h"
-#include "include/rire_orsk_log.h"
+#include "plugin/host/pss.h"
+#include "plugin/include/rire_orsk_log.h"
 
 alignas(8) uint8_t pss_buf[RIRE_ORSK_PSS_BUF_SIZE];
 uint32_t pss_buf_used;

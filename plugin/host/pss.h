@@ -6,7 +6,7 @@
 
 #include <stdint.h>
 
-#include "include/rire_orsk_records.h"
+#include "plugin/include/rire_orsk_records.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "include/rire_orsk_platform_api.h"
+#include "plugin/include/rire_orsk_platform_api.h"
 
 extern "C" {
 

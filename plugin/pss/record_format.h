@@ -15,7 +15,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "include/rire_orsk_platform_api.h"
+#include "plugin/include/rire_orsk_platform_api.h"
 
 #define RIRE_PLATFORM_PSS_TLV_OIF 1u
 

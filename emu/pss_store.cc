@@ -1,0 +1,291 @@
+#include "emu/pss_store.h"
+
+#include <filesystem>
+#include <map>
+
+namespace emu::pss {
+namespace {
+
+using store::load_datum;
+using store::Update;
+
+constexpr unsigned kMaxDbs = 32;
+// The whole process lives in 4 GiB of address space: keep the map modest.
+constexpr std::size_t kMapSize = std::size_t{256} << 20;
+
+struct Store {
+    MDB_env *env = nullptr;
+    MDB_txn *reader = nullptr; // one read transaction, reset between uses
+    std::size_t max_key = 0;
+    std::map<std::string, MDB_dbi> dbis;
+};
+
+Store g_store;
+std::string g_last_error;
+
+int store_error(const char *what, int rc) {
+    g_last_error = std::string(what) + ": " + mdb_strerror(rc);
+    return kErrStore;
+}
+
+int compare_keys(const MDB_val *a, const MDB_val *b) {
+    if (a->mv_size != b->mv_size)
+        return a->mv_size < b->mv_size ? -1 : 1;
+    if (a->mv_size == sizeof(uint32_t)) {
+        uint32_t x, y;
+        std::memcpy(&x, a->mv_data, sizeof x);
+        std::memcpy(&y, b->mv_data, sizeof y);
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    return std::memcmp(a->mv_data, b->mv_data, a->mv_size);
+}
+
+// The store's read transaction, active for the lifetime of this object.
+class ReadTxn {
+  public:
+    ReadTxn() : rc_(begin()) {}
+    ~ReadTxn() {
+        if (rc_ == 0)
+            mdb_txn_reset(g_store.reader);
+    }
+    ReadTxn(const ReadTxn &) = delete;
+    ReadTxn &operator=(const ReadTxn &) = delete;
+    int rc() const { return rc_; }
+    MDB_txn *get() const { return g_store.reader; }
+
+  private:
+    static int begin() {
+        if (g_store.env == nullptr)
+            return kErrNoStore;
+        const int rc = g_store.reader == nullptr
+                           ? mdb_txn_begin(g_store.env, nullptr, MDB_RDONLY, &g_store.reader)
+                           : mdb_txn_renew(g_store.reader);
+        return rc == 0 ? 0 : store_error("read", rc);
+    }
+    int rc_;
+};
+
+bool valid(const Update &u) {
+    const pss_datum k = load_datum(u.key);
+    if (k.data == nullptr || k.len == 0 || k.len > g_store.max_key)
+        return false;
+    if (u.kind == Kind::kDelete)
+        return true;
+    const pss_datum v = load_datum(u.value);
+    return v.data != nullptr || v.len == 0;
+}
+
+int apply_one(MDB_txn *txn, const Update &u) {
+    const pss_datum k = load_datum(u.key);
+    MDB_val key{k.len, k.data};
+    if (u.kind == Kind::kDelete) {
+        const int rc = mdb_del(txn, u.dbi, &key, nullptr);
+        return rc == MDB_NOTFOUND ? 0 : rc;
+    }
+    const pss_datum v = load_datum(u.value);
+    MDB_val value{v.len, v.data};
+    return mdb_put(txn, u.dbi, &key, &value, 0);
+}
+
+// Positions `c` on the record after `current`: its key, or the next one up.
+int after(MDB_cursor *c, const pss_datum &current, MDB_val *k, MDB_val *v) {
+    MDB_val at{current.len, current.data};
+    *k = at;
+    int rc = mdb_cursor_get(c, k, v, MDB_SET_RANGE);
+    if (rc == 0 && compare_keys(k, &at) == 0)
+        rc = mdb_cursor_get(c, k, v, MDB_NEXT);
+    return rc;
+}
+
+Records read_all(MDB_dbi dbi) {
+    Records out;
+    ReadTxn txn;
+    MDB_cursor *c;
+    if (txn.rc() != 0 || mdb_cursor_open(txn.get(), dbi, &c) != 0)
+        return out;
+    MDB_val k, v;
+    for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
+         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT))
+        out.emplace_back(bytes::copy(k.mv_data, k.mv_size), bytes::copy(v.mv_data, v.mv_size));
+    mdb_cursor_close(c);
+    return out;
+}
+
+std::vector<std::string> database_names() {
+    std::vector<std::string> names;
+    ReadTxn txn;
+    MDB_dbi main;
+    MDB_cursor *c;
+    if (txn.rc() != 0 || mdb_dbi_open(txn.get(), nullptr, 0, &main) != 0 ||
+        mdb_cursor_open(txn.get(), main, &c) != 0)
+        return names;
+    MDB_val k, v;
+    for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
+         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT))
+        names.emplace_back(static_cast<const char *>(k.mv_data), k.mv_size);
+    mdb_cursor_close(c);
+    return names;
+}
+
+} // namespace
+
+namespace store {
+
+bool is_open() {
+    return g_store.env != nullptr;
+}
+
+// Opens the named database once per environment; every open sets our key order.
+int open_dbi(const std::string &name, bool create, MDB_dbi *out) {
+    if (g_store.env == nullptr)
+        return kErrNoStore;
+    if (const auto it = g_store.dbis.find(name); it != g_store.dbis.end()) {
+        *out = it->second;
+        return 0;
+    }
+    MDB_txn *txn;
+    int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
+    if (rc != 0)
+        return store_error("begin", rc);
+    rc = mdb_dbi_open(txn, name.c_str(), create ? MDB_CREATE : 0, out);
+    if (rc == 0)
+        rc = mdb_set_compare(txn, *out, compare_keys);
+    if (rc != 0) {
+        mdb_txn_abort(txn);
+        return rc == MDB_NOTFOUND ? kErrNoService : store_error("open database", rc);
+    }
+    rc = mdb_txn_commit(txn);
+    if (rc != 0)
+        return store_error("commit", rc);
+    g_store.dbis.emplace(name, *out);
+    return 0;
+}
+
+int apply(const std::vector<Update> &updates, uint64_t *applied, uint64_t *rejected) {
+    MDB_txn *txn;
+    int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
+    if (rc != 0)
+        return store_error("begin", rc);
+    uint64_t done = 0, skipped = 0;
+    for (const Update &u : updates) {
+        if (!valid(u)) {
+            ++skipped;
+            continue;
+        }
+        if ((rc = apply_one(txn, u)) != 0) {
+            mdb_txn_abort(txn);
+            return store_error("update", rc);
+        }
+        ++done;
+    }
+    if ((rc = mdb_txn_commit(txn)) != 0)
+        return store_error("commit", rc);
+    *applied += done;
+    *rejected += skipped;
+    return 0;
+}
+
+int move(MDB_cursor **cursor, MDB_dbi dbi, bool first, const pss_datum &current, MDB_val *k,
+         MDB_val *v) {
+    ReadTxn txn;
+    if (txn.rc() != 0)
+        return txn.rc();
+    int rc = *cursor == nullptr ? mdb_cursor_open(txn.get(), dbi, cursor)
+                                : mdb_cursor_renew(txn.get(), *cursor);
+    if (rc != 0)
+        return store_error("cursor", rc);
+    rc = first ? mdb_cursor_get(*cursor, k, v, MDB_FIRST) : after(*cursor, current, k, v);
+    if (rc != 0)
+        return rc == MDB_NOTFOUND ? kErrEndOfData : store_error("move", rc);
+    return 0;
+}
+
+void close_cursor(MDB_cursor **cursor) {
+    if (*cursor != nullptr)
+        mdb_cursor_close(*cursor);
+    *cursor = nullptr;
+}
+
+int write_raw(const std::string &name, const Bytes &key, const Bytes *value) {
+    MDB_dbi dbi;
+    if (const int rc = open_dbi(name, true, &dbi); rc != 0)
+        return rc;
+    MDB_txn *txn;
+    int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
+    if (rc != 0)
+        return store_error("begin", rc);
+    MDB_val k{key.size(), const_cast<uint8_t *>(key.data())};
+    if (value == nullptr) {
+        rc = mdb_del(txn, dbi, &k, nullptr);
+        rc = rc == MDB_NOTFOUND ? 0 : rc;
+    } else {
+        MDB_val v{value->size(), const_cast<uint8_t *>(value->data())};
+        rc = mdb_put(txn, dbi, &k, &v, 0);
+    }
+    if (rc != 0) {
+        mdb_txn_abort(txn);
+        return store_error("raw update", rc);
+    }
+    rc = mdb_txn_commit(txn);
+    return rc == 0 ? 0 : store_error("commit", rc);
+}
+
+} // namespace store
+
+int open_store(const std::filesystem::path &dir) {
+    close_store();
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        g_last_error = "create " + dir.string() + ": " + ec.message();
+        return kErrStore;
+    }
+    MDB_env *env;
+    int rc = mdb_env_create(&env);
+    if (rc != 0)
+        return store_error("create", rc);
+    if ((rc = mdb_env_set_maxdbs(env, kMaxDbs)) != 0 ||
+        (rc = mdb_env_set_mapsize(env, kMapSize)) != 0 ||
+        (rc = mdb_env_open(env, dir.c_str(), MDB_NOTLS, 0644)) != 0) {
+        mdb_env_close(env);
+        return store_error("open", rc);
+    }
+    g_store.env = env;
+    g_store.max_key = static_cast<std::size_t>(mdb_env_get_maxkeysize(env));
+    return 0;
+}
+
+void close_store() {
+    reset();
+    if (g_store.reader != nullptr)
+        mdb_txn_abort(g_store.reader);
+    if (g_store.env != nullptr)
+        mdb_env_close(g_store.env);
+    g_store = Store{};
+}
+
+const std::string &last_store_error() {
+    return g_last_error;
+}
+
+Records records(const std::string &name) {
+    MDB_dbi dbi;
+    return store::open_dbi(name, false, &dbi) == 0 ? read_all(dbi) : Records{};
+}
+
+std::map<std::string, Records> snapshot() {
+    std::map<std::string, Records> out;
+    for (const std::string &name : database_names())
+        out.emplace(name, records(name));
+    return out;
+}
+
+int put_raw(const std::string &name, const Bytes &key, const Bytes &value) {
+    return store::write_raw(name, key, &value);
+}
+
+int delete_raw(const std::string &name, const Bytes &key) {
+    return store::write_raw(name, key, nullptr);
+}
+
+} // namespace emu::pss

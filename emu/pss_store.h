@@ -1,0 +1,55 @@
+// The LMDB store under the PSS framework (emu/pss.h): one environment in the
+// state directory, one named database per service, 4-byte keys ordered as
+// little-endian u32 and other keys by (length, bytes). The framework keeps
+// services, the update queue and cursors; this module keeps the environment
+// and does every LMDB call. Internal to the emulator's PSS: tests and tools
+// use emu/pss.h. Results: 0, or an emu::pss::Error (kErrStore with the reason
+// in last_store_error()).
+#pragma once
+
+#include <lmdb.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "emu/pss.h"
+
+namespace emu::pss::store {
+
+// A queued update; its datums are read when the update is applied.
+struct Update {
+    Kind kind;
+    uint32_t service;
+    MDB_dbi dbi;
+    pss_datum *key;
+    pss_datum *value; // null for a deletion
+};
+
+// The plugin carves datums from an arena with no alignment, so a datum is
+// read bytewise, never through a possibly misaligned pointer.
+inline pss_datum load_datum(const pss_datum *d) {
+    pss_datum out;
+    std::memcpy(&out, static_cast<const void *>(d), sizeof out);
+    return out;
+}
+
+bool is_open();
+// The named database, opened once per environment (created when `create`);
+// kErrNoService when it is absent and not to be created.
+int open_dbi(const std::string &name, bool create, MDB_dbi *out);
+// Applies the updates in order in one write transaction and commits. An
+// update with an empty or oversized key, or null data with a nonzero length,
+// is skipped and counted in *rejected. On failure nothing is applied.
+int apply(const std::vector<Update> &updates, uint64_t *applied, uint64_t *rejected);
+// Moves *cursor (opened on first use) to the first record, or to the record
+// after `current`; kErrEndOfData past the last. *k and *v stay valid until
+// the next store call.
+int move(MDB_cursor **cursor, MDB_dbi dbi, bool first, const pss_datum &current, MDB_val *k,
+         MDB_val *v);
+void close_cursor(MDB_cursor **cursor);
+// Writes (value not null) or deletes one record in its own transaction.
+int write_raw(const std::string &name, const Bytes &key, const Bytes *value);
+
+} // namespace emu::pss::store
