@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "emu/boot.h"
 #include "emu/host.h"
 #include "emu/journal.h"
 #include "emu/log.h"
@@ -58,14 +59,11 @@ rire_orsk_platform_api &api() {
 
 // Loads a fresh plugin and boots it as the switch does.
 void boot() {
-    std::string error;
-    g_plugin = emu::Plugin::load(RIRE_PLUGIN_PATH, &error);
-    if (!g_plugin || !g_plugin->init())
-        die("cannot load " RIRE_PLUGIN_PATH ": " + error);
-    api().set_q_handle(0x5a01);
-    emu::pss::set_commit_hook([] { return api().pss_buf_commit(); });
-    emu::pss::InitArg init; // read during the call only
-    if (api().pss_open_file(&init) != 0)
+    emu::Booted b = emu::host_up({g_dir, RIRE_PLUGIN_PATH});
+    g_plugin = std::move(b.plugin);
+    if (!g_plugin)
+        die("cannot boot " RIRE_PLUGIN_PATH ": " + b.error);
+    if (b.open_status != 0)
         die("pss_open_file failed");
 }
 
@@ -74,7 +72,7 @@ void link(uint32_t req_id, uint32_t di) {
 }
 
 void done(uint32_t req_id) {
-    mts_msg msg = emu::mts::make(emu::mts::kOpcHwUpdateDone, req_id);
+    mts_msg msg = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, req_id);
     api().hw_update_done(&msg);
 }
 
@@ -231,8 +229,7 @@ double recover(uint32_t stored, uint32_t sample, bool sinks, int runs = 1) {
         total += Seconds(Clock::now() - start).count();
         if (const uint32_t got = g_plugin->hw_update_req_q()->count; got != sample)
             die("recovered " + std::to_string(got) + " of " + std::to_string(sample));
-        g_plugin.reset();
-        emu::host_restart();
+        emu::host_down(g_plugin);
         boot();
     }
     return total / runs;
@@ -250,13 +247,11 @@ void bench_recovery(const std::vector<uint32_t> &sizes) {
                 "LMDB/sinks");
     for (uint32_t n : sizes) {
         fs::remove_all(g_dir);
-        emu::host_start({g_dir});
         boot();
         write_requests(n);
         g_plugin.reset();
         emu::host_stop();
         const double walk = lmdb_walk_rate(g_dir, n, n <= 10000 ? 20 : 3);
-        emu::host_start({g_dir});
         boot();
         uint32_t sample = std::min(n, kProbe);
         const double scale = double(n) / sample;
@@ -286,7 +281,6 @@ int main(int argc, char **argv) {
         die("usage: rire-bench [--quick]");
     emu::journal::set_enabled(false); // the emulator's call journal: no switch has one
     fs::remove_all(g_dir);
-    emu::host_start({g_dir});
     boot();
     bench_road(quick ? std::vector<uint32_t>{1, 100, 1000} : std::vector<uint32_t>{1, 1000, 10000},
                quick ? 20000 : 200000);

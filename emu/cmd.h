@@ -50,12 +50,13 @@ enum Result : int {
     kAnswered = -2,
 };
 
-inline constexpr int32_t kNoAttribute = -1;
+inline constexpr int32_t kNoAttribute = CMD_NO_ATTRIBUTE;
 
 // Print tags rendered as unsigned decimal numbers of 1, 2, 4 or 8 bytes.
-inline constexpr uint32_t kNumberTags[] = {0x11600003, 0x11600004, 0x22600006, 0x11600007};
+inline constexpr uint32_t kNumberTags[] = {CMD_TAG_OIFLIST_INDEX, CMD_TAG_REF_COUNT,
+                                           CMD_TAG_DI_OIFLIST_INDEX, CMD_TAG_DI_REF_COUNT};
 // Print tag rendered as text: its bytes up to len or the first NUL.
-inline constexpr uint32_t kTextTag = 0x30600005;
+inline constexpr uint32_t kTextTag = CMD_TAG_STATE;
 
 struct Attr {
     int32_t tag;

@@ -10,7 +10,7 @@
 #include "emu/journal.h"
 
 extern "C" {
-char rire_log_buf[1024];
+char rire_log_buf[RIRE_LOG_BUF_SIZE];
 char sdwrap_dbg_modname[32] = "rire";
 }
 
@@ -48,9 +48,9 @@ void parse_record(const void *record, uint32_t len, uint32_t *level, std::string
 
 const char *level_name(uint32_t level) {
     switch (level) {
-    case kLevelTrace:
+    case RIRE_ORSK_LOG_LEVEL_TRACE:
         return "trace";
-    case kLevelError:
+    case RIRE_ORSK_LOG_LEVEL_ERROR:
         return "error";
     default:
         return "event";

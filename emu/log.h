@@ -22,11 +22,10 @@
 #include <vector>
 
 #include "plugin/host/log.h"
+#include "plugin/include/rire_orsk_log.h"
 
 namespace emu::log {
 
-constexpr uint32_t kLevelError = 102;
-constexpr uint32_t kLevelTrace = 104;
 constexpr std::size_t kDefaultHistoryCapacity = 4096;
 
 // One record as handed to sdwrap_hist_event.

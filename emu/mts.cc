@@ -13,11 +13,11 @@ struct OpcodeName {
 };
 
 constexpr OpcodeName kNames[] = {
-    {kOpcHwUpdateDone, "MTS_OPC_HW_UPDATE_DONE"},
-    {kOpcHwUpdateFailed, "MTS_OPC_HW_UPDATE_FAILED"},
-    {kOpcHwUpdateTimeout, "MTS_OPC_HW_UPDATE_TIMEOUT"},
-    {kOpcHwUpdateBulkDone, "MTS_OPC_HW_UPDATE_BULK_DONE"},
-    {kOpcHwUpdateBulkFailed, "MTS_OPC_HW_UPDATE_BULK_FAILED"},
+    {MTS_OPC_HW_UPDATE_DONE, "MTS_OPC_HW_UPDATE_DONE"},
+    {MTS_OPC_HW_UPDATE_FAILED, "MTS_OPC_HW_UPDATE_FAILED"},
+    {MTS_OPC_HW_UPDATE_TIMEOUT, "MTS_OPC_HW_UPDATE_TIMEOUT"},
+    {MTS_OPC_HW_UPDATE_BULK_DONE, "MTS_OPC_HW_UPDATE_BULK_DONE"},
+    {MTS_OPC_HW_UPDATE_BULK_FAILED, "MTS_OPC_HW_UPDATE_BULK_FAILED"},
 };
 
 void record(const char *op, const mts_msg *msg) {

@@ -20,13 +20,6 @@ struct mts_msg {
 
 namespace emu::mts {
 
-// Answers to a hardware-update request; each of them completes the request.
-constexpr uint32_t kOpcHwUpdateDone = 0x12801;
-constexpr uint32_t kOpcHwUpdateFailed = 0x12802;
-constexpr uint32_t kOpcHwUpdateTimeout = 0x12803;
-constexpr uint32_t kOpcHwUpdateBulkDone = 0x12827;
-constexpr uint32_t kOpcHwUpdateBulkFailed = 0x12828;
-
 inline mts_msg make(uint32_t opcode, uint32_t msg_id) {
     return mts_msg{opcode, msg_id};
 }

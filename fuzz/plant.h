@@ -218,7 +218,7 @@ inline std::string recover_input(emu::Plugin &plugin, const uint8_t *data, std::
     for (auto *r = static_cast<const rire_orsk_hw_update_req *>(queue.head); r; r = r->next)
         ids.push_back(r->req_id);
     for (uint32_t id : ids) {
-        mts_msg answer = emu::mts::make(emu::mts::kOpcHwUpdateDone, id);
+        mts_msg answer = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, id);
         plugin.api()->hw_update_done(&answer);
     }
     emu::pss::flush();

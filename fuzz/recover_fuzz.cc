@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "emu/boot.h"
 #include "emu/host.h"
 #include "emu/journal.h"
 #include "emu/log.h"
@@ -17,7 +18,6 @@ namespace {
 // The booted host, as the switch starts it; lives for the whole run.
 struct Host {
     std::unique_ptr<emu::Plugin> plugin;
-    emu::pss::InitArg init_arg;
 
     Host() {
         emu::host_start({});
@@ -26,15 +26,13 @@ struct Host {
         emu::journal::set_enabled(false);
         emu::log::set_state_dir({});
         emu::log::set_console(nullptr);
-        std::string error;
-        plugin = emu::Plugin::load(RIRE_PLUGIN_PATH, &error);
-        if (!plugin || !plugin->init()) {
-            std::fprintf(stderr, "cannot boot the plugin: %s\n", error.c_str());
+        emu::Booted b = emu::host_up({{}, RIRE_PLUGIN_PATH});
+        plugin = std::move(b.plugin);
+        if (!plugin) {
+            std::fprintf(stderr, "cannot boot the plugin: %s\n", b.error.c_str());
             std::abort();
         }
-        plugin->api()->set_q_handle(0x5a01);
-        emu::pss::set_commit_hook([this] { return plugin->api()->pss_buf_commit(); });
-        if (plugin->api()->pss_open_file(&init_arg) != 0) {
+        if (b.open_status != 0) {
             std::fprintf(stderr, "pss_open_file failed\n");
             std::abort();
         }

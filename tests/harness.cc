@@ -21,7 +21,6 @@ TempDir::~TempDir() {
 }
 
 void PluginTest::SetUp() {
-    emu::host_start({state_.path()});
     boot();
 }
 
@@ -31,20 +30,15 @@ void PluginTest::TearDown() {
 }
 
 void PluginTest::boot() {
-    std::string error;
-    plugin_ = emu::Plugin::load(RIRE_PLUGIN_PATH, &error);
-    ASSERT_TRUE(plugin_) << error;
-    ASSERT_TRUE(plugin_->init());
-    api().set_q_handle(kQueueHandle);
-    emu::pss::set_commit_hook([this] { return api().pss_buf_commit(); });
-    init_arg_ = emu::pss::InitArg{};
-    ASSERT_EQ(api().pss_open_file(&init_arg_), 0);
+    emu::Booted b = emu::host_up({state_.path(), RIRE_PLUGIN_PATH});
+    plugin_ = std::move(b.plugin);
+    ASSERT_TRUE(plugin_) << b.error;
+    ASSERT_EQ(b.open_status, 0);
     log_mark_ = emu::log::event_log().size();
 }
 
 void PluginTest::restart_and_recover() {
-    plugin_.reset();
-    emu::host_restart();
+    emu::host_down(plugin_);
     boot();
     api().pss_recover();
 }
@@ -111,8 +105,8 @@ int32_t PluginTest::hw_done(uint32_t id, uint32_t opcode) {
 }
 
 void PluginTest::swap(uint32_t old_id, uint32_t new_id) {
-    mts_msg old_msg = emu::mts::make(0x12801, old_id);
-    mts_msg new_msg = emu::mts::make(0x12801, new_id);
+    mts_msg old_msg = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, old_id);
+    mts_msg new_msg = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, new_id);
     api().hw_update_req_swap(&old_msg, &new_msg);
 }
 

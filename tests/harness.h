@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "emu/boot.h"
 #include "emu/host.h"
 #include "emu/journal.h"
 #include "emu/log.h"
@@ -21,7 +22,7 @@
 
 namespace rire_test {
 
-constexpr uint32_t kQueueHandle = 0x5a01;
+constexpr uint32_t kQueueHandle = emu::kQueueHandle;
 
 // A state directory under the system's temporary directory, removed at the end.
 class TempDir {
@@ -39,7 +40,7 @@ class PluginTest : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
-    // Loads and boots the plugin: init, queue handle, pss_open_file.
+    // Boots the host with a fresh plugin (emu/boot.h), recovery left to the test.
     void boot();
     // Process death and restart, then recovery: what a switch does.
     void restart_and_recover();
@@ -69,12 +70,11 @@ class PluginTest : public ::testing::Test {
 
     uint32_t link_update(uint32_t req, uint32_t type, uint32_t old_index, uint32_t old_di,
                          uint32_t new_index = 0, uint32_t new_di = 400);
-    int32_t hw_done(uint32_t id, uint32_t opcode = 0x12801);
+    int32_t hw_done(uint32_t id, uint32_t opcode = MTS_OPC_HW_UPDATE_DONE);
     void swap(uint32_t old_id, uint32_t new_id);
 
     TempDir state_;
     std::unique_ptr<emu::Plugin> plugin_;
-    emu::pss::InitArg init_arg_;
     size_t log_mark_ = 0;
 };
 

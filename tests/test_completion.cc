@@ -14,7 +14,9 @@
 namespace rire_test {
 namespace {
 
-const uint32_t kAnswers[] = {0x12801, 0x12802, 0x12803, 0x12827, 0x12828};
+const uint32_t kAnswers[] = {MTS_OPC_HW_UPDATE_DONE, MTS_OPC_HW_UPDATE_FAILED,
+                             MTS_OPC_HW_UPDATE_TIMEOUT, MTS_OPC_HW_UPDATE_BULK_DONE,
+                             MTS_OPC_HW_UPDATE_BULK_FAILED};
 
 std::string opcode_line(uint32_t opcode) {
     return std::string("rire_orsk_hw_update_done: hw_update done opcode:") +

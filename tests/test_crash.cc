@@ -14,6 +14,7 @@
 
 #include "emu/host.h"
 #include "emu/mts.h"
+#include "emu/pending_di.h"
 #include "tests/harness.h"
 
 namespace rire_test {
@@ -58,19 +59,15 @@ std::vector<Op> workload(uint32_t seed, int length) {
 class Process {
   public:
     explicit Process(const std::filesystem::path &dir) {
-        emu::host_start({dir});
-        std::string error;
-        plugin_ = emu::Plugin::load(RIRE_PLUGIN_PATH, &error);
-        if (!plugin_ || !plugin_->init())
-            throw std::runtime_error("cannot boot the plugin: " + error);
-        api().set_q_handle(kQueueHandle);
-        emu::pss::set_commit_hook([this] { return api().pss_buf_commit(); });
-        if (api().pss_open_file(&init_arg_) != 0)
+        emu::Booted b = emu::host_up({dir, RIRE_PLUGIN_PATH});
+        plugin_ = std::move(b.plugin);
+        if (!plugin_)
+            throw std::runtime_error("cannot boot the plugin: " + b.error);
+        if (b.open_status != 0)
             throw std::runtime_error("pss_open_file failed");
     }
     ~Process() {
-        for (auto &[key, rec] : pending_)
-            drop_holds(*rec);
+        emu::pending_di::drop_all(*plugin_);
         plugin_.reset();
         emu::host_stop();
     }
@@ -87,39 +84,31 @@ class Process {
             api().oiflist_link_update(op.a, op.b, op.c, op.d, 0, 400);
             break;
         case Op::kSwap: {
-            mts_msg old_msg = emu::mts::make(emu::mts::kOpcHwUpdateDone, op.a);
-            mts_msg new_msg = emu::mts::make(emu::mts::kOpcHwUpdateDone, op.b);
+            mts_msg old_msg = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, op.a);
+            mts_msg new_msg = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, op.b);
             api().hw_update_req_swap(&old_msg, &new_msg);
             break;
         }
         case Op::kDone: {
-            mts_msg answer = emu::mts::make(emu::mts::kOpcHwUpdateDone, op.a);
+            mts_msg answer = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, op.a);
             api().hw_update_done(&answer);
             break;
         }
         case Op::kPendingInsert: {
-            auto &rec = pending_[{op.b, op.c}];
-            if (!rec) {
-                rec = std::make_unique<rire_orsk_di_req>();
-                rec->oiflist_type = op.b;
-                rec->oiflist_index = op.c;
-                rec->state = RIRE_DI_REQ_STATE_PENDING_HW_UPDATE;
-            }
+            rire_orsk_di_req &rec = emu::pending_di::get(op.b, op.c);
+            rec.state = RIRE_DI_REQ_STATE_PENDING_HW_UPDATE;
             uint32_t is_new;
             plugin_->fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue")(
-                &rec->hold_q, op.d, op.c + 1, &is_new);
+                &rec.hold_q, op.d, op.c + 1, &is_new);
             plugin_->fn<decltype(&rire_orsk_pss_insert_pending_di_info)>(
-                "rire_orsk_pss_insert_pending_di_info")(static_cast<uint8_t>(op.b), rec.get());
+                "rire_orsk_pss_insert_pending_di_info")(static_cast<uint8_t>(op.b), &rec);
             break;
         }
         case Op::kPendingDelete: {
             uint32_t index = op.c;
             plugin_->fn<decltype(&rire_orsk_pss_delete_pending_di_info)>(
                 "rire_orsk_pss_delete_pending_di_info")(static_cast<uint8_t>(op.b), &index);
-            if (auto it = pending_.find({op.b, op.c}); it != pending_.end()) {
-                drop_holds(*it->second);
-                pending_.erase(it);
-            }
+            emu::pending_di::drop(*plugin_, op.b, op.c);
             break;
         }
         case Op::kFlush:
@@ -131,17 +120,7 @@ class Process {
     }
 
   private:
-    static void drop_holds(rire_orsk_di_req &rec) {
-        for (auto *e = static_cast<rire_orsk_di_hold_q_elem *>(rec.hold_q.head); e;) {
-            auto *next = e->next;
-            std::free(e);
-            e = next;
-        }
-    }
-
     std::unique_ptr<emu::Plugin> plugin_;
-    emu::pss::InitArg init_arg_;
-    std::map<std::pair<uint32_t, uint32_t>, std::unique_ptr<rire_orsk_di_req>> pending_;
 };
 
 using Store = std::map<std::string, emu::pss::Records>;

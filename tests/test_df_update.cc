@@ -251,7 +251,7 @@ TEST_F(DfUpdate, QueryErrorInValidationProgramsNothing) {
                                   "rire_orsk_df_update Failed to allocate a msg from ELTM err(" +
                                       std::to_string(row.status) + ")  \n"}));
         EXPECT_NE(wrapped().back().find("):ERROR: "), std::string::npos);
-        EXPECT_EQ(emu::log::event_log().back().level, emu::log::kLevelError);
+        EXPECT_EQ(emu::log::event_log().back().level, RIRE_ORSK_LOG_LEVEL_ERROR);
         EXPECT_TRUE(emu::l3lif::requests().empty());
         EXPECT_EQ(emu::heartbeat::count(), 0u);
         // The validation pass visits every entry, also those after the failure.
@@ -273,7 +273,7 @@ TEST_F(DfUpdate, QueryErrorWhileProgrammingKeepsIssuedRequests) {
                               received(6, 3, "Add", 0x20), per_interface("SET", "20"),
                               per_interface("SET", "20"), per_interface("SET", "20"),
                               "rire_orsk_df_update Failed to send the request error (-5) \n"}));
-    EXPECT_EQ(emu::log::event_log().back().level, emu::log::kLevelError);
+    EXPECT_EQ(emu::log::event_log().back().level, RIRE_ORSK_LOG_LEVEL_ERROR);
     // Nothing is withdrawn and the pass goes on to the end of the list; the
     // failing query answers "not a loopback", so 11 is programmed as well.
     ASSERT_EQ(emu::l3lif::requests().size(), 3u);

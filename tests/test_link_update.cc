@@ -10,7 +10,7 @@
 namespace rire_test {
 namespace {
 
-constexpr uint32_t kInvalid = 0xFFFFFFFFu;
+constexpr uint32_t kInvalid = RIRE_DI_INVALID;
 
 using LinkUpdate = PluginTest;
 

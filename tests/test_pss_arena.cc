@@ -16,8 +16,8 @@ using emu::bytes::Bytes;
 constexpr uint32_t kArenaSize = RIRE_ORSK_PSS_BUF_SIZE;
 constexpr uint32_t kPendingDi = RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB;
 constexpr uint32_t kHwUpdate = RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB;
-constexpr uint32_t kError = emu::log::kLevelError;
-constexpr uint32_t kTrace = emu::log::kLevelTrace;
+constexpr uint32_t kError = RIRE_ORSK_LOG_LEVEL_ERROR;
+constexpr uint32_t kTrace = RIRE_ORSK_LOG_LEVEL_TRACE;
 const std::string kOutOfBounds = "ERROR: request for a buf out of bounds \n";
 
 using Leveled = std::vector<std::pair<uint32_t, std::string>>;

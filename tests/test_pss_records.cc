@@ -271,14 +271,16 @@ TEST_F(PssRecords, RefusedEncodingQueuesNothingAndKeepsTheValueInTheArena) {
     insert_hw(&req);
     insert_pending(1, &rec);
     EXPECT_TRUE(queued().empty());
-    EXPECT_EQ(messages(),
-              (std::vector<std::string>{
-                  "rire_orsk_get_hw_update_pss_info: pss'ed DI 100 index 10\n",
-                  "rire_orsk_get_hw_update_pss_info: pss'ed DI 200 index 20\n",
-                  "Error adding tlv type = 1 size 16\n",
-                  "Failed to get the PSS value info for hw_update",
-                  "Error adding tlv type = 1 size 8\n",
-                  "Failed to get the PSS value info for Oiflist"}));
+    EXPECT_EQ(
+        messages(),
+        (std::vector<std::string>{
+            "rire_orsk_get_hw_update_pss_info: pss'ed DI 100 index 10\n",
+            "rire_orsk_get_hw_update_pss_info: pss'ed DI 200 index 20\n",
+            "Error adding tlv type = 1 size 16\n", "Failed to get the PSS value info for hw_update",
+            "Error adding tlv type = 1 size 8\n", "Failed to get the PSS value info for Oiflist"}));
+    // A refusal is recorded under the encoder's own name, not a helper's.
+    EXPECT_EQ(wrapped()[2].rfind("rire_orsk_get_hw_update_pss_info(", 0), 0u) << wrapped()[2];
+    EXPECT_EQ(wrapped()[4].rfind("rire_orsk_get_pending_di_pss_info(", 0), 0u) << wrapped()[4];
     // key, two datums and the value of each write stay carved until the commit
     EXPECT_EQ(*plugin_->pss_buf_used() - used_before, (4 + 8 + 8 + 28) + (4 + 8 + 8 + 20));
     emu::tlv::refuse_add(false);

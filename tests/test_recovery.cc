@@ -187,7 +187,7 @@ class Recovery : public PluginTest {
         const auto &log = emu::log::event_log();
         const Strings texts = messages();
         for (size_t i = 0; i < texts.size(); i++)
-            if (log[log_mark_ + i].level == emu::log::kLevelError)
+            if (log[log_mark_ + i].level == RIRE_ORSK_LOG_LEVEL_ERROR)
                 out.push_back(texts[i]);
         return out;
     }

@@ -18,10 +18,10 @@ using emu::cmd::u32_attr;
 
 constexpr int32_t kOif = RIRE_ORSK_SHOW_DIST_MULTICAST_OIF;
 constexpr int32_t kDi = RIRE_ORSK_SHOW_DIST_MULTICAST_DI;
-constexpr int32_t kTagOifExtra1 = 0x01600001;
-constexpr int32_t kTagOifExtra2 = 0x01600002;
-constexpr int32_t kTagOifIndex = 0x11600003;
-constexpr int32_t kTagDiIndex = 0x22600006;
+constexpr int32_t kTagOifExtra1 = CMD_TAG_OIF_EXTRA1;
+constexpr int32_t kTagOifExtra2 = CMD_TAG_OIF_EXTRA2;
+constexpr int32_t kTagOifIndex = CMD_TAG_OIFLIST_INDEX;
+constexpr int32_t kTagDiIndex = CMD_TAG_DI_OIFLIST_INDEX;
 constexpr int32_t kTagOdd = static_cast<int32_t>(0x80000001u);
 
 const char kOifNone[] = "No Oiflists found";
@@ -200,7 +200,7 @@ TEST_F(Show, ListingsAnswerNotFound) {
                                           : "rire_orsk_show_dist_multicast_oif(";
         const auto &events = emu::log::event_log();
         for (size_t i = log_mark_; i < events.size(); i++) {
-            EXPECT_EQ(events[i].level, emu::log::kLevelError);
+            EXPECT_EQ(events[i].level, RIRE_ORSK_LOG_LEVEL_ERROR);
             EXPECT_EQ(events[i].text.rfind(func, 0), 0u) << events[i].text;
         }
     }

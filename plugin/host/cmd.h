@@ -16,7 +16,24 @@ typedef struct cmd_prt_arg {
     uint8_t value[88];
 } cmd_prt_arg;
 
-/* Tag of the next attribute, its value address in *value; -1 when none is left. */
+/* Attribute tags of the show requests, and print tags. The print tag says how
+ * the host renders the value: the 0x11../0x22.. tags as an unsigned number of
+ * the argument's length, CMD_TAG_STATE as text. */
+enum {
+    CMD_TAG_OIF_EXTRA1 = 0x01600001,       /* OIF listing: accepted, ignored */
+    CMD_TAG_OIF_EXTRA2 = 0x01600002,       /* OIF listing: accepted, ignored */
+    CMD_TAG_OIFLIST_INDEX = 0x11600003,    /* OIF listing's index; printed index / DI */
+    CMD_TAG_REF_COUNT = 0x11600004,        /* printed reference count */
+    CMD_TAG_STATE = 0x30600005,            /* printed state, as text */
+    CMD_TAG_DI_OIFLIST_INDEX = 0x22600006, /* DI listing's index; printed DI / index */
+    CMD_TAG_DI_REF_COUNT = 0x11600007,     /* printed DI reference count */
+};
+
+/* cmd_req_attr_getnext's answer when no attribute is left. */
+#define CMD_NO_ATTRIBUTE (-1)
+
+/* Tag of the next attribute, its value address in *value; CMD_NO_ATTRIBUTE
+ * when none is left. */
 int32_t cmd_req_attr_getnext(cmd_req *req, void **value, uint32_t *len);
 /* The request's cookie and its length, or null when it has none. */
 void *cmd_req_cookie_get(cmd_req *req, uint32_t *len);

@@ -9,8 +9,10 @@
 extern "C" {
 #endif
 
-/* Shared by every component of the host process; at least 1024 bytes. */
-extern char rire_log_buf[];
+/* Shared by every component of the host process; RIRE_LOG_BUF_SIZE bytes. A
+ * component formats at most that many into it, terminator included. */
+#define RIRE_LOG_BUF_SIZE 1024
+extern char rire_log_buf[RIRE_LOG_BUF_SIZE];
 /* Names the module on the debug console; only its address is passed. */
 extern char sdwrap_dbg_modname[];
 

@@ -9,6 +9,16 @@ extern "C" {
 
 typedef struct mts_msg mts_msg; /* the host's message; opaque to the plugin */
 
+/* The answers to a hardware-update request; each of them completes the
+ * request whose message id it carries. Any other opcode completes nothing. */
+enum {
+    MTS_OPC_HW_UPDATE_DONE = 0x12801,
+    MTS_OPC_HW_UPDATE_FAILED = 0x12802,
+    MTS_OPC_HW_UPDATE_TIMEOUT = 0x12803,
+    MTS_OPC_HW_UPDATE_BULK_DONE = 0x12827,
+    MTS_OPC_HW_UPDATE_BULK_FAILED = 0x12828,
+};
+
 uint32_t mts_opc_get(mts_msg *msg);
 /* Printable name of an opcode; never null. */
 const char *mts_opc_name_get(uint32_t opcode);

@@ -149,6 +149,10 @@ RIRE_ORSK_EXPORT uint32_t rire_orsk_pss_get_di_hold_q_elem(const void *value);
 
 /* --- Forwarding control ------------------------------------------------ */
 #define RIRE_ORSK_REQ_DONE 0x200000u
+/* The DF update's `opc`: add sets the ordinal's bit; any other value (the
+ * host sends delete) clears it. */
+#define RIRE_ORSK_DF_OPC_ADD    1
+#define RIRE_ORSK_DF_OPC_DELETE 2
 
 RIRE_ORSK_EXPORT uint32_t rire_orsk_df_update(uint8_t df_ordinal, int32_t opc, uint32_t num_oifs,
                                               const uint32_t *ifindexes);

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr int32_t kOpcAdd = 1;
 constexpr uint32_t kHeartbeatEvery = 100;
 
 bool rire_orsk_is_loopback(uint32_t ifindex, int32_t *status) {
@@ -33,7 +32,7 @@ void rire_orsk_df_program(const char *func, uint32_t ifindex, bool add, uint32_t
 
 uint32_t rire_orsk_df_update(uint8_t df_ordinal, int32_t opc, uint32_t num_oifs,
                              const uint32_t *ifindexes) {
-    const bool add = opc == kOpcAdd;
+    const bool add = opc == RIRE_ORSK_DF_OPC_ADD;
     const uint32_t df_mask = 1u << ((df_ordinal - 1u) % 32u);
     int32_t status = 0;
 

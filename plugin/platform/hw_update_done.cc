@@ -10,11 +10,11 @@ namespace {
 /* The answer opcodes that complete a request. */
 bool rire_orsk_is_hw_update_answer(uint32_t opcode) {
     switch (opcode) {
-    case 0x12801:
-    case 0x12802:
-    case 0x12803:
-    case 0x12827:
-    case 0x12828:
+    case MTS_OPC_HW_UPDATE_DONE:
+    case MTS_OPC_HW_UPDATE_FAILED:
+    case MTS_OPC_HW_UPDATE_TIMEOUT:
+    case MTS_OPC_HW_UPDATE_BULK_DONE:
+    case MTS_OPC_HW_UPDATE_BULK_FAILED:
         return true;
     default:
         return false;

@@ -14,7 +14,6 @@ namespace {
 
 constexpr uint32_t kHistoryId = 0x730000;
 constexpr uint32_t kServiceUuid = 384;
-constexpr size_t kLogBufSize = 1024;
 constexpr size_t kEventTextSize = 512;
 
 /* The event record the host receives: level code, then the wrapped text.
@@ -25,32 +24,36 @@ struct rire_orsk_event_rec {
 };
 static_assert(offsetof(rire_orsk_event_rec, text) == 4);
 
-uint32_t rire_orsk_wrap_event(rire_orsk_event_rec *rec, bool error, const char *func, int line) {
-    rec->level = error ? RIRE_ORSK_LOG_LEVEL_ERROR : RIRE_ORSK_LOG_LEVEL_TRACE;
-    if (error)
-        snprintf(rec->text, sizeof rec->text, "%s(%d):ERROR: %s", func, line, rire_log_buf);
-    else
-        snprintf(rec->text, sizeof rec->text, "%s(%d): %s", func, line, rire_log_buf);
+/* A level: its code (also the event-history subtype) and the wrapper format
+ * that names the logging function and line in front of the message. */
+struct rire_orsk_log_level {
+    uint32_t code;
+    const char *wrapper;
+};
+
+const rire_orsk_log_level kTrace = {RIRE_ORSK_LOG_LEVEL_TRACE, "%s(%d): %s"};
+const rire_orsk_log_level kError = {RIRE_ORSK_LOG_LEVEL_ERROR, "%s(%d):ERROR: %s"};
+
+uint32_t rire_orsk_wrap_event(rire_orsk_event_rec *rec, const rire_orsk_log_level &level,
+                              const char *func, int line) {
+    rec->level = level.code;
+    snprintf(rec->text, sizeof rec->text, level.wrapper, func, line, rire_log_buf);
     return (uint32_t)strlen(rec->text) + 5;
 }
 
-void rire_orsk_emit(bool error, const char *func, int line, const char *fmt, va_list ap) {
-    const uint32_t level = error ? RIRE_ORSK_LOG_LEVEL_ERROR : RIRE_ORSK_LOG_LEVEL_TRACE;
+void rire_orsk_emit(const rire_orsk_log_level &level, const char *func, int line, const char *fmt,
+                    va_list ap) {
     rire_orsk_event_rec rec;
 
-    vsnprintf(rire_log_buf, kLogBufSize, fmt, ap);
+    vsnprintf(rire_log_buf, RIRE_LOG_BUF_SIZE, fmt, ap);
 
-    if (sdwrap_hist_event_subtype_check(kHistoryId, level) == 0) {
-        uint32_t len = rire_orsk_wrap_event(&rec, error, func, line);
+    if (sdwrap_hist_event_subtype_check(kHistoryId, level.code) == 0) {
+        uint32_t len = rire_orsk_wrap_event(&rec, level, func, line);
         sdwrap_hist_event(kHistoryId, len, &rec);
     }
-    if (sdwrap_chk_int(level, 0, 0, 1)) {
-        if (error)
-            buginf(1, sdwrap_dbg_modname, 0, "%s(%d):ERROR: %s", func, line, rire_log_buf);
-        else
-            buginf(1, sdwrap_dbg_modname, 0, "%s(%d): %s", func, line, rire_log_buf);
-    }
-    uint32_t len = rire_orsk_wrap_event(&rec, error, func, line);
+    if (sdwrap_chk_int(level.code, 0, 0, 1))
+        buginf(1, sdwrap_dbg_modname, 0, level.wrapper, func, line, rire_log_buf);
+    uint32_t len = rire_orsk_wrap_event(&rec, level, func, line);
     sdwrap_his_log_event_for_uuid_inst(kServiceUuid, kHistoryId, 1, 0, len, &rec);
 }
 
@@ -59,13 +62,13 @@ void rire_orsk_emit(bool error, const char *func, int line, const char *fmt, va_
 void rire_orsk_trace(const char *func, int line, const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    rire_orsk_emit(false, func, line, fmt, ap);
+    rire_orsk_emit(kTrace, func, line, fmt, ap);
     va_end(ap);
 }
 
 void rire_orsk_trace_error(const char *func, int line, const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    rire_orsk_emit(true, func, line, fmt, ap);
+    rire_orsk_emit(kError, func, line, fmt, ap);
     va_end(ap);
 }

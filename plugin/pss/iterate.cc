@@ -12,6 +12,7 @@
 #include "plugin/host/pss.h"
 #include "plugin/include/rire_orsk_log.h"
 #include "plugin/include/rire_orsk_platform_api.h"
+#include "plugin/include/rire_orsk_pss_records.h"
 
 namespace {
 
@@ -22,13 +23,28 @@ pss_datum *rire_orsk_pss_key_at_cursor(const char *func, uint32_t handle, bool f
     pss_datum *key = pss2_getkey(handle, &err);
     if (err == 0)
         return key;
-    if (first)
-        RIRE_TRACE_AS(func, "ERROR - getkey failed for service %d error %s\n",
-                      static_cast<int32_t>(handle), syserr2str(err));
-    else
-        RIRE_TRACE_AS(func, "ERROR - getkey failed for service %d error %s",
-                      static_cast<int32_t>(handle), syserr2str(err));
+    /* Only the first key's message ends its line. */
+    RIRE_TRACE_AS(func, "ERROR - getkey failed for service %d error %s%s",
+                  static_cast<int32_t>(handle), syserr2str(err), first ? "\n" : "");
     return nullptr;
+}
+
+/* Places the cursor on the first or next record and fetches its key. */
+pss_datum *rire_orsk_pss_move_key(const char *func, uint32_t *service_ref, bool first) {
+    if (service_ref == nullptr || *service_ref == 0)
+        return nullptr;
+    uint32_t scratch;
+    const int rc =
+        pss2_move2location(service_ref, 1, first ? PSS2_LOC_FIRST : PSS2_LOC_NEXT, &scratch);
+    if (rc != 0) {
+        if (first)
+            RIRE_TRACE_AS(func, "ERROR - first key missing \n");
+        else
+            RIRE_TRACE_AS(func, "ERROR - m2l failed for srv %x err %s", *service_ref,
+                          syserr2str(rc));
+        return nullptr;
+    }
+    return rire_orsk_pss_key_at_cursor(func, *service_ref, first);
 }
 
 /* The key's first 4 bytes, zero-extended when the key is shorter. */
@@ -76,34 +92,19 @@ uint32_t rire_orsk_pss_get_pending_di_data(const char *func, uint32_t *service_r
     uint32_t key;
     if (rire_orsk_pss_get_record(func, service_ref, first, &key, value_out) == 0)
         return 0;
-    *oiflist_index = key & 0xFFFF;
+    *oiflist_index = key & RIRE_ORSK_PSS_KEY_INDEX_MASK;
     return 1;
 }
 
 } // namespace
 
 pss_datum *rire_orsk_pss_get_first_key(uint32_t *service_ref) {
-    if (service_ref == nullptr || *service_ref == 0)
-        return nullptr;
-    uint32_t scratch;
-    if (pss2_move2location(service_ref, 1, PSS2_LOC_FIRST, &scratch) != 0) {
-        RIRE_TRACE("ERROR - first key missing \n");
-        return nullptr;
-    }
-    return rire_orsk_pss_key_at_cursor(__func__, *service_ref, true);
+    return rire_orsk_pss_move_key(__func__, service_ref, true);
 }
 
 /* Every walk ends here: the service reports no record after the last. */
 pss_datum *rire_orsk_pss_get_next_key(uint32_t *service_ref) {
-    if (service_ref == nullptr || *service_ref == 0)
-        return nullptr;
-    uint32_t scratch;
-    int rc = pss2_move2location(service_ref, 1, PSS2_LOC_NEXT, &scratch);
-    if (rc != 0) {
-        RIRE_TRACE("ERROR - m2l failed for srv %x err %s", *service_ref, syserr2str(rc));
-        return nullptr;
-    }
-    return rire_orsk_pss_key_at_cursor(__func__, *service_ref, false);
+    return rire_orsk_pss_move_key(__func__, service_ref, false);
 }
 
 uint32_t rire_orsk_pss_get_first_hw_update_data(uint32_t *service_ref, void *key_buf,

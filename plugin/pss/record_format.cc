@@ -28,12 +28,13 @@ uint32_t rire_orsk_pss_fill_entries(const queue_hdr *hold_q, uint32_t num_hold_d
     return i;
 }
 
-uint32_t rire_orsk_pss_add_oif_tlv(uint8_t *array, uint32_t len, uint32_t tlv_len,
+/* A refusal is logged under the encoder's name: `func` is the encoder. */
+uint32_t rire_orsk_pss_add_oif_tlv(const char *func, uint8_t *array, uint32_t len, uint32_t tlv_len,
                                    const rire_orsk_pss_hold_di *entries) {
     if (tlv_array_add_tlv(array, len, RIRE_PLATFORM_PSS_TLV_OIF, static_cast<uint16_t>(tlv_len),
                           entries, 0) == 0)
         return 1;
-    RIRE_ERROR("Error adding tlv type = %d size %d\n", RIRE_PLATFORM_PSS_TLV_OIF, tlv_len);
+    RIRE_ERROR_AS(func, "Error adding tlv type = %d size %d\n", RIRE_PLATFORM_PSS_TLV_OIF, tlv_len);
     return 0;
 }
 
@@ -47,8 +48,9 @@ uint32_t rire_orsk_pss_pending_di_key(uint8_t oiflist_type, uint32_t oiflist_ind
 uint32_t rire_orsk_get_pending_di_pss_info_sz(uint32_t count, uint32_t *tlv_len) {
     if (count > RIRE_ORSK_PSS_MAX_HOLD_DI)
         count = RIRE_ORSK_PSS_MAX_HOLD_DI;
-    *tlv_len = (8 * count) & 0xFFFF;
-    return (tlv_size_get(*tlv_len) & 0xFFFF) + 7;
+    /* Both lengths are 16-bit counts in the TLV utility's terms. */
+    *tlv_len = (sizeof(rire_orsk_pss_hold_di) * count) & 0xFFFF;
+    return (tlv_size_get(*tlv_len) & 0xFFFF) + RIRE_ORSK_PSS_VALUE_SLACK;
 }
 
 uint32_t rire_orsk_get_hw_update_pss_info(const rire_orsk_hw_update_req *req,
@@ -66,7 +68,7 @@ uint32_t rire_orsk_get_hw_update_pss_info(const rire_orsk_hw_update_req *req,
     for (uint32_t i = 0; i < filled; i++)
         RIRE_TRACE("%s: pss'ed DI %d index %d\n", __func__, entries[i].di,
                    entries[i].oiflist_index);
-    return rire_orsk_pss_add_oif_tlv(info->tlv_array, len, *tlv_len, entries);
+    return rire_orsk_pss_add_oif_tlv(__func__, info->tlv_array, len, *tlv_len, entries);
 }
 
 uint32_t rire_orsk_get_pending_di_pss_info(const rire_orsk_di_req *di_req, const uint32_t *tlv_len,
@@ -82,5 +84,5 @@ uint32_t rire_orsk_get_pending_di_pss_info(const rire_orsk_di_req *di_req, const
         return 1;
     rire_orsk_pss_hold_di entries[RIRE_ORSK_PSS_MAX_HOLD_DI];
     rire_orsk_pss_fill_entries(&di_req->hold_q, num_hold_di, entries);
-    return rire_orsk_pss_add_oif_tlv(info->tlv_array, len, *tlv_len, entries);
+    return rire_orsk_pss_add_oif_tlv(__func__, info->tlv_array, len, *tlv_len, entries);
 }

@@ -20,10 +20,11 @@ struct rire_orsk_pss_write {
     pss_datum *value_datum;
 };
 
-uint8_t *rire_orsk_pss_alloc_key(const char *func, uint32_t key, const char *failure) {
+/* `what` names the key in the failure message ("req_id", "oiflist"). */
+uint8_t *rire_orsk_pss_alloc_key(const char *func, uint32_t key, const char *what) {
     auto *block = static_cast<uint8_t *>(rire_orsk_pss_buf_allocate(sizeof key));
     if (block == nullptr) {
-        RIRE_ERROR_AS(func, "%s", failure);
+        RIRE_ERROR_AS(func, "ERROR: Failed to alloc memory for %s key\n", what);
         return nullptr;
     }
     memcpy(block, &key, sizeof key);
@@ -41,9 +42,9 @@ pss_datum *rire_orsk_pss_alloc_key_datum(const char *func, uint8_t *key) {
 }
 
 /* Key, key datum and value datum of a write; false after logging a failure. */
-bool rire_orsk_pss_begin_write(const char *func, uint32_t key, const char *key_failure,
+bool rire_orsk_pss_begin_write(const char *func, uint32_t key, const char *key_name,
                                rire_orsk_pss_write *w) {
-    w->key = rire_orsk_pss_alloc_key(func, key, key_failure);
+    w->key = rire_orsk_pss_alloc_key(func, key, key_name);
     if (w->key == nullptr)
         return false;
     w->key_datum = rire_orsk_pss_alloc_key_datum(func, w->key);
@@ -73,8 +74,8 @@ uint8_t *rire_orsk_pss_alloc_value(const char *func, const queue_hdr *hold_q, ui
 
 /* Queues the key's deletion; false after logging an arena failure. */
 bool rire_orsk_pss_queue_delete(const char *func, uint32_t service, uint32_t key,
-                                const char *key_failure) {
-    uint8_t *key_block = rire_orsk_pss_alloc_key(func, key, key_failure);
+                                const char *key_name) {
+    uint8_t *key_block = rire_orsk_pss_alloc_key(func, key, key_name);
     if (key_block == nullptr)
         return false;
     pss_datum *key_datum = rire_orsk_pss_alloc_key_datum(func, key_block);
@@ -84,60 +85,76 @@ bool rire_orsk_pss_queue_delete(const char *func, uint32_t service, uint32_t key
     return true;
 }
 
+/* One record to write: its service and key, its hold queue (which sizes the
+ * value), its encoder, and the words its messages use. */
+struct rire_orsk_pss_record {
+    const char *func;
+    uint32_t service;
+    uint32_t key;
+    const char *key_name;   /* "Failed to alloc memory for <key_name> key" */
+    const char *value_name; /* "Failed to get the PSS value info for <value_name>" */
+    const char *key_label;  /* "<func>: <key_label> <key>" */
+    const queue_hdr *hold_q;
+    const void *source;
+    uint32_t (*encode)(const void *source, const uint32_t *tlv_len, uint8_t *value, uint32_t len);
+};
+
+/* Carves key, datums and value, encodes and queues the write. */
+void rire_orsk_pss_insert(const rire_orsk_pss_record &r) {
+    rire_orsk_pss_write w;
+    if (!rire_orsk_pss_begin_write(r.func, r.key, r.key_name, &w))
+        return;
+    uint32_t tlv_len;
+    uint32_t len;
+    uint8_t *value = rire_orsk_pss_alloc_value(r.func, r.hold_q, &tlv_len, &len);
+    if (value == nullptr)
+        return;
+    if (r.encode(r.source, &tlv_len, value, len) == 0) {
+        RIRE_ERROR_AS(r.func, "Failed to get the PSS value info for %s", r.value_name);
+        return;
+    }
+    rire_orsk_pss_datum_set(w.value_datum, value, len);
+    if (rire_orsk_pss_buf_store(r.service, w.key_datum, w.value_datum) == 0)
+        RIRE_ERROR_AS(r.func, "ERROR: %s failed\n", r.func);
+    RIRE_TRACE_AS(r.func, "%s: %s %d\n", r.func, r.key_label, r.key);
+}
+
+uint32_t rire_orsk_pss_encode_hw_update(const void *source, const uint32_t *tlv_len, uint8_t *value,
+                                        uint32_t len) {
+    return rire_orsk_get_hw_update_pss_info(static_cast<const rire_orsk_hw_update_req *>(source),
+                                            tlv_len, value, len);
+}
+
+uint32_t rire_orsk_pss_encode_pending_di(const void *source, const uint32_t *tlv_len,
+                                         uint8_t *value, uint32_t len) {
+    return rire_orsk_get_pending_di_pss_info(static_cast<const rire_orsk_di_req *>(source), tlv_len,
+                                             value, len);
+}
+
 } // namespace
 
 void rire_orsk_pss_insert_hw_update_info(rire_orsk_hw_update_req *req) {
     if (req == nullptr)
         return;
-    rire_orsk_pss_write w;
-    if (!rire_orsk_pss_begin_write(__func__, req->req_id,
-                                   "ERROR: Failed to alloc memory for req_id key\n", &w))
-        return;
-    uint32_t tlv_len;
-    uint32_t len;
-    uint8_t *value = rire_orsk_pss_alloc_value(__func__, &req->hold_q, &tlv_len, &len);
-    if (value == nullptr)
-        return;
-    if (rire_orsk_get_hw_update_pss_info(req, &tlv_len, value, len) == 0) {
-        RIRE_ERROR("Failed to get the PSS value info for hw_update");
-        return;
-    }
-    rire_orsk_pss_datum_set(w.value_datum, value, len);
-    if (rire_orsk_pss_buf_store(RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, w.key_datum, w.value_datum) ==
-        0)
-        RIRE_ERROR("ERROR: %s failed\n", __func__);
-    RIRE_TRACE("%s: req_id %d\n", __func__, req->req_id);
+    rire_orsk_pss_insert({__func__, RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, req->req_id, "req_id",
+                          "hw_update", "req_id", &req->hold_q, req,
+                          rire_orsk_pss_encode_hw_update});
 }
 
 void rire_orsk_pss_insert_pending_di_info(uint8_t oiflist_type, rire_orsk_di_req *di_req) {
     if (di_req == nullptr)
         return;
-    const uint32_t key = rire_orsk_pss_pending_di_key(oiflist_type, di_req->oiflist_index);
-    rire_orsk_pss_write w;
-    if (!rire_orsk_pss_begin_write(__func__, key, "ERROR: Failed to alloc memory for oiflist key\n",
-                                   &w))
-        return;
-    uint32_t tlv_len;
-    uint32_t len;
-    uint8_t *value = rire_orsk_pss_alloc_value(__func__, &di_req->hold_q, &tlv_len, &len);
-    if (value == nullptr)
-        return;
-    if (rire_orsk_get_pending_di_pss_info(di_req, &tlv_len, value, len) == 0) {
-        RIRE_ERROR("Failed to get the PSS value info for Oiflist");
-        return;
-    }
-    rire_orsk_pss_datum_set(w.value_datum, value, len);
-    if (rire_orsk_pss_buf_store(RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB, w.key_datum, w.value_datum) ==
-        0)
-        RIRE_ERROR("ERROR: %s failed\n", __func__);
-    RIRE_TRACE("%s: oif_index %d\n", __func__, key);
+    rire_orsk_pss_insert({__func__, RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB,
+                          rire_orsk_pss_pending_di_key(oiflist_type, di_req->oiflist_index),
+                          "oiflist", "Oiflist", "oif_index", &di_req->hold_q, di_req,
+                          rire_orsk_pss_encode_pending_di});
 }
 
 void rire_orsk_pss_delete_hw_update_info(rire_orsk_hw_update_req *req) {
     if (req == nullptr)
         return;
     if (!rire_orsk_pss_queue_delete(__func__, RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, req->req_id,
-                                    "ERROR: Failed to alloc memory for req id key\n"))
+                                    "req id"))
         return;
     RIRE_TRACE("%s: Deleted hw_req for req_id %d \n", __func__, req->req_id);
 }
@@ -146,8 +163,7 @@ void rire_orsk_pss_delete_pending_di_info(uint8_t oiflist_type, uint32_t *oiflis
     if (oiflist_index == nullptr)
         return;
     const uint32_t key = rire_orsk_pss_pending_di_key(oiflist_type, *oiflist_index);
-    if (!rire_orsk_pss_queue_delete(__func__, RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB, key,
-                                    "ERROR: Failed to alloc memory for oiflist key\n"))
+    if (!rire_orsk_pss_queue_delete(__func__, RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB, key, "oiflist"))
         return;
     RIRE_TRACE("%s: Deleted di_req for oiflist index %d \n", __func__, key);
 }

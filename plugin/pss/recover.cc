@@ -106,58 +106,87 @@ uint32_t rire_orsk_pss_get_di_hold_q_elem(const void *value) {
         {__func__, info->tlv_array, info->type, info->num_hold_di, false, 0});
 }
 
-void rire_orsk_pss_recover_pending_di_db(void) {
+namespace {
+
+/* One recovery pass: the service it walks, the words its messages use, how it
+ * fetches a record (first or next) and what it does with one. */
+struct rire_orsk_pss_pass {
+    const char *func;
+    uint32_t pss_type;
+    const char *type_name; /* in the service trace, after RIRE_PLATFORM_PSS_TYPE_ */
+    const char *db_name;   /* "Error restoring <db_name> DB" */
+    const char *info_name; /* "No <info_name> info found" */
+    uint32_t (*fetch)(uint32_t *handle, bool first, uint32_t *key, void **value);
+    uint32_t (*restore)(const char *func, uint32_t key, const void *value);
+    uint32_t rire_pss_recovery_stats_t::*restored;
+};
+
+uint32_t rire_orsk_pss_fetch_pending_di(uint32_t *handle, bool first, uint32_t *key, void **value) {
+    return first ? rire_orsk_pss_get_first_pending_di_data(handle, key, value)
+                 : rire_orsk_pss_get_next_pending_di_data(handle, key, value);
+}
+
+uint32_t rire_orsk_pss_fetch_hw_update(uint32_t *handle, bool first, uint32_t *key, void **value) {
+    return first ? rire_orsk_pss_get_first_hw_update_data(handle, key, value)
+                 : rire_orsk_pss_get_next_hw_update_data(handle, key, value);
+}
+
+/* The record's own index is taken as the key gives it, 0 to 65535. */
+uint32_t rire_orsk_pss_restore_pending_di(const char *func, uint32_t oiflist_index,
+                                          const void *value) {
+    const auto *info = static_cast<const rire_orsk_pending_di_pss_info *>(value);
+    RIRE_TRACE_AS(func,
+                  "%s Recovered data pending DI oiflist_index %d type: %d state: %d "
+                  "num_hold_di: %d\n",
+                  func, oiflist_index, info->type, info->state, info->num_hold_di);
+    if (rire_pi_check_oiflist_exists(info->type, oiflist_index) == 0)
+        rire_orsk_pss_reserve_index(func, info->type, oiflist_index);
+    return rire_orsk_pss_get_di_hold_q_elem(value);
+}
+
+uint32_t rire_orsk_pss_restore_hw_update(const char *func, uint32_t req_id, const void *value) {
+    const auto *info = static_cast<const rire_orsk_hw_update_pss_info *>(value);
+    RIRE_TRACE_AS(func, "%s Recovered data hw update req with id %d num_hold_di: %d\n", func,
+                  req_id, info->num_hold_di);
+    return rire_orsk_pss_get_hw_update_req_q_elem(value, req_id);
+}
+
+void rire_orsk_pss_recover_db(const rire_orsk_pss_pass &p) {
     uint32_t handle = 0;
-    if (fu_pss_service_get(RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB, &handle) != 0) {
-        RIRE_ERROR("Error restoring Pending DI DB\n");
+    if (fu_pss_service_get(p.pss_type, &handle) != 0) {
+        RIRE_ERROR_AS(p.func, "Error restoring %s DB\n", p.db_name);
         return;
     }
-    RIRE_TRACE("(%s:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB %d pss_service = %d\n", __func__,
-               RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB, handle);
-    uint32_t oiflist_index = 0;
+    RIRE_TRACE_AS(p.func, "(%s:)-RIRE_PLATFORM_PSS_TYPE_%s %d pss_service = %d\n", p.func,
+                  p.type_name, p.pss_type, handle);
+    uint32_t key = 0;
     void *value = nullptr;
-    if (rire_orsk_pss_get_first_pending_di_data(&handle, &oiflist_index, &value) == 0) {
-        RIRE_TRACE("%s: No pending DI info found \n", __func__);
+    if (p.fetch(&handle, true, &key, &value) == 0) {
+        RIRE_TRACE_AS(p.func, "%s: No %s info found \n", p.func, p.info_name);
         return;
     }
     do {
-        const auto *info = static_cast<const rire_orsk_pending_di_pss_info *>(value);
-        RIRE_TRACE("%s Recovered data pending DI oiflist_index %d type: %d state: %d "
-                   "num_hold_di: %d\n",
-                   __func__, oiflist_index, info->type, info->state, info->num_hold_di);
-        /* The record's own index is taken as the key gives it, 0 to 65535. */
-        if (rire_pi_check_oiflist_exists(info->type, oiflist_index) == 0)
-            rire_orsk_pss_reserve_index(__func__, info->type, oiflist_index);
-        if (rire_orsk_pss_get_di_hold_q_elem(value) != 0)
-            rire_pss_recovery_stats.num_pending_di_restored++;
+        if (p.restore(p.func, key, value) != 0)
+            rire_pss_recovery_stats.*p.restored += 1;
         else
-            RIRE_ERROR("%s: Error in inserting back hold_q elem\n", __func__);
-    } while (rire_orsk_pss_get_next_pending_di_data(&handle, &oiflist_index, &value) != 0);
+            RIRE_ERROR_AS(p.func, "%s: Error in inserting back hold_q elem\n", p.func);
+    } while (p.fetch(&handle, false, &key, &value) != 0);
+}
+
+} // namespace
+
+void rire_orsk_pss_recover_pending_di_db(void) {
+    rire_orsk_pss_recover_db({__func__, RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB, "PENDING_DI_DB",
+                              "Pending DI", "pending DI", rire_orsk_pss_fetch_pending_di,
+                              rire_orsk_pss_restore_pending_di,
+                              &rire_pss_recovery_stats_t::num_pending_di_restored});
 }
 
 void rire_orsk_pss_recover_hw_update_db(void) {
-    uint32_t handle = 0;
-    if (fu_pss_service_get(RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, &handle) != 0) {
-        RIRE_ERROR("Error restoring HW update req DB\n");
-        return;
-    }
-    RIRE_TRACE("(%s:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB %d pss_service = %d\n", __func__,
-               RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, handle);
-    uint32_t req_id = 0;
-    void *value = nullptr;
-    if (rire_orsk_pss_get_first_hw_update_data(&handle, &req_id, &value) == 0) {
-        RIRE_TRACE("%s: No hw update req info found \n", __func__);
-        return;
-    }
-    do {
-        const auto *info = static_cast<const rire_orsk_hw_update_pss_info *>(value);
-        RIRE_TRACE("%s Recovered data hw update req with id %d num_hold_di: %d\n", __func__, req_id,
-                   info->num_hold_di);
-        if (rire_orsk_pss_get_hw_update_req_q_elem(value, req_id) != 0)
-            rire_pss_recovery_stats.num_hw_update_req_restored++;
-        else
-            RIRE_ERROR("%s: Error in inserting back hold_q elem\n", __func__);
-    } while (rire_orsk_pss_get_next_hw_update_data(&handle, &req_id, &value) != 0);
+    rire_orsk_pss_recover_db({__func__, RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, "HW_UPDATE_DB",
+                              "HW update req", "hw update req", rire_orsk_pss_fetch_hw_update,
+                              rire_orsk_pss_restore_hw_update,
+                              &rire_pss_recovery_stats_t::num_hw_update_req_restored});
 }
 
 int32_t rire_orsk_pss_recover(void) {

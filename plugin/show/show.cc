@@ -11,17 +11,6 @@
 
 namespace {
 
-enum : int32_t {
-    kTagOifIgnored1 = 0x01600001,
-    kTagOifIgnored2 = 0x01600002,
-    kTagOiflistIndex = 0x11600003,
-    kTagRefCount = 0x11600004,
-    kTagState = 0x30600005,
-    kTagDiOiflistIndex = 0x22600006,
-    kTagDiRefCount = 0x11600007,
-};
-
-constexpr int32_t kNoMoreAttrs = -1;
 constexpr uint32_t kCookieLen = 4;
 constexpr size_t kStateTextSize = 80;
 
@@ -45,8 +34,8 @@ rire_orsk_show_query rire_orsk_show_read_attrs(const char *func, cmd_req *req, i
     void *value = nullptr;
     uint32_t len = 0;
     int32_t tag;
-    while ((tag = cmd_req_attr_getnext(req, &value, &len)) != kNoMoreAttrs) {
-        if (accept_oif_extras && (tag == kTagOifIgnored1 || tag == kTagOifIgnored2))
+    while ((tag = cmd_req_attr_getnext(req, &value, &len)) != CMD_NO_ATTRIBUTE) {
+        if (accept_oif_extras && (tag == CMD_TAG_OIF_EXTRA1 || tag == CMD_TAG_OIF_EXTRA2))
             continue;
         if (tag == index_tag) {
             q.index = rire_orsk_show_read_word(value);
@@ -83,8 +72,8 @@ int32_t rire_orsk_print_u32(cmd_req *req, cmd_prt_arg *arg, int32_t tag, uint32_
 /* The two listings differ only in the tag that names the index, in whether
  * the OIF listing's two extra tags are accepted, and in the no-index answer. */
 int32_t rire_orsk_show_listing(const char *func, cmd_req *req, bool oif) {
-    rire_orsk_show_query q =
-        rire_orsk_show_read_attrs(func, req, oif ? kTagOiflistIndex : kTagDiOiflistIndex, oif);
+    rire_orsk_show_query q = rire_orsk_show_read_attrs(
+        func, req, oif ? CMD_TAG_OIFLIST_INDEX : CMD_TAG_DI_OIFLIST_INDEX, oif);
     int32_t answer;
     if (!rire_orsk_show_read_cookie(req, &q, &answer))
         return answer;
@@ -132,9 +121,9 @@ int32_t rire_print_one_di_info(cmd_req *req, const void *di_info) {
     memcpy(&ref_count, bytes + 12, sizeof ref_count);
 
     cmd_prt_arg arg;
-    rire_orsk_print_u32(req, &arg, kTagDiOiflistIndex, di, "\n  Destination Index: %s \n");
-    rire_orsk_print_u32(req, &arg, kTagDiRefCount, ref_count, "  Reference Count: %s \n");
-    return rire_orsk_print_u32(req, &arg, kTagDiOiflistIndex, oiflist_index,
+    rire_orsk_print_u32(req, &arg, CMD_TAG_DI_OIFLIST_INDEX, di, "\n  Destination Index: %s \n");
+    rire_orsk_print_u32(req, &arg, CMD_TAG_DI_REF_COUNT, ref_count, "  Reference Count: %s \n");
+    return rire_orsk_print_u32(req, &arg, CMD_TAG_DI_OIFLIST_INDEX, oiflist_index,
                                "  Oiflist Index: %s \n");
 }
 
@@ -142,26 +131,27 @@ int32_t rire_print_one_di_info(cmd_req *req, const void *di_info) {
  * num_hold_di; an empty count prints none even if the head is set. */
 void rire_print_one_di_req(cmd_req *req, const rire_orsk_di_req *di_req) {
     cmd_prt_arg arg;
-    rire_orsk_print_u32(req, &arg, kTagOiflistIndex, di_req->oiflist_index,
+    rire_orsk_print_u32(req, &arg, CMD_TAG_OIFLIST_INDEX, di_req->oiflist_index,
                         "\n  Outgoing Interface List Index: %s\n");
-    rire_orsk_print_u32(req, &arg, kTagRefCount, di_req->ref_count, "  Reference Count: %s \n");
+    rire_orsk_print_u32(req, &arg, CMD_TAG_REF_COUNT, di_req->ref_count,
+                        "  Reference Count: %s \n");
 
     char state[kStateTextSize];
     snprintf(state, sizeof state, "%s",
              di_req->state == RIRE_DI_REQ_STATE_PENDING_HW_UPDATE ? "PENDING_HW_UPDATE"
                                                                   : "STATE_INVALID");
-    cmd_prt_arg_make(&arg, kTagState, state, static_cast<uint32_t>(strlen(state)));
+    cmd_prt_arg_make(&arg, CMD_TAG_STATE, state, static_cast<uint32_t>(strlen(state)));
     cmd_prt(req, "  State: %s \n", &arg);
 
     if (di_req->hold_q.count == 0 || di_req->hold_q.head == nullptr)
         return;
     for (auto *elem = static_cast<const rire_orsk_di_hold_q_elem *>(di_req->hold_q.head);
          elem != nullptr; elem = elem->next) {
-        cmd_prt_arg_make(&arg, kTagOiflistIndex, &elem->di, sizeof elem->di);
+        cmd_prt_arg_make(&arg, CMD_TAG_OIFLIST_INDEX, &elem->di, sizeof elem->di);
         cmd_prt(req, "        hold_q destination index: %s\n", &arg);
-        rire_orsk_print_u32(req, &arg, kTagOiflistIndex, elem->oiflist_index,
+        rire_orsk_print_u32(req, &arg, CMD_TAG_OIFLIST_INDEX, elem->oiflist_index,
                             "          hold_q oiflist index: %s\n");
-        rire_orsk_print_u32(req, &arg, kTagRefCount, elem->ref_count,
+        rire_orsk_print_u32(req, &arg, CMD_TAG_REF_COUNT, elem->ref_count,
                             "          Reference count: %s \n");
     }
 }

@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "emu/boot.h"
 #include "emu/host.h"
 #include "emu/log.h"
 #include "emu/oiflists.h"
+#include "emu/pending_di.h"
 #include "emu/pss.h"
 
 namespace rire_host {
@@ -15,7 +17,8 @@ Session::Session(SessionOptions options, std::ostream &out)
     : options_(std::move(options)), out_(out) {}
 
 Session::~Session() {
-    release_pending_records();
+    if (plugin_)
+        emu::pending_di::drop_all(*plugin_);
     plugin_.reset();
     emu::host_stop();
 }
@@ -34,11 +37,9 @@ bool Session::start(std::string *error) {
 }
 
 bool Session::restart(std::string *error) {
-    release_pending_records();
-    plugin_.reset();
     const auto live = emu::oiflists::list();
     try {
-        emu::host_restart();
+        emu::host_down(plugin_);
     } catch (const std::exception &e) {
         *error = std::string("cannot reopen the store: ") + e.what();
         return false;
@@ -50,60 +51,18 @@ bool Session::restart(std::string *error) {
 }
 
 bool Session::boot(bool recover, std::string *error) {
-    plugin_ = emu::Plugin::load(options_.plugin_path, error);
-    if (!plugin_)
-        return false;
-    if (!plugin_->init()) {
-        *error = options_.plugin_path + " has no rire_orsk_platform_api_init";
+    emu::Booted b = emu::host_up({options_.state_dir, options_.plugin_path, recover});
+    if (!b.plugin) {
+        *error = b.error;
         return false;
     }
-    api().set_q_handle(kQueueHandle);
-    emu::pss::set_commit_hook([this] { return api().pss_buf_commit(); });
-    emu::pss::InitArg init_arg;
-    const int32_t status = api().pss_open_file(&init_arg);
+    plugin_ = std::move(b.plugin);
     out_ << "booted " << options_.plugin_path.substr(options_.plugin_path.rfind('/') + 1)
-         << ": PSS open status " << status;
-    if (recover) {
-        api().pss_recover();
-        out_ << ", recovered from PSS";
-    }
-    out_ << "\n";
+         << ": PSS open status " << b.open_status << (recover ? ", recovered from PSS" : "")
+         << "\n";
     if (options_.echo_log)
         print_new_log();
     return true;
-}
-
-rire_orsk_di_req &Session::pending_record(uint32_t type, uint32_t index) {
-    auto &slot = pending_[{type, index}];
-    if (!slot) {
-        slot = std::make_unique<rire_orsk_di_req>();
-        slot->oiflist_index = index;
-        slot->oiflist_type = type;
-    }
-    return *slot;
-}
-
-rire_orsk_di_req *Session::find_pending_record(uint32_t type, uint32_t index) {
-    auto it = pending_.find({type, index});
-    return it == pending_.end() ? nullptr : it->second.get();
-}
-
-// Hold elements came from the plugin's malloc; the host frees what it dequeues.
-void Session::drop_pending_record(uint32_t type, uint32_t index) {
-    rire_orsk_di_req *rec = find_pending_record(type, index);
-    if (rec == nullptr)
-        return;
-    auto dequeue = fn<decltype(&rire_orsk_di_hold_q_dequeue)>("rire_orsk_di_hold_q_dequeue");
-    while (rire_orsk_di_hold_q_elem *elem = dequeue(&rec->hold_q))
-        std::free(elem);
-    pending_.erase({type, index});
-}
-
-void Session::release_pending_records() {
-    while (!pending_.empty()) {
-        auto [type, index] = pending_.begin()->first;
-        drop_pending_record(type, index);
-    }
 }
 
 namespace {
@@ -135,8 +94,8 @@ void Session::print_new_log() {
     const auto &events = emu::log::event_log();
     for (; log_printed_ < events.size(); log_printed_++) {
         const auto &e = events[log_printed_];
-        out_ << "  " << (e.level == emu::log::kLevelError ? "error " : "trace ") << readable(e.text)
-             << "\n";
+        out_ << "  " << (e.level == RIRE_ORSK_LOG_LEVEL_ERROR ? "error " : "trace ")
+             << readable(e.text) << "\n";
     }
 }
 

@@ -1,9 +1,7 @@
 // A rire-host session: the host emulator with the plugin loaded into it, the
-// way the switch's rire process runs it. Boot loads the plugin, runs its
-// entry point, hands over the MTS queue handle and opens PSS; when the state
+// way the switch's rire process runs it (emu/boot.h); when the state
 // directory already holds a store, the boot is a restart and recovery runs.
-// The session also owns what the host process itself keeps for the plugin:
-// the pending-DI records it mirrors into PSS.
+// The host's pending-DI records live in emu/pending_di.h.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +24,6 @@ struct SessionOptions {
 
 class Session {
   public:
-    static constexpr uint32_t kQueueHandle = 0x5a01;
-
     Session(SessionOptions options, std::ostream &out);
     ~Session();
 
@@ -47,26 +43,15 @@ class Session {
     // The plugin's exported operation `name`, typed as F.
     template <class F> F fn(const char *name) { return plugin_->fn<F>(name); }
 
-    // The host's pending-DI record of (type, index), created on demand.
-    rire_orsk_di_req &pending_record(uint32_t type, uint32_t index);
-    rire_orsk_di_req *find_pending_record(uint32_t type, uint32_t index);
-    void drop_pending_record(uint32_t type, uint32_t index);
-    const std::map<std::pair<uint32_t, uint32_t>, std::unique_ptr<rire_orsk_di_req>> &
-    pending_records() const {
-        return pending_;
-    }
-
     // Prints the log records the plugin wrote since the last call.
     void print_new_log();
 
   private:
     bool boot(bool recover, std::string *error);
-    void release_pending_records();
 
     SessionOptions options_;
     std::ostream &out_;
     std::unique_ptr<emu::Plugin> plugin_;
-    std::map<std::pair<uint32_t, uint32_t>, std::unique_ptr<rire_orsk_di_req>> pending_;
     size_t log_printed_ = 0;
 };
 

@@ -12,9 +12,6 @@
 namespace rire_host {
 namespace {
 
-constexpr int32_t kOpcAdd = 1;
-constexpr int32_t kOpcDelete = 2;
-
 void print_status(Session &s, uint32_t result) {
     s.out() << "  result " << (result ? "0x" : "") << std::hex << result << std::dec
             << (result == RIRE_ORSK_REQ_DONE ? " (done)" : " (failed)") << "\n";
@@ -45,7 +42,9 @@ void module(Session &, const Args &a) {
 
 void df_update(Session &s, const Args &a) {
     const auto &oifs = a.list("oifs");
-    const int32_t opc = a.has("opc") ? a.i32("opc") : a.choice() == "add" ? kOpcAdd : kOpcDelete;
+    const int32_t opc = a.has("opc")          ? a.i32("opc")
+                        : a.choice() == "add" ? RIRE_ORSK_DF_OPC_ADD
+                                              : RIRE_ORSK_DF_OPC_DELETE;
     print_status(s, s.api().df_update(static_cast<uint8_t>(a.u32("ordinal")), opc,
                                       static_cast<uint32_t>(oifs.size()), oifs.data()));
 }

@@ -21,13 +21,13 @@ void link_update(Session &s, const Args &a) {
 }
 
 void swap(Session &s, const Args &a) {
-    mts_msg old_msg = emu::mts::make(a.u32("opcode", emu::mts::kOpcHwUpdateDone), a.u32("old"));
-    mts_msg new_msg = emu::mts::make(a.u32("opcode", emu::mts::kOpcHwUpdateDone), a.u32("new"));
+    mts_msg old_msg = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("old"));
+    mts_msg new_msg = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("new"));
     s.api().hw_update_req_swap(&old_msg, &new_msg);
 }
 
 void hw_done(Session &s, const Args &a) {
-    mts_msg answer = emu::mts::make(a.u32("opcode", emu::mts::kOpcHwUpdateDone), a.u32("id"));
+    mts_msg answer = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("id"));
     s.out() << "  result " << s.api().hw_update_done(&answer) << "\n";
 }
 

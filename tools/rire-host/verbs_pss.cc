@@ -3,6 +3,7 @@
 // recovery statistics and index bitmaps that a restart fills in.
 #include "emu/bitmaps.h"
 #include "emu/oiflists.h"
+#include "emu/pending_di.h"
 #include "emu/stats.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
@@ -20,7 +21,7 @@ void oiflist_exists(Session &s, const Args &a) {
 
 void pending_di_insert(Session &s, const Args &a) {
     const uint32_t type = a.u32("type");
-    rire_orsk_di_req &rec = s.pending_record(type, a.u32("index"));
+    rire_orsk_di_req &rec = emu::pending_di::get(type, a.u32("index"));
     rec.state = a.u32("state", rec.state);
     rec.ref_count = static_cast<uint16_t>(a.u32("ref", rec.ref_count));
     auto enqueue = s.fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue");
@@ -37,7 +38,7 @@ void pending_di_delete(Session &s, const Args &a) {
     uint32_t index = a.u32("index");
     s.fn<decltype(&rire_orsk_pss_delete_pending_di_info)>("rire_orsk_pss_delete_pending_di_info")(
         static_cast<uint8_t>(type), &index);
-    s.drop_pending_record(type, index);
+    emu::pending_di::drop(s.plugin(), type, index);
 }
 
 void recover(Session &s, const Args &) {

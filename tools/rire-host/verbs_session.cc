@@ -1,5 +1,7 @@
 // Verbs that drive the host itself rather than the plugin: committing PSS,
 // restarting the process, reading the log, and looking at state.
+#include <cstddef>
+#include <cstring>
 #include <sstream>
 #include <stdexcept>
 
@@ -9,6 +11,7 @@
 #include "emu/oiflists.h"
 #include "emu/pss.h"
 #include "emu/tlv.h"
+#include "plugin/include/rire_orsk_pss_records.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -45,16 +48,16 @@ std::string held_dis(const Bytes &value, size_t array_at, uint8_t num_hold_di) {
     void *payload;
     const char *sep = ": ";
     while (tlv_array_get_next_tlv(array, &type, &len, &payload, 0, &cursor) == 0) {
-        if (type != 1) {
+        if (type != RIRE_PLATFORM_PSS_TLV_OIF) {
             out << sep << "TLV of type " << type;
             sep = ", ";
             continue;
         }
         const auto *p = static_cast<const uint8_t *>(payload);
-        for (uint32_t i = 0; i < num_hold_di && (i + 1) * 8 <= len; i++, sep = ", ") {
-            Bytes entry(p + 8 * i, p + 8 * i + 8);
-            out << sep << "DI " << (entry[0] | entry[1] << 8) << " (oiflist " << le32(entry, 4)
-                << ")";
+        rire_orsk_pss_hold_di entry;
+        for (uint32_t i = 0; i < num_hold_di && (i + 1) * sizeof entry <= len; i++, sep = ", ") {
+            std::memcpy(&entry, p + i * sizeof entry, sizeof entry);
+            out << sep << "DI " << entry.di << " (oiflist " << entry.oiflist_index << ")";
         }
     }
     emu::tlv::clear_read_extent(kDumpExtentSlot);
@@ -63,25 +66,32 @@ std::string held_dis(const Bytes &value, size_t array_at, uint8_t num_hold_di) {
 
 // What a key names: "req_id 7", "oiflist 5" (the reader ignores the type tag).
 std::string describe_key(uint32_t service, const Bytes &key) {
-    if (key.size() != 4)
+    if (key.size() != sizeof(uint32_t))
         return "a key of " + std::to_string(key.size()) + " bytes";
     if (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB)
         return "req_id " + std::to_string(le32(key, 0));
-    return "oiflist " + std::to_string(le32(key, 0) & 0xFFFF);
+    return "oiflist " + std::to_string(le32(key, 0) & RIRE_ORSK_PSS_KEY_INDEX_MASK);
 }
 
 // One line that says what a stored record means, in the words of dump queue.
 std::string describe_record(uint32_t service, const Bytes &key, const Bytes &value) {
+    using Hw = rire_orsk_hw_update_pss_info;
+    using Pending = rire_orsk_pending_di_pss_info;
     std::ostringstream out;
     out << describe_key(service, key);
-    if (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB && value.size() >= 6)
-        out << " type " << +value[4] << ", " << +value[5] << " held"
-            << held_dis(value, 6, value[5]);
-    else if (service == RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB && value.size() >= 3)
-        out << " type " << +value[0] << " state " << +value[1] << ", " << +value[2] << " held"
-            << held_dis(value, 3, value[2]);
-    else
+    if (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB && value.size() >= sizeof(Hw)) {
+        Hw hw;
+        std::memcpy(&hw, value.data(), sizeof hw);
+        out << " type " << +hw.req_type << ", " << +hw.num_hold_di << " held"
+            << held_dis(value, offsetof(Hw, tlv_array), hw.num_hold_di);
+    } else if (service == RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB && value.size() >= sizeof(Pending)) {
+        Pending p;
+        std::memcpy(&p, value.data(), sizeof p);
+        out << " type " << +p.type << " state " << +p.state << ", " << +p.num_hold_di << " held"
+            << held_dis(value, offsetof(Pending, tlv_array), p.num_hold_di);
+    } else {
         out << ", a value of " << value.size() << " bytes";
+    }
     return out.str();
 }
 
@@ -179,9 +189,9 @@ void set_debug(Session &s, const Args &a) {
     const bool on = a.choice() == "on";
     const std::string level = a.name("level", "all");
     if (level != "error")
-        emu::log::set_debug(emu::log::kLevelTrace, on);
+        emu::log::set_debug(RIRE_ORSK_LOG_LEVEL_TRACE, on);
     if (level != "trace")
-        emu::log::set_debug(emu::log::kLevelError, on);
+        emu::log::set_debug(RIRE_ORSK_LOG_LEVEL_ERROR, on);
     s.out() << "  debug console " << (on ? "on" : "off") << " for " << level << "\n";
 }
 

@@ -7,14 +7,15 @@
 #include "emu/cmd.h"
 #include "emu/im.h"
 #include "emu/l3lif.h"
+#include "emu/pending_di.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
 namespace rire_host {
 namespace {
 
-constexpr int32_t kTagOifIndex = 0x11600003;
-constexpr int32_t kTagDiIndex = 0x22600006;
+constexpr int32_t kTagOifIndex = CMD_TAG_OIFLIST_INDEX;
+constexpr int32_t kTagDiIndex = CMD_TAG_DI_OIFLIST_INDEX;
 
 // Prints a response the way the console shows it: printed lines as they are,
 // a negative response behind "% ", each line without the trailing blanks a
@@ -57,7 +58,7 @@ void show_command(Session &s, const Args &a) {
 }
 
 void show_pending(Session &s, const Args &a) {
-    rire_orsk_di_req *rec = s.find_pending_record(a.u32("type"), a.u32("index"));
+    rire_orsk_di_req *rec = emu::pending_di::find(a.u32("type"), a.u32("index"));
     if (rec == nullptr) {
         s.out() << "% no pending-DI record for oiflist type " << a.u32("type") << " index "
                 << a.u32("index") << "\n";

@@ -1,0 +1,45 @@
+#include "emu/boot.h"
+
+#include <stdexcept>
+
+#include "emu/host.h"
+#include "emu/pending_di.h"
+#include "emu/pss.h"
+
+namespace emu {
+
+Booted host_up(const BootOptions &options) {
+    Booted b;
+    try {
+        if (host_state_dir().empty())
+            host_start({options.state_dir});
+    } catch (const std::exception &e) {
+        b.error = e.what();
+        return b;
+    }
+    b.plugin = Plugin::load(options.plugin_path, &b.error);
+    if (!b.plugin)
+        return b;
+    if (!b.plugin->init()) {
+        b.error = options.plugin_path + " has no rire_orsk_platform_api_init";
+        b.plugin.reset();
+        return b;
+    }
+    rire_orsk_platform_api *api = b.plugin->api();
+    api->set_q_handle(kQueueHandle);
+    pss::set_commit_hook([api] { return api->pss_buf_commit(); });
+    pss::InitArg init_arg; // read during the call only
+    b.open_status = api->pss_open_file(&init_arg);
+    if (options.recover)
+        api->pss_recover();
+    return b;
+}
+
+void host_down(std::unique_ptr<Plugin> &plugin) {
+    if (plugin)
+        pending_di::drop_all(*plugin);
+    plugin.reset();
+    host_restart();
+}
+
+} // namespace emu

@@ -1,0 +1,48 @@
+// Bringing the emulated host up with the plugin inside, as the switch boots
+// rire, and down as a process death. Every driver (rire-host, the test
+// harness, the benchmark, the fuzzer, the crash test's child) goes through
+// this pair.
+//
+// host_up, in this order: starts the host on the state directory when it is
+// not running (emu/host.h; after host_down it is, and keeps its store); loads
+// a fresh copy of the plugin (emu/plugin.h); calls its init entry; hands it
+// the MTS queue handle kQueueHandle through set_q_handle; points the PSS
+// commit hook at its pss_buf_commit; registers the PSS services through its
+// pss_open_file; and, when asked, calls pss_recover.
+//
+// host_down: the host's pending-DI records are dropped (emu/pending_di.h),
+// the plugin dies (its requests freed, the copy unloaded), and the host
+// restarts: unflushed PSS updates are lost, LMDB keeps what was committed,
+// fault switches stay (emu/faults.h). host_stop() (emu/host.h) ends it all.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "emu/plugin.h"
+
+namespace emu {
+
+// The MTS queue handle the host hands to the plugin at every boot.
+inline constexpr uint32_t kQueueHandle = 0x5a01;
+
+struct BootOptions {
+    std::filesystem::path state_dir; // empty: a fresh temporary directory
+    std::string plugin_path;
+    bool recover = false; // call pss_recover after pss_open_file
+};
+
+struct Booted {
+    std::unique_ptr<Plugin> plugin; // null when the boot failed
+    int32_t open_status = 0;        // what pss_open_file returned
+    std::string error;              // why the boot failed
+};
+
+// Throws nothing; a failure leaves `plugin` null and says why in `error`.
+Booted host_up(const BootOptions &options);
+// Process death and restart; `plugin` is null afterwards.
+void host_down(std::unique_ptr<Plugin> &plugin);
+
+} // namespace emu

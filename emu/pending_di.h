@@ -1,0 +1,31 @@
+// The host's per-oiflist pending-DI records (rire_orsk_di_req), which the
+// host owns and the plugin reads when it persists or prints them. One record
+// per (oiflist type, index), created on demand. The held DIs in a record's
+// hold_q come from the plugin's malloc: dropping a record dequeues them
+// through the plugin's rire_orsk_di_hold_q_dequeue and frees them, as the
+// host does. Records are process memory: host_down() drops them all.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "emu/plugin.h"
+
+namespace emu::pending_di {
+
+using Key = std::pair<uint32_t, uint32_t>; // oiflist type, index
+using Records = std::map<Key, std::unique_ptr<rire_orsk_di_req>>;
+
+// The record of (type, index), created with only its type and index set.
+rire_orsk_di_req &get(uint32_t type, uint32_t index);
+// The record, or null when there is none.
+rire_orsk_di_req *find(uint32_t type, uint32_t index);
+// Every record, by (type, index).
+const Records &all();
+// Releases the record's held DIs and forgets it; nothing when absent.
+void drop(Plugin &plugin, uint32_t type, uint32_t index);
+void drop_all(Plugin &plugin);
+
+} // namespace emu::pending_di
