@@ -36,7 +36,8 @@ int64_t wall_ns() {
 // system call where no vDSO serves it (about a microsecond under an
 // emulator); the counter is one instruction. The counter's rate is measured
 // once over a short spin, then refined whenever the wall clock is read
-// again, once a second of ticks has passed.
+// again, once a second of ticks has passed. Integer arithmetic only: an
+// emulator runs floating point in software.
 class TscClock {
   public:
     TscClock() {
@@ -45,33 +46,44 @@ class TscClock {
         int64_t ns = base_ns_;
         while (ns - base_ns_ < kCalibrateNs)
             ns = wall_ns();
-        ns_per_tick_ = double(ns - base_ns_) / double(__rdtsc() - base_tsc_);
+        set_rate(ns, __rdtsc());
         resync();
     }
     int64_t now_ns() {
-        const uint64_t tsc = __rdtsc();
-        if (tsc - base_tsc_ > resync_ticks_)
+        uint64_t ticks = __rdtsc() - base_tsc_;
+        if (ticks > resync_ticks_) {
             resync();
-        return base_ns_ + int64_t(double(tsc - base_tsc_) * ns_per_tick_);
+            ticks = __rdtsc() - base_tsc_;
+        }
+        return base_ns_ + static_cast<int64_t>((ticks * ns_per_tick_) >> kShift);
     }
 
   private:
     static constexpr int64_t kCalibrateNs = 2000000;
-    static constexpr double kResyncNs = 1e9;
+    static constexpr uint64_t kResyncNs = 1000000000;
+    // ns_per_tick_ is fixed point with kShift fraction bits; a second of
+    // ticks times it stays within 64 bits for counters up to ~30 GHz.
+    static constexpr unsigned kShift = 24;
 
+    void set_rate(int64_t ns, uint64_t tsc) {
+        if (tsc > base_tsc_ && ns > base_ns_)
+            ns_per_tick_ = (static_cast<uint64_t>(ns - base_ns_) << kShift) / (tsc - base_tsc_);
+        if (ns_per_tick_ == 0)
+            ns_per_tick_ = 1;
+        resync_ticks_ = (kResyncNs << kShift) / ns_per_tick_;
+    }
     void resync() {
         const uint64_t tsc = __rdtsc();
         const int64_t ns = wall_ns();
-        if (tsc > base_tsc_ && ns - base_ns_ >= kCalibrateNs)
-            ns_per_tick_ = double(ns - base_ns_) / double(tsc - base_tsc_);
+        if (ns - base_ns_ >= kCalibrateNs)
+            set_rate(ns, tsc);
         base_tsc_ = tsc;
         base_ns_ = ns;
-        resync_ticks_ = ns_per_tick_ > 0 ? uint64_t(kResyncNs / ns_per_tick_) : 0;
     }
 
     uint64_t base_tsc_ = 0;
     int64_t base_ns_ = 0;
-    double ns_per_tick_ = 0;
+    uint64_t ns_per_tick_ = 0;
     uint64_t resync_ticks_ = 0;
 };
 
@@ -203,19 +215,18 @@ bool EventLogFile::ensure_room() {
 }
 
 char *EventLogFile::write_stamp(char *out) {
+    constexpr int64_t kSecond = 1000000000;
     const int64_t ns = now_ns();
-    const int64_t sec = ns / 1000000000;
-    if (sec != stamp_sec_) {
-        const std::time_t t = static_cast<std::time_t>(sec);
+    if (ns < stamp_sec_ns_ || ns - stamp_sec_ns_ >= kSecond) {
+        const std::time_t sec = static_cast<std::time_t>(ns / kSecond);
         std::tm tm{};
-        gmtime_r(&t, &tm);
-        std::strftime(stamp_, sizeof stamp_, "%Y-%m-%dT%H:%M:%S.", &tm);
-        stamp_sec_ = sec;
+        gmtime_r(&sec, &tm);
+        stamp_len_ = std::strftime(stamp_, sizeof stamp_, "%Y-%m-%dT%H:%M:%S.", &tm);
+        stamp_sec_ns_ = sec * kSecond;
     }
-    const std::size_t n = std::strlen(stamp_);
-    std::memcpy(out, stamp_, n);
-    out += n;
-    const int ms = static_cast<int>(ns / 1000000 % 1000);
+    std::memcpy(out, stamp_, stamp_len_);
+    out += stamp_len_;
+    const uint32_t ms = static_cast<uint32_t>(ns - stamp_sec_ns_) / 1000000;
     *out++ = static_cast<char>('0' + ms / 100);
     *out++ = static_cast<char>('0' + ms / 10 % 10);
     *out++ = static_cast<char>('0' + ms % 10);

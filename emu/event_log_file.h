@@ -74,9 +74,10 @@ class EventLogFile {
     char *map_ = nullptr;     // the window: file bytes [win_off_, win_off_ + win_len_)
     std::size_t win_off_ = 0; // page-aligned file offset of map_
     std::size_t win_len_ = 0;
-    std::size_t pos_ = 0; // file offset of the next line
-    int64_t stamp_sec_ = -1;
-    char stamp_[24] = {}; // "YYYY-MM-DDTHH:MM:SS." of stamp_sec_
+    std::size_t pos_ = 0;       // file offset of the next line
+    int64_t stamp_sec_ns_ = -1; // the second of stamp_, in ns since the epoch
+    std::size_t stamp_len_ = 0;
+    char stamp_[24] = {}; // "YYYY-MM-DDTHH:MM:SS."
     uint32_t tag_level_ = 0;
     std::size_t tag_len_ = 0;
     char tag_[32] = {}; // "trace(104) " of tag_level_
