@@ -1,11 +1,21 @@
 // rire-bench [--quick]: the real plugin in the host emulator, timed on
 //   1. link updates (case 5, a new request and DI each) and their completions
 //      with N requests outstanding: the request queue is a linear list;
-//   2. the same with and without the host's log sinks: the logging share;
-//   3. recovery of stored requests beside a bare LMDB walk over the records.
+//   2. the same with and without the host's log sinks, beside the floor: the
+//      same records formatted as the logging statement must and handed to
+//      the sinks, with no plugin logic;
+//   3. recovery of stored requests beside its floor: a bare LMDB walk over
+//      the records with the logging, queue walks and allocations that
+//      recovery must do for them, in the simplest code;
+//   4. peak RSS over many link updates and completions.
+// It ends with lines a script can read: "ratio NAME VALUE", "peak-rss-mib N".
 #include <lmdb.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdarg>
+#include <cstring>
 
 #include <algorithm>
 #include <chrono>
@@ -21,11 +31,12 @@
 
 #include "emu/boot.h"
 #include "emu/host.h"
-#include "emu/journal.h"
 #include "emu/log.h"
 #include "emu/mts.h"
 #include "emu/plugin.h"
 #include "emu/pss.h"
+#include "plugin/host/log.h"
+#include "plugin/include/rire_orsk_log.h"
 
 namespace {
 
@@ -47,6 +58,14 @@ constexpr double kSampleBudget = 15.0;
 
 const fs::path g_dir = fs::temp_directory_path() / "rire-bench";
 std::unique_ptr<emu::Plugin> g_plugin;
+// The script-readable summary, printed last.
+std::vector<std::string> g_summary;
+
+void summarize(const std::string &name, double value) {
+    char line[96];
+    std::snprintf(line, sizeof line, "ratio %s %.2f", name.c_str(), value);
+    g_summary.push_back(line);
+}
 
 [[noreturn]] void die(const std::string &why) {
     std::fprintf(stderr, "rire-bench: %s\n", why.c_str());
@@ -84,6 +103,77 @@ size_t settle() {
     api().pss_buf_commit();
     emu::log::clear();
     return records;
+}
+
+// The logging statement as the plugin must run it, in the simplest code: the
+// message formatted into rire_log_buf, then the event history (when not
+// filtered), the debug console (when on) and the event log, each record
+// wrapped with the function's name and line.
+void floor_vlog(uint32_t level, const char *func, int line, const char *fmt, va_list ap) {
+    struct {
+        uint32_t level;
+        char text[512];
+    } rec;
+    const char *wrapper = level == RIRE_ORSK_LOG_LEVEL_ERROR ? "%s(%d):ERROR: %s" : "%s(%d): %s";
+    const auto wrap = [&] {
+        rec.level = level;
+        std::snprintf(rec.text, sizeof rec.text, wrapper, func, line, rire_log_buf);
+        return static_cast<uint32_t>(std::strlen(rec.text) + 5);
+    };
+    std::vsnprintf(rire_log_buf, RIRE_LOG_BUF_SIZE, fmt, ap);
+    if (sdwrap_hist_event_subtype_check(0x730000, level) == 0)
+        sdwrap_hist_event(0x730000, wrap(), &rec);
+    if (sdwrap_chk_int(level, 0, 0, 1) != 0)
+        buginf(1, sdwrap_dbg_modname, 0, "%s(%d): %s", func, line, rire_log_buf);
+    sdwrap_his_log_event_for_uuid_inst(384, 0x730000, 1, 0, wrap(), &rec);
+}
+
+__attribute__((format(printf, 4, 5))) void floor_log(uint32_t level, const char *func, int line,
+                                                     const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    floor_vlog(level, func, line, fmt, ap);
+    va_end(ap);
+}
+
+// One event-log record split back into what the plugin logged.
+struct Logged {
+    uint32_t level;
+    std::string func, message;
+    int line;
+};
+
+std::vector<Logged> logged_since(size_t mark) {
+    std::vector<Logged> out;
+    const auto &log = emu::log::event_log();
+    for (size_t i = mark; i < log.size(); i++) {
+        const std::string &t = log[i].text;
+        const size_t open = t.find('('), close = t.find(')', open);
+        const size_t body = t.compare(close, 9, "):ERROR: ") == 0 ? close + 9 : close + 3;
+        out.push_back(
+            {log[i].level, t.substr(0, open), t.substr(body), std::atoi(t.c_str() + open + 1)});
+    }
+    return out;
+}
+
+// ns per operation of the floor of the held-DI road: the records of a link
+// update and of a completion, half of each per operation, through floor_log.
+double road_floor(const std::vector<Logged> &records, uint32_t min_ops) {
+    emu::log::set_sinks_enabled(true);
+    settle();
+    const uint32_t rounds = min_ops / 2;
+    Clock::duration spent{};
+    for (uint32_t done = 0; done < rounds;) {
+        const uint32_t lap = std::min(kLap / 2, rounds - done);
+        const auto start = Clock::now();
+        for (uint32_t i = 0; i < lap; i++)
+            for (const Logged &r : records)
+                floor_log(r.level, r.func.c_str(), r.line, "%s", r.message.c_str());
+        spent += Clock::now() - start;
+        done += lap;
+        settle();
+    }
+    return Seconds(spent).count() * 1e9 / (2.0 * rounds);
 }
 
 struct Road {
@@ -143,26 +233,32 @@ void bench_road(const std::vector<uint32_t> &sizes, uint32_t min_ops) {
     emu::log::set_sinks_enabled(true);
     settle();
     link(1, 1);
+    std::vector<Logged> records = logged_since(0);
     const size_t link_records = settle();
     done(1);
+    for (Logged &r : logged_since(0))
+        records.push_back(std::move(r));
     const size_t done_records = settle();
     std::printf(
         "1+2. Link update + completion, ns/op (PSS updates queued, not applied; journal off;\n"
-        "     bare: host log sinks off; cpu%%: CPU/wall time, low under other load). Event-log\n"
-        "     records per link update: %zu, per completion: %zu.\n",
+        "     bare: host log sinks off; floor: the same records formatted by the logging\n"
+        "     statement and handed to the sinks, no plugin logic; cpu%%: CPU/wall time, low\n"
+        "     under other load). Event-log records per link update: %zu, per completion: %zu.\n",
         link_records, done_records);
-    std::printf("%8s %12s %10s %10s %15s %8s %8s\n", "N", "ops/s(sinks)", "sinks", "bare",
-                "logging share", "rec/op", "cpu%");
+    std::printf("%8s %12s %10s %10s %10s %15s %12s %8s\n", "N", "ops/s(sinks)", "sinks", "bare",
+                "floor", "logging share", "sinks/bare", "cpu%");
     road(1, 2 * kLap, false); // warm-up
+    const double floor = road_floor(records, min_ops);
     for (uint32_t n : sizes) {
         const uint32_t ops = std::max(min_ops, 6 * n);
         const Road sinks = isolated(n, ops, true);
         const Road bare = isolated(n, ops, false);
         const double share = sinks.ns_per_op - bare.ns_per_op;
-        std::printf("%8u %12.0f %10.0f %10.0f %9.0f (%2.0f%%) %8.1f %4.0f/%.0f\n", n,
-                    1e9 / sinks.ns_per_op, sinks.ns_per_op, bare.ns_per_op, share,
-                    100.0 * share / sinks.ns_per_op, sinks.records_per_op, 100 * sinks.cpu_share,
-                    100 * bare.cpu_share);
+        std::printf("%8u %12.0f %10.0f %10.0f %10.0f %9.0f (%2.0f%%) %11.2fx %4.0f/%.0f\n", n,
+                    1e9 / sinks.ns_per_op, sinks.ns_per_op, bare.ns_per_op, floor, share,
+                    100.0 * share / sinks.ns_per_op, sinks.ns_per_op / bare.ns_per_op,
+                    100 * sinks.cpu_share, 100 * bare.cpu_share);
+        summarize("link-update-n" + std::to_string(n), sinks.ns_per_op / bare.ns_per_op);
     }
 }
 
@@ -216,6 +312,124 @@ double lmdb_walk_rate(const fs::path &dir, uint32_t expect, int walks) {
     return count / t;
 }
 
+// The floor of recovery: what recovery must do for each stored request,
+// in the simplest code. One cursor step and one read of the record; its
+// logging (the iteration's trace, the record's, one per TLV, and per DI the
+// three traces of adding it, plus one for a new request); the walk of the
+// request queue with a visit callback per element, as the host's queue
+// utility runs it, and of the hold queue; one allocation per request and per
+// DI. Mean seconds per run; the host must be stopped.
+struct FloorHold {
+    FloorHold *next;
+    uint16_t di, ref_count;
+    uint32_t oiflist_index;
+};
+struct FloorReq {
+    FloorReq *next;
+    uint32_t req_id;
+    FloorHold *hold;
+};
+
+int floor_visit(void *elem, void *key) {
+    return static_cast<FloorReq *>(elem)->req_id == *static_cast<uint32_t *>(key) ? 1 : 0;
+}
+
+FloorReq *floor_find(FloorReq *head, uint32_t req_id, int (*visit)(void *, void *)) {
+    for (FloorReq *r = head; r != nullptr; r = r->next)
+        if (visit(r, &req_id) != 0)
+            return r;
+    return nullptr;
+}
+
+void floor_add_di(FloorReq **head, FloorReq **tail, uint32_t req_id, uint16_t di,
+                  uint32_t oiflist_index) {
+    constexpr uint32_t kTrace = RIRE_ORSK_LOG_LEVEL_TRACE;
+    FloorReq *req = floor_find(*head, req_id, floor_visit);
+    if (req == nullptr) {
+        req = static_cast<FloorReq *>(std::calloc(1, sizeof(FloorReq)));
+        req->req_id = req_id;
+        (*tail == nullptr ? *head : (*tail)->next) = req;
+        *tail = req;
+        floor_log(kTrace, "insert", 1, "%s: Inserted req_id:%d to pending hw_update\n", "insert",
+                  req_id);
+    }
+    floor_log(kTrace, "add", 2, "%s: Adding DI:%d to hold_q for hw_update Req:%d\n", "add", di,
+              req_id);
+    FloorHold *h = req->hold;
+    while (h != nullptr && h->di != di)
+        h = h->next;
+    if (h == nullptr) {
+        h = static_cast<FloorHold *>(std::calloc(1, sizeof(FloorHold)));
+        *h = {req->hold, di, 0, oiflist_index};
+        req->hold = h;
+        floor_log(kTrace, "enqueue", 3, "%s: Inserted DI:%d to the hold_q\n", "enqueue", di);
+    }
+    h->ref_count++;
+    floor_log(kTrace, "enqueue", 4, "%s: DI:%d, ref_count:%d \n", "enqueue", di, h->ref_count);
+}
+
+double recovery_floor(const fs::path &dir, uint32_t expect, int runs) {
+    constexpr uint32_t kTrace = RIRE_ORSK_LOG_LEVEL_TRACE;
+    constexpr size_t kTlvAt = 6, kTlvHeader = 5, kEntry = 8;
+    MDB_env *env;
+    MDB_txn *txn;
+    MDB_dbi dbi;
+    MDB_cursor *cur;
+    if (mdb_env_create(&env) != 0 || mdb_env_set_maxdbs(env, 32) != 0 ||
+        mdb_env_open(env, dir.c_str(), MDB_RDONLY | MDB_NOTLS, 0644) != 0)
+        die("cannot open the LMDB environment in " + dir.string());
+    emu::log::set_sinks_enabled(true);
+    emu::log::set_state_dir(dir);
+    Clock::duration spent{};
+    for (int run = 0; run < runs; run++) {
+        FloorReq *head = nullptr, *tail = nullptr;
+        uint32_t count = 0;
+        const auto start = Clock::now();
+        if (mdb_txn_begin(env, nullptr, MDB_RDONLY, &txn) != 0 ||
+            mdb_dbi_open(txn, "hw_update", 0, &dbi) != 0 || mdb_cursor_open(txn, dbi, &cur) != 0)
+            die("cannot read the hw_update database");
+        MDB_val k, v;
+        for (int rc = mdb_cursor_get(cur, &k, &v, MDB_FIRST); rc == 0;
+             rc = mdb_cursor_get(cur, &k, &v, MDB_NEXT), count++) {
+            floor_log(kTrace, "get", 5, "In %s\n", "get");
+            uint32_t req_id;
+            std::memcpy(&req_id, k.mv_data, sizeof req_id);
+            const auto *value = static_cast<const uint8_t *>(v.mv_data);
+            floor_log(kTrace, "recover", 6,
+                      "%s Recovered data hw update req with id %d num_hold_di: %d\n", "recover",
+                      req_id, value[5]);
+            const uint8_t *payload = value + kTlvAt + kTlvHeader;
+            for (uint32_t i = 0; i < value[5]; i++) {
+                uint16_t di;
+                uint32_t oiflist_index;
+                std::memcpy(&di, payload + kEntry * i, sizeof di);
+                std::memcpy(&oiflist_index, payload + kEntry * i + 4, sizeof oiflist_index);
+                floor_add_di(&head, &tail, req_id, di, oiflist_index);
+            }
+            floor_log(kTrace, "decode", 7, "TLV type oif len:%d \n", value[5] * 8);
+        }
+        mdb_cursor_close(cur);
+        mdb_txn_abort(txn);
+        spent += Clock::now() - start;
+        if (count != expect)
+            die("the floor walk saw " + std::to_string(count) + " records");
+        for (FloorReq *r = head; r != nullptr;) {
+            for (FloorHold *h = r->hold; h != nullptr;) {
+                FloorHold *next = h->next;
+                std::free(h);
+                h = next;
+            }
+            FloorReq *next = r->next;
+            std::free(r);
+            r = next;
+        }
+        emu::log::clear();
+    }
+    emu::log::set_state_dir({});
+    mdb_env_close(env);
+    return Seconds(spent).count() / runs;
+}
+
 // Mean seconds to recover the first `sample` stored requests (a failing key
 // fetch ends the walk there), each run followed by a restart.
 double recover(uint32_t stored, uint32_t sample, bool sinks, int runs = 1) {
@@ -235,16 +449,18 @@ double recover(uint32_t stored, uint32_t sample, bool sinks, int runs = 1) {
     return total / runs;
 }
 
-void print_recovery(const std::string &label, double recs, double sinks, double bare, double walk) {
-    std::printf("%16s %12.0f %12.0f %12.0f %9.0fx\n", label.c_str(), recs / sinks, recs / bare,
-                walk, walk * sinks / recs);
+void print_recovery(const std::string &label, double recs, double sinks, double bare, double floor,
+                    double walk) {
+    std::printf("%16s %12.0f %12.0f %12.0f %12.0f %10.2fx\n", label.c_str(), recs / sinks,
+                recs / bare, recs / floor, walk, sinks / floor);
 }
 
 void bench_recovery(const std::vector<uint32_t> &sizes) {
-    std::printf("\n3. Recovery of stored requests, %u DIs each, records per second, journal off\n"
-                "%16s %12s %12s %12s %10s\n",
-                kDisPerRequest, "stored (timed)", "plugin/sinks", "plugin/bare", "LMDB walk",
-                "LMDB/sinks");
+    std::printf("\n3. Recovery of stored requests, %u DIs each, records per second, journal off;\n"
+                "   floor: LMDB walk + the logging, queue walks and allocations recovery must do\n"
+                "%16s %12s %12s %12s %12s %11s\n",
+                kDisPerRequest, "stored (timed)", "plugin/sinks", "plugin/bare", "floor",
+                "LMDB walk", "sinks/floor");
     for (uint32_t n : sizes) {
         fs::remove_all(g_dir);
         boot();
@@ -261,16 +477,75 @@ void bench_recovery(const std::vector<uint32_t> &sizes) {
         const double sinks = recover(n, sample, true, runs), bare = recover(n, sample, false, runs);
         g_plugin.reset();
         emu::host_stop();
-        print_recovery(std::to_string(n) + " (" + std::to_string(sample) + ")", sample, sinks, bare,
-                       walk);
-        if (sample == n)
+        if (sample < n) {
+            const double grow = (double(n) / sample) * (double(n) / sample);
+            print_recovery(std::to_string(n) + " (est.)", n, sinks * grow, bare * grow,
+                           sinks * grow, walk);
+            std::printf("  All %u predicted at %.0f s (> %.0f s): timed the first %u; est. = "
+                        "x(%u/%u)^2; no floor\n",
+                        n, predicted, kRecoveryBudget, sample, n, sample);
             continue;
-        const double grow = (double(n) / sample) * (double(n) / sample);
-        print_recovery(std::to_string(n) + " (est.)", n, sinks * grow, bare * grow, walk);
-        std::printf(
-            "  All %u predicted at %.0f s (> %.0f s): timed the first %u; est. = x(%u/%u)^2\n", n,
-            predicted, kRecoveryBudget, sample, n, sample);
+        }
+        const double floor = recovery_floor(g_dir, n, runs);
+        print_recovery(std::to_string(n), n, sinks, bare, floor, walk);
+        summarize("recovery-" + std::to_string(n), sinks / floor);
     }
+}
+
+// Peak RSS in KiB of a fresh process (forked before any store is opened, so
+// that LMDB is never used across a fork) that runs `ops` link updates and completions with the
+// sinks on, flushing to the store every kFlushEvery operations.
+long memory_run(uint32_t ops) {
+    constexpr uint32_t kFlushEvery = 100;
+    int fds[2];
+    long kib = 0;
+    const pid_t child = pipe(fds) == 0 ? fork() : -1;
+    if (child == 0) {
+        emu::host_start({g_dir / ("memory-" + std::to_string(ops))});
+        boot();
+        for (uint32_t op = 0; op < ops; op++) {
+            const uint32_t req_id = 1 + op / 2;
+            op % 2 == 0 ? link(req_id, 1 + req_id % 60000) : done(req_id);
+            if ((op + 1) % kFlushEvery == 0 && emu::pss::flush() != 0)
+                _exit(1);
+            if ((op + 1) % kLap == 0)
+                emu::log::clear();
+        }
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        kib = usage.ru_maxrss;
+        _exit(write(fds[1], &kib, sizeof kib) == sizeof kib ? 0 : 1);
+    }
+    int status = 1;
+    if (child < 0 || read(fds[0], &kib, sizeof kib) != sizeof kib ||
+        waitpid(child, &status, 0) < 0 || status != 0)
+        die("the memory run failed");
+    close(fds[0]);
+    close(fds[1]);
+    return kib;
+}
+
+struct Memory {
+    uint32_t small, large;
+    long small_kib, large_kib;
+};
+
+void print_memory(const Memory &m) {
+    const auto [small, large, small_kib, large_kib] = m;
+    std::printf("\n4. Peak RSS of a process running link updates + completions, sinks on, a flush\n"
+                "   every 100 operations\n"
+                "%12u ops: %6.1f MiB\n%12u ops: %6.1f MiB (%.2fx)\n",
+                small, small_kib / 1024.0, large, large_kib / 1024.0,
+                double(large_kib) / small_kib);
+    summarize("memory-" + std::to_string(large) + "-vs-" + std::to_string(small),
+              double(large_kib) / small_kib);
+}
+
+long peak_rss_kib() {
+    rusage self{}, children{};
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    return std::max(self.ru_maxrss, children.ru_maxrss);
 }
 
 } // namespace
@@ -279,15 +554,22 @@ int main(int argc, char **argv) {
     const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
     if (argc > 2 || (argc == 2 && !quick))
         die("usage: rire-bench [--quick]");
-    emu::journal::set_enabled(false); // the emulator's call journal: no switch has one
     fs::remove_all(g_dir);
+    // First, while no store is open in this process: the children start clean.
+    const uint32_t large = quick ? 100000 : 1000000;
+    const Memory memory{10000, large, memory_run(10000), memory_run(large)};
     boot();
     bench_road(quick ? std::vector<uint32_t>{1, 100, 1000} : std::vector<uint32_t>{1, 1000, 10000},
                quick ? 20000 : 200000);
     g_plugin.reset();
     emu::host_stop();
     bench_recovery(quick ? std::vector<uint32_t>{1000, 10000}
-                         : std::vector<uint32_t>{1000, 100000});
+                         : std::vector<uint32_t>{1000, 10000, 100000});
+    print_memory(memory);
     fs::remove_all(g_dir);
+    std::printf("\n");
+    for (const std::string &line : g_summary)
+        std::printf("%s\n", line.c_str());
+    std::printf("peak-rss-mib %.0f\n", std::ceil(peak_rss_kib() / 1024.0));
     return 0;
 }

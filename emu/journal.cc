@@ -4,23 +4,25 @@
 
 namespace emu::journal {
 namespace {
-std::vector<Call> g_calls;
-bool g_enabled = true;
+Ring<Call> g_calls{kCapacity};
+bool g_enabled = false;
 } // namespace
 
 void record(std::string_view op, std::initializer_list<int64_t> args, std::string detail) {
     if (!g_enabled)
         return;
-    g_calls.push_back(Call{std::string(op), std::vector<int64_t>(args), std::move(detail)});
+    Call *call = g_calls.append();
+    call->op.assign(op);
+    call->args.assign(args);
+    call->detail = std::move(detail);
 }
 
-const std::vector<Call> &calls() {
+const Ring<Call> &calls() {
     return g_calls;
 }
 
 std::vector<std::string> ops() {
     std::vector<std::string> names;
-    names.reserve(g_calls.size());
     for (const Call &c : g_calls)
         names.push_back(c.op);
     return names;

@@ -1,6 +1,9 @@
 // The host-call journal: every host operation the plugin calls is recorded
 // here in call order, with its name and its integer arguments, so tests and
 // tools can check which host services were asked what, and in which order.
+//
+// Off unless switched on: recording costs allocations per call. When on, it
+// keeps the newest kCapacity calls (emu::Ring, addressed by sequence number).
 #pragma once
 
 #include <cstdint>
@@ -8,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "emu/ring.h"
 
 namespace emu::journal {
 
@@ -17,13 +22,14 @@ struct Call {
     std::string detail;        // a short rendering of non-integer arguments (key bytes, texts)
 };
 
+constexpr std::size_t kCapacity = 65536;
+
 void record(std::string_view op, std::initializer_list<int64_t> args = {}, std::string detail = {});
-const std::vector<Call> &calls();
-// Names of the recorded calls, in order; handy for order assertions.
+const Ring<Call> &calls();
+// Names of the kept calls, oldest first; handy for order assertions.
 std::vector<std::string> ops();
 void clear();
-// Recording costs allocations per call; the benchmark switches it off.
-// Callers whose detail is costly to build check enabled() first.
+// Default off. Callers whose detail is costly to build check enabled() first.
 void set_enabled(bool on);
 bool enabled();
 

@@ -2,7 +2,9 @@
 // event history (a bounded ring with a per-subtype filter), the debug console
 // (per-level switches, lines printed to a FILE* and kept in memory) and the
 // service's persistent event log (kept in memory and, when a state directory
-// is set, appended to <state_dir>/events.log one flushed line per event).
+// is set, written to <state_dir>/events.log through emu::EventLogFile).
+// What is kept in memory is bounded: each is a ring of its newest records,
+// addressed by sequence number (emu::Ring), so a reader's mark stays valid.
 //
 // An event record as the host receives it is a u32 level code followed by a
 // NUL-terminated text; the record's length is passed separately and is kept
@@ -16,17 +18,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <filesystem>
 #include <string>
-#include <vector>
 
+#include "emu/event_log_file.h"
+#include "emu/ring.h"
 #include "plugin/host/log.h"
 #include "plugin/include/rire_orsk_log.h"
 
 namespace emu::log {
 
 constexpr std::size_t kDefaultHistoryCapacity = 4096;
+constexpr std::size_t kConsoleCapacity = 4096;
+constexpr std::size_t kEventLogCapacity = 16384;
 
 // One record as handed to sdwrap_hist_event.
 struct Event {
@@ -44,7 +48,7 @@ struct LoggedEvent {
 };
 
 // Event history, oldest first; holds at most the capacity set (kDefaultHistoryCapacity at start).
-const std::deque<Event> &history();
+const Ring<Event> &history();
 // Changes the capacity, dropping the oldest records that no longer fit.
 void set_history_capacity(std::size_t capacity);
 
@@ -54,17 +58,21 @@ void filter_subtype(uint32_t subtype, bool filtered);
 void set_debug(uint32_t level, bool on);
 
 // Console lines printed by buginf, "<modname>: <text>", without the final
-// newline that the console receives.
-const std::vector<std::string> &console_lines();
+// newline that the console receives; the newest kConsoleCapacity.
+const Ring<std::string> &console_lines();
 // Where buginf prints; null prints nowhere (lines are still kept). Default stderr.
 void set_console(std::FILE *sink);
 
-// The persistent event log, in call order.
-const std::vector<LoggedEvent> &event_log();
+// The persistent event log, in call order; the newest kEventLogCapacity.
+const Ring<LoggedEvent> &event_log();
 // Appends the event log to <dir>/events.log from now on (creating the
 // directory and the file if needed); an empty path stops the file output.
 // Returns false when the file cannot be opened.
 bool set_state_dir(const std::filesystem::path &dir);
+// Size and number of the event-log files (EventLogFile::Limits); false, and
+// nothing changed, for limits EventLogFile refuses. Configuration: survives
+// clear() and set_state_dir().
+bool set_event_file_limits(const EventLogFile::Limits &limits);
 
 // Switches all of the above on or off (default on): off, every sdwrap_
 // operation and buginf returns at once, keeping, printing, writing and
@@ -76,8 +84,8 @@ void set_sinks_enabled(bool on);
 
 // Drops the records in memory (history, console lines, event log).
 void clear();
-// clear(), and filters, switches, capacity and console back to their defaults;
-// closes the event-log file.
+// Closes the event-log file; clear(), and filters, switches, capacity,
+// console and event-file limits back to their defaults.
 void reset();
 
 } // namespace emu::log

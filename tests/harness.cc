@@ -21,6 +21,7 @@ TempDir::~TempDir() {
 }
 
 void PluginTest::SetUp() {
+    emu::journal::set_enabled(true); // the tests check which host calls were made
     boot();
 }
 

@@ -1,11 +1,13 @@
 // Crash safety: a process killed at any moment leaves the store exactly as
 // one of its flushes committed it, never half a flush, and without the
 // updates it had queued but not flushed; the next process recovers from it.
+// Its events.log holds every record logged before the kill, whole.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -125,6 +127,20 @@ class Process {
 
 using Store = std::map<std::string, emu::pss::Records>;
 
+// Updates the child queues after its last flush and never flushes.
+const std::vector<Op> kUnflushed = {{Op::kLink, 1, 1, 7, 9},
+                                    {Op::kLink, 2000, 2, 8, 10},
+                                    {Op::kDone, 2},
+                                    {Op::kPendingDelete, 0, 1, 5}};
+
+// The lines of <dir>/events.log without their timestamps.
+std::vector<std::string> logged(const std::filesystem::path &dir) {
+    std::vector<std::string> lines = emu::EventLogFile::read_lines(dir / "events.log");
+    for (std::string &line : lines)
+        line.erase(0, line.find(' ') + 1);
+    return lines;
+}
+
 // Progress bytes the child writes to the parent.
 constexpr char kBooted = 'B';
 constexpr char kFlushed = 'F';
@@ -147,10 +163,8 @@ constexpr char kQueuedUnflushed = 'D';
         for (const Op &op : ops)
             if (p.run(op))
                 report(kFlushed);
-        p.run({Op::kLink, 1, 1, 7, 9});
-        p.run({Op::kLink, 2000, 2, 8, 10});
-        p.run({Op::kDone, 2});
-        p.run({Op::kPendingDelete, 0, 1, 5});
+        for (const Op &op : kUnflushed)
+            p.run(op);
         report(kQueuedUnflushed);
         for (;;)
             pause();
@@ -169,22 +183,33 @@ TEST_F(CrashSafety, KilledProcessLeavesExactlyOneCommittedState) {
     constexpr int kRounds = 16;
     const std::vector<Op> ops = workload(kSeed, 240);
 
-    // The committed states: the store after boot and after each flush. The
-    // time between flushes scales the kill delays, so that kills land on
-    // either side of a commit and inside it.
+    // The committed states: the store after boot and after each flush, with
+    // the number of event-log records logged by then. The time between
+    // flushes scales the kill delays, so that kills land on either side of a
+    // commit and inside it.
     std::vector<Store> committed;
+    std::vector<size_t> records_at;
+    std::vector<std::string> all_records;
     std::chrono::steady_clock::duration busy{};
     {
         TempDir dir;
-        Process p(dir.path());
-        committed.push_back(emu::pss::snapshot());
-        for (const Op &op : ops) {
-            const auto start = std::chrono::steady_clock::now();
-            const bool flushed = p.run(op);
-            busy += std::chrono::steady_clock::now() - start;
-            if (flushed)
-                committed.push_back(emu::pss::snapshot());
+        {
+            Process p(dir.path());
+            committed.push_back(emu::pss::snapshot());
+            records_at.push_back(emu::log::event_log().size());
+            for (const Op &op : ops) {
+                const auto start = std::chrono::steady_clock::now();
+                const bool flushed = p.run(op);
+                busy += std::chrono::steady_clock::now() - start;
+                if (flushed) {
+                    committed.push_back(emu::pss::snapshot());
+                    records_at.push_back(emu::log::event_log().size());
+                }
+            }
+            for (const Op &op : kUnflushed)
+                p.run(op);
         }
+        all_records = logged(dir.path());
     }
     const auto max_delay_us = static_cast<unsigned>(
         2 * std::chrono::duration_cast<std::chrono::microseconds>(busy).count() / committed.size());
@@ -227,6 +252,13 @@ TEST_F(CrashSafety, KilledProcessLeavesExactlyOneCommittedState) {
             << "the child ended on its own, status " << status;
         ASSERT_TRUE(booted);
         ASSERT_TRUE(!to_the_end || queued);
+
+        // Every record logged before the last flush reported is in the file,
+        // and the file holds whole records of the run and nothing else.
+        const std::vector<std::string> records = logged(dir.path());
+        EXPECT_GE(records.size(), to_the_end ? all_records.size() : records_at[flushed]);
+        ASSERT_LE(records.size(), all_records.size());
+        EXPECT_TRUE(std::equal(records.begin(), records.end(), all_records.begin()));
 
         // A new process recovers from what the killed one left.
         Process p(dir.path());

@@ -4,7 +4,6 @@
 // persistent event log (always), wrapped with the logging function's name and
 // source line.
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -38,14 +37,6 @@ std::string wrapper_of(const std::string &text) {
         if (text.compare(close, std::strlen(tail), tail) == 0)
             return text.substr(0, close + std::strlen(tail));
     return {};
-}
-
-std::vector<std::string> file_lines(const std::filesystem::path &path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 class Logging : public PluginTest {
@@ -99,8 +90,9 @@ TEST_F(Logging, HostIsAskedInFixedOrderWithFixedIdentifiers) {
     emu::log::set_debug(kTrace, true);
     const size_t mark = emu::journal::calls().size();
     trace_once();
-    const std::vector<emu::journal::Call> calls(emu::journal::calls().begin() + mark,
-                                                emu::journal::calls().end());
+    std::vector<emu::journal::Call> calls;
+    for (size_t i = mark; i < emu::journal::calls().size(); i++)
+        calls.push_back(emu::journal::calls()[i]);
     ASSERT_EQ(calls.size(), 5u);
     const uint32_t len = emu::log::event_log().back().len;
     EXPECT_EQ(calls[0].op, "sdwrap_hist_event_subtype_check");
@@ -182,10 +174,10 @@ TEST_F(Logging, ConsolePrintsTheWrappedMessageOnlyForSwitchedOnLevels) {
 
 TEST_F(Logging, EventLogFileHasALinePerRecord) {
     const std::filesystem::path file = state_.path() / "events.log";
-    const size_t before = file_lines(file).size();
+    const size_t before = emu::EventLogFile::read_lines(file).size();
     trace_once();
     error_once();
-    const std::vector<std::string> lines = file_lines(file);
+    const std::vector<std::string> lines = emu::EventLogFile::read_lines(file);
     ASSERT_EQ(lines.size(), before + 2);
     const auto &log = emu::log::event_log();
     const std::string trace_text = log[log.size() - 2].text;
@@ -196,6 +188,35 @@ TEST_F(Logging, EventLogFileHasALinePerRecord) {
     EXPECT_TRUE(
         lines[before + 1].ends_with(" error(102) " + error_text.substr(0, error_text.size() - 1)))
         << lines[before + 1];
+}
+
+TEST_F(Logging, EventLogFilesRotateAndNeverPassTheirBound) {
+    const emu::EventLogFile::Limits limits{emu::EventLogFile::kMinFileBytes, 3};
+    ASSERT_FALSE(emu::log::set_event_file_limits({limits.max_bytes - 1, 3}));
+    ASSERT_FALSE(emu::log::set_event_file_limits({limits.max_bytes, 0}));
+    ASSERT_TRUE(emu::log::set_event_file_limits(limits));
+    const std::filesystem::path file = state_.path() / "events.log";
+    const auto rotated = [&file](int k) { return file.string() + "." + std::to_string(k); };
+    std::vector<std::string> tails;
+    for (uint32_t index = 1; index <= 600; index++) {
+        api().oiflist_delete(1, index, 300);
+        const std::string &text = emu::log::event_log().back().text;
+        tails.push_back(text.substr(0, text.size() - 1));
+        for (const std::string &f : {file.string(), rotated(1), rotated(2)})
+            ASSERT_LE(std::filesystem::exists(f) ? std::filesystem::file_size(f) : 0,
+                      limits.max_bytes);
+    }
+    EXPECT_FALSE(std::filesystem::exists(rotated(3)));
+    // Oldest file first, the lines are the newest records, in order, ending with the last.
+    std::vector<std::string> lines;
+    for (const std::string &f : {rotated(2), rotated(1), file.string()})
+        for (const std::string &line : emu::EventLogFile::read_lines(f))
+            lines.push_back(line);
+    ASSERT_GT(lines.size(), 2 * limits.max_bytes / 200);
+    ASSERT_LT(lines.size(), tails.size());
+    const size_t skip = tails.size() - lines.size();
+    for (size_t i = 0; i < lines.size(); i++)
+        ASSERT_TRUE(lines[i].ends_with(" trace(104) " + tails[skip + i])) << lines[i];
 }
 
 // The opcode trace of a completion prints the host's opcode name, so a host

@@ -1,5 +1,8 @@
 // rire-host: loads the platform plugin into the host emulator, boots it as
 // the switch's rire process would, and runs a scenario of host events.
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -16,7 +19,8 @@ struct Options {
 };
 
 const char *kUsage =
-    "usage: rire-host [--state DIR] [--plugin PATH] [--log] [SCENARIO | -]\n"
+    "usage: rire-host [--state DIR] [--plugin PATH] [--log] [--log-size BYTES]\n"
+    "                 [--log-files N] [SCENARIO | -]\n"
     "\n"
     "Boots zarided_kelda_orsk_platform.so in the host emulator and runs SCENARIO\n"
     "(standard input when '-' or absent). The state directory keeps the PSS store\n"
@@ -26,6 +30,9 @@ const char *kUsage =
     "  --state DIR    state directory (default ./rire-state)\n"
     "  --plugin PATH  the plugin to load\n"
     "  --log          print the plugin's log records after every command\n"
+    "  --log-size BYTES  events.log moves to events.log.1 before it passes\n"
+    "                 BYTES (default 16777216, at least 16384)\n"
+    "  --log-files N  events.log and its rotated files kept, N >= 1 (default 4)\n"
     "\n"
     "A scenario is one command per line; '#' starts a comment. Numbers are\n"
     "decimal or 0x-hex, lists are comma-separated with ranges a-b. The whole\n"
@@ -33,6 +40,24 @@ const char *kUsage =
     "FILE:LINE:COLUMN and nothing is applied. Commands:\n\n";
 
 const char *kTryHelp = "try rire-host --help\n";
+
+// --log-size or --log-files into `limits`; false (reported) for a value
+// the event log refuses.
+bool parse_limit(const std::string &arg, const std::string &value,
+                 emu::EventLogFile::Limits *limits) {
+    char *end = nullptr;
+    const unsigned long long n = std::strtoull(value.c_str(), &end, 0);
+    emu::EventLogFile::Limits next = *limits;
+    (arg == "--log-size" ? next.max_bytes : next.files) = static_cast<unsigned>(n);
+    const bool ok = !value.empty() && *end == '\0' && n <= UINT32_MAX &&
+                    next.max_bytes >= emu::EventLogFile::kMinFileBytes && next.files >= 1;
+    if (!ok) {
+        std::cerr << "rire-host: bad " << arg << " value " << value << "\n" << kTryHelp;
+        return false;
+    }
+    *limits = next;
+    return true;
+}
 
 bool parse_options(int argc, char **argv, Options *o) {
     o->session.state_dir = "rire-state";
@@ -44,15 +69,19 @@ bool parse_options(int argc, char **argv, Options *o) {
             o->help = true;
         } else if (arg == "--log") {
             o->session.echo_log = true;
-        } else if (arg == "--state" || arg == "--plugin") {
+        } else if (arg == "--state" || arg == "--plugin" || arg == "--log-size" ||
+                   arg == "--log-files") {
             if (i + 1 == argc) {
                 std::cerr << "rire-host: " << arg << " needs a value\n" << kTryHelp;
                 return false;
             }
+            const std::string value = argv[++i];
             if (arg == "--state")
-                o->session.state_dir = argv[++i];
-            else
-                o->session.plugin_path = argv[++i];
+                o->session.state_dir = value;
+            else if (arg == "--plugin")
+                o->session.plugin_path = value;
+            else if (!parse_limit(arg, value, &o->session.event_files))
+                return false;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             std::cerr << "rire-host: unknown option " << arg << "\n" << kTryHelp;
             return false;

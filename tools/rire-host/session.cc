@@ -29,6 +29,7 @@ bool Session::start(std::string *error) {
         emu::host_start({options_.state_dir});
         // The debug console shares stdout with the transcript, line for line.
         emu::log::set_console(stdout);
+        emu::log::set_event_file_limits(options_.event_files);
     } catch (const std::exception &e) {
         *error = "cannot open the state directory " + options_.state_dir.string() + ": " + e.what();
         return false;

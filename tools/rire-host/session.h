@@ -11,6 +11,7 @@
 #include <ostream>
 #include <string>
 
+#include "emu/event_log_file.h"
 #include "emu/plugin.h"
 #include "plugin/include/rire_orsk_platform_api.h"
 
@@ -19,7 +20,8 @@ namespace rire_host {
 struct SessionOptions {
     std::filesystem::path state_dir;
     std::string plugin_path;
-    bool echo_log = false; // print the plugin's log records after every command
+    bool echo_log = false;                 // print the plugin's log records after every command
+    emu::EventLogFile::Limits event_files; // size and number of events.log files
 };
 
 class Session {

@@ -1,0 +1,280 @@
+#include "emu/event_log_file.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <x86intrin.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+
+#include "plugin/include/rire_orsk_log.h"
+
+namespace emu {
+namespace {
+
+// Bytes mapped at a time; the file grows by this much, and after a crash at
+// most this much of NUL bytes ends it.
+constexpr std::size_t kWindow = 256 * 1024;
+// The longest line: stamp, tag, a 511-byte text with every byte escaped, newline.
+constexpr std::size_t kMaxLine = 24 + 32 + 2 * 511 + 1;
+static_assert(EventLogFile::kMinFileBytes >= 4 * kMaxLine);
+
+std::size_t page_size() {
+    static const std::size_t size = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+int64_t wall_ns() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
+
+// Wall-clock time from the time-stamp counter. Reading the wall clock is a
+// system call where no vDSO serves it (about a microsecond under an
+// emulator); the counter is one instruction. The counter's rate is measured
+// once over a short spin, then refined whenever the wall clock is read
+// again, once a second of ticks has passed. Integer arithmetic only: an
+// emulator runs floating point in software.
+class TscClock {
+  public:
+    TscClock() {
+        base_ns_ = wall_ns();
+        base_tsc_ = __rdtsc();
+        int64_t ns = base_ns_;
+        while (ns - base_ns_ < kCalibrateNs)
+            ns = wall_ns();
+        set_rate(ns, __rdtsc());
+        resync();
+    }
+    int64_t now_ns() {
+        uint64_t ticks = __rdtsc() - base_tsc_;
+        if (ticks > resync_ticks_) {
+            resync();
+            ticks = __rdtsc() - base_tsc_;
+        }
+        return base_ns_ + static_cast<int64_t>((ticks * ns_per_tick_) >> kShift);
+    }
+
+  private:
+    static constexpr int64_t kCalibrateNs = 2000000;
+    static constexpr uint64_t kResyncNs = 1000000000;
+    // ns_per_tick_ is fixed point with kShift fraction bits; a second of
+    // ticks times it stays within 64 bits for counters up to ~30 GHz.
+    static constexpr unsigned kShift = 24;
+
+    void set_rate(int64_t ns, uint64_t tsc) {
+        if (tsc > base_tsc_ && ns > base_ns_)
+            ns_per_tick_ = (static_cast<uint64_t>(ns - base_ns_) << kShift) / (tsc - base_tsc_);
+        if (ns_per_tick_ == 0)
+            ns_per_tick_ = 1;
+        resync_ticks_ = (kResyncNs << kShift) / ns_per_tick_;
+    }
+    void resync() {
+        const uint64_t tsc = __rdtsc();
+        const int64_t ns = wall_ns();
+        if (ns - base_ns_ >= kCalibrateNs)
+            set_rate(ns, tsc);
+        base_tsc_ = tsc;
+        base_ns_ = ns;
+    }
+
+    uint64_t base_tsc_ = 0;
+    int64_t base_ns_ = 0;
+    uint64_t ns_per_tick_ = 0;
+    uint64_t resync_ticks_ = 0;
+};
+
+int64_t now_ns() {
+    static TscClock clock;
+    return clock.now_ns();
+}
+
+const char *level_name(uint32_t level) {
+    switch (level) {
+    case RIRE_ORSK_LOG_LEVEL_TRACE:
+        return "trace";
+    case RIRE_ORSK_LOG_LEVEL_ERROR:
+        return "error";
+    default:
+        return "event";
+    }
+}
+
+// The text without its trailing newlines, inner newlines as "\n".
+char *write_text(char *out, const char *text, std::size_t len) {
+    while (len > 0 && text[len - 1] == '\n')
+        len--;
+    const char *end = text + len;
+    for (const char *nl; (nl = static_cast<const char *>(std::memchr(text, '\n', end - text)));
+         text = nl + 1) {
+        std::memcpy(out, text, nl - text);
+        out += nl - text;
+        *out++ = '\\';
+        *out++ = 'n';
+    }
+    std::memcpy(out, text, end - text);
+    return out + (end - text);
+}
+
+// Offset of the first NUL byte of an open file, or its size.
+std::size_t text_end(int fd) {
+    char block[64 * 1024];
+    std::size_t off = 0;
+    for (ssize_t n; (n = pread(fd, block, sizeof block, off)) > 0; off += n)
+        if (const void *nul = std::memchr(block, 0, n))
+            return off + (static_cast<const char *>(nul) - block);
+    return off;
+}
+
+} // namespace
+
+bool EventLogFile::open(const std::filesystem::path &dir) {
+    close();
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    path_ = dir / "events.log";
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0)
+        return false;
+    // A crash leaves NUL bytes after the last whole line, and maybe a torn
+    // line behind the first of them: cut both.
+    pos_ = text_end(fd_);
+    return ftruncate(fd_, static_cast<off_t>(pos_)) == 0;
+}
+
+void EventLogFile::close() {
+    if (fd_ < 0)
+        return;
+    unmap();
+    if (ftruncate(fd_, static_cast<off_t>(pos_)) != 0)
+        std::perror(path_.c_str());
+    ::close(fd_);
+    fd_ = -1;
+}
+
+bool EventLogFile::set_limits(const Limits &limits) {
+    if (limits.max_bytes < kMinFileBytes || limits.files == 0)
+        return false;
+    limits_ = limits;
+    // The window in use may reach past the new size: map it again.
+    if (fd_ >= 0) {
+        unmap();
+        if (ftruncate(fd_, static_cast<off_t>(pos_)) != 0)
+            std::perror(path_.c_str());
+    }
+    return true;
+}
+
+void EventLogFile::unmap() {
+    if (map_ != nullptr)
+        munmap(map_, win_len_);
+    map_ = nullptr;
+    win_off_ = 0;
+    win_len_ = 0;
+}
+
+// Maps the window that starts at the page of pos_, growing the file to its end.
+bool EventLogFile::map_window() {
+    unmap();
+    win_off_ = pos_ / page_size() * page_size();
+    win_len_ = std::min(kWindow, limits_.max_bytes - win_off_);
+    if (ftruncate(fd_, static_cast<off_t>(win_off_ + win_len_)) != 0)
+        return false;
+    void *map = mmap(nullptr, win_len_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
+                     static_cast<off_t>(win_off_));
+    if (map == MAP_FAILED) {
+        win_len_ = 0;
+        return false;
+    }
+    map_ = static_cast<char *>(map);
+    return true;
+}
+
+// events.log -> events.log.1 -> ... -> events.log.<files-1>; a fresh events.log.
+bool EventLogFile::rotate() {
+    const std::filesystem::path dir = path_.parent_path();
+    close();
+    std::error_code ec;
+    const auto name = [this](unsigned k) {
+        return k == 0 ? path_ : std::filesystem::path(path_.string() + "." + std::to_string(k));
+    };
+    if (limits_.files == 1)
+        std::filesystem::remove(path_, ec);
+    for (unsigned k = limits_.files - 1; k > 0; k--)
+        std::filesystem::rename(name(k - 1), name(k), ec);
+    return open(dir);
+}
+
+bool EventLogFile::ensure_room() {
+    if (pos_ + kMaxLine > limits_.max_bytes && !rotate())
+        return false;
+    return (map_ != nullptr && pos_ + kMaxLine <= win_off_ + win_len_) || map_window();
+}
+
+char *EventLogFile::write_stamp(char *out) {
+    constexpr int64_t kSecond = 1000000000;
+    const int64_t ns = now_ns();
+    if (ns < stamp_sec_ns_ || ns - stamp_sec_ns_ >= kSecond) {
+        const std::time_t sec = static_cast<std::time_t>(ns / kSecond);
+        std::tm tm{};
+        gmtime_r(&sec, &tm);
+        stamp_len_ = std::strftime(stamp_, sizeof stamp_, "%Y-%m-%dT%H:%M:%S.", &tm);
+        stamp_sec_ns_ = sec * kSecond;
+    }
+    std::memcpy(out, stamp_, stamp_len_);
+    out += stamp_len_;
+    const uint32_t ms = static_cast<uint32_t>(ns - stamp_sec_ns_) / 1000000;
+    *out++ = static_cast<char>('0' + ms / 100);
+    *out++ = static_cast<char>('0' + ms / 10 % 10);
+    *out++ = static_cast<char>('0' + ms % 10);
+    *out++ = 'Z';
+    *out++ = ' ';
+    return out;
+}
+
+char *EventLogFile::write_tag(char *out, uint32_t level) {
+    if (tag_len_ == 0 || level != tag_level_) {
+        tag_len_ = static_cast<std::size_t>(
+            std::snprintf(tag_, sizeof tag_, "%s(%u) ", level_name(level), level));
+        tag_level_ = level;
+    }
+    std::memcpy(out, tag_, tag_len_);
+    return out + tag_len_;
+}
+
+void EventLogFile::append(uint32_t level, const char *text, std::size_t len) {
+    if (fd_ < 0 || !ensure_room())
+        return;
+    len = std::min<std::size_t>(len, 511);
+    char *const line = map_ + (pos_ - win_off_);
+    // The line is written from its second byte on, then published by its
+    // first: until then a reader finds a NUL where the line starts.
+    char head[24 + 32];
+    char *const head_end = write_tag(write_stamp(head), level);
+    char *out = line + 1;
+    std::memcpy(out, head + 1, head_end - head - 1);
+    out = write_text(out + (head_end - head - 1), text, len);
+    *out++ = '\n';
+    std::atomic_ref<char>(*line).store(head[0], std::memory_order_release);
+    pos_ += out - line;
+}
+
+std::vector<std::string> EventLogFile::read_lines(const std::filesystem::path &file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    bytes.resize(std::min(bytes.find('\0'), bytes.size()));
+    bytes.resize(bytes.rfind('\n') == std::string::npos ? 0 : bytes.rfind('\n') + 1);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, nl; at < bytes.size(); at = nl + 1) {
+        nl = bytes.find('\n', at);
+        lines.push_back(bytes.substr(at, nl - at));
+    }
+    return lines;
+}
+
+} // namespace emu
