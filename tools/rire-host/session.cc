@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <stdexcept>
 
 #include "emu/host.h"
@@ -21,15 +22,16 @@ Session::~Session() {
 }
 
 bool Session::start(std::string *error) {
-    const bool had_store = std::filesystem::exists(options_.state_dir / "data.mdb");
-    try {
-        emu::host_start({options_.state_dir});
-        // The debug console shares stdout with the transcript, line for line.
-        emu::log::set_console(stdout);
-    } catch (const std::exception &e) {
-        *error = "cannot open the state directory " + options_.state_dir.string() + ": " + e.what();
-        return false;
-    }
+    bool had_store = std::filesystem::exists(options_.state_dir / "data.mdb");
+    emu::HostOptions host{options_.state_dir, options_.move_damaged_store,
+                          [&had_store](const std::filesystem::path &to, const std::string &fault) {
+                              std::cerr << "rire-host: " << fault << "\nrire-host: moved it to "
+                                        << to.string() << "; starting with an empty store\n";
+                              had_store = false;
+                          }};
+    emu::host_start(host);
+    // The debug console shares stdout with the transcript, line for line.
+    emu::log::set_console(stdout);
     return boot(had_store, error);
 }
 
@@ -37,6 +39,7 @@ bool Session::restart(std::string *error) {
     release_pending_records();
     plugin_.reset();
     const auto live = emu::oiflists::list();
+    warn_dropped_updates();
     try {
         emu::host_restart();
     } catch (const std::exception &e) {
@@ -45,7 +48,7 @@ bool Session::restart(std::string *error) {
     }
     for (const auto &o : live)
         emu::oiflists::declare(o.type, o.index);
-    log_printed_ = 0;
+    log_printed_ = log_scanned_ = 0;
     return boot(true, error);
 }
 
@@ -61,6 +64,10 @@ bool Session::boot(bool recover, std::string *error) {
     emu::pss::set_commit_hook([this] { return api().pss_buf_commit(); });
     emu::pss::InitArg init_arg;
     const int32_t status = api().pss_open_file(&init_arg);
+    if (status == emu::pss::kErrStore)
+        throw emu::HostError(emu::HostError::kStoreUnusable,
+                             "the PSS store " + (options_.state_dir / "data.mdb").string() +
+                                 " cannot be used: " + emu::pss::last_store_error());
     out_ << "booted " << options_.plugin_path.substr(options_.plugin_path.rfind('/') + 1)
          << ": PSS open status " << status;
     if (recover) {
@@ -68,6 +75,7 @@ bool Session::boot(bool recover, std::string *error) {
         out_ << ", recovered from PSS";
     }
     out_ << "\n";
+    warn_dropped_updates();
     if (options_.echo_log)
         print_new_log();
     return true;
@@ -136,6 +144,19 @@ void Session::print_new_log() {
     for (; log_printed_ < events.size(); log_printed_++) {
         const auto &e = events[log_printed_];
         out_ << "  " << (e.level == emu::log::kLevelError ? "error " : "trace ") << readable(e.text)
+             << "\n";
+    }
+}
+
+void Session::warn_dropped_updates() {
+    const auto &events = emu::log::event_log();
+    for (; log_scanned_ < events.size(); log_scanned_++) {
+        const auto reason =
+            emu::dropped::classify(events[log_scanned_].level, events[log_scanned_].text);
+        if (!reason)
+            continue;
+        dropped_[static_cast<int>(*reason)]++;
+        out_ << "  warning: the plugin gave up a PSS update: " << emu::dropped::describe(*reason)
              << "\n";
     }
 }
