@@ -1,7 +1,5 @@
 #include "emu/boot.h"
 
-#include <stdexcept>
-
 #include "emu/host.h"
 #include "emu/pending_di.h"
 #include "emu/pss.h"
@@ -10,13 +8,8 @@ namespace emu {
 
 Booted host_up(const BootOptions &options) {
     Booted b;
-    try {
-        if (host_state_dir().empty())
-            host_start({options.state_dir});
-    } catch (const std::exception &e) {
-        b.error = e.what();
-        return b;
-    }
+    if (host_state_dir().empty())
+        host_start({options.state_dir});
     b.plugin = Plugin::load(options.plugin_path, &b.error);
     if (!b.plugin)
         return b;
@@ -30,6 +23,10 @@ Booted host_up(const BootOptions &options) {
     pss::set_commit_hook([api] { return api->pss_buf_commit(); });
     pss::InitArg init_arg; // read during the call only
     b.open_status = api->pss_open_file(&init_arg);
+    if (b.open_status == pss::kErrStore)
+        throw HostError(HostError::kStoreUnusable,
+                        "the PSS store " + (host_state_dir() / "data.mdb").string() +
+                            " cannot be used: " + pss::last_store_error());
     if (options.recover)
         api->pss_recover();
     return b;

@@ -40,7 +40,10 @@ struct Booted {
     std::string error;              // why the boot failed
 };
 
-// Throws nothing; a failure leaves `plugin` null and says why in `error`.
+// A plugin that cannot be loaded or has no init entry leaves `plugin` null
+// and says why in `error`. Throws HostError when the host cannot start
+// (emu/host.h) or pss_open_file finds the store unusable; recovery does not
+// run then.
 Booted host_up(const BootOptions &options);
 // Process death and restart; `plugin` is null afterwards.
 void host_down(std::unique_ptr<Plugin> &plugin);

@@ -1,12 +1,14 @@
 #include "emu/host.h"
 
 #include <cstdlib>
-#include <stdexcept>
+#include <cstring>
 #include <string>
 
 #include "emu/journal.h"
 #include "emu/log.h"
 #include "emu/pss.h"
+#include "emu/state_lock.h"
+#include "emu/store_check.h"
 #include "emu/tlv.h"
 
 // The host-process modules; each drops its in-memory state.
@@ -54,16 +56,51 @@ void reset_host_process() {
 std::filesystem::path fresh_temp_dir() {
     std::string name = (std::filesystem::temp_directory_path() / "rire-state-XXXXXX").string();
     if (mkdtemp(name.data()) == nullptr)
-        throw std::runtime_error("cannot create a state directory under " + name);
+        throw HostError(HostError::kFailed, "cannot create a state directory under " + name);
     return name;
 }
 
-void open_state() {
-    if (const int rc = pss::open_store(g_state_dir); rc != 0)
-        throw std::runtime_error("cannot open the PSS store in " + g_state_dir.string() + ": " +
-                                 pss::last_store_error());
+// State-directory lock: one process per directory, held until host_stop.
+void lock_state() {
+    const state_lock::Result lock = state_lock::acquire(g_state_dir);
+    if (lock.ok)
+        return;
+    if (lock.error != 0)
+        throw HostError(HostError::kFailed, "cannot lock " +
+                                                (g_state_dir / state_lock::kFileName).string() +
+                                                ": " + std::strerror(lock.error));
+    throw HostError(HostError::kStateInUse,
+                    "state " + g_state_dir.string() + " is in use by " +
+                        (lock.holder != 0 ? "process " + std::to_string(lock.holder)
+                                          : std::string("another process")));
+}
+
+void open_store(const HostOptions &options) {
+    int rc = pss::open_store(g_state_dir);
+    if (rc == pss::kErrUnusable && options.move_damaged_store) {
+        const std::string fault = pss::last_store_error();
+        std::filesystem::path to;
+        try {
+            to = pss::check::move_aside(g_state_dir / "data.mdb");
+        } catch (const std::filesystem::filesystem_error &e) {
+            throw HostError(HostError::kStoreUnusable,
+                            fault + "; moving it aside failed: " + e.code().message());
+        }
+        if (options.on_store_moved)
+            options.on_store_moved(to, fault);
+        rc = pss::open_store(g_state_dir);
+    }
+    if (rc == pss::kErrUnusable)
+        throw HostError(HostError::kStoreUnusable, pss::last_store_error());
+    if (rc != 0)
+        throw HostError(HostError::kFailed, "cannot open the PSS store in " + g_state_dir.string() +
+                                                ": " + pss::last_store_error());
+}
+
+void open_state(const HostOptions &options) {
+    open_store(options);
     if (!log::set_state_dir(g_state_dir))
-        throw std::runtime_error("cannot open " + (g_state_dir / "events.log").string());
+        throw HostError(HostError::kFailed, "cannot open " + (g_state_dir / "events.log").string());
 }
 
 } // namespace
@@ -73,17 +110,23 @@ void host_start(const HostOptions &options) {
     pss::reset_faults();
     journal::clear();
     g_state_dir = options.state_dir.empty() ? fresh_temp_dir() : options.state_dir;
-    open_state();
+    try {
+        lock_state();
+        open_state(options);
+    } catch (...) {
+        host_stop();
+        throw;
+    }
 }
 
 void host_restart() {
     if (g_state_dir.empty())
-        throw std::runtime_error("host_restart: the host is not running");
+        throw HostError(HostError::kFailed, "host_restart: the host is not running");
     pss::close_store();
     tlv::clear_read_extents();
     log::clear();
     reset_host_process();
-    open_state();
+    open_state({g_state_dir});
 }
 
 void host_stop() {
@@ -91,6 +134,7 @@ void host_stop() {
     tlv::clear_read_extents();
     log::reset();
     reset_host_process();
+    state_lock::release();
     g_state_dir.clear();
 }
 

@@ -10,6 +10,9 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
 
 namespace emu {
 
@@ -17,19 +20,42 @@ struct HostOptions {
     // Holds the LMDB store and events.log; created if needed. Empty: a fresh
     // directory under the system's temporary directory.
     std::filesystem::path state_dir;
+    // A damaged store is renamed aside (never deleted, emu/store_check.h) and
+    // an empty one started; on_store_moved hears where it went and why.
+    bool move_damaged_store = false;
+    std::function<void(const std::filesystem::path &to, const std::string &fault)> on_store_moved =
+        {};
+};
+
+// Why the host did not start; what() is the message for the user.
+class HostError : public std::runtime_error {
+  public:
+    enum Kind {
+        kFailed,        // the state directory, store or event log cannot be opened
+        kStateInUse,    // another process holds the state directory (emu/state_lock.h)
+        kStoreUnusable, // the store is damaged; its file was left as it was
+    };
+    HostError(Kind kind, const std::string &what) : std::runtime_error(what), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+  private:
+    Kind kind_;
 };
 
 // Resets every service (including fault switches, log filters and the
-// journal), then opens the store and the event log in the state directory.
-// Throws std::runtime_error when the store cannot be opened.
+// journal), takes the state directory's lock for the life of the host, then
+// checks and opens the store and opens the event log in the state directory.
+// Throws HostError, the host left stopped.
 void host_start(const HostOptions &options);
 // Process death and restart: drops the in-memory state of every service
 // (queued PSS updates, registrations, cursors, log records, host-process
 // state), keeps what LMDB committed, and reopens the store and the event log.
 // Fault switches, log filters and debug switches are test configuration and
-// survive. Throws std::runtime_error as host_start does.
+// survive. The lock stays held. Throws HostError as host_start does (a
+// damaged store is never moved aside here).
 void host_restart();
-// Closes the store and the event log and resets every service.
+// Closes the store and the event log, resets every service and releases the
+// state directory.
 void host_stop();
 // The state directory in use; empty when the host is stopped.
 const std::filesystem::path &host_state_dir();

@@ -5,6 +5,7 @@
 
 #include "emu/journal.h"
 #include "emu/pss_store.h"
+#include "emu/store_check.h"
 #include "emu/tlv.h"
 
 namespace emu::pss {
@@ -96,6 +97,8 @@ void reset_fu_global() {
 }
 
 int register_service(uint32_t type, const std::string &name) {
+    if (name == check::kBookDb)
+        return kErrBadArg;
     if (const Service *s = by_type(type))
         return s->name == name ? 0 : kErrBadArg;
     for (const auto &[other, s] : g.services) {
@@ -408,6 +411,8 @@ extern "C" const char *syserr2str(int code) {
         return "storage failure";
     case pss::kErrNoStore:
         return "storage is not open";
+    case pss::kErrUnusable:
+        return "storage is damaged";
     default:
         std::snprintf(unknown, sizeof unknown, "unknown error 0x%x", static_cast<unsigned>(code));
         return unknown;

@@ -56,6 +56,7 @@ enum Error : int {
     kErrInjected = 0x5e0008,   // key/value fetch failed by fail_getkey_at/fail_getvalue_at
     kErrStore = 0x5e0009,      // LMDB failure (see last_store_error())
     kErrNoStore = 0x5e000a,    // no store is open
+    kErrUnusable = 0x5e000b,   // the store's file is damaged (see last_store_error())
 };
 
 constexpr uint32_t kFuMagic = 0x46550001;
@@ -95,7 +96,10 @@ struct Pending {
 
 using Records = std::vector<std::pair<Bytes, Bytes>>;
 
-// Opens (creating if needed) the LMDB store in `dir`; 0 or kErrStore.
+// Opens (creating if needed) the LMDB store in `dir` after checking it
+// (emu/store_check.h); 0, kErrUnusable when the file is damaged (it is left
+// as it was), or kErrStore. Every commit of the store also writes its
+// bookkeeping database, which snapshot() leaves out.
 int open_store(const std::filesystem::path &dir);
 // reset(), then closes the store.
 void close_store();
@@ -123,7 +127,7 @@ std::map<uint32_t, std::string> services();
 // Every record of the named database in key order (empty when it is absent).
 Records records(const std::string &name);
 Records records(uint32_t type); // by registered type; empty when unregistered
-// Every named database of the store.
+// Every named database of the store but its bookkeeping.
 std::map<std::string, Records> snapshot();
 
 // Direct store access for tests that plant data; creates the named database

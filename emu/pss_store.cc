@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <map>
 
+#include "emu/store_check.h"
+
 namespace emu::pss {
 namespace {
 
@@ -28,6 +30,18 @@ int store_error(const char *what, int rc) {
     return kErrStore;
 }
 
+// LMDB's answers about the file's contents, as against its environment
+// (permissions, memory, locks).
+bool is_damage(int rc) {
+    return rc == MDB_INVALID || rc == MDB_VERSION_MISMATCH || rc == MDB_CORRUPTED ||
+           rc == MDB_PAGE_NOTFOUND || rc == MDB_INCOMPATIBLE;
+}
+
+int unusable(const std::filesystem::path &file, const std::string &fault) {
+    g_last_error = "the PSS store " + file.string() + " cannot be used: " + fault;
+    return kErrUnusable;
+}
+
 int compare_keys(const MDB_val *a, const MDB_val *b) {
     if (a->mv_size != b->mv_size)
         return a->mv_size < b->mv_size ? -1 : 1;
@@ -38,6 +52,23 @@ int compare_keys(const MDB_val *a, const MDB_val *b) {
         return x < y ? -1 : (x > y ? 1 : 0);
     }
     return std::memcmp(a->mv_data, b->mv_data, a->mv_size);
+}
+
+// Commits a write transaction together with the store's bookkeeping
+// (emu/store_check.h), so that every commit leaves the two in step.
+int commit(MDB_txn *txn) {
+    MDB_dbi book;
+    int rc = mdb_dbi_open(txn, check::kBookDb, MDB_CREATE, &book);
+    if (rc == 0)
+        rc = mdb_set_compare(txn, book, compare_keys);
+    if (rc == 0)
+        rc = check::record(txn, book, g_store.dbis);
+    if (rc != 0) {
+        mdb_txn_abort(txn);
+        return store_error("bookkeeping", rc);
+    }
+    rc = mdb_txn_commit(txn);
+    return rc == 0 ? 0 : store_error("commit", rc);
 }
 
 // The store's read transaction, active for the lifetime of this object.
@@ -121,8 +152,11 @@ std::vector<std::string> database_names() {
         return names;
     MDB_val k, v;
     for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
-         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT))
-        names.emplace_back(static_cast<const char *>(k.mv_data), k.mv_size);
+         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT)) {
+        std::string name(static_cast<const char *>(k.mv_data), k.mv_size);
+        if (name != check::kBookDb)
+            names.push_back(std::move(name));
+    }
     mdb_cursor_close(c);
     return names;
 }
@@ -135,7 +169,8 @@ bool is_open() {
     return g_store.env != nullptr;
 }
 
-// Opens the named database once per environment; every open sets our key order.
+// Opens the named database once per environment; every open sets our key
+// order. Creating one is a write, committed with the bookkeeping.
 int open_dbi(const std::string &name, bool create, MDB_dbi *out) {
     if (g_store.env == nullptr)
         return kErrNoStore;
@@ -147,18 +182,21 @@ int open_dbi(const std::string &name, bool create, MDB_dbi *out) {
     int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
     if (rc != 0)
         return store_error("begin", rc);
-    rc = mdb_dbi_open(txn, name.c_str(), create ? MDB_CREATE : 0, out);
+    rc = mdb_dbi_open(txn, name.c_str(), 0, out);
+    const bool creating = rc == MDB_NOTFOUND && create;
+    if (creating)
+        rc = mdb_dbi_open(txn, name.c_str(), MDB_CREATE, out);
     if (rc == 0)
         rc = mdb_set_compare(txn, *out, compare_keys);
     if (rc != 0) {
         mdb_txn_abort(txn);
         return rc == MDB_NOTFOUND ? kErrNoService : store_error("open database", rc);
     }
-    rc = mdb_txn_commit(txn);
-    if (rc != 0)
-        return store_error("commit", rc);
     g_store.dbis.emplace(name, *out);
-    return 0;
+    rc = creating ? commit(txn) : mdb_txn_commit(txn);
+    if (rc != 0)
+        g_store.dbis.erase(name);
+    return rc == 0 || creating ? rc : store_error("commit", rc);
 }
 
 int apply(const std::vector<Update> &updates, uint64_t *applied, uint64_t *rejected) {
@@ -178,8 +216,8 @@ int apply(const std::vector<Update> &updates, uint64_t *applied, uint64_t *rejec
         }
         ++done;
     }
-    if ((rc = mdb_txn_commit(txn)) != 0)
-        return store_error("commit", rc);
+    if ((rc = commit(txn)) != 0)
+        return rc;
     *applied += done;
     *rejected += skipped;
     return 0;
@@ -226,12 +264,13 @@ int write_raw(const std::string &name, const Bytes &key, const Bytes *value) {
         mdb_txn_abort(txn);
         return store_error("raw update", rc);
     }
-    rc = mdb_txn_commit(txn);
-    return rc == 0 ? 0 : store_error("commit", rc);
+    return commit(txn);
 }
 
 } // namespace store
 
+// Store check: the file before LMDB maps it, then every record once it is
+// open (emu/store_check.h). A fault leaves the file as it was.
 int open_store(const std::filesystem::path &dir) {
     close_store();
     std::error_code ec;
@@ -240,6 +279,9 @@ int open_store(const std::filesystem::path &dir) {
         g_last_error = "create " + dir.string() + ": " + ec.message();
         return kErrStore;
     }
+    const std::filesystem::path file = dir / "data.mdb";
+    if (auto fault = check::file(file))
+        return unusable(file, *fault);
     MDB_env *env;
     int rc = mdb_env_create(&env);
     if (rc != 0)
@@ -248,7 +290,12 @@ int open_store(const std::filesystem::path &dir) {
         (rc = mdb_env_set_mapsize(env, kMapSize)) != 0 ||
         (rc = mdb_env_open(env, dir.c_str(), MDB_NOTLS, 0644)) != 0) {
         mdb_env_close(env);
-        return store_error("open", rc);
+        return is_damage(rc) ? unusable(file, mdb_strerror(rc))
+                             : store_error(("open " + file.string()).c_str(), rc);
+    }
+    if (auto fault = check::walk(env)) {
+        mdb_env_close(env);
+        return unusable(file, *fault);
     }
     g_store.env = env;
     g_store.max_key = static_cast<std::size_t>(mdb_env_get_maxkeysize(env));

@@ -1,10 +1,14 @@
 // rire-host as a user runs it: a separate process given a scenario and a
 // state directory, judged by what it prints and by its exit code.
 #include <fcntl.h>
+#include <lmdb.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "tests/harness.h"
@@ -301,6 +305,159 @@ TEST_F(Cli, UpdatesNotFlushedDieWithTheProcess) {
     const Outcome second = run_script("dump queue\n");
     EXPECT_EQ(second.out, std::string(kRecoveredBootLine) +
                               "rire# dump queue\n  hw_update_req_q: 0 requests\n");
+}
+
+// A page of the file that holds `bytes`; the file must hold them once.
+size_t page_holding(const std::string &file, const std::string &bytes) {
+    constexpr size_t kPage = 4096;
+    std::vector<size_t> pages;
+    for (size_t at = file.find(bytes); at != std::string::npos; at = file.find(bytes, at + 1))
+        pages.push_back(at / kPage);
+    EXPECT_EQ(pages.size(), 1u);
+    return pages.empty() ? 0 : pages[0];
+}
+
+void overwrite(const std::filesystem::path &path, size_t at, const std::string &bytes) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(at));
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Empties hw_update behind the store's back, leaving every page readable.
+void drop_hw_update_records(const std::filesystem::path &dir) {
+    MDB_env *env;
+    MDB_txn *txn;
+    MDB_dbi dbi;
+    ASSERT_EQ(mdb_env_create(&env), 0);
+    ASSERT_EQ(mdb_env_set_maxdbs(env, 8), 0);
+    ASSERT_EQ(mdb_env_open(env, dir.c_str(), MDB_NOTLS, 0644), 0);
+    ASSERT_EQ(mdb_txn_begin(env, nullptr, 0, &txn), 0);
+    ASSERT_EQ(mdb_dbi_open(txn, "hw_update", 0, &dbi), 0);
+    ASSERT_EQ(mdb_drop(txn, dbi, 0), 0);
+    ASSERT_EQ(mdb_txn_commit(txn), 0);
+    mdb_env_close(env);
+}
+
+// Each damage stops the run before anything is used, names the file and the
+// cause, and leaves the file byte for byte as it was; the option to start
+// afresh keeps the damaged file under another name.
+TEST_F(Cli, DamagedStoreStopsTheRunAndIsLeftAsItWas) {
+    ASSERT_EQ(run_script(kValidPrefix).status, 0);
+    const auto file = state() / "data.mdb";
+    const std::string healthy = read_file(file);
+    // The payload of req_id 7's oif TLV: DI 300 of oiflist 12.
+    const size_t record_page = page_holding(healthy, std::string("\x2c\x01\0\0\x0c\0\0\0", 8));
+    const struct {
+        const char *damage;
+        std::function<void()> apply;
+        const char *cause;
+    } cases[] = {
+        {"truncated to 8 KiB", [&] { std::filesystem::resize_file(file, 8192); },
+         "the file has 8192: it is truncated"},
+        {"truncated to 12 KiB", [&] { std::filesystem::resize_file(file, 12288); },
+         "the file has 12288: it is truncated"},
+        {"header overwritten", [&] { overwrite(file, 12, "garbage!"); },
+         "meta page 0 is not an LMDB meta page (MDB_INVALID: File is not an LMDB file)"},
+        {"record page zeroed",
+         [&] { overwrite(file, record_page * 4096, std::string(4096, '\0')); },
+         "database hw_update cannot be read past record 0 (MDB_CORRUPTED: Located page was wrong "
+         "type)"},
+        {"records dropped", [&] { drop_hw_update_records(state()); },
+         "database hw_update holds 0 records (the last write, transaction"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.damage);
+        std::ofstream(file, std::ios::binary) << healthy;
+        c.apply();
+        const std::string damaged = read_file(file);
+        const Outcome r = run_script("dump pss\n");
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(
+            r.err.starts_with("rire-host: the PSS store " + file.string() + " cannot be used: "))
+            << r.err;
+        EXPECT_TRUE(contains(r.err, c.cause)) << r.err;
+        EXPECT_EQ(read_file(file), damaged);
+    }
+
+    const std::string damaged = read_file(file);
+    const Outcome fresh =
+        run({"--move-damaged-store", "--state", state().string(), scenario().string()});
+    EXPECT_EQ(fresh.status, 0) << fresh.err;
+    EXPECT_TRUE(fresh.out.starts_with(std::string(kBootLine) + "rire# dump pss\n")) << fresh.out;
+    std::vector<std::filesystem::path> kept;
+    for (const auto &entry : std::filesystem::directory_iterator(state()))
+        if (entry.path().filename().string().starts_with("data.mdb.damaged-"))
+            kept.push_back(entry.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(read_file(kept[0]), damaged);
+    EXPECT_TRUE(contains(fresh.err, "moved it to " + kept[0].string())) << fresh.err;
+}
+
+TEST_F(Cli, SecondProcessOnABusyStateIsRefusedUntilTheFirstDies) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t first = fork();
+    ASSERT_GE(first, 0);
+    if (first == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        try {
+            emu::host_start({state()});
+        } catch (...) {
+            _exit(2);
+        }
+        if (write(fds[1], "S", 1) != 1)
+            _exit(3);
+        for (;;)
+            pause();
+    }
+    close(fds[1]);
+    char started;
+    ASSERT_EQ(read(fds[0], &started, 1), 1);
+    close(fds[0]);
+
+    const Outcome busy = run_script("flush\n");
+    EXPECT_EQ(busy.status, 2);
+    EXPECT_EQ(busy.err, "state " + state().string() + " is in use by process " +
+                            std::to_string(first) + "\n");
+    EXPECT_EQ(busy.out, "");
+
+    kill(first, SIGKILL);
+    waitpid(first, nullptr, 0);
+    const Outcome next = run_script("flush\n");
+    EXPECT_EQ(next.status, 0) << next.err;
+}
+
+// Each new DI rewrites its request whole, so 130 DIs held on one request
+// between two flushes outgrow the 64 KiB arena: the plugin drops the writes
+// that no longer fit, and rire-host says so after each and at the end.
+TEST_F(Cli, AbandonedPssUpdatesAreWarnedAndSummedAndStrictFails) {
+    std::string script;
+    for (int i = 1; i <= 130; i++)
+        script += "link-update req=7 type=1 old-index=" + std::to_string(i) +
+                  " old-di=" + std::to_string(i) + " new-di=4000\n";
+    std::ofstream(scenario()) << script << "flush\n";
+    const std::string warning =
+        "  warning: the plugin gave up a PSS update: the scratch arena is full\n";
+    for (const bool strict : {false, true}) {
+        SCOPED_TRACE(strict ? "--strict" : "default");
+        const auto dir = dir_.path() / (strict ? "strict" : "default");
+        std::vector<std::string> args = {"--state", dir.string(), scenario().string()};
+        if (strict)
+            args.insert(args.begin(), "--strict");
+        const Outcome r = run(args);
+        EXPECT_EQ(r.status, strict ? 4 : 0);
+        EXPECT_TRUE(contains(r.out, "old-di=123 new-di=4000\n  result 1 (held)\nrire# ")) << r.out;
+        EXPECT_TRUE(contains(r.out, "old-di=124 new-di=4000\n  result 1 (held)\n" + warning))
+            << r.out;
+        size_t warnings = 0;
+        for (size_t at = r.out.find(warning); at != std::string::npos;
+             at = r.out.find(warning, at + 1))
+            warnings++;
+        EXPECT_EQ(warnings, 7u);
+        EXPECT_EQ(r.err, "rire-host: the plugin gave up 7 PSS updates: 7 because the scratch "
+                         "arena is full\n");
+    }
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <map>
 #include <tuple>
 
+#include "emu/dropped_updates.h"
+#include "emu/tlv.h"
 #include "tests/harness.h"
 
 namespace rire_test {
@@ -69,6 +71,14 @@ class PssArenaTest : public PluginTest {
         const std::vector<std::string> texts = messages();
         for (size_t i = 0; i < texts.size(); i++)
             out.emplace_back(emu::log::event_log()[log_mark_ + i].level, texts[i]);
+        return out;
+    }
+
+    // (level, full text) of the event-log records since the last mark.
+    Leveled leveled_wrapped() {
+        Leveled out;
+        for (size_t i = log_mark_; i < emu::log::event_log().size(); i++)
+            out.emplace_back(emu::log::event_log()[i].level, emu::log::event_log()[i].text);
         return out;
     }
 
@@ -409,6 +419,39 @@ TEST_F(PssStore, RefusedRecordDeleteIsReportedOnceAndStillTraced) {
     // PSS now lags: the old key was never deleted.
     ASSERT_EQ(emu::pss::flush(), 0);
     EXPECT_EQ(emu::pss::records("hw_update").size(), 2u);
+}
+
+// A host that must not lose an update silently recognises each one the
+// plugin abandons, once, by the cause its error record names.
+TEST_F(PssStore, EachAbandonedUpdateIsRecognisedOnceByItsCause) {
+    using emu::dropped::Reason;
+    const struct {
+        Reason reason;
+        std::function<void(bool)> fault;
+        std::function<void(uint32_t)> update; // on request req_id, which holds a DI
+    } cases[] = {
+        {Reason::kArenaFull, [this](bool on) { on ? leave_free(8) : leave_free(kArenaSize); },
+         [this](uint32_t req) { add(req, 200, 20); }},
+        {Reason::kTlvRefused, emu::tlv::refuse_add, [this](uint32_t req) { add(req, 200, 20); }},
+        {Reason::kWriteRefused, [](bool on) { emu::pss::refuse_writes(kHwUpdate, on); },
+         [this](uint32_t req) { add(req, 200, 20); }},
+        {Reason::kDeleteRefused, [](bool on) { emu::pss::refuse_deletes(kHwUpdate, on); },
+         [this](uint32_t req) { hw_done(req); }},
+    };
+    uint32_t req = 10;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(emu::dropped::describe(c.reason));
+        add(++req, 100, 10, /*no_persist=*/1);
+        c.fault(true);
+        mark_log();
+        c.update(req);
+        std::vector<Reason> found;
+        for (const auto &[level, text] : leveled_wrapped())
+            if (auto reason = emu::dropped::classify(level, text))
+                found.push_back(*reason);
+        EXPECT_EQ(found, std::vector<Reason>{c.reason});
+        c.fault(false);
+    }
 }
 
 TEST_F(PssOpenFile, RegistersPendingDiThenHwUpdate) {

@@ -1,12 +1,16 @@
 // rire-host: loads the platform plugin into the host emulator, boots it as
 // the switch's rire process would, and runs a scenario of host events.
+#include <unistd.h>
+
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <sstream>
+#include <numeric>
 
+#include "emu/host.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -15,12 +19,22 @@ namespace {
 struct Options {
     rire_host::SessionOptions session;
     std::string script = "-";
+    bool strict = false;
     bool help = false;
+};
+
+// Exit statuses, documented in kUsage.
+enum Exit {
+    kExitOk = 0,
+    kExitFailed = 1,        // a command, the plugin or the host failed
+    kExitUsage = 2,         // bad command line or scenario; the state directory is in use
+    kExitStoreUnusable = 3, // the PSS store is damaged; its file is left as it was
+    kExitDropped = 4,       // --strict: the plugin gave up PSS updates
 };
 
 const char *kUsage =
     "usage: rire-host [--state DIR] [--plugin PATH] [--log] [--log-size BYTES]\n"
-    "                 [--log-files N] [SCENARIO | -]\n"
+    "                 [--log-files N] [--strict] [--move-damaged-store] [SCENARIO | -]\n"
     "\n"
     "Boots zarided_kelda_orsk_platform.so in the host emulator and runs SCENARIO\n"
     "(standard input when '-' or absent). The state directory keeps the PSS store\n"
@@ -33,11 +47,29 @@ const char *kUsage =
     "  --log-size BYTES  events.log moves to events.log.1 before it passes\n"
     "                 BYTES (default 16777216, at least 16384)\n"
     "  --log-files N  events.log and its rotated files kept, N >= 1 (default 4)\n"
+    "  --strict       fail (exit 4) when the plugin gave up a PSS update\n"
+    "  --move-damaged-store\n"
+    "                 when the PSS store is damaged, rename data.mdb to\n"
+    "                 data.mdb.damaged-YYYYMMDD-HHMMSS and start with an empty store\n"
+    "\n"
+    "Only one process at a time uses a state directory: another one is refused\n"
+    "with \"state DIR is in use by process N\". The store is checked before it is\n"
+    "used; a damaged one stops the run and is left exactly as it was.\n"
+    "\n"
+    "Every PSS update the plugin gives up on (scratch arena full, TLV or\n"
+    "framework refusal) is printed as a warning after its command and counted\n"
+    "in a summary on standard error at the end.\n"
+    "\n"
+    "Exit status: 0 done; 1 a command, the plugin or the host failed; 2 bad\n"
+    "command line or scenario, or the state directory is in use; 3 the PSS store\n"
+    "is damaged; 4 with --strict, the plugin gave up PSS updates.\n"
     "\n"
     "A scenario is one command per line; '#' starts a comment. Numbers are\n"
     "decimal or 0x-hex, lists are comma-separated with ranges a-b. The whole\n"
     "scenario is checked before anything runs: a bad line is reported as\n"
-    "FILE:LINE:COLUMN and nothing is applied. Commands:\n\n";
+    "FILE:LINE:COLUMN and nothing is applied. It is then read again and run\n"
+    "line by line, so a scenario of any length runs in bounded memory (standard\n"
+    "input is kept aside in a temporary file). Commands:\n\n";
 
 const char *kTryHelp = "try rire-host --help\n";
 
@@ -69,6 +101,10 @@ bool parse_options(int argc, char **argv, Options *o) {
             o->help = true;
         } else if (arg == "--log") {
             o->session.echo_log = true;
+        } else if (arg == "--strict") {
+            o->strict = true;
+        } else if (arg == "--move-damaged-store") {
+            o->session.move_damaged_store = true;
         } else if (arg == "--state" || arg == "--plugin" || arg == "--log-size" ||
                    arg == "--log-files") {
             if (i + 1 == argc) {
@@ -97,45 +133,124 @@ bool parse_options(int argc, char **argv, Options *o) {
     return true;
 }
 
-int run(const Options &o, const rire_host::VerbTable &verbs) {
-    std::ifstream file;
-    std::istream *in = &std::cin;
-    if (o.script != "-") {
-        file.open(o.script);
-        if (!file) {
-            std::cerr << "rire-host: cannot read " << o.script << "\n";
-            return 2;
-        }
-        in = &file;
+// A scenario file, or standard input kept aside in an unlinked temporary
+// file while it is checked, so that it can be read a second time.
+class Scenario {
+  public:
+    explicit Scenario(const std::string &path) : path_(path) {}
+    bool open() {
+        if (path_ == "-")
+            return spool();
+        file_.open(path_, std::ios::in);
+        return file_.is_open();
     }
-    std::vector<rire_host::ScriptError> errors;
-    auto commands = rire_host::parse_script(*in, verbs, &errors);
-    const std::string name = o.script == "-" ? "<stdin>" : o.script;
-    for (const auto &e : errors)
-        std::cerr << name << ":" << e.line << ":" << e.column << ": error: " << e.message << "\n";
-    if (!errors.empty())
-        return 2;
+    const char *name() const { return path_ == "-" ? "<stdin>" : path_.c_str(); }
+    std::istream &first_pass() { return path_ == "-" ? std::cin : file_; }
+    std::ostream *copy() { return path_ == "-" ? &file_ : nullptr; }
+    std::istream &second_pass() {
+        file_.clear();
+        file_.seekg(0);
+        return file_;
+    }
+
+  private:
+    bool spool() {
+        std::string name =
+            (std::filesystem::temp_directory_path() / "rire-host-stdin-XXXXXX").string();
+        const int fd = mkstemp(name.data());
+        if (fd < 0)
+            return false;
+        close(fd);
+        file_.open(name, std::ios::in | std::ios::out | std::ios::trunc);
+        std::remove(name.c_str());
+        return file_.is_open();
+    }
+
+    std::string path_;
+    std::fstream file_;
+};
+
+// The end-of-run summary of the PSS updates the plugin gave up on.
+void report_dropped(const rire_host::Session &session) {
+    const auto &counts = session.dropped_updates();
+    const uint64_t total = std::accumulate(counts.begin(), counts.end(), uint64_t{0});
+    if (total == 0)
+        return;
+    std::cout.flush();
+    std::cerr << "rire-host: the plugin gave up " << total << " PSS update"
+              << (total == 1 ? "" : "s") << ":";
+    const char *sep = " ";
+    for (int i = 0; i < emu::dropped::kReasons; i++)
+        if (counts[i] != 0) {
+            std::cerr << sep << counts[i] << " because "
+                      << emu::dropped::describe(static_cast<emu::dropped::Reason>(i));
+            sep = ", ";
+        }
+    std::cerr << "\n";
+}
+
+int start(rire_host::Session &session) {
+    std::string error;
+    try {
+        if (session.start(&error))
+            return kExitOk;
+    } catch (const emu::HostError &e) {
+        std::cout.flush();
+        if (e.kind() == emu::HostError::kStateInUse) {
+            std::cerr << e.what() << "\n";
+            return kExitUsage;
+        }
+        std::cerr << "rire-host: " << e.what() << "\n";
+        if (e.kind() != emu::HostError::kStoreUnusable)
+            return kExitFailed;
+        std::cerr << "rire-host: the file is left as it was; --move-damaged-store moves it "
+                     "aside and starts with an empty store\n";
+        return kExitStoreUnusable;
+    }
+    std::cout.flush();
+    std::cerr << "rire-host: " << error << "\n";
+    return kExitFailed;
+}
+
+int run(const Options &o, const rire_host::VerbTable &verbs) {
+    Scenario scenario(o.script);
+    if (!scenario.open()) {
+        std::cerr << "rire-host: cannot read " << o.script << "\n";
+        return kExitUsage;
+    }
+    const std::string name = scenario.name();
+    const size_t bad = rire_host::check_script(
+        scenario.first_pass(), verbs,
+        [&name](const rire_host::ScriptError &e) {
+            std::cerr << name << ":" << e.line << ":" << e.column << ": error: " << e.message
+                      << "\n";
+        },
+        scenario.copy());
+    if (bad != 0)
+        return kExitUsage;
 
     rire_host::Session session(o.session, std::cout);
-    std::string error;
-    if (!session.start(&error)) {
-        std::cout.flush();
-        std::cerr << "rire-host: " << error << "\n";
-        return 1;
-    }
-    for (const auto &cmd : commands) {
-        std::cout << "rire# " << cmd.text << "\n";
+    if (const int status = start(session); status != kExitOk)
+        return status;
+    rire_host::ScriptReader reader(scenario.second_pass(), verbs);
+    while (const auto cmd = reader.next()) {
+        std::cout << "rire# " << cmd->text << "\n";
         try {
-            cmd.verb->run(session, cmd.args);
+            cmd->verb->run(session, cmd->args);
         } catch (const std::exception &e) {
             std::cout.flush(); // stdout and stderr may share a pipe: keep their order
-            std::cerr << name << ":" << cmd.line << ": error: " << e.what() << "\n";
-            return 1;
+            std::cerr << name << ":" << cmd->line << ": error: " << e.what() << "\n";
+            report_dropped(session);
+            return kExitFailed;
         }
+        session.warn_dropped_updates();
         if (o.session.echo_log)
             session.print_new_log();
     }
-    return 0;
+    report_dropped(session);
+    const bool dropped = std::accumulate(session.dropped_updates().begin(),
+                                         session.dropped_updates().end(), uint64_t{0}) != 0;
+    return o.strict && dropped ? kExitDropped : kExitOk;
 }
 
 } // namespace
@@ -143,7 +258,7 @@ int run(const Options &o, const rire_host::VerbTable &verbs) {
 int main(int argc, char **argv) {
     Options o;
     if (!parse_options(argc, argv, &o))
-        return 2;
+        return kExitUsage;
     const rire_host::VerbTable verbs = rire_host::all_verbs();
     if (o.help) {
         std::cout << kUsage << rire_host::describe(verbs);

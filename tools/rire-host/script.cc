@@ -338,40 +338,52 @@ bool VerbTable::is_prefix(const std::string &word) const {
                        [&](const VerbSpec &v) { return v.name.rfind(prefix, 0) == 0; });
 }
 
-std::vector<Command> parse_script(std::istream &in, const VerbTable &verbs,
-                                  std::vector<ScriptError> *errors) {
-    std::vector<Command> commands;
+std::variant<std::monostate, Command, ScriptError> parse_line(int number, const std::string &line,
+                                                              const VerbTable &verbs) {
+    std::vector<Token> tokens = tokenize(line);
+    if (tokens.empty())
+        return std::monostate{};
+    std::string name = tokens[0].text;
+    size_t first = 1;
+    if (verbs.is_prefix(name)) {
+        if (tokens.size() < 2 || !verbs.find(name + " " + tokens[1].text)) {
+            int column = tokens.size() < 2 ? tokens[0].column : tokens[1].column;
+            return ScriptError{number, column, "'" + name + "' needs a known subcommand"};
+        }
+        name += " " + tokens[1].text;
+        first = 2;
+    }
+    const VerbSpec *verb = verbs.find(name);
+    if (verb == nullptr)
+        return ScriptError{number, tokens[0].column, "unknown verb '" + name + "'"};
+    Command cmd{number, trim(line.substr(0, line.find('#'))), verb, {}};
+    if (auto e = check_command(number, tokens, first, *verb, &cmd.args))
+        return *e;
+    return cmd;
+}
+
+size_t check_script(std::istream &in, const VerbTable &verbs,
+                    const std::function<void(const ScriptError &)> &report, std::ostream *copy) {
+    size_t bad = 0;
     std::string line;
     for (int number = 1; std::getline(in, line); number++) {
-        std::vector<Token> tokens = tokenize(line);
-        if (tokens.empty())
-            continue;
-        std::string name = tokens[0].text;
-        size_t first = 1;
-        if (verbs.is_prefix(name)) {
-            if (tokens.size() < 2 || !verbs.find(name + " " + tokens[1].text)) {
-                int column = tokens.size() < 2 ? tokens[0].column : tokens[1].column;
-                errors->push_back({number, column, "'" + name + "' needs a known subcommand"});
-                continue;
-            }
-            name += " " + tokens[1].text;
-            first = 2;
+        if (copy != nullptr)
+            *copy << line << '\n';
+        if (auto r = parse_line(number, line, verbs); auto *e = std::get_if<ScriptError>(&r)) {
+            report(*e);
+            bad++;
         }
-        const VerbSpec *verb = verbs.find(name);
-        if (verb == nullptr) {
-            errors->push_back({number, tokens[0].column, "unknown verb '" + name + "'"});
-            continue;
-        }
-        Command cmd{number, trim(line.substr(0, line.find('#'))), verb, {}};
-        if (auto e = check_command(number, tokens, first, *verb, &cmd.args)) {
-            errors->push_back(*e);
-            continue;
-        }
-        commands.push_back(std::move(cmd));
     }
-    if (!errors->empty())
-        commands.clear();
-    return commands;
+    return bad;
+}
+
+std::optional<Command> ScriptReader::next() {
+    for (std::string line; std::getline(in_, line);) {
+        auto r = parse_line(++number_, line, verbs_);
+        if (auto *cmd = std::get_if<Command>(&r))
+            return std::move(*cmd);
+    }
+    return std::nullopt;
 }
 
 std::string describe(const VerbTable &verbs) {

@@ -6,6 +6,7 @@
 // ranges written a-b. Every verb declares its arguments in a VerbSpec, and a
 // whole script is checked against those declarations before anything runs,
 // so a bad line is reported with its line and column and nothing is applied.
+// The check and the run each read the script line by line.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <istream>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -109,10 +111,30 @@ struct ScriptError {
     std::string message;
 };
 
-// Parses and checks a whole script. On errors returns no commands and fills
-// `errors` (one per bad line).
-std::vector<Command> parse_script(std::istream &in, const VerbTable &verbs,
-                                  std::vector<ScriptError> *errors);
+// Parses and checks one line: nothing for a blank or comment line, else the
+// command or the line's first fault.
+std::variant<std::monostate, Command, ScriptError> parse_line(int number, const std::string &line,
+                                                              const VerbTable &verbs);
+
+// A script is never held whole: check_script reads it once and reports each
+// bad line (copying every line to `copy` when given, so that a stream that
+// cannot be read twice can be kept aside); ScriptReader then reads it again,
+// one command at a time. Returns the number of bad lines.
+size_t check_script(std::istream &in, const VerbTable &verbs,
+                    const std::function<void(const ScriptError &)> &report,
+                    std::ostream *copy = nullptr);
+
+// The commands of a checked script, in order; bad lines are skipped.
+class ScriptReader {
+  public:
+    ScriptReader(std::istream &in, const VerbTable &verbs) : in_(in), verbs_(verbs) {}
+    std::optional<Command> next();
+
+  private:
+    std::istream &in_;
+    const VerbTable &verbs_;
+    int number_ = 0;
+};
 
 // The language reference printed by --help, built from the verb table.
 std::string describe(const VerbTable &verbs);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <stdexcept>
 
 #include "emu/boot.h"
@@ -24,21 +25,23 @@ Session::~Session() {
 }
 
 bool Session::start(std::string *error) {
-    const bool had_store = std::filesystem::exists(options_.state_dir / "data.mdb");
-    try {
-        emu::host_start({options_.state_dir});
-        // The debug console shares stdout with the transcript, line for line.
-        emu::log::set_console(stdout);
-        emu::log::set_event_file_limits(options_.event_files);
-    } catch (const std::exception &e) {
-        *error = "cannot open the state directory " + options_.state_dir.string() + ": " + e.what();
-        return false;
-    }
+    bool had_store = std::filesystem::exists(options_.state_dir / "data.mdb");
+    emu::HostOptions host{options_.state_dir, options_.move_damaged_store,
+                          [&had_store](const std::filesystem::path &to, const std::string &fault) {
+                              std::cerr << "rire-host: " << fault << "\nrire-host: moved it to "
+                                        << to.string() << "; starting with an empty store\n";
+                              had_store = false;
+                          }};
+    emu::host_start(host);
+    // The debug console shares stdout with the transcript, line for line.
+    emu::log::set_console(stdout);
+    emu::log::set_event_file_limits(options_.event_files);
     return boot(had_store, error);
 }
 
 bool Session::restart(std::string *error) {
     const auto live = emu::oiflists::list();
+    warn_dropped_updates();
     try {
         emu::host_down(plugin_);
     } catch (const std::exception &e) {
@@ -47,7 +50,7 @@ bool Session::restart(std::string *error) {
     }
     for (const auto &o : live)
         emu::oiflists::declare(o.type, o.index);
-    log_printed_ = 0;
+    log_printed_ = log_scanned_ = 0;
     return boot(true, error);
 }
 
@@ -61,6 +64,7 @@ bool Session::boot(bool recover, std::string *error) {
     out_ << "booted " << options_.plugin_path.substr(options_.plugin_path.rfind('/') + 1)
          << ": PSS open status " << b.open_status << (recover ? ", recovered from PSS" : "")
          << "\n";
+    warn_dropped_updates();
     if (options_.echo_log)
         print_new_log();
     return true;
@@ -97,6 +101,19 @@ void Session::print_new_log() {
         const auto &e = events[log_printed_];
         out_ << "  " << (e.level == RIRE_ORSK_LOG_LEVEL_ERROR ? "error " : "trace ")
              << readable(e.text) << "\n";
+    }
+}
+
+void Session::warn_dropped_updates() {
+    const auto &events = emu::log::event_log();
+    for (; log_scanned_ < events.size(); log_scanned_++) {
+        const auto reason =
+            emu::dropped::classify(events[log_scanned_].level, events[log_scanned_].text);
+        if (!reason)
+            continue;
+        dropped_[static_cast<int>(*reason)]++;
+        out_ << "  warning: the plugin gave up a PSS update: " << emu::dropped::describe(*reason)
+             << "\n";
     }
 }
 

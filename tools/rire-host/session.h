@@ -4,6 +4,7 @@
 // The host's pending-DI records live in emu/pending_di.h.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -11,6 +12,7 @@
 #include <ostream>
 #include <string>
 
+#include "emu/dropped_updates.h"
 #include "emu/event_log_file.h"
 #include "emu/plugin.h"
 #include "plugin/include/rire_orsk_platform_api.h"
@@ -21,6 +23,7 @@ struct SessionOptions {
     std::filesystem::path state_dir;
     std::string plugin_path;
     bool echo_log = false;                 // print the plugin's log records after every command
+    bool move_damaged_store = false;       // start afresh, the damaged store kept aside
     emu::EventLogFile::Limits event_files; // size and number of events.log files
 };
 
@@ -29,7 +32,8 @@ class Session {
     Session(SessionOptions options, std::ostream &out);
     ~Session();
 
-    // Starts the host and boots the plugin. False with *error set on failure.
+    // Starts the host and boots the plugin. False with *error set when the
+    // plugin cannot be booted; throws emu::HostError when the host cannot start.
     bool start(std::string *error);
     // Process death and restart: in-memory state of host and plugin is lost,
     // the store stays, and the plugin recovers from it. The live oiflists of
@@ -47,6 +51,11 @@ class Session {
 
     // Prints the log records the plugin wrote since the last call.
     void print_new_log();
+    // Prints a warning for each PSS update the plugin gave up on since the
+    // last call, and counts it.
+    void warn_dropped_updates();
+    // PSS updates given up so far, by emu::dropped::Reason.
+    const std::array<uint64_t, emu::dropped::kReasons> &dropped_updates() const { return dropped_; }
 
   private:
     bool boot(bool recover, std::string *error);
@@ -55,6 +64,8 @@ class Session {
     std::ostream &out_;
     std::unique_ptr<emu::Plugin> plugin_;
     size_t log_printed_ = 0;
+    size_t log_scanned_ = 0; // records looked at by warn_dropped_updates
+    std::array<uint64_t, emu::dropped::kReasons> dropped_{};
 };
 
 } // namespace rire_host
