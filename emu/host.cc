@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "emu/faults.h"
 #include "emu/journal.h"
 #include "emu/log.h"
 #include "emu/pss.h"
@@ -70,7 +71,6 @@ void open_state() {
 
 void host_start(const HostOptions &options) {
     host_stop();
-    pss::reset_faults();
     journal::clear();
     g_state_dir = options.state_dir.empty() ? fresh_temp_dir() : options.state_dir;
     open_state();
@@ -83,6 +83,7 @@ void host_restart() {
     tlv::clear_read_extents();
     log::clear();
     reset_host_process();
+    faults::restart();
     open_state();
 }
 
@@ -91,6 +92,7 @@ void host_stop() {
     tlv::clear_read_extents();
     log::reset();
     reset_host_process();
+    faults::reset();
     g_state_dir.clear();
 }
 

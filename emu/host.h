@@ -19,17 +19,19 @@ struct HostOptions {
     std::filesystem::path state_dir;
 };
 
-// Resets every service (including fault switches, log filters and the
+// Resets every service (including the fault table, log filters and the
 // journal), then opens the store and the event log in the state directory.
 // Throws std::runtime_error when the store cannot be opened.
 void host_start(const HostOptions &options);
 // Process death and restart: drops the in-memory state of every service
 // (queued PSS updates, registrations, cursors, log records, host-process
 // state), keeps what LMDB committed, and reopens the store and the event log.
-// Fault switches, log filters and debug switches are test configuration and
-// survive. Throws std::runtime_error as host_start does.
+// Log filters and debug switches are test configuration and survive; the
+// fault table keeps the rows it keeps at a restart (emu/faults.h). Throws
+// std::runtime_error as host_start does.
 void host_restart();
-// Closes the store and the event log and resets every service.
+// Closes the store and the event log and resets every service and the fault
+// table.
 void host_stop();
 // The state directory in use; empty when the host is stopped.
 const std::filesystem::path &host_state_dir();

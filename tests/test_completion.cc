@@ -162,7 +162,7 @@ TEST_F(Completion, AnswerForAnIdNoRequestCarriesOnlyTracesTheOpcode) {
 }
 
 TEST_F(Completion, RequestWithAnEmptyHoldQueueIsDeletedAndFreed) {
-    ASSERT_TRUE(plugin_->fail_malloc_at(2));
+    faults::set(faults::Id::kLibcMallocFail, {.count = 1});
     ASSERT_EQ(link_update(7, 1, 12, 300), 1u);
     ASSERT_NE(request(7), nullptr);
     ASSERT_EQ(request(7)->hold_q.count, 0u);
@@ -224,7 +224,7 @@ TEST_F(Completion, RequestRebuiltAfterRestartCompletesAsBefore) {
 
 TEST_F(Completion, RefusedPssDeleteStillRetiresTheRequest) {
     hold(7, {100, 200});
-    emu::pss::refuse_deletes(21, true);
+    faults::set(faults::Id::kPssDeleteRefuse, {.target = 21});
     mark();
     EXPECT_EQ(hw_done(7), 1);
     const std::vector<std::string> texts = messages();
@@ -233,7 +233,7 @@ TEST_F(Completion, RefusedPssDeleteStillRetiresTheRequest) {
               (std::vector<std::string>{processing(200, 7), processing(100, 7), done(7)}));
     EXPECT_EQ(request_queue().count, 0u);
     EXPECT_TRUE(emu::pss::pending().empty());
-    emu::pss::refuse_deletes(21, false);
+    faults::reset();
 }
 
 } // namespace

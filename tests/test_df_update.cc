@@ -236,13 +236,13 @@ TEST_F(DfUpdate, QueryErrorInValidationProgramsNothing) {
         int32_t status;
     };
     const std::vector<uint32_t> list = others(10, 3);
-    emu::im::set_error(11, kQueryError);
+    faults::set(faults::Id::kImLoopbackError, {.target = 11, .code = kQueryError});
     const Row rows[] = {
         {"error switch", list, kQueryError},
         {"error switch on a loopback", {10, kLoopback0}, kQueryError},
         {"unknown ifindex", {10, 999, 12}, emu::im::kStatusNoSuchInterface},
     };
-    emu::im::set_error(kLoopback0, kQueryError);
+    faults::set(faults::Id::kImLoopbackError, {.target = kLoopback0, .code = kQueryError});
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(df(1, 1, row.list), 0u);
@@ -267,7 +267,7 @@ TEST_F(DfUpdate, QueryErrorInValidationProgramsNothing) {
 TEST_F(DfUpdate, QueryErrorWhileProgrammingKeepsIssuedRequests) {
     const std::vector<uint32_t> list = others(10, 3);
     // Interface 11 answers its two validation queries, then fails.
-    emu::im::set_error(11, kQueryError, 2);
+    faults::set(faults::Id::kImLoopbackError, {.target = 11, .count = 2, .code = kQueryError});
     EXPECT_EQ(df(6, 1, list), 0u);
     EXPECT_EQ(messages(), (std::vector<std::string>{
                               received(6, 3, "Add", 0x20), per_interface("SET", "20"),

@@ -321,7 +321,7 @@ TEST_F(PssStore, StoreReturnsOneWhenQueuedAndZeroWhenRefused) {
     EXPECT_EQ(adds[0].args, (std::vector<int64_t>{emu::pss::kVdcNum, kHwUpdate, 0, 0}));
     EXPECT_EQ(queued(), (std::vector<Update>{{'W', kHwUpdate, {1, 2, 3, 4}, {9, 8, 7}}}));
 
-    emu::pss::refuse_writes(kHwUpdate, true);
+    faults::set(faults::Id::kPssWriteRefuse, {.target = kHwUpdate});
     for (uint32_t service : {kHwUpdate, 22u}) {
         SCOPED_TRACE("service " + std::to_string(service));
         mark_log();
@@ -345,7 +345,7 @@ TEST_F(PssStore, DeleteReturnsZeroWhenQueuedAndLogsARefusal) {
     EXPECT_EQ(deletes[0].args, (std::vector<int64_t>{emu::pss::kVdcNum, kPendingDi, 0}));
     EXPECT_EQ(queued(), (std::vector<Update>{{'D', kPendingDi, {5, 0, 2, 0}, {}}}));
 
-    emu::pss::refuse_deletes(kPendingDi, true);
+    faults::set(faults::Id::kPssDeleteRefuse, {.target = kPendingDi});
     mark_log();
     erase(kPendingDi, &key);
     EXPECT_EQ(leveled(), (Leveled{{kError, "ERROR: rire_orsk_pss_buf_delete failed"}}));
@@ -358,8 +358,8 @@ TEST_F(PssStore, RefusedRecordWriteIsReportedTwiceAndStillTraced) {
     rire_orsk_di_req di_req{};
     di_req.oiflist_index = 5;
     di_req.oiflist_type = 2;
-    emu::pss::refuse_writes(kHwUpdate, true);
-    emu::pss::refuse_writes(kPendingDi, true);
+    faults::set(faults::Id::kPssWriteRefuse, {.target = kHwUpdate});
+    faults::set(faults::Id::kPssWriteRefuse, {.target = kPendingDi});
     api().pss_buf_commit();
     mark_log();
     fn<decltype(&rire_orsk_pss_insert_hw_update_info)>("rire_orsk_pss_insert_hw_update_info")(
@@ -386,8 +386,8 @@ TEST_F(PssStore, RefusedRecordWriteIsReportedTwiceAndStillTraced) {
 TEST_F(PssStore, RefusedRecordDeleteIsReportedOnceAndStillTraced) {
     add(7, 100, 10);
     ASSERT_EQ(emu::pss::flush(), 0);
-    emu::pss::refuse_deletes(kHwUpdate, true);
-    emu::pss::refuse_deletes(kPendingDi, true);
+    faults::set(faults::Id::kPssDeleteRefuse, {.target = kHwUpdate});
+    faults::set(faults::Id::kPssDeleteRefuse, {.target = kPendingDi});
     mark_log();
     swap(7, 9);
     uint32_t index = 5;
@@ -449,8 +449,11 @@ TEST_F(PssOpenFile, ReturnsTheHwUpdateStatusOnly) {
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(std::to_string(row.refuse_pending_di) + std::to_string(row.refuse_hw_update));
-        emu::pss::refuse_registration(kPendingDi, row.refuse_pending_di);
-        emu::pss::refuse_registration(kHwUpdate, row.refuse_hw_update);
+        faults::reset();
+        for (auto [refused, service] : {std::pair{row.refuse_pending_di, kPendingDi},
+                                        std::pair{row.refuse_hw_update, kHwUpdate}})
+            if (refused)
+                faults::set(faults::Id::kPssRegisterRefuse, {.target = service});
         reboot_without_services();
         const size_t from = emu::journal::calls().size();
         emu::pss::InitArg init_arg;
@@ -462,7 +465,7 @@ TEST_F(PssOpenFile, ReturnsTheHwUpdateStatusOnly) {
 }
 
 TEST_F(PssOpenFile, WritesToAServiceThatFailedToRegisterAreRefused) {
-    emu::pss::refuse_registration(kPendingDi, true);
+    faults::set(faults::Id::kPssRegisterRefuse, {.target = kPendingDi});
     reboot_without_services();
     emu::pss::InitArg init_arg;
     ASSERT_EQ(api().pss_open_file(&init_arg), 0);

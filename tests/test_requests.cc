@@ -320,7 +320,7 @@ TEST_F(RequestAllocation, FailedRequestRecordLogsTwoErrorsAndReturnsZero) {
     link_update(5, 1, 10, 50);
     emu::pss::flush();
     mark_log();
-    ASSERT_TRUE(plugin_->fail_malloc_at(1));
+    faults::set(faults::Id::kLibcMallocFail, {});
     EXPECT_EQ(link_update(7, 1, 12, 300, 13, 400), 0u);
     const std::vector<std::string> texts = wrapped();
     ASSERT_EQ(texts.size(), 4u);
@@ -344,7 +344,7 @@ TEST_F(RequestAllocation, FailedRequestRecordLogsTwoErrorsAndReturnsZero) {
 }
 
 TEST_F(RequestAllocation, FailedElementForANewRequestLeavesItEmptyAndUnwritten) {
-    ASSERT_TRUE(plugin_->fail_malloc_at(2));
+    faults::set(faults::Id::kLibcMallocFail, {.count = 1});
     EXPECT_EQ(link_update(7, 1, 12, 300), 1u);
     ASSERT_NE(request(7), nullptr);
     EXPECT_EQ(request(7)->hold_q.head, nullptr);
@@ -369,13 +369,13 @@ TEST_F(RequestAllocation, FailedElementForAnExistingRequestChangesNothing) {
     mark_log();
     uint32_t is_new = 9;
     queue_hdr q{};
-    ASSERT_TRUE(plugin_->fail_malloc_at(1));
+    faults::set(faults::Id::kLibcMallocFail, {});
     EXPECT_EQ(enqueue(&q, 100, 1, &is_new), nullptr);
     EXPECT_EQ(is_new, 0u);
     EXPECT_EQ(q.head, nullptr);
     EXPECT_EQ(q.count, 0u);
 
-    ASSERT_TRUE(plugin_->fail_malloc_at(1));
+    faults::set(faults::Id::kLibcMallocFail, {});
     EXPECT_EQ(add(7, 1, 200, 13), 1u);
     EXPECT_EQ(held_dis(7), std::vector<uint16_t>{100});
     EXPECT_EQ(first_held(7)->ref_count, 1);
