@@ -222,19 +222,5 @@ TEST_F(Completion, RequestRebuiltAfterRestartCompletesAsBefore) {
     EXPECT_TRUE(emu::pss::records("hw_update").empty());
 }
 
-TEST_F(Completion, RefusedPssDeleteStillRetiresTheRequest) {
-    hold(7, {100, 200});
-    faults::set(faults::Id::kPssDeleteRefuse, {.target = 21});
-    mark();
-    EXPECT_EQ(hw_done(7), 1);
-    const std::vector<std::string> texts = messages();
-    ASSERT_GE(texts.size(), 3u);
-    EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()),
-              (std::vector<std::string>{processing(200, 7), processing(100, 7), done(7)}));
-    EXPECT_EQ(request_queue().count, 0u);
-    EXPECT_TRUE(emu::pss::pending().empty());
-    faults::reset();
-}
-
 } // namespace
 } // namespace rire_test

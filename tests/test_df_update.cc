@@ -264,23 +264,6 @@ TEST_F(DfUpdate, QueryErrorInValidationProgramsNothing) {
     }
 }
 
-TEST_F(DfUpdate, QueryErrorWhileProgrammingKeepsIssuedRequests) {
-    const std::vector<uint32_t> list = others(10, 3);
-    // Interface 11 answers its two validation queries, then fails.
-    faults::set(faults::Id::kImLoopbackError, {.target = 11, .count = 2, .code = kQueryError});
-    EXPECT_EQ(df(6, 1, list), 0u);
-    EXPECT_EQ(messages(), (std::vector<std::string>{
-                              received(6, 3, "Add", 0x20), per_interface("SET", "20"),
-                              per_interface("SET", "20"), per_interface("SET", "20"),
-                              "rire_orsk_df_update Failed to send the request error (-5) \n"}));
-    EXPECT_EQ(emu::log::event_log().back().level, RIRE_ORSK_LOG_LEVEL_ERROR);
-    // Nothing is withdrawn and the pass goes on to the end of the list; the
-    // failing query answers "not a loopback", so 11 is programmed as well.
-    ASSERT_EQ(emu::l3lif::requests().size(), 3u);
-    for (uint32_t ifindex : list)
-        EXPECT_EQ(emu::l3lif::df_mask(ifindex), 0x20u) << ifindex;
-}
-
 TEST_F(DfUpdate, HeartbeatFollowsEveryHundredthInterfaceAfterTheFirst) {
     struct Row {
         uint32_t loopbacks_before, others, loopbacks_after;

@@ -99,7 +99,8 @@ void add_forwarding_verbs(VerbTable &verbs) {
                 {"status", ArgKind::kI32, true, "code its loopback queries report; 0 clears"},
                 {"after", ArgKind::kU32, false, "queries answered normally first"}},
                {},
-               "make the interface manager report an error for an interface",
+               "make the interface manager report an error for an interface: the same as\n"
+               "'fault im.loopback.error', and status=0 switches it off for the interface",
                interface_error});
     verbs.add({"module",
                {{"slot", ArgKind::kU8, true, "slot number, 1-based"},
