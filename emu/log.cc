@@ -7,6 +7,7 @@
 #include <ctime>
 #include <set>
 
+#include "emu/bytes.h"
 #include "emu/journal.h"
 
 extern "C" {
@@ -98,21 +99,6 @@ void close_event_file() {
     if (g.event_file != nullptr)
         std::fclose(g.event_file);
     g.event_file = nullptr;
-}
-
-std::string vformat(const char *fmt, va_list ap) {
-    if (fmt == nullptr)
-        return {};
-    va_list copy;
-    va_copy(copy, ap);
-    const int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    if (n <= 0)
-        return {};
-    std::string out(static_cast<std::size_t>(n) + 1, '\0');
-    std::vsnprintf(out.data(), out.size(), fmt, ap);
-    out.resize(static_cast<std::size_t>(n));
-    return out;
 }
 
 } // namespace
@@ -215,7 +201,7 @@ extern "C" void buginf(int flag, const void *modname, int zero, const char *fmt,
         return;
     va_list ap;
     va_start(ap, fmt);
-    std::string text = elog::vformat(fmt, ap);
+    std::string text = emu::bytes::vformat(fmt, ap);
     va_end(ap);
     const char *name = static_cast<const char *>(modname);
     std::string line =

@@ -126,7 +126,7 @@ TEST_F(Completion, EveryOtherOpcodeIsReportedAndLeavesTheQueueAlone) {
             "):ERROR: Unknown opcode: " + std::to_string(static_cast<int32_t>(opcode)) + "\n";
         EXPECT_TRUE(texts[1].starts_with("rire_orsk_hw_update_done(")) << texts[1];
         EXPECT_TRUE(texts[1].ends_with(error)) << texts[1];
-        EXPECT_EQ(emu::log::event_log().back().level, 102u);
+        EXPECT_EQ(emu::log::event_log().back().level, RIRE_ORSK_LOG_LEVEL_ERROR);
         EXPECT_EQ(request(7), req);
         EXPECT_EQ(held_dis(7), (std::vector<uint16_t>{200, 100}));
         EXPECT_TRUE(emu::pss::pending().empty());

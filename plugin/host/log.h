@@ -13,6 +13,10 @@ extern "C" {
  * component formats at most that many into it, terminator included. */
 #define RIRE_LOG_BUF_SIZE 1024
 extern char rire_log_buf[RIRE_LOG_BUF_SIZE];
+/* The event history the plugin records into, and the service whose
+ * persistent event log receives its records. */
+#define RIRE_LOG_HIST_ID      0x730000u
+#define RIRE_LOG_SERVICE_UUID 384u
 /* Names the module on the debug console; only its address is passed. */
 extern char sdwrap_dbg_modname[];
 
