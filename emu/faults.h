@@ -1,7 +1,7 @@
 // The emulator's fault table: every refusal and failure the plugin must
 // survive is one row here, switched on and off through this one API. The host
 // services ask the table at the point where they may refuse (fires()); tests,
-// rire-host (`fault NAME ...`), the benchmark and the fuzzer set the rows.
+// rire-host (`fault NAME ...`) and the benchmark set the rows.
 //
 // Names read subsystem.operation.effect. The effect says what the caller sees:
 //   refuse  the service declines with its own refusal code
