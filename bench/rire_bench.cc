@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "emu/boot.h"
+#include "emu/faults.h"
 #include "emu/host.h"
 #include "emu/log.h"
 #include "emu/mts.h"
@@ -436,8 +437,10 @@ double recover(uint32_t stored, uint32_t sample, bool sinks, int runs = 1) {
     double total = 0;
     for (int i = 0; i < runs; i++) {
         emu::log::set_sinks_enabled(sinks);
-        emu::pss::fail_getkey_at(RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB,
-                                 sample < stored ? sample + 1 : 0);
+        emu::faults::clear(emu::faults::Id::kPssGetkeyFail);
+        if (sample < stored)
+            emu::faults::set(emu::faults::Id::kPssGetkeyFail,
+                             {.target = RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, .count = sample + 1});
         const auto start = Clock::now();
         api().pss_recover();
         total += Seconds(Clock::now() - start).count();

@@ -13,7 +13,8 @@
 // host_down: the host's pending-DI records are dropped (emu/pending_di.h),
 // the plugin dies (its requests freed, the copy unloaded), and the host
 // restarts: unflushed PSS updates are lost, LMDB keeps what was committed,
-// fault switches stay (emu/faults.h). host_stop() (emu/host.h) ends it all.
+// the fault table keeps its restart rows (emu/faults.h). host_stop()
+// (emu/host.h) ends it all.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,7 @@
 #include "emu/bytes.h"
 
+#include <cstdio>
+
 namespace emu::bytes {
 
 Bytes copy(const void *data, std::size_t len) {
@@ -24,6 +26,21 @@ std::string hex(const void *data, std::size_t len, std::size_t max) {
     if (shown < len)
         out += "..";
     return out;
+}
+
+std::string vformat(const char *fmt, va_list args) {
+    if (fmt == nullptr)
+        return {};
+    va_list sizing;
+    va_copy(sizing, args);
+    const int len = std::vsnprintf(nullptr, 0, fmt, sizing);
+    va_end(sizing);
+    if (len <= 0)
+        return {};
+    std::string text(static_cast<std::size_t>(len) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), fmt, args);
+    text.pop_back();
+    return text;
 }
 
 } // namespace emu::bytes

@@ -1,8 +1,10 @@
 // Byte strings as the emulator's query functions hand them out, the short hex
 // rendering the journal uses for keys and payloads (both accept a null
-// address, read as no bytes), and addresses as journal arguments.
+// address, read as no bytes), addresses as journal arguments, and the text a
+// host operation's printf-style arguments make.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,5 +22,8 @@ std::string hex(const void *data, std::size_t len, std::size_t max = 32);
 inline int64_t address(const void *p) {
     return static_cast<int64_t>(reinterpret_cast<uintptr_t>(p));
 }
+
+// The text `fmt` makes of `args`; empty for a null format. `args` is used up.
+std::string vformat(const char *fmt, va_list args);
 
 } // namespace emu::bytes

@@ -8,6 +8,7 @@
 #include <list>
 #include <utility>
 
+#include "emu/bytes.h"
 #include "emu/journal.h"
 
 namespace emu::cmd {
@@ -46,19 +47,6 @@ bool is_number(const cmd_prt_arg &arg) {
     return number_tag && (arg.len == 1 || arg.len == 2 || arg.len == 4 || arg.len == 8);
 }
 
-std::string vformat(const char *fmt, va_list args) {
-    va_list sizing;
-    va_copy(sizing, args);
-    const int len = std::vsnprintf(nullptr, 0, fmt, sizing);
-    va_end(sizing);
-    if (len <= 0)
-        return {};
-    std::string text(static_cast<std::size_t>(len) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), fmt, args);
-    text.pop_back();
-    return text;
-}
-
 bool answered(const cmd_req &req) {
     return req.answer == Answer::nok || req.answer == Answer::not_found;
 }
@@ -70,7 +58,7 @@ int send(const char *op, cmd_req *req, Answer kind, int flags, const char *fmt, 
         journal::record(op, {flags}, "no format");
         return kBadRequest;
     }
-    std::string text = vformat(fmt, args);
+    std::string text = bytes::vformat(fmt, args);
     journal::record(op, {flags}, text);
     if (req == nullptr)
         return kBadRequest;
@@ -175,23 +163,19 @@ void *cmd_req_cookie_get(cmd_req *req, uint32_t *len) {
     return cookie.empty() ? &empty_cookie : cookie.data();
 }
 
-int cmd_rsp_send_nok(cmd_req *req, int flags, const char *fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    const int result =
-        emu::cmd::send("cmd_rsp_send_nok", req, emu::cmd::Answer::nok, flags, fmt, args);
-    va_end(args);
-    return result;
-}
-
-int cmd_prt_send_nok(cmd_req *req, int flags, const char *fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    const int result =
-        emu::cmd::send("cmd_prt_send_nok", req, emu::cmd::Answer::not_found, flags, fmt, args);
-    va_end(args);
-    return result;
-}
+// The two answering operations differ in name and answer kind only; a C
+// varargs entry point cannot forward its arguments, so one macro makes both.
+#define EMU_CMD_SEND_OP(name, kind)                                                                \
+    int name(cmd_req *req, int flags, const char *fmt, ...) {                                      \
+        va_list args;                                                                              \
+        va_start(args, fmt);                                                                       \
+        const int result = emu::cmd::send(#name, req, kind, flags, fmt, args);                     \
+        va_end(args);                                                                              \
+        return result;                                                                             \
+    }
+EMU_CMD_SEND_OP(cmd_rsp_send_nok, emu::cmd::Answer::nok)
+EMU_CMD_SEND_OP(cmd_prt_send_nok, emu::cmd::Answer::not_found)
+#undef EMU_CMD_SEND_OP
 
 void cmd_prt_arg_make(cmd_prt_arg *arg, uint32_t tag, const void *value, uint32_t len) {
     emu::journal::record("cmd_prt_arg_make", {tag, len});

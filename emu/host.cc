@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "emu/faults.h"
 #include "emu/journal.h"
 #include "emu/log.h"
 #include "emu/pss.h"
@@ -107,7 +108,6 @@ void open_state(const HostOptions &options) {
 
 void host_start(const HostOptions &options) {
     host_stop();
-    pss::reset_faults();
     journal::clear();
     g_state_dir = options.state_dir.empty() ? fresh_temp_dir() : options.state_dir;
     try {
@@ -126,6 +126,7 @@ void host_restart() {
     tlv::clear_read_extents();
     log::clear();
     reset_host_process();
+    faults::restart();
     open_state({g_state_dir});
 }
 
@@ -134,6 +135,7 @@ void host_stop() {
     tlv::clear_read_extents();
     log::reset();
     reset_host_process();
+    faults::reset();
     state_lock::release();
     g_state_dir.clear();
 }

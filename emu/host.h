@@ -42,7 +42,7 @@ class HostError : public std::runtime_error {
     Kind kind_;
 };
 
-// Resets every service (including fault switches, log filters and the
+// Resets every service (including the fault table, log filters and the
 // journal), takes the state directory's lock for the life of the host, then
 // checks and opens the store and opens the event log in the state directory.
 // Throws HostError, the host left stopped.
@@ -50,12 +50,13 @@ void host_start(const HostOptions &options);
 // Process death and restart: drops the in-memory state of every service
 // (queued PSS updates, registrations, cursors, log records, host-process
 // state), keeps what LMDB committed, and reopens the store and the event log.
-// Fault switches, log filters and debug switches are test configuration and
-// survive. The lock stays held. Throws HostError as host_start does (a
-// damaged store is never moved aside here).
+// Log filters and debug switches are test configuration and survive; the
+// fault table keeps the rows it keeps at a restart (emu/faults.h). The lock
+// stays held. Throws HostError as host_start does (a damaged store is never
+// moved aside here).
 void host_restart();
-// Closes the store and the event log, resets every service and releases the
-// state directory.
+// Closes the store and the event log, resets every service and the fault
+// table, and releases the state directory.
 void host_stop();
 // The state directory in use; empty when the host is stopped.
 const std::filesystem::path &host_state_dir();

@@ -3,18 +3,13 @@
 #include <map>
 #include <utility>
 
+#include "emu/faults.h"
 #include "emu/journal.h"
 #include "plugin/host/im.h"
 
 namespace emu::im {
 namespace {
-struct ErrorSwitch {
-    int32_t status;
-    uint32_t after; // error-free queries left
-};
-
 std::map<uint32_t, Interface> g_interfaces;
-std::map<uint32_t, ErrorSwitch> g_errors;
 std::map<uint32_t, QueryCount> g_queries;
 
 constexpr std::pair<Kind, std::string_view> kKindNames[] = {
@@ -23,13 +18,9 @@ constexpr std::pair<Kind, std::string_view> kKindNames[] = {
 // The answer to "is `ifindex` of a kind that `matches` accepts?", with the
 // error reporting both queries share.
 int answer(uint32_t ifindex, int32_t *status, bool (*matches)(Kind)) {
-    auto error = g_errors.find(ifindex);
-    if (error != g_errors.end()) {
-        if (error->second.after == 0) {
-            *status = error->second.status;
-            return 0;
-        }
-        --error->second.after;
+    if (const auto error = faults::fires(faults::Id::kImLoopbackError, ifindex)) {
+        *status = error->code;
+        return 0;
     }
     auto interface = g_interfaces.find(ifindex);
     if (interface == g_interfaces.end()) {
@@ -64,18 +55,6 @@ std::vector<Interface> list() {
     return all;
 }
 
-void set_error(uint32_t ifindex, int32_t status, uint32_t after) {
-    g_errors.insert_or_assign(ifindex, ErrorSwitch{status, after});
-}
-
-void clear_error(uint32_t ifindex) {
-    g_errors.erase(ifindex);
-}
-
-void clear_errors() {
-    g_errors.clear();
-}
-
 QueryCount queries(uint32_t ifindex) {
     auto found = g_queries.find(ifindex);
     return found == g_queries.end() ? QueryCount{} : found->second;
@@ -99,7 +78,6 @@ std::optional<Kind> parse_kind(std::string_view name) {
 
 void reset() {
     g_interfaces.clear();
-    g_errors.clear();
     g_queries.clear();
 }
 

@@ -4,8 +4,8 @@
 // loopback0 included. A query writes *status only to report an error, and
 // then answers 0:
 //   - an ifindex missing from the table stores kStatusNoSuchInterface;
-//   - an interface with an error switch set (set_error) stores that code,
-//     once the switch's `after` error-free queries are used up.
+//   - an ifindex the fault table's im.loopback.error row fires for stores
+//     the row's code (emu/faults.h).
 // Every query is recorded in the journal as (ifindex) and counted per ifindex.
 #pragma once
 
@@ -36,16 +36,10 @@ struct QueryCount {
 
 // Adds an interface, or replaces the one with the same ifindex.
 void add(Interface interface);
-// True when the interface existed and is now gone; its error switch stays.
+// True when the interface existed and is now gone.
 bool remove(uint32_t ifindex);
 // Every interface, by ifindex.
 std::vector<Interface> list();
-
-// From now on queries about `ifindex` fail with `status` (nonzero), after
-// `after` queries of either kind that still answer normally.
-void set_error(uint32_t ifindex, int32_t status, uint32_t after = 0);
-void clear_error(uint32_t ifindex);
-void clear_errors();
 
 QueryCount queries(uint32_t ifindex);
 
@@ -53,7 +47,7 @@ QueryCount queries(uint32_t ifindex);
 std::string_view kind_name(Kind kind);
 std::optional<Kind> parse_kind(std::string_view name);
 
-// Empties the table, the error switches and the query counts.
+// Empties the table and the query counts.
 void reset();
 
 } // namespace emu::im

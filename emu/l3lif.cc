@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "emu/faults.h"
 #include "emu/journal.h"
 #include "plugin/host/l3lif.h"
 
@@ -9,7 +10,6 @@ namespace emu::l3lif {
 namespace {
 std::map<uint32_t, InterfaceState> g_interfaces;
 std::vector<Request> g_requests;
-std::map<uint32_t, int> g_errors; // ifindex -> refusal code
 
 // kOk when the service takes the request, else the code it refuses it with.
 int check(int one, const l3lif_property_rec *rec) {
@@ -21,8 +21,8 @@ int check(int one, const l3lif_property_rec *rec) {
         return kBadKind;
     if (rec->property != L3LIF_PROPERTY_DF_SET && rec->property != L3LIF_PROPERTY_DF_CLEAR)
         return kBadProperty;
-    auto error = g_errors.find(rec->ifindex);
-    return error == g_errors.end() ? kOk : error->second;
+    const auto error = faults::fires(faults::Id::kL3lifProgramError, rec->ifindex);
+    return error ? error->code : kOk;
 }
 
 void apply(const l3lif_property_rec &rec, uint32_t q_handle) {
@@ -63,18 +63,9 @@ std::vector<InterfaceState> interfaces() {
     return all;
 }
 
-void set_error(uint32_t ifindex, int code) {
-    g_errors.insert_or_assign(ifindex, code);
-}
-
-void clear_error(uint32_t ifindex) {
-    g_errors.erase(ifindex);
-}
-
 void reset() {
     g_interfaces.clear();
     g_requests.clear();
-    g_errors.clear();
 }
 
 } // namespace emu::l3lif

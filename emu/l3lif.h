@@ -10,7 +10,8 @@
 //   kNoRecord     2  `rec` is null
 //   kBadKind      3  rec->kind is not L3LIF_PROPERTY_KIND_DF (2)
 //   kBadProperty  4  rec->property is neither 14 nor 15
-//   or the code of an error switch set for rec->ifindex (set_error).
+//   or the code of the fault table's l3lif.program.error row for rec->ifindex
+//   (emu/faults.h).
 // The journal records (one, ifindex, kind, property, value, q_handle), or
 // (one, q_handle) for a null record. The leading word is not journalled: the
 // plugin leaves it unset, and its stack garbage would make journals differ
@@ -51,11 +52,7 @@ const std::vector<Request> &requests();
 // Every interface that ever had a request accepted, by ifindex.
 std::vector<InterfaceState> interfaces();
 
-// From now on requests for `ifindex` are refused with `code` (nonzero).
-void set_error(uint32_t ifindex, int code);
-void clear_error(uint32_t ifindex);
-
-// Forgets every mask, request and error switch.
+// Forgets every mask and request.
 void reset();
 
 } // namespace emu::l3lif

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <set>
 
+#include "emu/bytes.h"
 #include "emu/journal.h"
 
 extern "C" {
@@ -46,21 +47,6 @@ bool parse_record(const void *record, uint32_t len, uint32_t *level, const char 
     *text = bytes + sizeof(uint32_t);
     *text_len = strnlen(*text, len - sizeof(uint32_t));
     return true;
-}
-
-std::string vformat(const char *fmt, va_list ap) {
-    if (fmt == nullptr)
-        return {};
-    va_list copy;
-    va_copy(copy, ap);
-    const int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    if (n <= 0)
-        return {};
-    std::string out(static_cast<std::size_t>(n) + 1, '\0');
-    std::vsnprintf(out.data(), out.size(), fmt, ap);
-    out.resize(static_cast<std::size_t>(n));
-    return out;
 }
 
 } // namespace
@@ -171,7 +157,7 @@ extern "C" void buginf(int flag, const void *modname, int zero, const char *fmt,
         return;
     va_list ap;
     va_start(ap, fmt);
-    std::string text = elog::vformat(fmt, ap);
+    std::string text = emu::bytes::vformat(fmt, ap);
     va_end(ap);
     const char *name = static_cast<const char *>(modname);
     std::string line =

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "emu/faults.h"
+
 namespace emu {
 namespace {
 
@@ -16,17 +18,15 @@ struct MallocHook {
     bool used = false;
     void *(*real)(std::size_t) = nullptr;
     uint32_t calls = 0;
-    uint32_t fail_at = 0; // the value of `calls` whose call fails; 0: none
 };
 
 std::array<MallocHook, Plugin::kMallocHookSlots> malloc_hooks;
 
 template <std::size_t Slot> void *hooked_malloc(std::size_t size) {
     MallocHook &hook = malloc_hooks[Slot];
-    if (++hook.calls == hook.fail_at) {
-        hook.fail_at = 0;
+    ++hook.calls;
+    if (faults::fires(faults::Id::kLibcMallocFail))
         return nullptr;
-    }
     return hook.real(size);
 }
 
@@ -132,18 +132,10 @@ void Plugin::hook_malloc() {
         void *real = replace_import("malloc", reinterpret_cast<void *>(kHookedMallocs[slot]));
         if (real == nullptr)
             return;
-        malloc_hooks[slot] = MallocHook{true, reinterpret_cast<void *(*)(std::size_t)>(real), 0, 0};
+        malloc_hooks[slot] = MallocHook{true, reinterpret_cast<void *(*)(std::size_t)>(real), 0};
         malloc_slot_ = static_cast<int>(slot);
         return;
     }
-}
-
-bool Plugin::fail_malloc_at(uint32_t n) {
-    if (malloc_slot_ < 0)
-        return false;
-    MallocHook &hook = malloc_hooks[malloc_slot_];
-    hook.fail_at = n == 0 ? 0 : hook.calls + n;
-    return true;
 }
 
 uint32_t Plugin::malloc_calls() const {

@@ -14,12 +14,12 @@
 // hw_update_req_q and their hold elements (malloc'ed by the plugin) are
 // freed, as the OS would reclaim them, the copy is dlclosed and deleted.
 //
-// Fault switches on the plugin's imports. Each copy binds its imports through
-// its own GOT (emu/elf.h), so a test can point one of them elsewhere
-// without touching the rest of the process. At load the copy's `malloc` is
-// routed through a counter that can make a chosen call fail; the counter
-// forwards every other call to the malloc the copy was bound to (the C
-// library's, or the sanitizer's in an ASan build).
+// Faults on the plugin's imports. Each copy binds its imports through its own
+// GOT (emu/elf.h), so a test can point one of them elsewhere without touching
+// the rest of the process. At load the copy's `malloc` is routed through a
+// counter that asks the fault table's libc.malloc.fail row (emu/faults.h)
+// whether the call fails; it forwards every other call to the malloc the copy
+// was bound to (the C library's, or the sanitizer's in an ASan build).
 #pragma once
 
 #include <dlfcn.h>
@@ -72,11 +72,9 @@ class Plugin {
     // `replacement`; returns the address they held, or null (nothing changed)
     // when the copy does not import `symbol`.
     void *replace_import(const std::string &symbol, void *replacement);
-    // Makes the plugin's n-th call to malloc from now on (1-based) return null,
-    // once; 0 switches the fault off. False when the switch is unavailable
-    // (the copy imports no malloc, or kMallocHookSlots plugins are loaded).
-    bool fail_malloc_at(uint32_t n);
-    // The plugin's calls to malloc since load, failed ones included.
+    // The plugin's calls to malloc since load, failed ones included; 0 when
+    // its malloc is not routed through a counter (the copy imports no malloc,
+    // or kMallocHookSlots plugins are loaded).
     uint32_t malloc_calls() const;
     static constexpr std::size_t kMallocHookSlots = 8;
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "emu/faults.h"
 #include "emu/journal.h"
 #include "emu/pss_store.h"
 #include "emu/store_check.h"
@@ -44,15 +45,6 @@ struct Service {
     pss_datum value{};
 };
 
-struct Faults {
-    bool refuse_registration = false;
-    bool refuse_writes = false;
-    bool refuse_deletes = false;
-    bool refuse_lookup = false;
-    uint32_t fail_getkey_at = 0;
-    uint32_t fail_getvalue_at = 0;
-};
-
 // Counts of the updates flushes applied and skipped, for the commit journal.
 struct Stats {
     uint64_t flushes = 0;  // successful flushes
@@ -68,13 +60,6 @@ struct State {
 };
 
 State g;
-std::map<uint32_t, Faults> g_faults;
-
-const Faults &faults(uint32_t type) {
-    static const Faults kNone;
-    const auto it = g_faults.find(type);
-    return it == g_faults.end() ? kNone : it->second;
-}
 
 Service *by_type(uint32_t type) {
     const auto it = g.services.find(type);
@@ -122,8 +107,9 @@ int queue_update(Kind kind, uint32_t vdc_num, fu_vdc_ctx *ctx, uint32_t service,
     const Service *s = by_type(service);
     if (s == nullptr)
         return kErrNoService;
-    const Faults &f = faults(service);
-    if (kind == Kind::kWrite ? f.refuse_writes : f.refuse_deletes)
+    if (faults::fires(kind == Kind::kWrite ? faults::Id::kPssWriteRefuse
+                                           : faults::Id::kPssDeleteRefuse,
+                      service))
         return kErrRefused;
     if (key == nullptr || (kind == Kind::kWrite && value == nullptr))
         return kErrBadArg;
@@ -144,17 +130,22 @@ void take_record(Service &s, const MDB_val &k, const MDB_val &v) {
     s.on_record = true;
 }
 
+// A move the fault table refuses leaves the cursor on no record, as a failed
+// move does, though the record is there.
 int move(Service &s, int where) {
     if (where == PSS2_LOC_NEXT && !s.on_record)
         return kErrNoRecord;
+    const uint32_t position = where == PSS2_LOC_FIRST ? 1 : s.position + 1;
     MDB_val k, v;
-    if (const int rc = store::move(&s.cursor, s.dbi, where == PSS2_LOC_FIRST, s.key, &k, &v);
-        rc != 0) {
+    int rc = store::move(&s.cursor, s.dbi, where == PSS2_LOC_FIRST, s.key, &k, &v);
+    if (rc == 0 && faults::fires(faults::Id::kPssMoveRefuse, s.type, position))
+        rc = kErrRefused;
+    if (rc != 0) {
         s.on_record = false;
         return rc;
     }
     take_record(s, k, v);
-    s.position = where == PSS2_LOC_FIRST ? 1 : s.position + 1;
+    s.position = position;
     return 0;
 }
 
@@ -165,8 +156,8 @@ pss_datum *fetch(uint32_t handle, int *err, bool value) {
         rc = kErrNoService;
     else if (!s->on_record)
         rc = kErrNoRecord;
-    else if (s->position ==
-             (value ? faults(s->type).fail_getvalue_at : faults(s->type).fail_getkey_at))
+    else if (faults::fires(value ? faults::Id::kPssGetvalueFail : faults::Id::kPssGetkeyFail,
+                           s->type, s->position))
         rc = kErrInjected;
     if (err != nullptr)
         *err = rc;
@@ -269,28 +260,6 @@ int delete_raw(uint32_t type, const Bytes &key) {
     return name == nullptr ? kErrNoService : store::write_raw(*name, key, nullptr);
 }
 
-void refuse_registration(uint32_t type, bool on) {
-    g_faults[type].refuse_registration = on;
-}
-void refuse_writes(uint32_t service, bool on) {
-    g_faults[service].refuse_writes = on;
-}
-void refuse_deletes(uint32_t service, bool on) {
-    g_faults[service].refuse_deletes = on;
-}
-void refuse_lookup(uint32_t type, bool on) {
-    g_faults[type].refuse_lookup = on;
-}
-void fail_getkey_at(uint32_t type, uint32_t k) {
-    g_faults[type].fail_getkey_at = k;
-}
-void fail_getvalue_at(uint32_t type, uint32_t k) {
-    g_faults[type].fail_getvalue_at = k;
-}
-void reset_faults() {
-    g_faults.clear();
-}
-
 } // namespace emu::pss
 
 namespace pss = emu::pss;
@@ -325,7 +294,7 @@ extern "C" int fu_init_arg_add_pss_service(void *init_arg, pss_service_arg *arg)
     if (ia == nullptr || ia->magic != pss::InitArg::kMagic || arg->name == nullptr ||
         arg->name[0] == '\0' || arg->pss_type == 0)
         return pss::kErrBadArg;
-    if (pss::faults(arg->pss_type).refuse_registration)
+    if (emu::faults::fires(emu::faults::Id::kPssRegisterRefuse, arg->pss_type))
         return pss::kErrRefused;
     const int rc = pss::register_service(arg->pss_type, arg->name);
     if (rc == 0)
@@ -352,7 +321,7 @@ extern "C" int fu_pss_service_get(uint32_t pss_type, uint32_t *handle) {
     journal::record("fu_pss_service_get", {pss_type});
     if (handle == nullptr)
         return pss::kErrBadArg;
-    if (pss::faults(pss_type).refuse_lookup)
+    if (emu::faults::fires(emu::faults::Id::kPssLookupRefuse, pss_type))
         return pss::kErrRefused;
     if (pss::by_type(pss_type) == nullptr)
         return pss::kErrNoService;

@@ -26,8 +26,11 @@
 // PSS type, see emu/tlv.h).
 //
 // Process death (reset/close_store) drops registrations, the update queue,
-// cursors, statistics and the commit hook; LMDB keeps what was committed. Fault switches are
-// test configuration: they survive reset and are cleared by reset_faults().
+// cursors, statistics and the commit hook; LMDB keeps what was committed.
+//
+// Faults (emu/faults.h): registration, lookup, queueing a write or a deletion
+// refused with kErrRefused; a cursor move onto a record that is there refused
+// with kErrRefused; a key or value fetch failed with kErrInjected.
 #pragma once
 
 #include <cstdint>
@@ -47,13 +50,13 @@ using bytes::Bytes;
 
 enum Error : int {
     kErrNoService = 0x5e0001,  // type or handle names no registered service
-    kErrRefused = 0x5e0002,    // refused by a fault switch
+    kErrRefused = 0x5e0002,    // refused by the fault table
     kErrEndOfData = 0x5e0003,  // the cursor moved past the last record
     kErrNoRecord = 0x5e0004,   // the cursor stands on no record
     kErrBadWhere = 0x5e0005,   // pss2_move2location location other than first/next
     kErrBadContext = 0x5e0006, // vdc number or context is not fu_global's
     kErrBadArg = 0x5e0007,     // null or invalid argument
-    kErrInjected = 0x5e0008,   // key/value fetch failed by fail_getkey_at/fail_getvalue_at
+    kErrInjected = 0x5e0008,   // key/value fetch failed by the fault table
     kErrStore = 0x5e0009,      // LMDB failure (see last_store_error())
     kErrNoStore = 0x5e000a,    // no store is open
     kErrUnusable = 0x5e000b,   // the store's file is damaged (see last_store_error())
@@ -136,16 +139,5 @@ int put_raw(const std::string &name, const Bytes &key, const Bytes &value);
 int put_raw(uint32_t type, const Bytes &key, const Bytes &value);
 int delete_raw(const std::string &name, const Bytes &key);
 int delete_raw(uint32_t type, const Bytes &key);
-
-// Fault switches.
-void refuse_registration(uint32_t type, bool on);
-void refuse_writes(uint32_t service, bool on);
-void refuse_deletes(uint32_t service, bool on);
-void refuse_lookup(uint32_t type, bool on);
-// Fails pss2_getkey / pss2_getvalue at the k-th record of a walk (1-based,
-// counted from the last move to the first record); 0 switches it off.
-void fail_getkey_at(uint32_t type, uint32_t k);
-void fail_getvalue_at(uint32_t type, uint32_t k);
-void reset_faults();
 
 } // namespace emu::pss

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "emu/bytes.h"
+#include "emu/faults.h"
 #include "emu/journal.h"
 
 namespace emu::tlv {
@@ -17,7 +18,6 @@ struct Extent {
 };
 
 std::vector<Extent> g_extents;
-bool g_refuse_add = false;
 
 struct Tlv {
     uint16_t type;
@@ -58,6 +58,20 @@ int parse_at(const uint8_t *array, uint32_t at, uint64_t limit, Tlv *out) {
     return 0;
 }
 
+// The 1-based ordinal of the TLV at byte offset `at`.
+uint32_t ordinal(const uint8_t *array, uint32_t at, uint64_t limit) {
+    uint32_t n = 1;
+    Tlv t{};
+    for (uint32_t i = 0; i < at && parse_at(array, i, limit, &t) == 0; i = t.next)
+        ++n;
+    return n;
+}
+
+bool next_fails(const uint8_t *array, uint32_t at, uint64_t limit) {
+    return faults::is_on(faults::Id::kTlvNextFail) &&
+           faults::fires(faults::Id::kTlvNextFail, 0, ordinal(array, at, limit));
+}
+
 } // namespace
 
 void set_read_extent(uint32_t slot, const void *begin, const void *end, std::size_t slack) {
@@ -72,11 +86,6 @@ void clear_read_extent(uint32_t slot) {
 
 void clear_read_extents() {
     g_extents.clear();
-    g_refuse_add = false;
-}
-
-void refuse_add(bool on) {
-    g_refuse_add = on;
 }
 
 } // namespace emu::tlv
@@ -94,7 +103,7 @@ extern "C" int tlv_array_add_tlv(void *array, uint32_t size, uint16_t type, uint
                          emu::journal::enabled() ? emu::bytes::hex(payload, len, 16) : "");
     if (array == nullptr || (payload == nullptr && len != 0))
         return tlv::kBadArg;
-    if (tlv::g_refuse_add)
+    if (emu::faults::fires(emu::faults::Id::kTlvAddRefuse))
         return tlv::kNoRoom;
     auto *bytes = static_cast<uint8_t *>(array);
     uint32_t end = 0;
@@ -136,9 +145,12 @@ extern "C" int tlv_array_get_next_tlv(const void *array, uint16_t *type, uint16_
         return tlv::kBadArg;
     const auto *bytes = static_cast<const uint8_t *>(array);
     tlv::Tlv t{};
-    const int rc = tlv::parse_at(bytes, *cursor, tlv::readable_from(bytes), &t);
+    const uint64_t limit = tlv::readable_from(bytes);
+    const int rc = tlv::parse_at(bytes, *cursor, limit, &t);
     if (rc != 0)
         return rc;
+    if (tlv::next_fails(bytes, *cursor, limit))
+        return tlv::kInjected;
     *type = t.type;
     *len = t.len;
     *payload = const_cast<uint8_t *>(bytes + *cursor + tlv::kHeaderSize);

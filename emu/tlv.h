@@ -18,6 +18,10 @@
 // (counting stops before it, tlv_array_get_next_tlv fails on it). An array
 // outside every extent is read unbounded, as the real utility does.
 //
+// Faults (emu/faults.h): tlv_array_add_tlv refused with kNoRoom, as a utility
+// would whose array cannot take the TLV; tlv_array_get_next_tlv failed with
+// kInjected on a well-formed TLV, one the count includes.
+//
 // Results: 0 for success, else one of the Error codes below. Every call is
 // recorded in emu::journal.
 #pragma once
@@ -37,6 +41,7 @@ enum Error : int {
     kMalformed = 2, // bad marker, or a TLV crossing the bound
     kNoRoom = 3,    // the new TLV does not fit in `size`
     kBadArg = 4,    // null array / output, or null payload with a nonzero length
+    kInjected = 5,  // failed by the fault table
 };
 
 // Registers (or replaces) the extent kept under `slot`; one slot per owner,
@@ -44,9 +49,5 @@ enum Error : int {
 void set_read_extent(uint32_t slot, const void *begin, const void *end, std::size_t slack = 0);
 void clear_read_extent(uint32_t slot);
 void clear_read_extents();
-
-// Fault switch: while on, tlv_array_add_tlv refuses every TLV with kNoRoom,
-// as a utility would whose array cannot take it.
-void refuse_add(bool on);
 
 } // namespace emu::tlv

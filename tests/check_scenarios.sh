@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Each bundled scenario runs in a fresh state directory and must print exactly
-# its transcript (scenarios/NAME.out). A scenario NAME.scn with a NAME.2.scn
+# its transcript (NAME.out beside it). A scenario NAME.scn with a NAME.2.scn
 # beside it runs the second one on the same state: a real process restart.
 # usage: check_scenarios.sh RIRE_HOST SCENARIO_DIR
 set -uo pipefail

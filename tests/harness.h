@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "emu/boot.h"
+#include "emu/faults.h"
 #include "emu/host.h"
 #include "emu/journal.h"
 #include "emu/log.h"
@@ -21,6 +22,8 @@
 #include "plugin/include/rire_orsk_platform_api.h"
 
 namespace rire_test {
+
+namespace faults = emu::faults;
 
 constexpr uint32_t kQueueHandle = emu::kQueueHandle;
 

@@ -126,7 +126,7 @@ TEST_F(Completion, EveryOtherOpcodeIsReportedAndLeavesTheQueueAlone) {
             "):ERROR: Unknown opcode: " + std::to_string(static_cast<int32_t>(opcode)) + "\n";
         EXPECT_TRUE(texts[1].starts_with("rire_orsk_hw_update_done(")) << texts[1];
         EXPECT_TRUE(texts[1].ends_with(error)) << texts[1];
-        EXPECT_EQ(emu::log::event_log().back().level, 102u);
+        EXPECT_EQ(emu::log::event_log().back().level, RIRE_ORSK_LOG_LEVEL_ERROR);
         EXPECT_EQ(request(7), req);
         EXPECT_EQ(held_dis(7), (std::vector<uint16_t>{200, 100}));
         EXPECT_TRUE(emu::pss::pending().empty());
@@ -162,7 +162,7 @@ TEST_F(Completion, AnswerForAnIdNoRequestCarriesOnlyTracesTheOpcode) {
 }
 
 TEST_F(Completion, RequestWithAnEmptyHoldQueueIsDeletedAndFreed) {
-    ASSERT_TRUE(plugin_->fail_malloc_at(2));
+    faults::set(faults::Id::kLibcMallocFail, {.count = 1});
     ASSERT_EQ(link_update(7, 1, 12, 300), 1u);
     ASSERT_NE(request(7), nullptr);
     ASSERT_EQ(request(7)->hold_q.count, 0u);
@@ -220,20 +220,6 @@ TEST_F(Completion, RequestRebuiltAfterRestartCompletesAsBefore) {
     EXPECT_EQ(request_queue().count, 0u);
     emu::pss::flush();
     EXPECT_TRUE(emu::pss::records("hw_update").empty());
-}
-
-TEST_F(Completion, RefusedPssDeleteStillRetiresTheRequest) {
-    hold(7, {100, 200});
-    emu::pss::refuse_deletes(21, true);
-    mark();
-    EXPECT_EQ(hw_done(7), 1);
-    const std::vector<std::string> texts = messages();
-    ASSERT_GE(texts.size(), 3u);
-    EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()),
-              (std::vector<std::string>{processing(200, 7), processing(100, 7), done(7)}));
-    EXPECT_EQ(request_queue().count, 0u);
-    EXPECT_TRUE(emu::pss::pending().empty());
-    emu::pss::refuse_deletes(21, false);
 }
 
 } // namespace

@@ -236,13 +236,13 @@ TEST_F(DfUpdate, QueryErrorInValidationProgramsNothing) {
         int32_t status;
     };
     const std::vector<uint32_t> list = others(10, 3);
-    emu::im::set_error(11, kQueryError);
+    faults::set(faults::Id::kImLoopbackError, {.target = 11, .code = kQueryError});
     const Row rows[] = {
         {"error switch", list, kQueryError},
         {"error switch on a loopback", {10, kLoopback0}, kQueryError},
         {"unknown ifindex", {10, 999, 12}, emu::im::kStatusNoSuchInterface},
     };
-    emu::im::set_error(kLoopback0, kQueryError);
+    faults::set(faults::Id::kImLoopbackError, {.target = kLoopback0, .code = kQueryError});
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(df(1, 1, row.list), 0u);
@@ -262,23 +262,6 @@ TEST_F(DfUpdate, QueryErrorInValidationProgramsNothing) {
                                 }),
                   static_cast<long>(row.list.size()));
     }
-}
-
-TEST_F(DfUpdate, QueryErrorWhileProgrammingKeepsIssuedRequests) {
-    const std::vector<uint32_t> list = others(10, 3);
-    // Interface 11 answers its two validation queries, then fails.
-    emu::im::set_error(11, kQueryError, 2);
-    EXPECT_EQ(df(6, 1, list), 0u);
-    EXPECT_EQ(messages(), (std::vector<std::string>{
-                              received(6, 3, "Add", 0x20), per_interface("SET", "20"),
-                              per_interface("SET", "20"), per_interface("SET", "20"),
-                              "rire_orsk_df_update Failed to send the request error (-5) \n"}));
-    EXPECT_EQ(emu::log::event_log().back().level, RIRE_ORSK_LOG_LEVEL_ERROR);
-    // Nothing is withdrawn and the pass goes on to the end of the list; the
-    // failing query answers "not a loopback", so 11 is programmed as well.
-    ASSERT_EQ(emu::l3lif::requests().size(), 3u);
-    for (uint32_t ifindex : list)
-        EXPECT_EQ(emu::l3lif::df_mask(ifindex), 0x20u) << ifindex;
 }
 
 TEST_F(DfUpdate, HeartbeatFollowsEveryHundredthInterfaceAfterTheFirst) {

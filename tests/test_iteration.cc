@@ -249,7 +249,7 @@ TEST_F(PssIteration, KeyLevelHandsOutTheKeyDatumOfEachRecord) {
 TEST_F(PssIteration, FailedValueFetchLeavesBothOutputsUntouched) {
     plant(kHw, le32(5));
     plant(kHw, le32(6));
-    emu::pss::fail_getvalue_at(kHw, 1);
+    faults::set(faults::Id::kPssGetvalueFail, {.target = kHw, .count = 1});
     mark_log();
     Fetch f = fetch(kRecordOps[0]);
     EXPECT_EQ(f.rc, 0u);
@@ -259,7 +259,7 @@ TEST_F(PssIteration, FailedValueFetchLeavesBothOutputsUntouched) {
               (std::vector<std::string>{"In rire_orsk_pss_get_first_hw_update_data\n"}));
 
     // Failing at the second record ends the walk after the first.
-    emu::pss::fail_getvalue_at(kHw, 2);
+    faults::set(faults::Id::kPssGetvalueFail, {.target = kHw, .count = 2});
     mark_log();
     EXPECT_EQ(walk(kHw), (std::vector<uint32_t>{5}));
     EXPECT_EQ(messages(), (std::vector<std::string>{"In rire_orsk_pss_get_first_hw_update_data\n",
@@ -272,7 +272,7 @@ TEST_F(PssIteration, FailedKeyFetchIsReportedWithTheHandleAndErrorText) {
     const uint32_t h = handle(kPending);
     const char *injected = syserr2str(emu::pss::kErrInjected);
 
-    emu::pss::fail_getkey_at(kPending, 1);
+    faults::set(faults::Id::kPssGetkeyFail, {.target = kPending, .count = 1});
     mark_log();
     EXPECT_EQ(fetch(kRecordOps[2]).rc, 0u);
     EXPECT_EQ(messages(),
@@ -282,7 +282,7 @@ TEST_F(PssIteration, FailedKeyFetchIsReportedWithTheHandleAndErrorText) {
     expect_all_trace();
 
     // The next variant's text has no line end.
-    emu::pss::fail_getkey_at(kPending, 2);
+    faults::set(faults::Id::kPssGetkeyFail, {.target = kPending, .count = 2});
     mark_log();
     EXPECT_EQ(walk(kPending), (std::vector<uint32_t>{3}));
     EXPECT_EQ(messages(),

@@ -152,7 +152,7 @@ TEST_F(LinkUpdate, HwUpdateDoneAcceptsTypesOneAndTwoAndReportsAnyOther) {
                                     std::to_string(static_cast<int32_t>(type)) + " \n";
         EXPECT_TRUE(texts[0].starts_with("rire_orsk_oiflist_hw_update_done(")) << texts[0];
         EXPECT_TRUE(texts[0].ends_with("):ERROR: " + message)) << texts[0];
-        EXPECT_EQ(emu::log::event_log().back().level, 102u);
+        EXPECT_EQ(emu::log::event_log().back().level, RIRE_ORSK_LOG_LEVEL_ERROR);
     }
 }
 

@@ -14,10 +14,10 @@
 namespace rire_test {
 namespace {
 
-constexpr uint32_t kTrace = 104;
-constexpr uint32_t kError = 102;
-constexpr int64_t kHistoryId = 0x730000;
-constexpr int64_t kServiceUuid = 384;
+constexpr uint32_t kTrace = RIRE_ORSK_LOG_LEVEL_TRACE;
+constexpr uint32_t kError = RIRE_ORSK_LOG_LEVEL_ERROR;
+constexpr int64_t kHistoryId = RIRE_LOG_HIST_ID;
+constexpr int64_t kServiceUuid = RIRE_LOG_SERVICE_UUID;
 
 const char kDeleteMsg[] = "rire_orsk_oiflist_delete: oiflist type 1 index 12 dest-index 300\n";
 const char kUnknownTypeMsg[] = "rire_orsk_oiflist_hw_update_done: OIF list type unknown: 3 \n";

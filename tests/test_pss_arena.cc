@@ -331,7 +331,7 @@ TEST_F(PssStore, StoreReturnsOneWhenQueuedAndZeroWhenRefused) {
     EXPECT_EQ(adds[0].args, (std::vector<int64_t>{emu::pss::kVdcNum, kHwUpdate, 0, 0}));
     EXPECT_EQ(queued(), (std::vector<Update>{{'W', kHwUpdate, {1, 2, 3, 4}, {9, 8, 7}}}));
 
-    emu::pss::refuse_writes(kHwUpdate, true);
+    faults::set(faults::Id::kPssWriteRefuse, {.target = kHwUpdate});
     for (uint32_t service : {kHwUpdate, 22u}) {
         SCOPED_TRACE("service " + std::to_string(service));
         mark_log();
@@ -355,7 +355,7 @@ TEST_F(PssStore, DeleteReturnsZeroWhenQueuedAndLogsARefusal) {
     EXPECT_EQ(deletes[0].args, (std::vector<int64_t>{emu::pss::kVdcNum, kPendingDi, 0}));
     EXPECT_EQ(queued(), (std::vector<Update>{{'D', kPendingDi, {5, 0, 2, 0}, {}}}));
 
-    emu::pss::refuse_deletes(kPendingDi, true);
+    faults::set(faults::Id::kPssDeleteRefuse, {.target = kPendingDi});
     mark_log();
     erase(kPendingDi, &key);
     EXPECT_EQ(leveled(), (Leveled{{kError, "ERROR: rire_orsk_pss_buf_delete failed"}}));
@@ -368,8 +368,8 @@ TEST_F(PssStore, RefusedRecordWriteIsReportedTwiceAndStillTraced) {
     rire_orsk_di_req di_req{};
     di_req.oiflist_index = 5;
     di_req.oiflist_type = 2;
-    emu::pss::refuse_writes(kHwUpdate, true);
-    emu::pss::refuse_writes(kPendingDi, true);
+    faults::set(faults::Id::kPssWriteRefuse, {.target = kHwUpdate});
+    faults::set(faults::Id::kPssWriteRefuse, {.target = kPendingDi});
     api().pss_buf_commit();
     mark_log();
     fn<decltype(&rire_orsk_pss_insert_hw_update_info)>("rire_orsk_pss_insert_hw_update_info")(
@@ -396,8 +396,8 @@ TEST_F(PssStore, RefusedRecordWriteIsReportedTwiceAndStillTraced) {
 TEST_F(PssStore, RefusedRecordDeleteIsReportedOnceAndStillTraced) {
     add(7, 100, 10);
     ASSERT_EQ(emu::pss::flush(), 0);
-    emu::pss::refuse_deletes(kHwUpdate, true);
-    emu::pss::refuse_deletes(kPendingDi, true);
+    faults::set(faults::Id::kPssDeleteRefuse, {.target = kHwUpdate});
+    faults::set(faults::Id::kPssDeleteRefuse, {.target = kPendingDi});
     mark_log();
     swap(7, 9);
     uint32_t index = 5;
@@ -425,6 +425,11 @@ TEST_F(PssStore, RefusedRecordDeleteIsReportedOnceAndStillTraced) {
 // plugin abandons, once, by the cause its error record names.
 TEST_F(PssStore, EachAbandonedUpdateIsRecognisedOnceByItsCause) {
     using emu::dropped::Reason;
+    const auto switch_row = [](faults::Id id, uint32_t target) {
+        return [id, target](bool on) {
+            on ? faults::set(id, {.target = target}) : faults::clear(id, target);
+        };
+    };
     const struct {
         Reason reason;
         std::function<void(bool)> fault;
@@ -432,10 +437,11 @@ TEST_F(PssStore, EachAbandonedUpdateIsRecognisedOnceByItsCause) {
     } cases[] = {
         {Reason::kArenaFull, [this](bool on) { on ? leave_free(8) : leave_free(kArenaSize); },
          [this](uint32_t req) { add(req, 200, 20); }},
-        {Reason::kTlvRefused, emu::tlv::refuse_add, [this](uint32_t req) { add(req, 200, 20); }},
-        {Reason::kWriteRefused, [](bool on) { emu::pss::refuse_writes(kHwUpdate, on); },
+        {Reason::kTlvRefused, switch_row(faults::Id::kTlvAddRefuse, 0),
          [this](uint32_t req) { add(req, 200, 20); }},
-        {Reason::kDeleteRefused, [](bool on) { emu::pss::refuse_deletes(kHwUpdate, on); },
+        {Reason::kWriteRefused, switch_row(faults::Id::kPssWriteRefuse, kHwUpdate),
+         [this](uint32_t req) { add(req, 200, 20); }},
+        {Reason::kDeleteRefused, switch_row(faults::Id::kPssDeleteRefuse, kHwUpdate),
          [this](uint32_t req) { hw_done(req); }},
     };
     uint32_t req = 10;
@@ -492,8 +498,11 @@ TEST_F(PssOpenFile, ReturnsTheHwUpdateStatusOnly) {
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(std::to_string(row.refuse_pending_di) + std::to_string(row.refuse_hw_update));
-        emu::pss::refuse_registration(kPendingDi, row.refuse_pending_di);
-        emu::pss::refuse_registration(kHwUpdate, row.refuse_hw_update);
+        faults::reset();
+        for (auto [refused, service] : {std::pair{row.refuse_pending_di, kPendingDi},
+                                        std::pair{row.refuse_hw_update, kHwUpdate}})
+            if (refused)
+                faults::set(faults::Id::kPssRegisterRefuse, {.target = service});
         reboot_without_services();
         const size_t from = emu::journal::calls().size();
         emu::pss::InitArg init_arg;
@@ -505,7 +514,7 @@ TEST_F(PssOpenFile, ReturnsTheHwUpdateStatusOnly) {
 }
 
 TEST_F(PssOpenFile, WritesToAServiceThatFailedToRegisterAreRefused) {
-    emu::pss::refuse_registration(kPendingDi, true);
+    faults::set(faults::Id::kPssRegisterRefuse, {.target = kPendingDi});
     reboot_without_services();
     emu::pss::InitArg init_arg;
     ASSERT_EQ(api().pss_open_file(&init_arg), 0);

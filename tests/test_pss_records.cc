@@ -265,7 +265,7 @@ TEST_F(PssRecords, DeleteQueuesTheReqIdKeyAndTracesIt) {
 TEST_F(PssRecords, RefusedEncodingQueuesNothingAndKeepsTheValueInTheArena) {
     rire_orsk_hw_update_req &req = host_request(7, 1, {{100, 10}, {200, 20}});
     rire_orsk_di_req &rec = host_di_req(5, 1, 1, {{300, 30}});
-    emu::tlv::refuse_add(true);
+    faults::set(faults::Id::kTlvAddRefuse, {});
     const uint32_t used_before = *plugin_->pss_buf_used();
     mark_log();
     insert_hw(&req);
@@ -283,7 +283,7 @@ TEST_F(PssRecords, RefusedEncodingQueuesNothingAndKeepsTheValueInTheArena) {
     EXPECT_EQ(wrapped()[4].rfind("rire_orsk_get_pending_di_pss_info(", 0), 0u) << wrapped()[4];
     // key, two datums and the value of each write stay carved until the commit
     EXPECT_EQ(*plugin_->pss_buf_used() - used_before, (4 + 8 + 8 + 28) + (4 + 8 + 8 + 20));
-    emu::tlv::refuse_add(false);
+    faults::reset();
     flush();
     EXPECT_EQ(*plugin_->pss_buf_used(), 0u);
     EXPECT_TRUE(emu::pss::records("hw_update").empty());

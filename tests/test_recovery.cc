@@ -302,9 +302,9 @@ TEST_F(Recovery, RefusedLookupEndsOnlyItsOwnPass) {
     plant(kHw, le32(5), hw_record(1, {{100, 12}}));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.error);
-        emu::pss::refuse_lookup(c.refused, true);
+        faults::set(faults::Id::kPssLookupRefuse, {.target = c.refused});
         restart_and_recover();
-        emu::pss::refuse_lookup(c.refused, false);
+        faults::reset();
         EXPECT_EQ(errors(), Strings{c.error});
         const Strings m = messages();
         EXPECT_EQ(std::count(m.begin(), m.end(), c.silent), 0);
@@ -337,9 +337,10 @@ TEST_F(Recovery, FailedFetchEndsTheWalkLikeTheEndOfRecords) {
     plant(kPending, le32(0x10022), pending_value(1, 1, 0, {}));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        (c.key ? emu::pss::fail_getkey_at : emu::pss::fail_getvalue_at)(c.type, c.at);
+        faults::set(c.key ? faults::Id::kPssGetkeyFail : faults::Id::kPssGetvalueFail,
+                    {.target = c.type, .count = c.at});
         restart_and_recover();
-        emu::pss::reset_faults();
+        faults::reset();
         EXPECT_EQ(queue_ids(), c.ids);
         EXPECT_EQ(counters()[20], c.pending_restored);
         EXPECT_EQ(counters()[21], c.hw_restored);

@@ -316,35 +316,8 @@ TEST_F(RequestAllocation, HeapIsUsedOnlyForRequestsAndNewlyHeldDis) {
     EXPECT_EQ(plugin_->malloc_calls(), before + 3);
 }
 
-TEST_F(RequestAllocation, FailedRequestRecordLogsTwoErrorsAndReturnsZero) {
-    link_update(5, 1, 10, 50);
-    emu::pss::flush();
-    mark_log();
-    ASSERT_TRUE(plugin_->fail_malloc_at(1));
-    EXPECT_EQ(link_update(7, 1, 12, 300, 13, 400), 0u);
-    const std::vector<std::string> texts = wrapped();
-    ASSERT_EQ(texts.size(), 4u);
-    EXPECT_EQ(messages()[0], "rire_orsk_oiflist_link_update: new index: 13 new DI 400\n");
-    EXPECT_EQ(messages()[1],
-              "rire_orsk_oiflist_link_update:Case 5: old-di(300) valid, new-di(400) valid\n");
-    EXPECT_TRUE(texts[2].starts_with("rire_orsk_hw_update_req_q_insert("));
-    EXPECT_TRUE(
-        texts[2].ends_with("):ERROR: rire_orsk_hw_update_req_q_insert: Failed to alloc memory\n"));
-    EXPECT_TRUE(texts[3].starts_with("rire_orsk_add_di_to_hw_update_req("));
-    EXPECT_TRUE(texts[3].ends_with("):ERROR: rire_orsk_add_di_to_hw_update_req:Failed to find "
-                                   "pending hw_update req_id:7\n"));
-    EXPECT_EQ(emu::log::event_log().back().level, 102u);
-    EXPECT_EQ(queue_ids(), std::vector<uint32_t>{5});
-    EXPECT_EQ(held_dis(5), std::vector<uint16_t>{50});
-    EXPECT_TRUE(emu::pss::pending().empty());
-
-    // The fault is one call only: the same update then holds the DI.
-    EXPECT_EQ(link_update(7, 1, 12, 300, 13, 400), 1u);
-    EXPECT_EQ(held_dis(7), std::vector<uint16_t>{300});
-}
-
 TEST_F(RequestAllocation, FailedElementForANewRequestLeavesItEmptyAndUnwritten) {
-    ASSERT_TRUE(plugin_->fail_malloc_at(2));
+    faults::set(faults::Id::kLibcMallocFail, {.count = 1});
     EXPECT_EQ(link_update(7, 1, 12, 300), 1u);
     ASSERT_NE(request(7), nullptr);
     EXPECT_EQ(request(7)->hold_q.head, nullptr);
@@ -369,13 +342,13 @@ TEST_F(RequestAllocation, FailedElementForAnExistingRequestChangesNothing) {
     mark_log();
     uint32_t is_new = 9;
     queue_hdr q{};
-    ASSERT_TRUE(plugin_->fail_malloc_at(1));
+    faults::set(faults::Id::kLibcMallocFail, {});
     EXPECT_EQ(enqueue(&q, 100, 1, &is_new), nullptr);
     EXPECT_EQ(is_new, 0u);
     EXPECT_EQ(q.head, nullptr);
     EXPECT_EQ(q.count, 0u);
 
-    ASSERT_TRUE(plugin_->fail_malloc_at(1));
+    faults::set(faults::Id::kLibcMallocFail, {});
     EXPECT_EQ(add(7, 1, 200, 13), 1u);
     EXPECT_EQ(held_dis(7), std::vector<uint16_t>{100});
     EXPECT_EQ(first_held(7)->ref_count, 1);

@@ -32,17 +32,27 @@ enum {
 /* cmd_req_attr_getnext's answer when no attribute is left. */
 #define CMD_NO_ATTRIBUTE (-1)
 
-/* Tag of the next attribute, its value address in *value; CMD_NO_ATTRIBUTE
- * when none is left. */
+/* All of these are called from inside the show callback and the print
+ * operations, on the request the host handed in; the answer is complete
+ * when the callback returns. */
+/* Reading the request: the tag of the next attribute, its value address in
+ * *value (read as one 32-bit word, only for tags the plugin uses);
+ * CMD_NO_ATTRIBUTE when none is left. */
 int32_t cmd_req_attr_getnext(cmd_req *req, void **value, uint32_t *len);
-/* The request's cookie and its length, or null when it has none. */
+/* The request's cookie and its length (*len zeroed by the caller first), or
+ * null when it has none. */
 void *cmd_req_cookie_get(cmd_req *req, uint32_t *len);
+/* Answers with a negative response / with printed text (every not-found
+ * answer), flags 0. The result is handed back to the host as the show
+ * callback's result. */
 int cmd_rsp_send_nok(cmd_req *req, int flags, const char *fmt, ...)
     __attribute__((format(printf, 3, 4)));
 int cmd_prt_send_nok(cmd_req *req, int flags, const char *fmt, ...)
     __attribute__((format(printf, 3, 4)));
+/* Fills a print argument from `len` bytes of `value`, rendered by `tag`. */
 void cmd_prt_arg_make(cmd_prt_arg *arg, uint32_t tag, const void *value, uint32_t len);
-/* Prints one line; the argument's rendering replaces the format's "%s". */
+/* Prints one line into the response; the argument's rendering replaces the
+ * format's "%s". The last line's result is what a print operation returns. */
 int cmd_prt(cmd_req *req, const char *fmt, cmd_prt_arg *arg);
 
 #ifdef __cplusplus

@@ -23,6 +23,10 @@ enum {
     L3LIF_PROPERTY_DF_CLEAR = 15,
 };
 
+/* Called by the DF update once per non-loopback interface, with `one` = 1
+ * and the stored MTS queue handle, on which the host later answers. The
+ * record lives on the caller's stack for the call only. 0 when the request
+ * was taken, else the host's refusal code; the plugin does not look at it. */
 int l3lif_pgm_property_for_if(int one, l3lif_property_rec *rec, uint32_t mts_q_handle);
 
 #ifdef __cplusplus

@@ -19,9 +19,13 @@ enum {
     MTS_OPC_HW_UPDATE_BULK_FAILED = 0x12828,
 };
 
+/* Read by mts_opc_check and by the completion of a hardware update, inside
+ * the callback the message came with; none of them changes the message. */
+/* The message's opcode. */
 uint32_t mts_opc_get(mts_msg *msg);
-/* Printable name of an opcode; never null. */
+/* Printable name of an opcode, for the completion trace only; never null. */
 const char *mts_opc_name_get(uint32_t opcode);
+/* The 32-bit message id: the req_id of the request the message belongs to. */
 uint32_t mts_msg_id_get(mts_msg *msg);
 
 #ifdef __cplusplus

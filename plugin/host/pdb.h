@@ -14,7 +14,9 @@ typedef struct __attribute__((packed)) pdb_mod_info {
     uint8_t host_byte;
 } pdb_mod_info;
 
-/* Fills *info for the zero-based slot index *slot; 0 on success. */
+/* Asked by the line-card download filter for the card in a slot, with
+ * `what` = 2 (the card id). Fills *info for the zero-based slot index *slot.
+ * 0 on success; any other result is a failure and *info is not to be used. */
 int pdb_get_mod_info(uint8_t *slot, pdb_mod_info *info, int what);
 
 #ifdef __cplusplus

@@ -15,10 +15,16 @@ typedef struct queue_hdr {
     uint32_t count;
 } queue_hdr;
 
-/* Called with (element, key). search_and_dequeue_elem takes the first element
- * for which it returns 0; queue_traverse stops at the first nonzero. */
+/* The plugin's comparison callback, called with (element, key) from inside
+ * the walk; it only reads the two records. search_and_dequeue_elem takes the
+ * first element for which it returns 0; queue_traverse stops at the first
+ * nonzero. */
 typedef int (*queue_cmp_fn)(void *elem, void *key);
 
+/* The plugin calls these on hw_update_req_q and on hold queues from inside
+ * its callbacks; none allocates or frees an element, and all of them walk
+ * from the head. */
+/* Appends / prepends `elem`; the count grows by one. No result. */
 void enqueue_tail(queue_hdr *q, void *elem);
 void enqueue_head(queue_hdr *q, void *elem);
 /* First element unlinked, or null when the queue is empty. */

@@ -9,8 +9,9 @@
 extern "C" {
 #endif
 
-/* Nonzero when the platform-independent layer has an oiflist of this type
- * under this index. */
+/* Asked by recovery for every oiflist index a stored record names: nonzero
+ * when the platform-independent layer has an oiflist of this type under
+ * this index (then the index is not reserved again). */
 int rire_pi_check_oiflist_exists(uint32_t type, uint32_t oiflist_index);
 
 /* One allocator handle per oiflist type, subscripted by the type; types above
@@ -18,10 +19,14 @@ int rire_pi_check_oiflist_exists(uint32_t type, uint32_t oiflist_index);
 #define RIRE_OIFLIST_TYPE_MAX 2
 extern void *rire_oiflist_index_bitmap[RIRE_OIFLIST_TYPE_MAX + 1];
 
-/* Marks `count` indexes from `start` as allocated in `bitmap`; 0 on success. */
+/* Called by recovery, with count 1, for each stored index the host no
+ * longer has; possibly more than once for one index. Marks `count` indexes
+ * from `start` as allocated in `bitmap`; 0 on success, which the plugin does
+ * not look at. */
 int index_range_re_alloc_blk(void *bitmap, uint32_t start, uint32_t count);
 
-/* The host's recovery counters; the platform increments the three named. */
+/* The host's recovery counters; recovery increments the three named, one per
+ * index reserved / record restored, and reads or resets nothing. */
 typedef struct rire_pss_recovery_stats_t {
     uint32_t host_counters[17];
     uint32_t num_index_realloc; /* word 17 */
@@ -33,6 +38,8 @@ typedef struct rire_pss_recovery_stats_t {
 
 extern rire_pss_recovery_stats_t rire_pss_recovery_stats;
 
+/* Called by the DF update, with flags 0, after every 100 interfaces of a long
+ * list, so the host sees the process alive; the result is not looked at. */
 int rire_update_and_send_heartbeat(int flags);
 
 #ifdef __cplusplus

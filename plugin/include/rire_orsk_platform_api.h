@@ -23,45 +23,100 @@ extern "C" {
 #define RIRE_ORSK_PLTFM_TYPE  8
 #define RIRE_ORSK_PLTFM_FLAGS 1u
 
+/* Slot by slot: who calls it and when, what the callback may do inside, and
+ * what its result means. Every callback runs on the host's thread, to the
+ * end, before the host calls the next one; none may block. The host_ and
+ * unnamed bytes belong to the host: init never writes them. */
 typedef struct rire_orsk_platform_api {
-    uint8_t pltfm_type; /* 8 */
+    uint8_t pltfm_type; /* 8: init writes this one byte */
     uint8_t host_bytes[3];
     uint32_t pltfm_flags; /* 1 */
 
-    /* MTS plumbing (host -> platform). */
+    /* ---- MTS plumbing (host -> platform) ------------------------------ */
+    /* The host hands over its MTS queue handle, before or after init and as
+     * often as it likes; the last one is kept and used for every DF request. */
     void (*set_q_handle)(uint32_t q_handle);
+    /* The host asks whether the platform takes a message. Reads the opcode
+     * and nothing else. Always 0. */
     int32_t (*mts_opc_check)(mts_msg *msg);
+    /* An answer to a hardware-update request arrived. For one of the five
+     * answer opcodes (MTS_OPC_HW_UPDATE_*) the request of the answer's
+     * message id is unlinked, its PSS record deleted, its held DIs released
+     * and freed, and the request freed; any other opcode only traces. The
+     * message stays the host's. Always 1. */
     int32_t (*hw_update_done)(mts_msg *answer);
     void *host_slot20;
 
-    /* Designated-forwarder membership. */
+    /* ---- Designated-forwarder membership ---------------------------- */
+    /* The host adds (opc RIRE_ORSK_DF_OPC_ADD) or removes DF ordinal
+     * `df_ordinal` on `num_oifs` interfaces. One pass asks the interface
+     * manager about every interface first; then each non-loopback interface
+     * gets one l3lif request on the stored queue handle, with a heartbeat
+     * every 100 interfaces. RIRE_ORSK_REQ_DONE when carried out, 0 after a
+     * query error (the requests already issued stay). */
     uint32_t (*df_update)(uint8_t df_ordinal, int32_t opc, uint32_t num_oifs,
                           const uint32_t *ifindexes);
 
-    /* Oiflist lifecycle. */
+    /* ---- Oiflist lifecycle: the host's oiflists, none kept here ------- */
+    /* The host allocated an oiflist. p5 as it came when p9 is nonzero; else
+     * 1, after tracing p10's low 16 bits as the system upgrade flag. */
     uint32_t (*oiflist_alloc)(uint32_t p1, uint32_t p2, uint32_t p3, uint32_t p4, uint32_t p5,
                               uint32_t p6, uint32_t p7, uint32_t p8, uint32_t p9, uint32_t p10);
+    /* The host re-links routes from oiflist (old_index, old_di) to
+     * (new_index, new_di) inside the hardware-update request of message id
+     * `req_id`. When old_di is valid and new_di is not null, old_di is held
+     * in that request (created at the tail on first use) and, when newly
+     * held, the request is written to PSS; the result is then 1 when held,
+     * 0 when the request record could not be allocated. In every other case
+     * the call only traces and its result means nothing. */
     uint32_t (*oiflist_link_update)(uint32_t req_id, uint32_t oiflist_type, uint32_t old_index,
                                     uint32_t old_di, uint32_t new_index, uint32_t new_di);
+    /* The hardware finished updating an oiflist type: nothing to do for
+     * types 1 and 2, one error line for any other. */
     void (*oiflist_hw_update_done)(uint32_t oiflist_type);
+    /* Ignores its arguments; always 1. */
     int32_t (*oiflist_di_update)(void);
+    /* The host deleted an oiflist: traced only; holds and PSS stay. */
     void (*oiflist_delete)(uint32_t oiflist_type, uint32_t oiflist_index, uint32_t di);
 
-    /* Persistent storage. */
+    /* ---- Persistent storage ------------------------------------------ */
+    /* At every boot, after init: registers "pending_di" then "hw_update"
+     * with the framework through `init_arg`, which is only passed on.
+     * Returns the "hw_update" registration's status: 0 for success. */
     int32_t (*pss_open_file)(void *init_arg);
+    /* After a restart, once pss_open_file has run: walks "pending_di" then
+     * "hw_update", re-reserves the oiflist indexes the host no longer has,
+     * and rebuilds the stored requests without writing PSS. Failures cut a
+     * walk short and are logged. Always 0. */
     int32_t (*pss_recover)(void);
+    /* The framework calls it after it has performed the queued updates, and
+     * only then: the blocks it read through the datum addresses are released
+     * together. Always 0. */
     int32_t (*pss_buf_commit)(void);
     void *host_slot60;
+    /* The host hands over a new message for a request: the request of the
+     * old message's id is re-keyed to the new one's (PSS delete under the
+     * old id, move to the tail, PSS write under the new id). An old id no
+     * request carries changes nothing. */
     void (*hw_update_req_swap)(mts_msg *old_msg, mts_msg *new_msg);
 
-    /* Forwarding control. */
+    /* ---- Forwarding control ------------------------------------------ */
+    /* IGMP snooping / optimized multicast flood on (enable nonzero) or off
+     * for the VLANs of the set record: traced per VLAN, nothing programmed.
+     * Always RIRE_ORSK_REQ_DONE. */
     uint32_t (*igmp_snoop_config)(const void *vlan_set, uint32_t unused, uint32_t enable);
     uint32_t (*snoop_omf_config)(const void *vlan_set, uint32_t enable);
+    /* Whether database `db` goes to the card in 1-based `slot`: 1 yes, 0 no.
+     * Asks the module database about the card. */
     int32_t (*check_lc_download_db)(uint8_t slot, int32_t db);
     void *host_slot80;
     void *host_slot84;
 
-    /* Show commands. */
+    /* ---- Show commands ----------------------------------------------- */
+    /* An operator's show command `cmd_id` arrived on request `req`. The
+     * plugin reads the request's attributes and cookie and answers through
+     * the command-response service before it returns; an unknown id gets a
+     * negative response. Returns the answering call's result. */
     int32_t (*show)(cmd_req *req, int32_t cmd_id);
 } rire_orsk_platform_api;
 

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr uint32_t kHistoryId = 0x730000;
-constexpr uint32_t kServiceUuid = 384;
 constexpr size_t kEventTextSize = 512;
 
 /* The event record the host receives: level code, then the wrapped text.
@@ -47,14 +45,14 @@ void rire_orsk_emit(const rire_orsk_log_level &level, const char *func, int line
 
     vsnprintf(rire_log_buf, RIRE_LOG_BUF_SIZE, fmt, ap);
 
-    if (sdwrap_hist_event_subtype_check(kHistoryId, level.code) == 0) {
+    if (sdwrap_hist_event_subtype_check(RIRE_LOG_HIST_ID, level.code) == 0) {
         uint32_t len = rire_orsk_wrap_event(&rec, level, func, line);
-        sdwrap_hist_event(kHistoryId, len, &rec);
+        sdwrap_hist_event(RIRE_LOG_HIST_ID, len, &rec);
     }
     if (sdwrap_chk_int(level.code, 0, 0, 1))
         buginf(1, sdwrap_dbg_modname, 0, level.wrapper, func, line, rire_log_buf);
     uint32_t len = rire_orsk_wrap_event(&rec, level, func, line);
-    sdwrap_his_log_event_for_uuid_inst(kServiceUuid, kHistoryId, 1, 0, len, &rec);
+    sdwrap_his_log_event_for_uuid_inst(RIRE_LOG_SERVICE_UUID, RIRE_LOG_HIST_ID, 1, 0, len, &rec);
 }
 
 } // namespace

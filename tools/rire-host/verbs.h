@@ -11,6 +11,7 @@ void add_hw_update_verbs(VerbTable &verbs);  // link-update, swap, hw-done, oifl
 void add_pss_verbs(VerbTable &verbs);        // pending-di-*, oiflist-exists, dump stats|bitmap
 void add_forwarding_verbs(VerbTable &verbs); // interface, module, df-update, snooping, download
 void add_show_verbs(VerbTable &verbs);       // show ...
+void add_fault_verbs(VerbTable &verbs);      // fault NAME|off|reset, dump faults
 
 inline VerbTable all_verbs() {
     VerbTable verbs;
@@ -19,6 +20,7 @@ inline VerbTable all_verbs() {
     add_pss_verbs(verbs);
     add_forwarding_verbs(verbs);
     add_show_verbs(verbs);
+    add_fault_verbs(verbs);
     return verbs;
 }
 

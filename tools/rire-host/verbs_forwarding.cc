@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iomanip>
 
+#include "emu/faults.h"
 #include "emu/im.h"
 #include "emu/pdb.h"
 #include "tools/rire-host/session.h"
@@ -24,12 +25,14 @@ void interface_add(Session &s, const Args &a) {
     (void)s;
 }
 
+// The im.loopback.error row of the fault table, in the interface's words.
 void interface_error(Session &, const Args &a) {
     const int32_t status = a.i32("status");
     if (status == 0)
-        emu::im::clear_error(a.u32("ifindex"));
+        emu::faults::clear(emu::faults::Id::kImLoopbackError, a.u32("ifindex"));
     else
-        emu::im::set_error(a.u32("ifindex"), status, a.u32("after"));
+        emu::faults::set(emu::faults::Id::kImLoopbackError,
+                         {.target = a.u32("ifindex"), .count = a.u32("after"), .code = status});
 }
 
 void module(Session &, const Args &a) {
@@ -96,7 +99,8 @@ void add_forwarding_verbs(VerbTable &verbs) {
                 {"status", ArgKind::kI32, true, "code its loopback queries report; 0 clears"},
                 {"after", ArgKind::kU32, false, "queries answered normally first"}},
                {},
-               "make the interface manager report an error for an interface",
+               "make the interface manager report an error for an interface: the same as\n"
+               "'fault im.loopback.error', and status=0 switches it off for the interface",
                interface_error});
     verbs.add({"module",
                {{"slot", ArgKind::kU8, true, "slot number, 1-based"},
