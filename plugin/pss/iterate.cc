@@ -54,10 +54,14 @@ uint32_t rire_orsk_pss_key_word(const pss_datum *key) {
     return word;
 }
 
-/* Fetches one record at the first or next position: its key word and the
- * address of its value. 0 with nothing written when either fetch fails. */
-uint32_t rire_orsk_pss_get_record(const char *func, uint32_t *service_ref, bool first,
-                                  uint32_t *key_word, void **value_out) {
+/* Fetches one record at the first or next position: its key word, masked to
+ * the part its database hands out, into the caller's 4 bytes, and the address
+ * of its value. 0 with nothing written when an argument is missing or either
+ * fetch fails. */
+uint32_t rire_orsk_pss_get_data(const char *func, uint32_t *service_ref, bool first,
+                                uint32_t key_mask, void *key_out, void **value_out) {
+    if (service_ref == nullptr || key_out == nullptr || value_out == nullptr)
+        return 0;
     RIRE_TRACE_AS(func, "In %s\n", func);
     pss_datum *key =
         first ? rire_orsk_pss_get_first_key(service_ref) : rire_orsk_pss_get_next_key(service_ref);
@@ -67,32 +71,9 @@ uint32_t rire_orsk_pss_get_record(const char *func, uint32_t *service_ref, bool 
     pss_datum *value = pss2_getvalue(*service_ref, &err);
     if (err != 0)
         return 0;
-    *key_word = rire_orsk_pss_key_word(key);
+    const uint32_t word = rire_orsk_pss_key_word(key) & key_mask;
+    memcpy(key_out, &word, sizeof word);
     *value_out = value->data;
-    return 1;
-}
-
-uint32_t rire_orsk_pss_get_hw_update_data(const char *func, uint32_t *service_ref, bool first,
-                                          void *key_buf, void **value_out) {
-    if (service_ref == nullptr || key_buf == nullptr || value_out == nullptr)
-        return 0;
-    uint32_t req_id;
-    if (rire_orsk_pss_get_record(func, service_ref, first, &req_id, value_out) == 0)
-        return 0;
-    memcpy(key_buf, &req_id, sizeof req_id);
-    return 1;
-}
-
-/* A pending-DI key carries the oiflist index in its low 16 bits; the type
- * tag above it is dropped. */
-uint32_t rire_orsk_pss_get_pending_di_data(const char *func, uint32_t *service_ref, bool first,
-                                           uint32_t *oiflist_index, void **value_out) {
-    if (service_ref == nullptr || oiflist_index == nullptr || value_out == nullptr)
-        return 0;
-    uint32_t key;
-    if (rire_orsk_pss_get_record(func, service_ref, first, &key, value_out) == 0)
-        return 0;
-    *oiflist_index = key & RIRE_ORSK_PSS_KEY_INDEX_MASK;
     return 1;
 }
 
@@ -107,23 +88,27 @@ pss_datum *rire_orsk_pss_get_next_key(uint32_t *service_ref) {
     return rire_orsk_pss_move_key(__func__, service_ref, false);
 }
 
+/* A hardware-update key is the whole request id. */
 uint32_t rire_orsk_pss_get_first_hw_update_data(uint32_t *service_ref, void *key_buf,
                                                 void **value_out) {
-    return rire_orsk_pss_get_hw_update_data(__func__, service_ref, true, key_buf, value_out);
+    return rire_orsk_pss_get_data(__func__, service_ref, true, UINT32_MAX, key_buf, value_out);
 }
 
 uint32_t rire_orsk_pss_get_next_hw_update_data(uint32_t *service_ref, void *key_buf,
                                                void **value_out) {
-    return rire_orsk_pss_get_hw_update_data(__func__, service_ref, false, key_buf, value_out);
+    return rire_orsk_pss_get_data(__func__, service_ref, false, UINT32_MAX, key_buf, value_out);
 }
 
+/* A pending-DI key carries the oiflist index in its low 16 bits; the type
+ * tag above it is dropped. */
 uint32_t rire_orsk_pss_get_first_pending_di_data(uint32_t *service_ref, uint32_t *oiflist_index,
                                                  void **value_out) {
-    return rire_orsk_pss_get_pending_di_data(__func__, service_ref, true, oiflist_index, value_out);
+    return rire_orsk_pss_get_data(__func__, service_ref, true, RIRE_ORSK_PSS_KEY_INDEX_MASK,
+                                  oiflist_index, value_out);
 }
 
 uint32_t rire_orsk_pss_get_next_pending_di_data(uint32_t *service_ref, uint32_t *oiflist_index,
                                                 void **value_out) {
-    return rire_orsk_pss_get_pending_di_data(__func__, service_ref, false, oiflist_index,
-                                             value_out);
+    return rire_orsk_pss_get_data(__func__, service_ref, false, RIRE_ORSK_PSS_KEY_INDEX_MASK,
+                                  oiflist_index, value_out);
 }
