@@ -100,9 +100,11 @@ std::vector<std::string> self_command(const Runner &runner, const std::string &s
     return argv;
 }
 
-// Starts argv; with `capture`, its standard output and error go to one pipe
-// whose read end is returned in *out_fd. The child's pid, or -1.
-pid_t spawn(const std::vector<std::string> &args, bool capture, int *out_fd) {
+// Starts argv in `dir` (empty: here); with `capture`, its standard output
+// and error go to one pipe whose read end is returned in *out_fd. The
+// child's pid, or -1.
+pid_t spawn(const std::vector<std::string> &args, const std::string &dir, bool capture,
+            int *out_fd) {
     int fds[2] = {-1, -1};
     if (capture && pipe(fds) != 0)
         return -1;
@@ -115,11 +117,13 @@ pid_t spawn(const std::vector<std::string> &args, bool capture, int *out_fd) {
             close(fds[0]);
             close(fds[1]);
         }
+        if (!dir.empty() && chdir(dir.c_str()) != 0)
+            _exit(127);
         std::vector<char *> argv;
         for (const std::string &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         std::perror(argv[0]);
         _exit(127);
     }
@@ -137,13 +141,15 @@ int wait_for(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Runs one part and hands its output out to the part's slots: what comes
-// before the first echoed command to the boot slot, then each command's to
-// its own, in order.
-void run_part(const Runner &runner, const std::string &path, const std::string &state, int number,
-              Part &part) {
+// Runs one part in the file's folder, so that what it prints names the file
+// the same wherever the check runs, and hands its output out to the part's
+// slots: what comes before the first echoed command to the boot slot, then
+// each command's to its own, in order.
+void run_part(const Runner &runner, const std::filesystem::path &path, const std::string &state,
+              int number, Part &part) {
     int fd = -1;
-    const pid_t pid = spawn(self_command(runner, state, number, path), true, &fd);
+    const pid_t pid = spawn(self_command(runner, state, number, path.filename().string()),
+                            path.parent_path().string(), true, &fd);
     std::string text;
     char buf[4096];
     for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;)
@@ -223,10 +229,10 @@ std::string unified_diff(const std::vector<std::string> &a, const std::vector<st
     while (i < n || j < m) {
         if (i < n && j < m && a[i] == b[j])
             ops.push_back({' ', i++, j++});
-        else if (j < m && (i == n || lcs[i][j + 1] >= lcs[i + 1][j]))
-            ops.push_back({'+', i, j++});
-        else
+        else if (i < n && (j == m || lcs[i + 1][j] >= lcs[i][j + 1]))
             ops.push_back({'-', i++, j});
+        else
+            ops.push_back({'+', i, j++});
     }
     std::ostringstream out;
     out << "--- " << name << "\n+++ " << name << " (actual)\n";
@@ -256,7 +262,9 @@ std::string unified_diff(const std::vector<std::string> &a, const std::vector<st
 }
 
 std::string temp_state() {
-    std::string dir = (std::filesystem::temp_directory_path() / "rire-check-XXXXXX").string();
+    std::string dir =
+        std::filesystem::absolute(std::filesystem::temp_directory_path() / "rire-check-XXXXXX")
+            .string();
     return mkdtemp(dir.data()) ? dir : std::string();
 }
 
@@ -314,7 +322,8 @@ std::optional<std::string> part_scenario(std::istream &in, int part, int *parts)
 int run_parts(const Runner &runner, const std::string &path, const std::string &state, int parts) {
     int last = 0;
     for (int k = 1; k <= parts; k++) {
-        const int status = wait_for(spawn(self_command(runner, state, k, path), false, nullptr));
+        const int status =
+            wait_for(spawn(self_command(runner, state, k, path), "", false, nullptr));
         last = status != 0 ? status : last;
         if (status >= 2)
             break;
