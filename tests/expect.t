@@ -6,7 +6,7 @@ link-update req=7 type=1 old-index=12 old-di=300 new-index=13 new-di=400
     result 1 (held)
 expect log trace text="Case 5: old-di(300) valid"
 expect request req=7 dis=301
-  expect.t:5: expectation failed: wanted request req=7 dis=301, got request req=7 dis=300
+  expect.t:8: expectation failed: wanted request req=7 dis=301, got request req=7 dis=300
 hw-done id=7
     result 1
 expect no-request req=7
