@@ -55,6 +55,7 @@ struct On {
 
 // Few settings are ever on at once; a host call scans them only while some are.
 std::vector<On> g_on;
+uint64_t g_fired[static_cast<std::size_t>(Id::kCount)];
 
 std::vector<On>::iterator find_on(Id id, uint32_t target) {
     return std::find_if(g_on.begin(), g_on.end(),
@@ -98,6 +99,7 @@ void clear(Id id) {
 
 void reset() {
     g_on.clear();
+    std::fill(std::begin(g_fired), std::end(g_fired), 0);
 }
 
 void restart() {
@@ -117,7 +119,13 @@ bool is_on(Id id) {
     return std::any_of(g_on.begin(), g_on.end(), [id](const On &on) { return on.id == id; });
 }
 
-std::optional<Setting> fires(Id id, uint32_t target, uint32_t position) {
+uint64_t fired(Id id) {
+    return g_fired[static_cast<std::size_t>(id)];
+}
+
+namespace {
+
+std::optional<Setting> firing(Id id, uint32_t target, uint32_t position) {
     if (g_on.empty())
         return std::nullopt;
     const auto it = find_on(id, target);
@@ -140,6 +148,15 @@ std::optional<Setting> fires(Id id, uint32_t target, uint32_t position) {
         return s;
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Setting> fires(Id id, uint32_t target, uint32_t position) {
+    auto s = firing(id, target, position);
+    if (s)
+        g_fired[static_cast<std::size_t>(id)]++;
+    return s;
 }
 
 } // namespace emu::faults

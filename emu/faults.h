@@ -85,6 +85,10 @@ void clear(Id id);
 void reset();
 void restart();
 
+// How often the row has fired since the host started (reset() zeroes the
+// counts, restart() keeps them): the refusals a run went through.
+uint64_t fired(Id id);
+
 // The settings on now, in Id order, then in the order they were set.
 std::vector<std::pair<Id, Setting>> active();
 bool is_on(Id id);

@@ -9,8 +9,10 @@
 #include <fstream>
 #include <iostream>
 #include <numeric>
+#include <sstream>
 
 #include "emu/host.h"
+#include "tools/rire-host/check.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -19,22 +21,26 @@ namespace {
 struct Options {
     rire_host::SessionOptions session;
     std::string script = "-";
+    std::vector<std::string> files; // every file named; more than one only with --check
     bool strict = false;
     bool help = false;
+    bool check = false;  // --check: run transcript tests and compare
+    bool update = false; // --update: rewrite the expected output of those that differ
+    int part = 0;        // --part N: run only process part N of a transcript
 };
 
 // Exit statuses, documented in kUsage.
 enum Exit {
     kExitOk = 0,
-    kExitFailed = 1,        // a command, the plugin or the host failed
+    kExitFailed = 1,        // a command or an expectation failed; --strict: a strict failure
     kExitUsage = 2,         // bad command line or scenario; the state directory is in use
     kExitStoreUnusable = 3, // the PSS store is damaged; its file is left as it was
-    kExitDropped = 4,       // --strict: the plugin gave up PSS updates
 };
 
 const char *kUsage =
     "usage: rire-host [--state DIR] [--plugin PATH] [--log] [--log-size BYTES]\n"
     "                 [--log-files N] [--strict] [--move-damaged-store] [SCENARIO | -]\n"
+    "       rire-host --check [--update] [--plugin PATH] [--strict] FILE.t...\n"
     "\n"
     "Boots zarided_kelda_orsk_platform.so in the host emulator and runs SCENARIO\n"
     "(standard input when '-' or absent). The state directory keeps the PSS store\n"
@@ -47,7 +53,13 @@ const char *kUsage =
     "  --log-size BYTES  events.log moves to events.log.1 before it passes\n"
     "                 BYTES (default 16777216, at least 16384)\n"
     "  --log-files N  events.log and its rotated files kept, N >= 1 (default 4)\n"
-    "  --strict       fail (exit 4) when the plugin gave up a PSS update\n"
+    "  --strict       fail (exit 1) on any refused host call, plugin error-level\n"
+    "                 log record or failed callback result; each is named at the end\n"
+    "  --check        run each FILE.t as a transcript test on a fresh state directory;\n"
+    "                 print a unified diff where its output differs (exit 1)\n"
+    "  --update       with --check, rewrite the expected output of a file that differs\n"
+    "  --part N       run only process part N of a transcript (after N-1 '%% new process'\n"
+    "                 lines); without it, every part runs in a process of its own\n"
     "  --move-damaged-store\n"
     "                 when the PSS store is damaged, rename data.mdb to\n"
     "                 data.mdb.damaged-YYYYMMDD-HHMMSS and start with an empty store\n"
@@ -60,9 +72,14 @@ const char *kUsage =
     "framework refusal) is printed as a warning after its command and counted\n"
     "in a summary on standard error at the end.\n"
     "\n"
-    "Exit status: 0 done; 1 a command, the plugin or the host failed; 2 bad\n"
-    "command line or scenario, or the state directory is in use; 3 the PSS store\n"
-    "is damaged; 4 with --strict, the plugin gave up PSS updates.\n"
+    "Exit status: 0 done; 1 a command or an expectation failed, or a --strict\n"
+    "failure, or a transcript differs; 2 bad command line or scenario, or the state\n"
+    "directory is in use; 3 the PSS store is damaged.\n"
+    "\n"
+    "A transcript test (FILE.t) is a scenario with each command's expected output\n"
+    "under it, indented by two blanks; '%% new process' ends the process and goes\n"
+    "on in a new one on the same state directory. Run as a scenario, it prints\n"
+    "its transcript; with --check, it is compared.\n"
     "\n"
     "A scenario is one command per line; '#' starts a comment. Numbers are\n"
     "decimal or 0x-hex, lists are comma-separated with ranges a-b. The whole\n"
@@ -103,10 +120,14 @@ bool parse_options(int argc, char **argv, Options *o) {
             o->session.echo_log = true;
         } else if (arg == "--strict") {
             o->strict = true;
+        } else if (arg == "--check") {
+            o->check = true;
+        } else if (arg == "--update") {
+            o->update = true;
         } else if (arg == "--move-damaged-store") {
             o->session.move_damaged_store = true;
         } else if (arg == "--state" || arg == "--plugin" || arg == "--log-size" ||
-                   arg == "--log-files") {
+                   arg == "--log-files" || arg == "--part") {
             if (i + 1 == argc) {
                 std::cerr << "rire-host: " << arg << " needs a value\n" << kTryHelp;
                 return false;
@@ -116,21 +137,45 @@ bool parse_options(int argc, char **argv, Options *o) {
                 o->session.state_dir = value;
             else if (arg == "--plugin")
                 o->session.plugin_path = value;
+            else if (arg == "--part")
+                o->part = std::atoi(value.c_str());
             else if (!parse_limit(arg, value, &o->session.event_files))
                 return false;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             std::cerr << "rire-host: unknown option " << arg << "\n" << kTryHelp;
             return false;
-        } else if (script_given) {
+        } else if (script_given && !o->check) {
             std::cerr << "rire-host: one scenario at a time (" << o->script << ", " << arg << ")\n"
                       << kTryHelp;
             return false;
         } else {
             o->script = arg;
+            o->files.push_back(arg);
             script_given = true;
         }
     }
+    if (o->check && o->files.empty()) {
+        std::cerr << "rire-host: --check needs transcript files\n" << kTryHelp;
+        return false;
+    }
+    if (o->update && !o->check) {
+        std::cerr << "rire-host: --update goes with --check\n" << kTryHelp;
+        return false;
+    }
     return true;
+}
+
+// The options a transcript's processes get from this one.
+rire_host::transcript::Runner runner(const Options &o) {
+    rire_host::transcript::Runner r;
+    r.options = {"--plugin",    o.session.plugin_path,
+                 "--log-size",  std::to_string(o.session.event_files.max_bytes),
+                 "--log-files", std::to_string(o.session.event_files.files)};
+    if (o.strict)
+        r.options.push_back("--strict");
+    if (o.session.echo_log)
+        r.options.push_back("--log");
+    return r;
 }
 
 // A scenario file, or standard input kept aside in an unlinked temporary
@@ -144,13 +189,27 @@ class Scenario {
         file_.open(path_, std::ios::in);
         return file_.is_open();
     }
+    // A transcript is read once, its part kept as a scenario; false when
+    // the file has no such part.
+    bool open_part(int part, int *parts) {
+        auto text = rire_host::transcript::part_scenario(file_, part, parts);
+        if (!text)
+            return false;
+        file_.close();
+        part_.str(*text);
+        transcript_ = true;
+        return true;
+    }
     const char *name() const { return path_ == "-" ? "<stdin>" : path_.c_str(); }
-    std::istream &first_pass() { return path_ == "-" ? std::cin : file_; }
+    std::istream &first_pass() {
+        return transcript_ ? part_ : path_ == "-" ? std::cin : static_cast<std::istream &>(file_);
+    }
     std::ostream *copy() { return path_ == "-" ? &file_ : nullptr; }
     std::istream &second_pass() {
-        file_.clear();
-        file_.seekg(0);
-        return file_;
+        std::iostream &in = transcript_ ? static_cast<std::iostream &>(part_) : file_;
+        in.clear();
+        in.seekg(0);
+        return in;
     }
 
   private:
@@ -168,6 +227,8 @@ class Scenario {
 
     std::string path_;
     std::fstream file_;
+    std::stringstream part_;
+    bool transcript_ = false;
 };
 
 // The end-of-run summary of the PSS updates the plugin gave up on.
@@ -219,6 +280,16 @@ int run(const Options &o, const rire_host::VerbTable &verbs) {
         return kExitUsage;
     }
     const std::string name = scenario.name();
+    if (rire_host::transcript::is_transcript(o.script)) {
+        int parts = 0;
+        if (!scenario.open_part(std::max(o.part, 1), &parts)) {
+            std::cerr << "rire-host: " << name << " has no part " << o.part << "\n";
+            return kExitUsage;
+        }
+        if (o.part == 0 && parts > 1)
+            return rire_host::transcript::run_parts(runner(o), o.script,
+                                                    o.session.state_dir.string(), parts);
+    }
     const size_t bad = rire_host::check_script(
         scenario.first_pass(), verbs,
         [&name](const rire_host::ScriptError &e) {
@@ -235,22 +306,22 @@ int run(const Options &o, const rire_host::VerbTable &verbs) {
     rire_host::ScriptReader reader(scenario.second_pass(), verbs);
     while (const auto cmd = reader.next()) {
         std::cout << "rire# " << cmd->text << "\n";
+        session.begin_command(name, cmd->line, cmd->verb->name.starts_with("expect "));
         try {
             cmd->verb->run(session, cmd->args);
         } catch (const std::exception &e) {
             std::cout.flush(); // stdout and stderr may share a pipe: keep their order
             std::cerr << name << ":" << cmd->line << ": error: " << e.what() << "\n";
             report_dropped(session);
+            session.verdict().report(o.strict);
             return kExitFailed;
         }
-        session.warn_dropped_updates();
+        session.end_command();
         if (o.session.echo_log)
             session.print_new_log();
     }
     report_dropped(session);
-    const bool dropped = std::accumulate(session.dropped_updates().begin(),
-                                         session.dropped_updates().end(), uint64_t{0}) != 0;
-    return o.strict && dropped ? kExitDropped : kExitOk;
+    return session.verdict().report(o.strict) ? kExitFailed : kExitOk;
 }
 
 } // namespace
@@ -264,5 +335,7 @@ int main(int argc, char **argv) {
         std::cout << kUsage << rire_host::describe(verbs);
         return 0;
     }
+    if (o.check)
+        return rire_host::transcript::check(runner(o), o.files, o.update);
     return run(o, verbs);
 }

@@ -13,21 +13,42 @@ struct Token {
     int column; // 1-based
 };
 
+// Where the comment of a line starts: its first '#' outside double quotes.
+size_t comment_at(const std::string &line) {
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); i++) {
+        if (line[i] == '"')
+            quoted = !quoted;
+        else if (line[i] == '#' && !quoted)
+            return i;
+    }
+    return std::string::npos;
+}
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+// Words split at blanks; a double-quoted part of a word keeps its blanks and
+// '#', and loses its quotes: text="a b" is the word text=a b.
 std::vector<Token> tokenize(const std::string &line) {
     std::vector<Token> tokens;
+    const size_t end = std::min(comment_at(line), line.size());
     size_t i = 0;
-    while (i < line.size()) {
-        if (line[i] == '#')
-            break;
-        if (line[i] == ' ' || line[i] == '\t' || line[i] == '\r') {
+    while (i < end) {
+        if (is_blank(line[i])) {
             i++;
             continue;
         }
-        size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' &&
-               line[i] != '#')
-            i++;
-        tokens.push_back({line.substr(start, i - start), static_cast<int>(start) + 1});
+        Token t{"", static_cast<int>(i) + 1};
+        bool quoted = false;
+        for (; i < end && (quoted || !is_blank(line[i])); i++) {
+            if (line[i] == '"')
+                quoted = !quoted;
+            else
+                t.text += line[i];
+        }
+        tokens.push_back(std::move(t));
     }
     return tokens;
 }
@@ -356,7 +377,7 @@ std::variant<std::monostate, Command, ScriptError> parse_line(int number, const 
     const VerbSpec *verb = verbs.find(name);
     if (verb == nullptr)
         return ScriptError{number, tokens[0].column, "unknown verb '" + name + "'"};
-    Command cmd{number, trim(line.substr(0, line.find('#'))), verb, {}};
+    Command cmd{number, trim(line.substr(0, comment_at(line))), verb, {}};
     if (auto e = check_command(number, tokens, first, *verb, &cmd.args))
         return *e;
     return cmd;

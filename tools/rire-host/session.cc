@@ -15,7 +15,7 @@
 namespace rire_host {
 
 Session::Session(SessionOptions options, std::ostream &out)
-    : options_(std::move(options)), out_(out) {}
+    : options_(std::move(options)), out_(out), verdict_(out) {}
 
 Session::~Session() {
     if (plugin_)
@@ -36,12 +36,15 @@ bool Session::start(std::string *error) {
     // The debug console shares stdout with the transcript, line for line.
     emu::log::set_console(stdout);
     emu::log::set_event_file_limits(options_.event_files);
-    return boot(had_store, error);
+    const bool booted = boot(had_store, error);
+    verdict_.end_command();
+    return booted;
 }
 
 bool Session::restart(std::string *error) {
     const auto live = emu::oiflists::list();
     warn_dropped_updates();
+    verdict_.end_command();
     try {
         emu::host_down(plugin_);
     } catch (const std::exception &e) {
@@ -51,6 +54,7 @@ bool Session::restart(std::string *error) {
     for (const auto &o : live)
         emu::oiflists::declare(o.type, o.index);
     log_printed_ = log_scanned_ = 0;
+    verdict_.restarted();
     return boot(true, error);
 }
 
@@ -115,6 +119,15 @@ void Session::warn_dropped_updates() {
         out_ << "  warning: the plugin gave up a PSS update: " << emu::dropped::describe(*reason)
              << "\n";
     }
+}
+
+void Session::begin_command(const std::string &file, int line, bool expectation) {
+    verdict_.begin_command(file, line, expectation);
+}
+
+void Session::end_command() {
+    warn_dropped_updates();
+    verdict_.end_command();
 }
 
 } // namespace rire_host

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -16,6 +17,7 @@
 #include "emu/event_log_file.h"
 #include "emu/plugin.h"
 #include "plugin/include/rire_orsk_platform_api.h"
+#include "tools/rire-host/verdict.h"
 
 namespace rire_host {
 
@@ -57,6 +59,19 @@ class Session {
     // PSS updates given up so far, by emu::dropped::Reason.
     const std::array<uint64_t, emu::dropped::kReasons> &dropped_updates() const { return dropped_; }
 
+    // Around every command: where it is, for expectations and --strict; then
+    // the warnings and failures of what it did.
+    void begin_command(const std::string &file, int line, bool expectation);
+    void end_command();
+    Verdict &verdict() { return verdict_; }
+    // The value of the last "result" line a verb printed, kept for
+    // `expect result`; a verb that prints one calls it.
+    void set_result(uint32_t value) { last_result_ = value; }
+    std::optional<uint32_t> last_result() const { return last_result_; }
+    // The answer text of the last show command, kept for `expect show`.
+    void set_show_answer(std::string text) { show_answer_ = std::move(text); }
+    const std::string &show_answer() const { return show_answer_; }
+
   private:
     bool boot(bool recover, std::string *error);
 
@@ -66,6 +81,9 @@ class Session {
     size_t log_printed_ = 0;
     size_t log_scanned_ = 0; // records looked at by warn_dropped_updates
     std::array<uint64_t, emu::dropped::kReasons> dropped_{};
+    Verdict verdict_;
+    std::optional<uint32_t> last_result_;
+    std::string show_answer_;
 };
 
 } // namespace rire_host

@@ -12,6 +12,7 @@ void add_pss_verbs(VerbTable &verbs);        // pending-di-*, oiflist-exists, du
 void add_forwarding_verbs(VerbTable &verbs); // interface, module, df-update, snooping, download
 void add_show_verbs(VerbTable &verbs);       // show ...
 void add_fault_verbs(VerbTable &verbs);      // fault NAME|off|reset, dump faults
+void add_expect_verbs(VerbTable &verbs);     // expect request|record|queued|log|stat|...
 
 inline VerbTable all_verbs() {
     VerbTable verbs;
@@ -21,6 +22,7 @@ inline VerbTable all_verbs() {
     add_forwarding_verbs(verbs);
     add_show_verbs(verbs);
     add_fault_verbs(verbs);
+    add_expect_verbs(verbs);
     return verbs;
 }
 

@@ -16,6 +16,9 @@ namespace {
 void print_status(Session &s, uint32_t result) {
     s.out() << "  result " << (result ? "0x" : "") << std::hex << result << std::dec
             << (result == RIRE_ORSK_REQ_DONE ? " (done)" : " (failed)") << "\n";
+    s.set_result(result);
+    if (result != RIRE_ORSK_REQ_DONE)
+        s.verdict().strict_failure("the plugin answered " + std::to_string(result) + " (failed)");
 }
 
 void interface_add(Session &s, const Args &a) {

@@ -16,8 +16,12 @@ void link_update(Session &s, const Args &a) {
     const uint32_t old_di = a.u32("old-di"), new_di = a.u32("new-di");
     const uint32_t held = s.api().oiflist_link_update(
         a.u32("req"), a.u32("type"), a.u32("old-index"), old_di, a.u32("new-index"), new_di);
-    if (old_di != kDiNull && old_di != kDiInvalid && new_di != kDiNull)
-        s.out() << "  result " << held << (held == 1 ? " (held)" : " (not held)") << "\n";
+    if (old_di == kDiNull || old_di == kDiInvalid || new_di == kDiNull)
+        return;
+    s.out() << "  result " << held << (held == 1 ? " (held)" : " (not held)") << "\n";
+    s.set_result(held);
+    if (held != 1)
+        s.verdict().strict_failure("link-update: the DI was not held");
 }
 
 void swap(Session &s, const Args &a) {
@@ -28,7 +32,9 @@ void swap(Session &s, const Args &a) {
 
 void hw_done(Session &s, const Args &a) {
     mts_msg answer = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("id"));
-    s.out() << "  result " << s.api().hw_update_done(&answer) << "\n";
+    const int32_t r = s.api().hw_update_done(&answer);
+    s.out() << "  result " << r << "\n";
+    s.set_result(static_cast<uint32_t>(r));
 }
 
 void oiflist_alloc(Session &s, const Args &a) {
@@ -37,6 +43,7 @@ void oiflist_alloc(Session &s, const Args &a) {
         p[i] = a.u32("p" + std::to_string(i + 1));
     uint32_t r = s.api().oiflist_alloc(p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
     s.out() << "  result " << r << "\n";
+    s.set_result(r);
 }
 
 void oiflist_hw_done(Session &s, const Args &a) {
@@ -49,7 +56,9 @@ void oiflist_delete(Session &s, const Args &a) {
 
 void opc_check(Session &s, const Args &a) {
     mts_msg msg = emu::mts::make(a.u32("opcode"), a.u32("id"));
-    s.out() << "  result " << s.api().mts_opc_check(&msg) << "\n";
+    const int32_t r = s.api().mts_opc_check(&msg);
+    s.out() << "  result " << r << "\n";
+    s.set_result(static_cast<uint32_t>(r));
 }
 
 std::vector<ParamSpec> alloc_params() {

@@ -10,8 +10,8 @@
 #include "emu/log.h"
 #include "emu/oiflists.h"
 #include "emu/pss.h"
-#include "emu/tlv.h"
 #include "plugin/include/rire_orsk_pss_records.h"
+#include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -20,77 +20,42 @@ namespace {
 
 using emu::bytes::Bytes;
 
-constexpr uint32_t kDumpExtentSlot = 0xD0;
-
 std::string service_name(uint32_t service) {
     auto services = emu::pss::services();
     auto it = services.find(service);
     return it == services.end() ? "service " + std::to_string(service) : it->second;
 }
 
-uint32_t le32(const Bytes &b, size_t at) {
-    uint32_t v = 0;
-    for (size_t i = 0; i < 4 && at + i < b.size(); i++)
-        v |= static_cast<uint32_t>(b[at + i]) << (8 * i);
-    return v;
-}
-
-// The held DIs of the oif TLVs in a stored value, ", DI d (oiflist i)" each,
-// read with the host's TLV utility bounded by the value.
-std::string held_dis(const Bytes &value, size_t array_at, uint8_t num_hold_di) {
-    if (array_at >= value.size())
-        return "";
-    const uint8_t *array = value.data() + array_at;
-    emu::tlv::set_read_extent(kDumpExtentSlot, value.data(), value.data() + value.size());
-    std::ostringstream out;
-    uint32_t cursor = 0;
-    uint16_t type, len;
-    void *payload;
-    const char *sep = ": ";
-    while (tlv_array_get_next_tlv(array, &type, &len, &payload, 0, &cursor) == 0) {
-        if (type != RIRE_PLATFORM_PSS_TLV_OIF) {
-            out << sep << "TLV of type " << type;
-            sep = ", ";
-            continue;
-        }
-        const auto *p = static_cast<const uint8_t *>(payload);
-        rire_orsk_pss_hold_di entry;
-        for (uint32_t i = 0; i < num_hold_di && (i + 1) * sizeof entry <= len; i++, sep = ", ") {
-            std::memcpy(&entry, p + i * sizeof entry, sizeof entry);
-            out << sep << "DI " << entry.di << " (oiflist " << entry.oiflist_index << ")";
-        }
-    }
-    emu::tlv::clear_read_extent(kDumpExtentSlot);
-    return out.str();
-}
-
 // What a key names: "req_id 7", "oiflist 5" (the reader ignores the type tag).
 std::string describe_key(uint32_t service, const Bytes &key) {
-    if (key.size() != sizeof(uint32_t))
+    const auto number = decode_key(service, key);
+    if (!number)
         return "a key of " + std::to_string(key.size()) + " bytes";
-    if (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB)
-        return "req_id " + std::to_string(le32(key, 0));
-    return "oiflist " + std::to_string(le32(key, 0) & RIRE_ORSK_PSS_KEY_INDEX_MASK);
+    return (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB ? "req_id " : "oiflist ") +
+           std::to_string(*number);
 }
 
 // One line that says what a stored record means, in the words of dump queue.
 std::string describe_record(uint32_t service, const Bytes &key, const Bytes &value) {
-    using Hw = rire_orsk_hw_update_pss_info;
-    using Pending = rire_orsk_pending_di_pss_info;
+    const Record r = decode_record(service, key, value);
     std::ostringstream out;
     out << describe_key(service, key);
-    if (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB && value.size() >= sizeof(Hw)) {
-        Hw hw;
-        std::memcpy(&hw, value.data(), sizeof hw);
-        out << " type " << +hw.req_type << ", " << +hw.num_hold_di << " held"
-            << held_dis(value, offsetof(Hw, tlv_array), hw.num_hold_di);
-    } else if (service == RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB && value.size() >= sizeof(Pending)) {
-        Pending p;
-        std::memcpy(&p, value.data(), sizeof p);
-        out << " type " << +p.type << " state " << +p.state << ", " << +p.num_hold_di << " held"
-            << held_dis(value, offsetof(Pending, tlv_array), p.num_hold_di);
-    } else {
+    if (!r.has_header) {
         out << ", a value of " << value.size() << " bytes";
+        return out.str();
+    }
+    out << " type " << r.type;
+    if (r.state)
+        out << " state " << *r.state;
+    out << ", " << r.num_hold_di << " held";
+    const char *sep = ": ";
+    for (uint16_t type : r.other_tlvs) {
+        out << sep << "TLV of type " << type;
+        sep = ", ";
+    }
+    for (const auto &[di, index] : r.held) {
+        out << sep << "DI " << di << " (oiflist " << index << ")";
+        sep = ", ";
     }
     return out.str();
 }
@@ -105,10 +70,11 @@ void print_bytes(Session &s, const Bytes &key, const Bytes *value) {
 void flush(Session &s, const Args &) {
     const size_t queued = emu::pss::pending_count();
     const int rc = emu::pss::flush();
-    if (rc != 0)
+    if (rc != 0) {
         s.out() << "  flush failed: " << syserr2str(rc) << " " << emu::pss::last_store_error()
                 << "\n";
-    else
+        s.verdict().strict_failure(std::string("the store refused the flush: ") + syserr2str(rc));
+    } else
         s.out() << "  committed " << queued << " update" << (queued == 1 ? "" : "s") << "\n";
 }
 

@@ -24,6 +24,7 @@ void print_response(Session &s, const cmd_req &req) {
     std::string text = emu::cmd::output(req);
     if (req.answer == emu::cmd::Answer::nok)
         text = "% " + req.answer_text;
+    s.set_show_answer(text);
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
         line.erase(line.find_last_not_of(' ') + 1);

@@ -1,0 +1,33 @@
+  booted zarided_kelda_orsk_platform.so: PSS open status 0
+
+# Interface faults: the interface manager and the property service refuse.
+interface add ifindex=10 name=Ethernet1/1
+interface add ifindex=11 name=Ethernet1/2
+
+# 1. Queries about Ethernet1/2 answer twice, then fail: the validation pass
+#    succeeds, programming reports the error and withdraws nothing, and the
+#    failing query answers "not a loopback", so both interfaces get bit 0x1.
+fault im.loopback.error ifindex=11 after=2 code=-5
+df-update add ordinal=1 oifs=10,11
+    result 0 (failed)
+log
+    trace rire_orsk_platform_api_init: mts_q_handle 0
+    trace rire_orsk_platform_api_init: Completed init
+    trace rire_orsk_pss_open_file: Done..
+    trace rire_orsk_df_update: Received df_ordinal: 1, num_oifs:2, opc:Add                          df_mask:1
+    trace rire_orsk_df_update: opc: SET df_mask: 1
+    trace rire_orsk_df_update: opc: SET df_mask: 1
+    error rire_orsk_df_update Failed to send the request error (-5)
+fault reset
+
+# 2. The property service refuses Ethernet1/1: the plugin does not look at
+#    its answer, and only Ethernet1/2 gets bit 0x2.
+fault l3lif.program.error ifindex=10 code=3
+df-update add ordinal=2 oifs=10,11
+    result 0x200000 (done)
+show interfaces
+    Interface        Ifindex     Kind       DF mask     Queue
+    Ethernet1/1      0x0000000a  other      0x00000001  0x5a01
+    Ethernet1/2      0x0000000b  other      0x00000003  0x5a01
+expect df ifindex=10 mask=0x1
+expect df ifindex=11 ordinal=2 set

@@ -1,0 +1,65 @@
+# PSS faults: the plugin goes on when the store says no.
+
+  booted zarided_kelda_orsk_platform.so: PSS open status 0
+
+# 1. Requests 7, 8 and 9 hold a DI each and are stored. The store refuses to
+#    delete request 7: its answer still retires it, and PSS keeps a stale
+#    record.
+link-update req=7 type=1 old-index=12 old-di=300 new-index=13 new-di=400
+    result 1 (held)
+link-update req=8 type=1 old-index=14 old-di=301 new-index=15 new-di=401
+    result 1 (held)
+link-update req=9 type=1 old-index=16 old-di=302 new-index=17 new-di=402
+    result 1 (held)
+flush
+    committed 3 updates
+fault pss.delete.refuse service=hw_update
+hw-done id=7
+    result 1
+    warning: the plugin gave up a PSS update: the framework refused the deletion
+dump queue
+    hw_update_req_q: 2 requests
+      req_id 8 type 1, 1 held: DI 301 (oiflist 14, ref 1)
+      req_id 9 type 1, 1 held: DI 302 (oiflist 16, ref 1)
+flush
+    committed 0 updates
+dump pss db=hw_update
+    hw_update (21): 3 records
+      req_id 7 type 1, 1 held: DI 300 (oiflist 12)
+        key 07000000  value 00000000010101010008002c0100000c00000000
+      req_id 8 type 1, 1 held: DI 301 (oiflist 14)
+        key 08000000  value 00000000010101010008002d0100000e00000000
+      req_id 9 type 1, 1 held: DI 302 (oiflist 16)
+        key 09000000  value 00000000010101010008002e0100001000000000
+expect record db=hw_update key=7 held=300:12
+fault off pss.delete.refuse
+
+# 2. After a restart the store refuses to move onto its second record:
+#    recovery rebuilds the stale request 7 it read first and stops there;
+#    8 and 9 stay in PSS, and the process runs on.
+fault pss.move.refuse service=hw_update at=2
+dump faults
+    fault                restart  now
+    pss.register.refuse  kept     off
+    pss.lookup.refuse    kept     off
+    pss.write.refuse     kept     off
+    pss.delete.refuse    kept     off
+    pss.move.refuse      kept     on service=hw_update at=2
+    pss.getkey.fail      kept     off
+    pss.getvalue.fail    kept     off
+    tlv.add.refuse       kept     off
+    tlv.next.fail        kept     off
+    libc.malloc.fail     kept     off
+    im.loopback.error    cleared  off
+    l3lif.program.error  cleared  off
+restart
+    process restart: 0 unflushed updates lost
+  booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
+dump queue
+    hw_update_req_q: 1 request
+      req_id 7 type 1, 1 held: DI 300 (oiflist 12, ref 1)
+expect stat num_hw_update_req_restored=1
+expect record db=hw_update key=8 held=301:14
+hw-done id=7
+    result 1
+  rire-host: the plugin gave up 1 PSS update: 1 because the framework refused the deletion

@@ -1,0 +1,53 @@
+// Transcript tests: a scenario with the output it must print written under
+// the line that prints it. A file NAME.t holds
+//   - command lines, as in a scenario, starting in the first column;
+//   - expected output, each printed line indented by two more blanks, under
+//     the command that prints it; what a process prints before its first
+//     command (the boot line) sits above that command's comment block;
+//   - comments ('#') and blank lines, which take no part;
+//   - "%% new process": the process ends here (unflushed PSS updates die
+//     with it) and a new rire-host process goes on with the lines below it on
+//     the same state directory; its boot line sits under this line.
+// When a process exits with a status other than 0, "[exit N]" is its last
+// output line.
+//
+// Each process part runs as its own rire-host process (`--part N`), started
+// through the launcher an i386 program needs here (RIRE_LAUNCHER from the
+// environment, else the one the build was configured with).
+#pragma once
+
+#include <istream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rire_host::transcript {
+
+// True for the name of a transcript test file (it ends in ".t").
+bool is_transcript(const std::string &path);
+
+// The scenario of process part `part` (1-based) of a transcript: its command
+// lines at their own line numbers, every other line blank, so that errors
+// and expectations name the transcript's lines. *parts gets the number of
+// parts. Nothing when `part` is past the last one.
+std::optional<std::string> part_scenario(std::istream &in, int part, int *parts);
+
+// How to start rire-host again: the options every part gets (--plugin,
+// --strict, ...; not --state, --part or the file).
+struct Runner {
+    std::vector<std::string> options;
+};
+
+// Runs each part of the transcript in its own process on `state`, printing
+// as they print; stops after a part that exits with 2 or more. The last
+// nonzero exit status, or 0.
+int run_parts(const Runner &runner, const std::string &path, const std::string &state, int parts);
+
+// --check: runs each file on a fresh state directory and prints a unified
+// diff of the file against the file with the output the run printed. With
+// `update`, a file that differs is rewritten with that output. 0 when every
+// file matched (or was updated), 1 when one differed, 2 when one cannot be
+// read.
+int check(const Runner &runner, const std::vector<std::string> &files, bool update);
+
+} // namespace rire_host::transcript

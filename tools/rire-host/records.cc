@@ -1,0 +1,82 @@
+#include "tools/rire-host/records.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "emu/tlv.h"
+#include "plugin/host/tlv.h"
+#include "plugin/include/rire_orsk_platform_api.h"
+#include "plugin/include/rire_orsk_pss_records.h"
+
+namespace rire_host {
+namespace {
+
+using emu::bytes::Bytes;
+
+constexpr uint32_t kReadExtentSlot = 0xD0;
+
+uint32_t le32(const Bytes &b) {
+    uint32_t v = 0;
+    std::memcpy(&v, b.data(), sizeof v);
+    return v;
+}
+
+// The oif TLVs of the array at `array_at`, num_hold_di entries at most.
+void read_tlvs(const Bytes &value, size_t array_at, Record *r) {
+    if (array_at >= value.size())
+        return;
+    emu::tlv::set_read_extent(kReadExtentSlot, value.data(), value.data() + value.size());
+    uint32_t cursor = 0;
+    uint16_t type, len;
+    void *payload;
+    while (tlv_array_get_next_tlv(value.data() + array_at, &type, &len, &payload, 0, &cursor) ==
+           0) {
+        if (type != RIRE_PLATFORM_PSS_TLV_OIF) {
+            r->other_tlvs.push_back(type);
+            continue;
+        }
+        const auto *p = static_cast<const uint8_t *>(payload);
+        rire_orsk_pss_hold_di entry;
+        for (uint32_t i = 0; i < r->num_hold_di && (i + 1) * sizeof entry <= len; i++) {
+            std::memcpy(&entry, p + i * sizeof entry, sizeof entry);
+            r->held.emplace_back(entry.di, entry.oiflist_index);
+        }
+    }
+    emu::tlv::clear_read_extent(kReadExtentSlot);
+}
+
+} // namespace
+
+std::optional<uint32_t> decode_key(uint32_t service, const Bytes &key) {
+    if (key.size() != sizeof(uint32_t))
+        return std::nullopt;
+    if (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB)
+        return le32(key);
+    return le32(key) & RIRE_ORSK_PSS_KEY_INDEX_MASK;
+}
+
+Record decode_record(uint32_t service, const Bytes &key, const Bytes &value) {
+    using Hw = rire_orsk_hw_update_pss_info;
+    using Pending = rire_orsk_pending_di_pss_info;
+    Record r;
+    r.key = decode_key(service, key);
+    if (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB && value.size() >= sizeof(Hw)) {
+        Hw hw;
+        std::memcpy(&hw, value.data(), sizeof hw);
+        r.has_header = true;
+        r.type = hw.req_type;
+        r.num_hold_di = hw.num_hold_di;
+        read_tlvs(value, offsetof(Hw, tlv_array), &r);
+    } else if (service == RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB && value.size() >= sizeof(Pending)) {
+        Pending p;
+        std::memcpy(&p, value.data(), sizeof p);
+        r.has_header = true;
+        r.type = p.type;
+        r.state = p.state;
+        r.num_hold_di = p.num_hold_di;
+        read_tlvs(value, offsetof(Pending, tlv_array), &r);
+    }
+    return r;
+}
+
+} // namespace rire_host

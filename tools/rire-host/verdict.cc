@@ -1,0 +1,68 @@
+#include "tools/rire-host/verdict.h"
+
+#include <iostream>
+
+#include "emu/log.h"
+
+namespace rire_host {
+
+namespace faults = emu::faults;
+
+void Verdict::begin_command(const std::string &file, int line, bool expectation) {
+    file_ = file;
+    line_ = line;
+    if (!expectation)
+        log_window_ = emu::log::event_log().size();
+}
+
+void Verdict::end_command() {
+    const auto &events = emu::log::event_log();
+    for (log_scanned_ = std::max(log_scanned_, events.first()); log_scanned_ < events.size();
+         log_scanned_++) {
+        const auto &e = events[log_scanned_];
+        if (e.level != RIRE_ORSK_LOG_LEVEL_ERROR)
+            continue;
+        std::string text = e.text;
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+            text.pop_back();
+        strict_failure("the plugin logged an error: " + text);
+    }
+    for (const faults::Row &row : faults::rows()) {
+        uint64_t &seen = fired_[static_cast<size_t>(row.id)];
+        const uint64_t now = faults::fired(row.id);
+        if (now > seen)
+            strict_failure("the host refused " + std::to_string(now - seen) + " call" +
+                           (now - seen == 1 ? "" : "s") + " (fault " + row.name + ")");
+        seen = now;
+    }
+}
+
+void Verdict::restarted() {
+    log_window_ = log_scanned_ = 0;
+}
+
+void Verdict::expectation_failed(const std::string &wanted, const std::string &got) {
+    expectations_failed_++;
+    out_.flush(); // stdout and stderr may share a pipe: keep their order
+    std::cerr << where() << ": expectation failed: wanted " << wanted << ", got " << got << "\n";
+}
+
+void Verdict::strict_failure(const std::string &what) {
+    strict_.push_back(where() + ": " + what);
+}
+
+bool Verdict::report(bool strict) const {
+    out_.flush();
+    if (expectations_failed_ != 0)
+        std::cerr << "rire-host: " << expectations_failed_ << " expectation"
+                  << (expectations_failed_ == 1 ? "" : "s") << " failed\n";
+    if (strict && !strict_.empty()) {
+        std::cerr << "rire-host: --strict: " << strict_.size() << " failure"
+                  << (strict_.size() == 1 ? "" : "s") << ":\n";
+        for (const std::string &s : strict_)
+            std::cerr << "  " << s << "\n";
+    }
+    return expectations_failed_ != 0 || (strict && !strict_.empty());
+}
+
+} // namespace rire_host

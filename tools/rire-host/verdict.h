@@ -1,0 +1,59 @@
+// What a run answers for at its end. Failed expectations (`expect ...`) are
+// printed where they happen, as FILE:LINE: expectation failed: wanted W, got G,
+// and make the run fail. Strict failures are gathered after every command,
+// each named with the line that caused it: a host call the fault table
+// refused, a log record the plugin wrote at error level, a callback result
+// that says the plugin failed (verbs report those), a flush the store
+// refused. They make the run fail under --strict.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "emu/faults.h"
+
+namespace rire_host {
+
+class Verdict {
+  public:
+    explicit Verdict(std::ostream &out) : out_(out) {}
+
+    // The command about to run, at FILE:LINE. A command that is not an
+    // expectation opens a new window of log records for `expect log`.
+    void begin_command(const std::string &file, int line, bool expectation);
+    // Gathers the strict failures of the command that just ran.
+    void end_command();
+    // The process restarted: its event log starts afresh.
+    void restarted();
+
+    // Prints the failure on standard error and counts it.
+    void expectation_failed(const std::string &wanted, const std::string &got);
+    // A failure --strict reports, named with the current command's line.
+    void strict_failure(const std::string &what);
+
+    // Sequence number of the first event-log record of the last command.
+    size_t log_window() const { return log_window_; }
+    size_t expectations_failed() const { return expectations_failed_; }
+    const std::vector<std::string> &strict_failures() const { return strict_; }
+    // The end-of-run summary on standard error; true when the run failed:
+    // an expectation failed, or `strict` and a strict failure happened.
+    bool report(bool strict) const;
+
+  private:
+    // FILE:LINE of the command; "boot" before the first one.
+    std::string where() const { return line_ == 0 ? "boot" : file_ + ":" + std::to_string(line_); }
+
+    std::ostream &out_; // flushed before standard error is written
+    std::string file_;
+    int line_ = 0;
+    size_t log_window_ = 0;
+    size_t log_scanned_ = 0;
+    std::array<uint64_t, static_cast<size_t>(emu::faults::Id::kCount)> fired_{};
+    size_t expectations_failed_ = 0;
+    std::vector<std::string> strict_;
+};
+
+} // namespace rire_host
