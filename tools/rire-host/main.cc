@@ -11,6 +11,7 @@
 #include <numeric>
 
 #include "emu/host.h"
+#include "tools/rire-host/inspect.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -35,6 +36,7 @@ enum Exit {
 const char *kUsage =
     "usage: rire-host [--state DIR] [--plugin PATH] [--log] [--log-size BYTES]\n"
     "                 [--log-files N] [--strict] [--move-damaged-store] [SCENARIO | -]\n"
+    "       rire-host inspect [--raw] [--tail N] DIR\n"
     "\n"
     "Boots zarided_kelda_orsk_platform.so in the host emulator and runs SCENARIO\n"
     "(standard input when '-' or absent). The state directory keeps the PSS store\n"
@@ -243,9 +245,7 @@ int run(const Options &o, const rire_host::VerbTable &verbs) {
             report_dropped(session);
             return kExitFailed;
         }
-        session.warn_dropped_updates();
-        if (o.session.echo_log)
-            session.print_new_log();
+        session.end_command();
     }
     report_dropped(session);
     const bool dropped = std::accumulate(session.dropped_updates().begin(),
@@ -256,6 +256,8 @@ int run(const Options &o, const rire_host::VerbTable &verbs) {
 } // namespace
 
 int main(int argc, char **argv) {
+    if (argc > 1 && std::string(argv[1]) == "inspect")
+        return rire_host::inspect_main(argc - 1, argv + 1);
     Options o;
     if (!parse_options(argc, argv, &o))
         return kExitUsage;
