@@ -167,6 +167,8 @@ TEST_F(Cli, BadScriptLeavesAnExistingStoreUntouched) {
     const Outcome after = run_script("dump pss db=hw_update\n");
     EXPECT_EQ(after.out,
               std::string(kRecoveredBootLine) +
+                  "  recovered 0 pending-DI records and 1 hardware-update record: 1 request "
+                  "rebuilt, 1 index reserved again\n"
                   "rire# dump pss db=hw_update\n"
                   "  hw_update (21): 1 record\n"
                   "    req_id 7 type 1, 1 held: DI 300 (oiflist 12)\n"
@@ -196,7 +198,8 @@ TEST_F(Cli, CommandsEchoWithoutCommentsAndBlankLinesAreSkipped) {
 TEST_F(Cli, StandardInputIsTheScenarioWhenNoneIsNamed) {
     Outcome r = run({"--state", state().string()}, "hw-done id=5\n");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, std::string(kBootLine) + "rire# hw-done id=5\n  result 1\n");
+    EXPECT_EQ(r.out,
+              std::string(kBootLine) + "rire# hw-done id=5\n  result 1\n  no request changed\n");
 
     r = run({"--state", state().string(), "-"}, "flush\nbogus\n");
     EXPECT_EQ(r.status, 2);
@@ -218,7 +221,9 @@ TEST_F(Cli, LogOptionPrintsEachCommandsRecordsAsReceivedAndConsoleLinesWhole) {
     ASSERT_EQ(out.size(), 10u) << r.out;
     EXPECT_EQ(out[0], "rire# oiflist-hw-done type=3");
     EXPECT_TRUE(out[1].starts_with("  error \"rire_orsk_oiflist_hw_update_done(")) << out[1];
-    EXPECT_TRUE(out[1].ends_with("):ERROR: OIF list type unknown: 3 \\n\"")) << out[1];
+    EXPECT_TRUE(out[1].ends_with("):ERROR: rire_orsk_oiflist_hw_update_done: OIF list type "
+                                 "unknown: 3 \\n\""))
+        << out[1];
     EXPECT_EQ(out[2], "rire# oiflist-hw-done type=1");
     EXPECT_EQ(out[5], "rire# hw-done id=5");
     EXPECT_EQ(out[6], "  result 1");
