@@ -32,6 +32,13 @@ std::optional<uint32_t> Allocator::allocate() {
     return std::nullopt;
 }
 
+bool Allocator::take(uint32_t index) {
+    if (index >= kIndexCount || used_.test(index))
+        return false;
+    used_.set(index);
+    return true;
+}
+
 bool Allocator::release(uint32_t index) {
     if (!is_allocated(index))
         return false;

@@ -40,6 +40,10 @@ class Allocator {
     // The lowest free index, now allocated; nullopt when none is free. An
     // index reserved by re_alloc is allocated, so it is never handed out.
     std::optional<uint32_t> allocate();
+    // Allocates one given index, as the platform-independent layer does for
+    // the oiflists it holds (emu/oiflists.h); false when it lies outside
+    // 0..65535 or is allocated already. Not a re_alloc call.
+    bool take(uint32_t index);
     // Frees an index; false when it was not allocated or lies outside 0..65535.
     bool release(uint32_t index);
     bool is_allocated(uint32_t index) const;

@@ -23,11 +23,7 @@ int answer(uint32_t ifindex, int32_t *status, bool (*matches)(Kind)) {
         return 0;
     }
     auto interface = g_interfaces.find(ifindex);
-    if (interface == g_interfaces.end()) {
-        *status = kStatusNoSuchInterface;
-        return 0;
-    }
-    return matches(interface->second.kind) ? 1 : 0;
+    return interface != g_interfaces.end() && matches(interface->second.kind) ? 1 : 0;
 }
 
 bool is_loopback0(Kind kind) {

@@ -1,11 +1,12 @@
 // The interface manager: a table of interfaces (ifindex, name, kind) that
 // answers the plugin's loopback queries. im_is_ifindex_loopback0 is nonzero
 // for the loopback0 interface; im_is_ifindex_loopback for any loopback,
-// loopback0 included. A query writes *status only to report an error, and
-// then answers 0:
-//   - an ifindex missing from the table stores kStatusNoSuchInterface;
-//   - an ifindex the fault table's im.loopback.error row fires for stores
-//     the row's code (emu/faults.h).
+// loopback0 included. An ifindex missing from the table is no loopback and no
+// error: the manager answers 0 and leaves *status alone, as it does for any
+// interface it knows. A query writes *status only to report an error, and
+// then answers 0: the fault table's im.loopback.error row (emu/faults.h)
+// stores the row's code, e.g. -19 for a manager that refuses unknown
+// interfaces.
 // Every query is recorded in the journal as (ifindex) and counted per ifindex.
 #pragma once
 
@@ -16,9 +17,6 @@
 #include <vector>
 
 namespace emu::im {
-
-// Status stored for an ifindex the manager does not know (-ENODEV).
-inline constexpr int32_t kStatusNoSuchInterface = -19;
 
 enum class Kind { loopback0, loopback, other };
 

@@ -7,19 +7,6 @@
 namespace emu::mts {
 namespace {
 
-struct OpcodeName {
-    uint32_t opcode;
-    const char *name;
-};
-
-constexpr OpcodeName kNames[] = {
-    {MTS_OPC_HW_UPDATE_DONE, "MTS_OPC_HW_UPDATE_DONE"},
-    {MTS_OPC_HW_UPDATE_FAILED, "MTS_OPC_HW_UPDATE_FAILED"},
-    {MTS_OPC_HW_UPDATE_TIMEOUT, "MTS_OPC_HW_UPDATE_TIMEOUT"},
-    {MTS_OPC_HW_UPDATE_BULK_DONE, "MTS_OPC_HW_UPDATE_BULK_DONE"},
-    {MTS_OPC_HW_UPDATE_BULK_FAILED, "MTS_OPC_HW_UPDATE_BULK_FAILED"},
-};
-
 void record(const char *op, const mts_msg *msg) {
     if (msg == nullptr)
         emu::journal::record(op);
@@ -43,10 +30,8 @@ extern "C" uint32_t mts_msg_id_get(mts_msg *msg) {
 extern "C" const char *mts_opc_name_get(uint32_t opcode) {
     static char unnamed[16];
     emu::journal::record("mts_opc_name_get", {opcode});
-    for (const auto &entry : emu::mts::kNames) {
-        if (entry.opcode == opcode)
-            return entry.name;
-    }
+    if (opcode == MTS_OPC_HW_UPDATE_DONE)
+        return "MTS_OPC_HW_UPDATE_DONE";
     std::snprintf(unnamed, sizeof unnamed, "0x%x", opcode);
     return unnamed;
 }

@@ -1,22 +1,33 @@
 #include "emu/oiflists.h"
 
-#include <set>
+#include <map>
 #include <utility>
 
+#include "emu/bitmaps.h"
 #include "emu/journal.h"
 #include "plugin/host/rire.h"
 
 namespace emu::oiflists {
 namespace {
-std::set<std::pair<uint32_t, uint32_t>> g_oiflists; // (type, index)
+// (type, index) -> whether the declaration took the index in the bitmap
+std::map<std::pair<uint32_t, uint32_t>, bool> g_oiflists;
 } // namespace
 
 void declare(uint32_t type, uint32_t index) {
-    g_oiflists.emplace(type, index);
+    if (g_oiflists.count({type, index}) != 0)
+        return;
+    bitmaps::Allocator *alloc = bitmaps::allocator(type);
+    g_oiflists[{type, index}] = alloc != nullptr && alloc->take(index);
 }
 
 bool remove(uint32_t type, uint32_t index) {
-    return g_oiflists.erase({type, index}) != 0;
+    auto found = g_oiflists.find({type, index});
+    if (found == g_oiflists.end())
+        return false;
+    if (found->second)
+        bitmaps::allocator(type)->release(index);
+    g_oiflists.erase(found);
+    return true;
 }
 
 bool exists(uint32_t type, uint32_t index) {
@@ -26,8 +37,8 @@ bool exists(uint32_t type, uint32_t index) {
 std::vector<Oiflist> list() {
     std::vector<Oiflist> all;
     all.reserve(g_oiflists.size());
-    for (const auto &[type, index] : g_oiflists)
-        all.push_back(Oiflist{type, index});
+    for (const auto &[oiflist, took] : g_oiflists)
+        all.push_back(Oiflist{oiflist.first, oiflist.second});
     return all;
 }
 

@@ -274,12 +274,6 @@ extern "C" void fu_global_pss_service_default_arg(pss_service_arg *arg) {
     if (arg == nullptr)
         return;
     *arg = pss_service_arg{};
-    arg->defaults[0] = pss::kDescVersion;
-    arg->defaults[1] = pss::kDescDurable;
-    arg->defaults[2] = pss::kDescOrdered;
-    arg->defaults[3] = pss::kDescMaxKeyLen;
-    arg->defaults[4] = pss::kDescMaxValueLen;
-    arg->defaults[5] = pss::kDescCommitCallback;
 }
 
 extern "C" int fu_init_arg_add_pss_service(void *init_arg, pss_service_arg *arg) {

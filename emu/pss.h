@@ -67,17 +67,10 @@ constexpr uint16_t kVdcNum = 1;
 constexpr uint32_t kHandleBase = 0x100; // a service's handle is kHandleBase + type
 constexpr std::size_t kValuePadding = 8;
 
-// Words 3..8 of a descriptor as fu_global_pss_service_default_arg fills them.
-// They describe the framework's behaviour for the plugin's information; the
-// framework does not read them back.
-enum DefaultWord : uint32_t {
-    kDescVersion = 2,        // word 3: descriptor version
-    kDescDurable = 1,        // word 4: commits are synced to disk
-    kDescOrdered = 1,        // word 5: records come back in key order
-    kDescMaxKeyLen = 511,    // word 6: longest key the store accepts
-    kDescMaxValueLen = 0,    // word 7: no value length limit
-    kDescCommitCallback = 1, // word 8: the framework calls the commit callback
-};
+// The descriptor (pss_service_arg). fu_global_pss_service_default_arg fills
+// it with zeros: the framework reads only word 0 (the service's type) and
+// word 2 (its name) and gives the other words, the plugin's words 1, 9 and 10
+// included, no meaning; registration journals words 0, 1, 9 and 10 as given.
 
 // The framework initialisation argument that the host hands to the plugin's
 // pss_open_file; `registered` lists the types registered through it, in order.

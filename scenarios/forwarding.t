@@ -22,12 +22,12 @@ show interfaces
 df-update add ordinal=3 oifs=0x1a000000,0x1a000200,0x14000000,0x14000001
     result 0x200000 (done)
 log
-    trace rire_orsk_platform_api_init: mts_q_handle 0
-    trace rire_orsk_platform_api_init: Completed init
-    trace rire_orsk_pss_open_file: Done..
-    trace rire_orsk_df_update: Received df_ordinal: 3, num_oifs:4, opc:Add                          df_mask:4
-    trace rire_orsk_df_update: opc: SET df_mask: 4
-    trace rire_orsk_df_update: opc: SET df_mask: 4
+    trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
+    trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
+    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 3, num_oifs:4, opc:Add                          df_mask:4\n"
+    trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: SET df_mask: 4\n"
+    trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: SET df_mask: 4\n"
 show interfaces
     Interface        Ifindex     Kind       DF mask     Queue
     loopback0        0x14000000  loopback0  0x00000000  -
@@ -41,10 +41,10 @@ df-update add ordinal=5 oifs=0x1a000200
 df-update delete ordinal=3 oifs=0x1a000000
     result 0x200000 (done)
 log
-    trace rire_orsk_df_update: Received df_ordinal: 5, num_oifs:1, opc:Add                          df_mask:16
-    trace rire_orsk_df_update: opc: SET df_mask: 10
-    trace rire_orsk_df_update: Received df_ordinal: 3, num_oifs:1, opc:Delete                          df_mask:4
-    trace rire_orsk_df_update: opc: CLEAR df_mask: 4
+    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 5, num_oifs:1, opc:Add                          df_mask:16\n"
+    trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: SET df_mask: 10\n"
+    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 3, num_oifs:1, opc:Delete                          df_mask:4\n"
+    trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: CLEAR df_mask: 4\n"
 show interfaces
     Interface        Ifindex     Kind       DF mask     Queue
     loopback0        0x14000000  loopback0  0x00000000  -
@@ -61,10 +61,10 @@ interface error ifindex=0x1a000200 status=-5
 df-update add ordinal=7 oifs=0x1a000000,0x1a000200
     result 0 (failed)
 log
-    trace rire_orsk_df_update: Received df_ordinal: 1, num_oifs:0, opc:Add                          df_mask:1
-    trace rire_orsk_df_update num oifs = 0
-    trace rire_orsk_df_update: Received df_ordinal: 7, num_oifs:2, opc:Add                          df_mask:64
-    error rire_orsk_df_update Failed to allocate a msg from ELTM err(-5)
+    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 1, num_oifs:0, opc:Add                          df_mask:1\n"
+    trace "rire_orsk_df_update(43): rire_orsk_df_update num oifs = 0 \n"
+    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 7, num_oifs:2, opc:Add                          df_mask:64\n"
+    error "rire_orsk_df_update(49):ERROR: rire_orsk_df_update Failed to allocate a msg from ELTM err(-5)  \n"
 interface error ifindex=0x1a000200 status=0
 show interfaces
     Interface        Ifindex     Kind       DF mask     Queue
@@ -81,14 +81,14 @@ igmp-snoop enable vlans=4095,10-12
 omf disable vlans=0,100
     result 0x200000 (done)
 log
-    trace rire_orsk_igmp_snoop_config Snooping Enable for vlan count 4
-    trace rire_orsk_igmp_snoop_config: Vlan - 10, IGMP Snooping Enabled
-    trace rire_orsk_igmp_snoop_config: Vlan - 11, IGMP Snooping Enabled
-    trace rire_orsk_igmp_snoop_config: Vlan - 12, IGMP Snooping Enabled
-    trace rire_orsk_igmp_snoop_config: Vlan - 4095, IGMP Snooping Enabled
-    trace rire_orsk_snoop_omf_config OMF Disable for vlan count 2
-    trace rire_orsk_snoop_omf_config: Vlan - 0, OMF  Disabled
-    trace rire_orsk_snoop_omf_config: Vlan - 100, OMF  Disabled
+    trace "rire_orsk_igmp_snoop_config(59): rire_orsk_igmp_snoop_config Snooping Enable for vlan count 4\n"
+    trace "rire_orsk_igmp_snoop_config(68): rire_orsk_igmp_snoop_config: Vlan - 10, IGMP Snooping Enabled\n"
+    trace "rire_orsk_igmp_snoop_config(68): rire_orsk_igmp_snoop_config: Vlan - 11, IGMP Snooping Enabled\n"
+    trace "rire_orsk_igmp_snoop_config(68): rire_orsk_igmp_snoop_config: Vlan - 12, IGMP Snooping Enabled\n"
+    trace "rire_orsk_igmp_snoop_config(68): rire_orsk_igmp_snoop_config: Vlan - 4095, IGMP Snooping Enabled\n"
+    trace "rire_orsk_snoop_omf_config(62): rire_orsk_snoop_omf_config OMF Disable for vlan count 2\n"
+    trace "rire_orsk_snoop_omf_config(71): rire_orsk_snoop_omf_config: Vlan - 0, OMF  Disabled\n"
+    trace "rire_orsk_snoop_omf_config(71): rire_orsk_snoop_omf_config: Vlan - 100, OMF  Disabled\n"
 
 # 4. Line cards. The card in slot 3 is a DCE card (id 38), the one in slot 4
 #    is not (id 100), slot 5 is empty. IPv4 routes (database 1) go to every
@@ -106,11 +106,11 @@ lc-download slot=4 db=2
 lc-download slot=5 db=1
     download (1)
 log
-    trace rire_orsk_check_lc_download_db: Donot download v4/v6 db for DCE LC in slot 3
-    trace rire_orsk_check_lc_download_db: Download V4-ROUTES to slot 4
-    trace rire_orsk_check_lc_download_db: Dont download 0x2 to slot 4
-    error rire_orsk_is_module_dce: failed to get card id for slot 4
-    trace rire_orsk_check_lc_download_db: Download V4-ROUTES to slot 5
+    trace "rire_orsk_check_lc_download_db(42): rire_orsk_check_lc_download_db: Donot download v4/v6 db for DCE LC in slot 3\n"
+    trace "rire_orsk_check_lc_download_db(46): Download V4-ROUTES to slot 4\n"
+    trace "rire_orsk_check_lc_download_db(49): Dont download 0x2 to slot 4\n"
+    error "rire_orsk_is_module_dce(33):ERROR: rire_orsk_is_module_dce: failed to get card id for slot 4 \n"
+    trace "rire_orsk_check_lc_download_db(46): Download V4-ROUTES to slot 5\n"
 
 # 5. Show commands on the console. This platform keeps no oiflists of its
 #    own, so both listings answer "not found", naming the index asked for.
@@ -132,7 +132,7 @@ show di cookie=0x0900000000000000
 show di tag=0x11600003 value=1
   No Oiflists found
 log
-    error rire_orsk_show_dist_multicast_di: Received unknown tag 291504131
+    error "rire_orsk_show_dist_multicast_di(45):ERROR: Received unknown tag 291504131\n"
 # A command id the platform does not know.
 show command id=0
   % unknown set command-id 0
@@ -140,6 +140,7 @@ show command id=0
 # 6. The host prints one of its pending-DI records through the plugin: the
 #    record, then each held DI, newest first.
 pending-di-insert type=1 index=5 state=1 ref=2 dis=100:12,200:13
+    scheduled flush: committed 1 update: 1 write
 show pending type=1 index=5
   
     Outgoing Interface List Index: 5
@@ -152,6 +153,7 @@ show pending type=1 index=5
             hold_q oiflist index: 12
             Reference count: 1
 pending-di-insert type=2 index=6 state=0 dis=300:40
+    scheduled flush: committed 1 update: 1 write
 show pending type=2 index=6
   
     Outgoing Interface List Index: 6

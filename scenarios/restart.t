@@ -8,6 +8,8 @@
 # that the host's platform-independent layer no longer has.
 
   booted zarided_kelda_orsk_platform.so: PSS open status 0
+# The framework flushes only when this scenario says so, to show the queue.
+pss schedule manual
 
 # 1. The host keeps pending-DI records for three oiflists and writes them to
 #    PSS. Oiflist 5 (type 1) holds DI 100 of oiflist 12 and DI 200 of
@@ -46,7 +48,7 @@ dump pending
 link-update req=21 type=1 old-index=90 old-di=900 new-index=91 new-di=910
     result 1 (held)
 flush
-    committed 5 updates
+    committed 5 updates: 4 writes, 1 delete
 dump pss
     pending_di (20): 2 records
       oiflist 5 type 1 state 1, 2 held: DI 200 (oiflist 13), DI 100 (oiflist 12)
@@ -71,31 +73,33 @@ dump pending
       write hw_update req_id 22 type 1, 1 held: DI 950 (oiflist 95)
         key 16000000  value 0000000001010101000800b60300005f00000000
 restart
-    process restart: 1 unflushed update lost, the host restores its 2 live oiflists before recovery
+    process restart: 1 unflushed update lost
+    the platform-independent layer restored 2 live oiflists
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
+    recovered 2 pending-DI records and 1 hardware-update record: 1 request rebuilt, 4 indexes reserved again
 log
-    trace rire_orsk_platform_api_init: mts_q_handle 0
-    trace rire_orsk_platform_api_init: Completed init
-    trace rire_orsk_pss_open_file: Done..
-    trace (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276
-    trace In rire_orsk_pss_get_first_pending_di_data
-    trace rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 5 type: 1 state: 1 num_hold_di: 2
-    trace rire_orsk_pss_get_di_hold_q_elem: TLV type oif len:16
-    trace In rire_orsk_pss_get_next_pending_di_data
-    trace rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 6 type: 2 state: 1 num_hold_di: 1
-    trace rire_orsk_pss_get_di_hold_q_elem: TLV type oif len:8
-    trace In rire_orsk_pss_get_next_pending_di_data
-    trace rire_orsk_pss_get_next_key: ERROR - m2l failed for srv 114 err no more records
-    trace (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 277
-    trace In rire_orsk_pss_get_first_hw_update_data
-    trace rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 21 num_hold_di: 1
-    trace rire_orsk_hw_update_req_q_insert: Inserted req_id:21 to pending hw_update
-    trace rire_orsk_add_di_to_hw_update_req: Adding DI:900 to hold_q for hw_update Req:21
-    trace rire_orsk_di_hold_q_enqueue: Inserted DI:900 to the hold_q
-    trace rire_orsk_di_hold_q_enqueue: DI:900, ref_count:1
-    trace rire_orsk_pss_get_hw_update_req_q_elem: TLV type oif len:8
-    trace In rire_orsk_pss_get_next_hw_update_data
-    trace rire_orsk_pss_get_next_key: ERROR - m2l failed for srv 115 err no more records
+    trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
+    trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
+    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_pss_recover_pending_di_db(160): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
+    trace "rire_orsk_pss_get_first_pending_di_data(65): In rire_orsk_pss_get_first_pending_di_data\n"
+    trace "rire_orsk_pss_recover_pending_di_db(138): rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 5 type: 1 state: 1 num_hold_di: 2\n"
+    trace "rire_orsk_pss_get_di_hold_q_elem(73): TLV type oif len:16 \n"
+    trace "rire_orsk_pss_get_next_pending_di_data(65): In rire_orsk_pss_get_next_pending_di_data\n"
+    trace "rire_orsk_pss_recover_pending_di_db(138): rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 6 type: 2 state: 1 num_hold_di: 1\n"
+    trace "rire_orsk_pss_get_di_hold_q_elem(73): TLV type oif len:8 \n"
+    trace "rire_orsk_pss_get_next_pending_di_data(65): In rire_orsk_pss_get_next_pending_di_data\n"
+    trace "rire_orsk_pss_get_next_key(43): ERROR - m2l failed for srv 114 err no more records"
+    trace "rire_orsk_pss_recover_hw_update_db(160): (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 277\n"
+    trace "rire_orsk_pss_get_first_hw_update_data(65): In rire_orsk_pss_get_first_hw_update_data\n"
+    trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 21 num_hold_di: 1\n"
+    trace "rire_orsk_hw_update_req_q_insert(56): rire_orsk_hw_update_req_q_insert: Inserted req_id:21 to pending hw_update\n"
+    trace "rire_orsk_add_di_to_hw_update_req(86): rire_orsk_add_di_to_hw_update_req: Adding DI:900 to hold_q for hw_update Req:21\n"
+    trace "rire_orsk_di_hold_q_enqueue(109): rire_orsk_di_hold_q_enqueue: Inserted DI:900 to the hold_q\n"
+    trace "rire_orsk_di_hold_q_enqueue(113): rire_orsk_di_hold_q_enqueue: DI:900, ref_count:1 \n"
+    trace "rire_orsk_pss_get_hw_update_req_q_elem(73): TLV type oif len:8 \n"
+    trace "rire_orsk_pss_get_next_hw_update_data(65): In rire_orsk_pss_get_next_hw_update_data\n"
+    trace "rire_orsk_pss_get_next_key(43): ERROR - m2l failed for srv 115 err no more records"
 
 # 5. Recovery counted its work in the host's statistics: two pending-DI
 #    records and one request restored, and four indexes reserved again:
@@ -107,7 +111,7 @@ dump stats
       num_pending_di_restored 2
       num_hw_update_req_restored 1
 dump bitmap type=1
-    oiflist type 1: 2 allocated: 5,13 (2 re-alloc calls)
+    oiflist type 1: 4 allocated: 5,12-13,90 (2 re-alloc calls)
 dump bitmap type=2
     oiflist type 2: 2 allocated: 6,40 (2 re-alloc calls)
 
@@ -130,15 +134,17 @@ show pending type=1 index=5
 #    answer for 22 finds no request and changes nothing.
 hw-done id=21
     result 1
+    request 21 done, released DI 900
 hw-done id=22
     result 1
+    no request changed
 log
-    trace rire_orsk_hw_update_done: hw_update done opcode:MTS_OPC_HW_UPDATE_DONE(75777)
-    trace rire_orsk_pss_delete_hw_update_info: Deleted hw_req for req_id 21
-    trace rire_orsk_hw_update_req_q_delete:processing DI:900 from hold_q for req_id:21
-    trace rire_orsk_hw_update_req_q_delete: Done with hw_update request:21
-    trace rire_orsk_hw_update_done: hw_update done opcode:MTS_OPC_HW_UPDATE_DONE(75777)
+    trace "rire_orsk_hw_update_done(43): rire_orsk_hw_update_done: hw_update done opcode:MTS_OPC_HW_UPDATE_DONE(75777)\n"
+    trace "rire_orsk_pss_delete_hw_update_info(159): rire_orsk_pss_delete_hw_update_info: Deleted hw_req for req_id 21 \n"
+    trace "rire_orsk_hw_update_req_q_delete(32): rire_orsk_hw_update_req_q_delete:processing DI:900 from hold_q for req_id:21\n"
+    trace "rire_orsk_hw_update_req_q_delete(35): rire_orsk_hw_update_req_q_delete: Done with hw_update request:21\n"
+    trace "rire_orsk_hw_update_done(43): rire_orsk_hw_update_done: hw_update done opcode:MTS_OPC_HW_UPDATE_DONE(75777)\n"
 flush
-    committed 1 update
+    committed 1 update: 1 delete
 dump pss db=hw_update
     hw_update (21): 0 records

@@ -9,6 +9,7 @@
 
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 
 #include "tests/harness.h"
@@ -166,6 +167,8 @@ TEST_F(Cli, BadScriptLeavesAnExistingStoreUntouched) {
     const Outcome after = run_script("dump pss db=hw_update\n");
     EXPECT_EQ(after.out,
               std::string(kRecoveredBootLine) +
+                  "  recovered 0 pending-DI records and 1 hardware-update record: 1 request "
+                  "rebuilt, 1 index reserved again\n"
                   "rire# dump pss db=hw_update\n"
                   "  hw_update (21): 1 record\n"
                   "    req_id 7 type 1, 1 held: DI 300 (oiflist 12)\n"
@@ -195,28 +198,38 @@ TEST_F(Cli, CommandsEchoWithoutCommentsAndBlankLinesAreSkipped) {
 TEST_F(Cli, StandardInputIsTheScenarioWhenNoneIsNamed) {
     Outcome r = run({"--state", state().string()}, "hw-done id=5\n");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, std::string(kBootLine) + "rire# hw-done id=5\n  result 1\n");
+    EXPECT_EQ(r.out,
+              std::string(kBootLine) + "rire# hw-done id=5\n  result 1\n  no request changed\n");
 
     r = run({"--state", state().string(), "-"}, "flush\nbogus\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "<stdin>:2:1: error: unknown verb 'bogus'\n");
 }
 
-TEST_F(Cli, LogOptionPrintsEachCommandsRecordsAfterItWithoutSourceLines) {
+// Records are shown as the sink received them, the source line, "ERROR:" and
+// the trailing blank included; console lines follow the command's own output.
+TEST_F(Cli, LogOptionPrintsEachCommandsRecordsAsReceivedAndConsoleLinesWhole) {
     std::ofstream(scenario()) << "oiflist-hw-done type=3\noiflist-hw-done type=1\n"
-                                 "oiflist-delete type=1 index=5 di=null\n";
+                                 "debug on level=trace\nhw-done id=5\n";
     const Outcome r = run({"--log", "--state", state().string(), scenario().string()});
     EXPECT_EQ(r.status, 0) << r.err;
     const size_t first = r.out.find("rire# ");
     ASSERT_NE(first, std::string::npos) << r.out;
     EXPECT_TRUE(r.out.starts_with(kBootLine));
-    EXPECT_TRUE(contains(r.out.substr(0, first), "  trace rire_orsk_pss_open_file: ")) << r.out;
-    EXPECT_EQ(r.out.substr(first),
-              "rire# oiflist-hw-done type=3\n"
-              "  error rire_orsk_oiflist_hw_update_done: OIF list type unknown: 3\n"
-              "rire# oiflist-hw-done type=1\n"
-              "rire# oiflist-delete type=1 index=5 di=null\n"
-              "  trace rire_orsk_oiflist_delete: oiflist type 1 index 5 dest-index 0\n");
+    EXPECT_TRUE(contains(r.out.substr(0, first), "  trace \"rire_orsk_pss_open_file(")) << r.out;
+    const std::vector<std::string> out = lines(r.out.substr(first));
+    ASSERT_EQ(out.size(), 10u) << r.out;
+    EXPECT_EQ(out[0], "rire# oiflist-hw-done type=3");
+    EXPECT_TRUE(out[1].starts_with("  error \"rire_orsk_oiflist_hw_update_done(")) << out[1];
+    EXPECT_TRUE(out[1].ends_with("):ERROR: rire_orsk_oiflist_hw_update_done: OIF list type "
+                                 "unknown: 3 \\n\""))
+        << out[1];
+    EXPECT_EQ(out[2], "rire# oiflist-hw-done type=1");
+    EXPECT_EQ(out[5], "rire# hw-done id=5");
+    EXPECT_EQ(out[6], "  result 1");
+    EXPECT_EQ(out[7], "  no request changed");
+    EXPECT_TRUE(contains(out[8], "hw_update done opcode:MTS_OPC_HW_UPDATE_DONE(75777)")) << out[8];
+    EXPECT_TRUE(out[9].starts_with("  trace \"rire_orsk_hw_update_done(")) << out[9];
 }
 
 TEST_F(Cli, HelpDocumentsTheLanguageAndEveryVerbGroup) {
@@ -284,14 +297,18 @@ TEST_F(Cli, SecondProcessRecoversFlushedHoldsAndCompletesThem) {
     EXPECT_EQ(second.status, 0) << second.err;
     EXPECT_EQ(second.out,
               std::string(kRecoveredBootLine) +
+                  "  recovered 0 pending-DI records and 1 hardware-update record: 1 request "
+                  "rebuilt, 2 indexes reserved again\n"
                   "rire# dump queue\n"
                   "  hw_update_req_q: 1 request\n"
                   "    req_id 7 type 1, 2 held: DI 300 (oiflist 12, ref 1), DI 310 (oiflist 14, "
                   "ref 1)\n"
                   "rire# hw-done id=7\n"
                   "  result 1\n"
+                  "  request 7 done, released DI 300, DI 310\n"
+                  "  scheduled flush: committed 1 update: 1 delete\n"
                   "rire# flush\n"
-                  "  committed 1 update\n"
+                  "  committed 0 updates\n"
                   "rire# dump queue\n"
                   "  hw_update_req_q: 0 requests\n"
                   "rire# dump pss\n"
@@ -299,12 +316,69 @@ TEST_F(Cli, SecondProcessRecoversFlushedHoldsAndCompletesThem) {
                   "  hw_update (21): 0 records\n");
 }
 
-TEST_F(Cli, UpdatesNotFlushedDieWithTheProcess) {
-    ASSERT_EQ(run_script("link-update req=7 type=1 old-index=12 old-di=300 new-di=400\n").status,
-              0);
+TEST_F(Cli, UpdatesNotFlushedDieWithTheProcessAndAreCountedAtTheEnd) {
+    const Outcome first = run_script(
+        "pss schedule manual\nlink-update req=7 type=1 old-index=12 old-di=300 new-di=400\n");
+    EXPECT_EQ(first.status, 0);
+    EXPECT_EQ(first.err, "rire-host: 1 PSS update still queued at the end and never flushed: "
+                         "the process loses them\n");
     const Outcome second = run_script("dump queue\n");
     EXPECT_EQ(second.out, std::string(kRecoveredBootLine) +
+                              "  recovered 0 pending-DI records and 0 hardware-update records: 0 "
+                              "requests rebuilt, 0 indexes reserved again\n"
                               "rire# dump queue\n  hw_update_req_q: 0 requests\n");
+}
+
+// One scenario, restarted in-process and by a second process on the same
+// state, ends in the same state: every dump after the restart agrees.
+TEST_F(Cli, RestartInProcessAndBySecondProcessEndTheSame) {
+    const std::string before =
+        "pending-di-insert type=1 index=5 state=1 ref=1 dis=100:12,200:13\n"
+        "link-update req=21 type=1 old-index=90 old-di=900 new-index=91 new-di=910\n"
+        "oiflist-exists type=1 index=12\noiflist-exists type=1 index=90\n"
+        "pss schedule manual\n"
+        "link-update req=22 type=1 old-index=95 old-di=950 new-index=96 new-di=960\n";
+    const std::string after = "dump queue\ndump pss\ndump pending\ndump stats all\n"
+                              "dump bitmap type=1\ndump bitmap type=2\nshow interfaces\n";
+    auto dumps = [](const std::string &out) { return out.substr(out.find("rire# dump queue")); };
+    const Outcome one = run_script(before + "restart\n" + after);
+    ASSERT_EQ(one.status, 0) << one.err;
+    std::filesystem::remove_all(state());
+    ASSERT_EQ(run_script(before).status, 0);
+    const Outcome two = run_script(after);
+    ASSERT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(dumps(one.out), dumps(two.out));
+    EXPECT_TRUE(contains(two.out, "num_index_realloc 2\n")) << two.out;
+}
+
+// inspect reads every record of a store a scenario wrote, decoded and raw,
+// without the plugin, and leaves every file of the directory as it was.
+TEST_F(Cli, InspectPrintsEveryRecordAndWritesNothing) {
+    ASSERT_EQ(run_script("pending-di-insert type=2 index=6 state=1 ref=1 dis=300:40\n" +
+                         std::string(kValidPrefix) + "oiflist-exists type=1 index=12\n")
+                  .status,
+              0);
+    auto files = [this] {
+        std::map<std::string, std::string> all;
+        for (const auto &entry : std::filesystem::directory_iterator(state()))
+            all[entry.path().filename().string()] = read_file(entry.path());
+        return all;
+    };
+    const auto was = files();
+    const Outcome r = run({"inspect", "--raw", "--tail", "1", state().string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> out = lines(r.out);
+    ASSERT_EQ(out.size(), 10u) << r.out;
+    EXPECT_EQ(out[0], "state " + state().string() + " (read-only)");
+    EXPECT_EQ(out[1], "  pending_di (20): 1 record");
+    EXPECT_EQ(out[2], "    oiflist 6 type 2 state 1, 1 held: DI 300 (oiflist 40)");
+    EXPECT_TRUE(out[3].starts_with("      key 06000200  value ")) << out[3];
+    EXPECT_EQ(out[4], "  hw_update (21): 1 record");
+    EXPECT_EQ(out[5], "    req_id 7 type 1, 1 held: DI 300 (oiflist 12)");
+    EXPECT_EQ(out[7], "  live oiflists of the platform-independent layer: 1: type 1 index 12");
+    EXPECT_TRUE(out[8].starts_with("  events.log: last 1 of ")) << out[8];
+    EXPECT_EQ(files(), was);
+    EXPECT_EQ(run({"inspect", (state() / "none").string()}).status, 2);
 }
 
 // A page of the file that holds `bytes`; the file must hold them once.
@@ -378,6 +452,10 @@ TEST_F(Cli, DamagedStoreStopsTheRunAndIsLeftAsItWas) {
             << r.err;
         EXPECT_TRUE(contains(r.err, c.cause)) << r.err;
         EXPECT_EQ(read_file(file), damaged);
+        const Outcome inspected = run({"inspect", state().string()});
+        EXPECT_EQ(inspected.status, 3);
+        EXPECT_TRUE(contains(inspected.err, c.cause)) << inspected.err;
+        EXPECT_EQ(read_file(file), damaged);
     }
 
     const std::string damaged = read_file(file);
@@ -436,7 +514,7 @@ TEST_F(Cli, AbandonedPssUpdatesAreWarnedAndSummedAndStrictFails) {
     for (int i = 1; i <= 130; i++)
         script += "link-update req=7 type=1 old-index=" + std::to_string(i) +
                   " old-di=" + std::to_string(i) + " new-di=4000\n";
-    std::ofstream(scenario()) << script << "flush\n";
+    std::ofstream(scenario()) << "pss schedule manual\n" << script << "flush\n";
     const std::string warning =
         "  warning: the plugin gave up a PSS update: the scratch arena is full\n";
     for (const bool strict : {false, true}) {
@@ -464,7 +542,7 @@ TEST_F(Cli, AbandonedPssUpdatesAreWarnedAndSummedAndStrictFails) {
         // Each give-up is two error records, named with the line that caused it.
         EXPECT_TRUE(r.err.starts_with(summary + "rire-host: --strict: 14 failures:\n  " +
                                       scenario().string() +
-                                      ":124: the plugin logged an error: "
+                                      ":125: the plugin logged an error: "
                                       "rire_orsk_pss_buf_allocate("))
             << r.err;
     }
@@ -477,9 +555,12 @@ TEST_F(Cli, CheckPrintsTheDiffOfAWrongTranscriptAndUpdateFixesIt) {
     const std::string right = "  booted zarided_kelda_orsk_platform.so: PSS open status 0\n"
                               "hw-done id=5\n"
                               "    result 1\n"
+                              "    no request changed\n"
                               "%% new process\n"
                               "  booted zarided_kelda_orsk_platform.so: PSS open status 0, "
                               "recovered from PSS\n"
+                              "    recovered 0 pending-DI records and 0 hardware-update records: 0 "
+                              "requests rebuilt, 0 indexes reserved again\n"
                               "flush\n"
                               "    committed 0 updates\n";
     std::string wrong = right;
@@ -494,10 +575,10 @@ TEST_F(Cli, CheckPrintsTheDiffOfAWrongTranscriptAndUpdateFixesIt) {
                          " hw-done id=5\n"
                          "-    result 2\n"
                          "+    result 1\n"
+                         "     no request changed\n"
                          " %% new process\n"
                          "   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered "
                          "from PSS\n"
-                         " flush\n"
                          "1 transcript checked, 1 differ\n");
 
     EXPECT_EQ(run({"--check", "--update", file.string()}).status, 0);

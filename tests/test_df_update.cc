@@ -240,8 +240,9 @@ TEST_F(DfUpdate, QueryErrorInValidationProgramsNothing) {
     const Row rows[] = {
         {"error switch", list, kQueryError},
         {"error switch on a loopback", {10, kLoopback0}, kQueryError},
-        {"unknown ifindex", {10, 999, 12}, emu::im::kStatusNoSuchInterface},
+        {"unknown ifindex refused", {10, 999, 12}, -19},
     };
+    faults::set(faults::Id::kImLoopbackError, {.target = 999, .code = -19});
     faults::set(faults::Id::kImLoopbackError, {.target = kLoopback0, .code = kQueryError});
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);

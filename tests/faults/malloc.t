@@ -1,4 +1,5 @@
   booted zarided_kelda_orsk_platform.so: PSS open status 0
+pss schedule manual
 
 # Allocation faults: the plugin's malloc returns null, once. The request
 # record cannot be allocated: the plugin reports it and holds nothing, and
@@ -7,13 +8,13 @@ fault libc.malloc.fail
 link-update req=7 type=1 old-index=12 old-di=300 new-index=13 new-di=400
     result 0 (not held)
 log
-    trace rire_orsk_platform_api_init: mts_q_handle 0
-    trace rire_orsk_platform_api_init: Completed init
-    trace rire_orsk_pss_open_file: Done..
-    trace rire_orsk_oiflist_link_update: new index: 13 new DI 400
-    trace rire_orsk_oiflist_link_update:Case 5: old-di(300) valid, new-di(400) valid
-    error rire_orsk_hw_update_req_q_insert: Failed to alloc memory
-    error rire_orsk_add_di_to_hw_update_req:Failed to find pending hw_update req_id:7
+    trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
+    trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
+    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_oiflist_link_update(19): rire_orsk_oiflist_link_update: new index: 13 new DI 400\n"
+    trace "rire_orsk_oiflist_link_update(39): rire_orsk_oiflist_link_update:Case 5: old-di(300) valid, new-di(400) valid\n"
+    error "rire_orsk_hw_update_req_q_insert(49):ERROR: rire_orsk_hw_update_req_q_insert: Failed to alloc memory\n"
+    error "rire_orsk_add_di_to_hw_update_req(82):ERROR: rire_orsk_add_di_to_hw_update_req:Failed to find pending hw_update req_id:7\n"
 dump queue
     hw_update_req_q: 0 requests
 dump pending
@@ -26,3 +27,4 @@ dump queue
     hw_update_req_q: 1 request
       req_id 7 type 1, 1 held: DI 300 (oiflist 12, ref 1)
 expect request req=7 held=300:12 refs=1
+  rire-host: 1 PSS update still queued at the end and never flushed: the process loses them

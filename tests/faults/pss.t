@@ -1,6 +1,7 @@
 # PSS faults: the plugin goes on when the store says no.
 
   booted zarided_kelda_orsk_platform.so: PSS open status 0
+pss schedule manual
 
 # 1. Requests 7, 8 and 9 hold a DI each and are stored. The store refuses to
 #    delete request 7: its answer still retires it, and PSS keeps a stale
@@ -12,10 +13,11 @@ link-update req=8 type=1 old-index=14 old-di=301 new-index=15 new-di=401
 link-update req=9 type=1 old-index=16 old-di=302 new-index=17 new-di=402
     result 1 (held)
 flush
-    committed 3 updates
+    committed 3 updates: 3 writes
 fault pss.delete.refuse service=hw_update
 hw-done id=7
     result 1
+    request 7 done, released DI 300
     warning: the plugin gave up a PSS update: the framework refused the deletion
 dump queue
     hw_update_req_q: 2 requests
@@ -55,6 +57,7 @@ dump faults
 restart
     process restart: 0 unflushed updates lost
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
+    recovered 0 pending-DI records and 1 hardware-update record: 1 request rebuilt, 1 index reserved again
 dump queue
     hw_update_req_q: 1 request
       req_id 7 type 1, 1 held: DI 300 (oiflist 12, ref 1)
@@ -62,4 +65,6 @@ expect stat num_hw_update_req_restored=1
 expect record db=hw_update key=8 held=301:14
 hw-done id=7
     result 1
+    request 7 done, released DI 300
   rire-host: the plugin gave up 1 PSS update: 1 because the framework refused the deletion
+  rire-host: 1 PSS update still queued at the end and never flushed: the process loses them

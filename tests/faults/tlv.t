@@ -1,4 +1,5 @@
   booted zarided_kelda_orsk_platform.so: PSS open status 0
+pss schedule manual
 
 # TLV faults: a stored request whose first TLV cannot be fetched does not
 # come back from a restart, since recovery rebuilds a request from its held
@@ -6,27 +7,29 @@
 link-update req=8 type=1 old-index=14 old-di=301 new-index=15 new-di=401
     result 1 (held)
 flush
-    committed 1 update
+    committed 1 update: 1 write
 fault tlv.next.fail at=1
 restart
     process restart: 0 unflushed updates lost
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
+    recovered 0 pending-DI records and 1 hardware-update record: 0 requests rebuilt, 0 indexes reserved again
 log
-    trace rire_orsk_platform_api_init: mts_q_handle 0
-    trace rire_orsk_platform_api_init: Completed init
-    trace rire_orsk_pss_open_file: Done..
-    trace (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276
-    trace In rire_orsk_pss_get_first_pending_di_data
-    trace rire_orsk_pss_get_first_key: ERROR - first key missing
-    trace rire_orsk_pss_recover_pending_di_db: No pending DI info found
-    trace (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 277
-    trace In rire_orsk_pss_get_first_hw_update_data
-    trace rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 8 num_hold_di: 1
-    trace In rire_orsk_pss_get_next_hw_update_data
-    trace rire_orsk_pss_get_next_key: ERROR - m2l failed for srv 115 err no more records
+    trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
+    trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
+    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_pss_recover_pending_di_db(160): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
+    trace "rire_orsk_pss_get_first_pending_di_data(65): In rire_orsk_pss_get_first_pending_di_data\n"
+    trace "rire_orsk_pss_get_first_key(41): ERROR - first key missing \n"
+    trace "rire_orsk_pss_recover_pending_di_db(165): rire_orsk_pss_recover_pending_di_db: No pending DI info found \n"
+    trace "rire_orsk_pss_recover_hw_update_db(160): (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 277\n"
+    trace "rire_orsk_pss_get_first_hw_update_data(65): In rire_orsk_pss_get_first_hw_update_data\n"
+    trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 8 num_hold_di: 1\n"
+    trace "rire_orsk_pss_get_next_hw_update_data(65): In rire_orsk_pss_get_next_hw_update_data\n"
+    trace "rire_orsk_pss_get_next_key(43): ERROR - m2l failed for srv 115 err no more records"
 dump queue
     hw_update_req_q: 0 requests
 expect no-request req=8
 expect record db=hw_update key=8 type=1
 hw-done id=8
     result 1
+    no request changed

@@ -13,6 +13,7 @@
 
 #include "emu/host.h"
 #include "tools/rire-host/check.h"
+#include "tools/rire-host/inspect.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -41,6 +42,7 @@ const char *kUsage =
     "usage: rire-host [--state DIR] [--plugin PATH] [--log] [--log-size BYTES]\n"
     "                 [--log-files N] [--strict] [--move-damaged-store] [SCENARIO | -]\n"
     "       rire-host --check [--update] [--plugin PATH] [--strict] FILE.t...\n"
+    "       rire-host inspect [--raw] [--tail N] DIR\n"
     "\n"
     "Boots zarided_kelda_orsk_platform.so in the host emulator and runs SCENARIO\n"
     "(standard input when '-' or absent). The state directory keeps the PSS store\n"
@@ -317,8 +319,6 @@ int run(const Options &o, const rire_host::VerbTable &verbs) {
             return kExitFailed;
         }
         session.end_command();
-        if (o.session.echo_log)
-            session.print_new_log();
     }
     report_dropped(session);
     return session.verdict().report(o.strict) ? kExitFailed : kExitOk;
@@ -327,6 +327,8 @@ int run(const Options &o, const rire_host::VerbTable &verbs) {
 } // namespace
 
 int main(int argc, char **argv) {
+    if (argc > 1 && std::string(argv[1]) == "inspect")
+        return rire_host::inspect_main(argc - 1, argv + 1);
     Options o;
     if (!parse_options(argc, argv, &o))
         return kExitUsage;

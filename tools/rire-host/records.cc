@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <sstream>
 
 #include "emu/tlv.h"
 #include "plugin/host/tlv.h"
@@ -77,6 +78,53 @@ Record decode_record(uint32_t service, const Bytes &key, const Bytes &value) {
         read_tlvs(value, offsetof(Pending, tlv_array), &r);
     }
     return r;
+}
+
+std::optional<uint32_t> service_of(const std::string &db_name) {
+    if (db_name == "pending_di")
+        return RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB;
+    if (db_name == "hw_update")
+        return RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB;
+    return std::nullopt;
+}
+
+std::string describe_key(uint32_t service, const Bytes &key) {
+    const auto number = decode_key(service, key);
+    if (!number)
+        return "a key of " + std::to_string(key.size()) + " bytes";
+    return (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB ? "req_id " : "oiflist ") +
+           std::to_string(*number);
+}
+
+std::string describe_record(uint32_t service, const Bytes &key, const Bytes &value) {
+    const Record r = decode_record(service, key, value);
+    std::ostringstream out;
+    out << describe_key(service, key);
+    if (!r.has_header) {
+        out << ", a value of " << value.size() << " bytes";
+        return out.str();
+    }
+    out << " type " << r.type;
+    if (r.state)
+        out << " state " << *r.state;
+    out << ", " << r.num_hold_di << " held";
+    const char *sep = ": ";
+    for (uint16_t type : r.other_tlvs) {
+        out << sep << "TLV of type " << type;
+        sep = ", ";
+    }
+    for (const auto &[di, index] : r.held) {
+        out << sep << "DI " << di << " (oiflist " << index << ")";
+        sep = ", ";
+    }
+    return out.str();
+}
+
+void print_bytes(std::ostream &out, const Bytes &key, const Bytes *value, size_t max) {
+    out << "      key " << emu::bytes::hex(key.data(), key.size());
+    if (value)
+        out << "  value " << emu::bytes::hex(value->data(), value->size(), max);
+    out << "\n";
 }
 
 } // namespace rire_host

@@ -1,11 +1,15 @@
 // The PSS records as rire-host reads them: a stored key and value decoded
 // with the one record layout (plugin/include/rire_orsk_pss_records.h), the
-// held DIs read with the host's TLV utility bounded by the value. Used by
-// `dump pss`, `dump pending` and `expect record|queued`.
+// held DIs read with the host's TLV utility bounded by the value, so a
+// damaged value cannot be read past its end. One decoder for every reader of
+// the store: the scenario's dumps, `expect record|queued` and
+// `rire-host inspect`.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,5 +34,17 @@ Record decode_record(uint32_t service, const emu::bytes::Bytes &key,
                      const emu::bytes::Bytes &value);
 // The key alone, for a deletion.
 std::optional<uint32_t> decode_key(uint32_t service, const emu::bytes::Bytes &key);
+
+// The PSS type of a database the plugin keeps ("pending_di", "hw_update").
+std::optional<uint32_t> service_of(const std::string &db_name);
+// What a key names: "req_id 7", "oiflist 5".
+std::string describe_key(uint32_t service, const emu::bytes::Bytes &key);
+// One line that says what a stored record means, in the words of dump queue.
+std::string describe_record(uint32_t service, const emu::bytes::Bytes &key,
+                            const emu::bytes::Bytes &value);
+// The raw bytes, "      key K  value V", one line (value omitted when null),
+// the value cut after `max` bytes.
+void print_bytes(std::ostream &out, const emu::bytes::Bytes &key, const emu::bytes::Bytes *value,
+                 size_t max = 64);
 
 } // namespace rire_host

@@ -1,7 +1,8 @@
 #include "tools/rire-host/session.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <stdexcept>
 
@@ -11,15 +12,60 @@
 #include "emu/oiflists.h"
 #include "emu/pending_di.h"
 #include "emu/pss.h"
+#include "emu/stats.h"
 
 namespace rire_host {
+namespace {
+
+std::string counted(size_t n, const char *what, const char *plural = nullptr) {
+    return std::to_string(n) + " " + (n == 1 || !plural ? what : plural) +
+           (n == 1 || plural ? "" : "s");
+}
+
+// A record's text as the sink received it, quoted, with its control bytes
+// (the final newline, tabs) and quotes escaped so that trailing blanks show.
+std::string quoted(const std::string &text) {
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '"' || c == '\\')
+            out += {'\\', static_cast<char>(c)};
+        else if (c < 0x20 || c == 0x7f) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string level_name(uint32_t level) {
+    if (level == RIRE_ORSK_LOG_LEVEL_ERROR)
+        return "error";
+    if (level == RIRE_ORSK_LOG_LEVEL_TRACE)
+        return "trace";
+    return "level " + std::to_string(level);
+}
+
+} // namespace
 
 Session::Session(SessionOptions options, std::ostream &out)
     : options_(std::move(options)), out_(out), verdict_(out) {}
 
 Session::~Session() {
-    if (plugin_)
+    if (plugin_) {
+        if (const size_t queued = emu::pss::pending_count(); queued != 0) {
+            out_.flush();
+            std::cerr << "rire-host: " << counted(queued, "PSS update")
+                      << " still queued at the end and never flushed: the process loses them\n";
+        }
         emu::pending_di::drop_all(*plugin_);
+    }
     plugin_.reset();
     emu::host_stop();
 }
@@ -33,16 +79,17 @@ bool Session::start(std::string *error) {
                               had_store = false;
                           }};
     emu::host_start(host);
-    // The debug console shares stdout with the transcript, line for line.
-    emu::log::set_console(stdout);
+    // The debug console's lines are kept and printed after each command, so
+    // that they never land inside a line of the transcript.
+    emu::log::set_console(nullptr);
     emu::log::set_event_file_limits(options_.event_files);
+    restore_oiflists();
     const bool booted = boot(had_store, error);
     verdict_.end_command();
     return booted;
 }
 
 bool Session::restart(std::string *error) {
-    const auto live = emu::oiflists::list();
     warn_dropped_updates();
     verdict_.end_command();
     try {
@@ -51,10 +98,9 @@ bool Session::restart(std::string *error) {
         *error = std::string("cannot reopen the store: ") + e.what();
         return false;
     }
-    for (const auto &o : live)
-        emu::oiflists::declare(o.type, o.index);
-    log_printed_ = log_scanned_ = 0;
+    log_printed_ = log_scanned_ = console_printed_ = 0;
     verdict_.restarted();
+    restore_oiflists();
     return boot(true, error);
 }
 
@@ -68,49 +114,133 @@ bool Session::boot(bool recover, std::string *error) {
     out_ << "booted " << options_.plugin_path.substr(options_.plugin_path.rfind('/') + 1)
          << ": PSS open status " << b.open_status << (recover ? ", recovered from PSS" : "")
          << "\n";
+    if (recover)
+        print_recovery();
     warn_dropped_updates();
+    print_new_console();
     if (options_.echo_log)
         print_new_log();
     return true;
 }
 
-namespace {
-
-// An event-log text "func(line): msg" or "func(line):ERROR: msg" as a reader
-// wants it: without the source line, which changes with every edit of the
-// plugin, and without the function name when the message already names it.
-std::string readable(const std::string &text) {
-    const size_t open = text.find('(');
-    const size_t close = text.find("):", open);
-    if (open == std::string::npos || close == std::string::npos ||
-        text.find_first_not_of("0123456789", open + 1) != close)
-        return text;
-    const std::string func = text.substr(0, open);
-    size_t at = close + 2;
-    if (text.compare(at, 6, "ERROR:") == 0)
-        at += 6;
-    if (at < text.size() && text[at] == ' ')
-        at++;
-    std::string message = text.substr(at);
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
-        message.pop_back();
-    return message.find(func) == std::string::npos ? func + ": " + message : message;
+// The platform-independent layer comes back with its live oiflists before
+// the plugin recovers; the file is written at every change of them.
+void Session::restore_oiflists() {
+    std::ifstream in(options_.state_dir / kPiOiflistsFile);
+    size_t restored = 0;
+    for (uint32_t type, index; in >> type >> index; restored++)
+        emu::oiflists::declare(type, index);
+    if (restored != 0)
+        out_ << "  the platform-independent layer restored " << counted(restored, "live oiflist")
+             << "\n";
 }
 
-} // namespace
+void Session::set_oiflist(uint32_t type, uint32_t index, bool live) {
+    if (live)
+        emu::oiflists::declare(type, index);
+    else
+        emu::oiflists::remove(type, index);
+    const auto path = options_.state_dir / kPiOiflistsFile;
+    const auto next = path.string() + ".new";
+    {
+        std::ofstream file(next, std::ios::trunc);
+        for (const auto &o : emu::oiflists::list())
+            file << o.type << " " << o.index << "\n";
+        if (!file.flush())
+            throw std::runtime_error("cannot write " + next);
+    }
+    std::filesystem::rename(next, path);
+}
+
+void Session::print_recovery() {
+    uint32_t realloc = 0, pending = 0, hw = 0;
+    for (const auto &c : emu::stats::named()) {
+        if (c.name == "num_index_realloc")
+            realloc = c.value;
+        else if (c.name == "num_pending_di_restored")
+            pending = c.value;
+        else if (c.name == "num_hw_update_req_restored")
+            hw = c.value;
+    }
+    const auto rebuilt = requests();
+    out_ << "  recovered " << counted(pending, "pending-DI record") << " and "
+         << counted(hw, "hardware-update record") << ": "
+         << (rebuilt ? counted(rebuilt->size(), "request") : std::string("? requests"))
+         << " rebuilt, " << counted(realloc, "index", "indexes") << " reserved again\n";
+}
+
+std::optional<std::vector<Request>> Session::requests() {
+    const queue_hdr *q = plugin_->hw_update_req_q();
+    if (q == nullptr)
+        return std::nullopt;
+    std::vector<Request> all;
+    for (auto *req = static_cast<const rire_orsk_hw_update_req *>(q->head); req; req = req->next) {
+        Request r{req->req_id, req->req_type, {}};
+        for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(req->hold_q.head); e;
+             e = e->next)
+            r.held.push_back({e->di, e->oiflist_index, e->ref_count});
+        all.push_back(std::move(r));
+    }
+    return all;
+}
+
+void Session::flush(bool scheduled) {
+    size_t writes = 0;
+    const auto queued = emu::pss::pending();
+    for (const auto &p : queued)
+        writes += p.kind == emu::pss::Kind::kWrite;
+    const int rc = emu::pss::flush();
+    if (rc != 0) {
+        out_ << "  flush failed: " << syserr2str(rc) << " " << emu::pss::last_store_error() << "\n";
+        verdict_.strict_failure(std::string("the store refused the flush: ") + syserr2str(rc));
+        return;
+    }
+    out_ << (scheduled ? "  scheduled flush: committed " : "  committed ")
+         << counted(queued.size(), "update");
+    const char *sep = ": ";
+    if (writes != 0)
+        out_ << sep << counted(writes, "write"), sep = ", ";
+    if (queued.size() != writes)
+        out_ << sep << counted(queued.size() - writes, "delete");
+    out_ << "\n";
+}
+
+void Session::end_command() {
+    const uint32_t *arena = plugin_->pss_buf_used();
+    if (schedule_ == PssSchedule::kAuto) {
+        if (emu::pss::pending_count() != 0)
+            flush(true);
+        else if (arena != nullptr && *arena != 0) {
+            emu::pss::flush(); // nothing queued: only the plugin's arena empties
+        }
+    }
+    warn_dropped_updates();
+    print_new_console();
+    if (options_.echo_log)
+        print_new_log();
+    verdict_.end_command();
+}
+
+void Session::print_new_console() {
+    const auto &lines = emu::log::console_lines();
+    for (console_printed_ = std::max(console_printed_, lines.first());
+         console_printed_ < lines.size(); console_printed_++)
+        out_ << lines[console_printed_] << "\n";
+}
 
 void Session::print_new_log() {
     const auto &events = emu::log::event_log();
-    for (; log_printed_ < events.size(); log_printed_++) {
+    for (log_printed_ = std::max(log_printed_, events.first()); log_printed_ < events.size();
+         log_printed_++) {
         const auto &e = events[log_printed_];
-        out_ << "  " << (e.level == RIRE_ORSK_LOG_LEVEL_ERROR ? "error " : "trace ")
-             << readable(e.text) << "\n";
+        out_ << "  " << level_name(e.level) << " " << quoted(e.text) << "\n";
     }
 }
 
 void Session::warn_dropped_updates() {
     const auto &events = emu::log::event_log();
-    for (; log_scanned_ < events.size(); log_scanned_++) {
+    for (log_scanned_ = std::max(log_scanned_, events.first()); log_scanned_ < events.size();
+         log_scanned_++) {
         const auto reason =
             emu::dropped::classify(events[log_scanned_].level, events[log_scanned_].text);
         if (!reason)
@@ -123,11 +253,6 @@ void Session::warn_dropped_updates() {
 
 void Session::begin_command(const std::string &file, int line, bool expectation) {
     verdict_.begin_command(file, line, expectation);
-}
-
-void Session::end_command() {
-    warn_dropped_updates();
-    verdict_.end_command();
 }
 
 } // namespace rire_host

@@ -2,16 +2,30 @@
 // way the switch's rire process runs it (emu/boot.h); when the state
 // directory already holds a store, the boot is a restart and recovery runs.
 // The host's pending-DI records live in emu/pending_di.h.
+//
+// What a process restart keeps, the same whether the scenario says `restart`
+// or a second process starts on the same state directory:
+//   - the PSS store (both databases, as last committed) and events.log;
+//   - the live oiflists of the platform-independent layer, which restores
+//     them from its own persistent state before the plugin recovers: the
+//     session keeps them in <state>/pi-oiflists (kPiOiflistsFile);
+//   - nothing else: PSS updates not flushed, the plugin's requests, the
+//     host's pending-DI records, the recovery statistics and index bitmaps
+//     die with the process. Interfaces, modules and DF bits belong to
+//     services that the emulator restarts with the process (its own choice:
+//     on a switch they outlive rire), so a scenario declares them again.
+// The fault table, debug switches and the PSS schedule are configuration of
+// this run: `restart` keeps them, a new process starts from its defaults.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "emu/dropped_updates.h"
 #include "emu/event_log_file.h"
@@ -21,6 +35,9 @@
 
 namespace rire_host {
 
+// The platform-independent layer's live oiflists, "TYPE INDEX" a line.
+inline constexpr const char *kPiOiflistsFile = "pi-oiflists";
+
 struct SessionOptions {
     std::filesystem::path state_dir;
     std::string plugin_path;
@@ -29,18 +46,30 @@ struct SessionOptions {
     emu::EventLogFile::Limits event_files; // size and number of events.log files
 };
 
+// When the PSS framework performs the updates queued to it: after every
+// command (kAuto, the default), or only when the scenario says `flush`.
+enum class PssSchedule { kAuto, kManual };
+
+// One outstanding request of the plugin, as `dump queue` shows it.
+struct HeldDi {
+    uint32_t di, oiflist_index, ref_count;
+};
+struct Request {
+    uint32_t req_id;
+    uint32_t type;
+    std::vector<HeldDi> held; // head of the hold queue first
+};
+
 class Session {
   public:
     Session(SessionOptions options, std::ostream &out);
+    // Reports PSS updates still queued: a real process would lose them.
     ~Session();
 
     // Starts the host and boots the plugin. False with *error set when the
     // plugin cannot be booted; throws emu::HostError when the host cannot start.
     bool start(std::string *error);
-    // Process death and restart: in-memory state of host and plugin is lost,
-    // the store stays, and the plugin recovers from it. The live oiflists of
-    // the platform-independent layer come back before the plugin recovers, as
-    // that layer restores its own state first.
+    // Process death and restart (see the top of this file for what stays).
     bool restart(std::string *error);
 
     rire_orsk_platform_api &api() { return *plugin_->api(); }
@@ -51,6 +80,20 @@ class Session {
     // The plugin's exported operation `name`, typed as F.
     template <class F> F fn(const char *name) { return plugin_->fn<F>(name); }
 
+    // After each command: the scheduled flush, then warnings for PSS updates
+    // the plugin gave up on, the debug console's lines, (--log) the log, and
+    // the command's failures for --strict.
+    void end_command();
+    void set_schedule(PssSchedule schedule) { schedule_ = schedule; }
+    // Performs the queued PSS updates and says what they were; `scheduled`
+    // when the framework's own schedule does it rather than the scenario.
+    void flush(bool scheduled = false);
+
+    // Declares a live oiflist of the platform-independent layer, or removes it.
+    void set_oiflist(uint32_t type, uint32_t index, bool live);
+    // The plugin's outstanding requests; nullopt when its queue is not visible.
+    std::optional<std::vector<Request>> requests();
+
     // Prints the log records the plugin wrote since the last call.
     void print_new_log();
     // Prints a warning for each PSS update the plugin gave up on since the
@@ -59,10 +102,8 @@ class Session {
     // PSS updates given up so far, by emu::dropped::Reason.
     const std::array<uint64_t, emu::dropped::kReasons> &dropped_updates() const { return dropped_; }
 
-    // Around every command: where it is, for expectations and --strict; then
-    // the warnings and failures of what it did.
+    // Before every command: where it is, for expectations and --strict.
     void begin_command(const std::string &file, int line, bool expectation);
-    void end_command();
     Verdict &verdict() { return verdict_; }
     // The value of the last "result" line a verb printed, kept for
     // `expect result`; a verb that prints one calls it.
@@ -74,12 +115,17 @@ class Session {
 
   private:
     bool boot(bool recover, std::string *error);
+    void restore_oiflists();
+    void print_recovery();
+    void print_new_console();
 
     SessionOptions options_;
     std::ostream &out_;
     std::unique_ptr<emu::Plugin> plugin_;
+    PssSchedule schedule_ = PssSchedule::kAuto;
     size_t log_printed_ = 0;
     size_t log_scanned_ = 0; // records looked at by warn_dropped_updates
+    size_t console_printed_ = 0;
     std::array<uint64_t, emu::dropped::kReasons> dropped_{};
     Verdict verdict_;
     std::optional<uint32_t> last_result_;

@@ -1,5 +1,7 @@
 // Host events on the road of a held DI: oiflist callbacks, request re-keys
 // and hardware-update answers, each delivered through the callback vector.
+#include <algorithm>
+
 #include "emu/mts.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
@@ -24,17 +26,58 @@ void link_update(Session &s, const Args &a) {
         s.verdict().strict_failure("link-update: the DI was not held");
 }
 
+std::string held_list(const Request &r) {
+    std::string text;
+    for (const HeldDi &h : r.held)
+        text += (text.empty() ? "" : ", ") + std::string("DI ") + std::to_string(h.di);
+    return text.empty() ? "no DIs" : text;
+}
+
+// What a command did to the plugin's requests: one line for each request
+// re-keyed (it left under one id and came back under another with the same
+// DIs), removed (its DIs released) or added.
+void print_changes(Session &s, const std::optional<std::vector<Request>> &before) {
+    const auto after = s.requests();
+    if (!before || !after)
+        return;
+    auto has = [](const std::vector<Request> &in, const Request &r) {
+        return std::any_of(in.begin(), in.end(),
+                           [&r](const Request &o) { return o.req_id == r.req_id; });
+    };
+    std::vector<Request> gone, added;
+    for (const Request &r : *before)
+        if (!has(*after, r))
+            gone.push_back(r);
+    for (const Request &r : *after)
+        if (!has(*before, r))
+            added.push_back(r);
+    if (gone.size() == 1 && added.size() == 1 && held_list(gone[0]) == held_list(added[0])) {
+        s.out() << "  request " << gone[0].req_id << " re-keyed to " << added[0].req_id << "\n";
+        return;
+    }
+    for (const Request &r : gone)
+        s.out() << "  request " << r.req_id << " done, released " << held_list(r) << "\n";
+    for (const Request &r : added)
+        s.out() << "  request " << r.req_id << " added, holding " << held_list(r) << "\n";
+    if (gone.empty() && added.empty())
+        s.out() << "  no request changed\n";
+}
+
 void swap(Session &s, const Args &a) {
     mts_msg old_msg = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("old"));
     mts_msg new_msg = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("new"));
+    const auto before = s.requests();
     s.api().hw_update_req_swap(&old_msg, &new_msg);
+    print_changes(s, before);
 }
 
 void hw_done(Session &s, const Args &a) {
     mts_msg answer = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("id"));
+    const auto before = s.requests();
     const int32_t r = s.api().hw_update_done(&answer);
     s.out() << "  result " << r << "\n";
     s.set_result(static_cast<uint32_t>(r));
+    print_changes(s, before);
 }
 
 void oiflist_alloc(Session &s, const Args &a) {

@@ -2,7 +2,6 @@
 // pending-DI records that it mirrors into PSS through the plugin, and the
 // recovery statistics and index bitmaps that a restart fills in.
 #include "emu/bitmaps.h"
-#include "emu/oiflists.h"
 #include "emu/pending_di.h"
 #include "emu/stats.h"
 #include "tools/rire-host/session.h"
@@ -12,11 +11,7 @@ namespace rire_host {
 namespace {
 
 void oiflist_exists(Session &s, const Args &a) {
-    if (a.choice() == "gone")
-        emu::oiflists::remove(a.u32("type"), a.u32("index"));
-    else
-        emu::oiflists::declare(a.u32("type"), a.u32("index"));
-    (void)s;
+    s.set_oiflist(a.u32("type"), a.u32("index"), a.choice() != "gone");
 }
 
 void pending_di_insert(Session &s, const Args &a) {
@@ -49,8 +44,7 @@ void dump_stats(Session &s, const Args &a) {
     const bool all = a.choice() == "all";
     s.out() << "  rire_pss_recovery_stats:\n";
     for (const auto &c : emu::stats::named())
-        if (all || c.value != 0 || c.name == "num_index_realloc" ||
-            c.name == "num_pending_di_restored" || c.name == "num_hw_update_req_restored")
+        if (all || c.value != 0 || !c.name.starts_with("word "))
             s.out() << "    " << c.name << " " << c.value << "\n";
 }
 
@@ -81,7 +75,8 @@ void add_pss_verbs(VerbTable &verbs) {
     verbs.add({"oiflist-exists",
                {{"type", ArgKind::kU32, true, ""}, {"index", ArgKind::kU32, true, ""}},
                {{"gone"}, false},
-               "declare a live oiflist in the platform-independent layer ('gone' removes it)",
+               "declare a live oiflist in the platform-independent layer ('gone' removes\n"
+               "it); it holds its index in the index bitmap and outlives a restart",
                oiflist_exists});
     verbs.add({"pending-di-insert",
                {{"type", ArgKind::kU8, true, "oiflist type; also picks the key's tag"},
@@ -101,7 +96,8 @@ void add_pss_verbs(VerbTable &verbs) {
     verbs.add({"dump stats",
                {},
                {{"all"}, false},
-               "the recovery counters ('all' shows zeros too)",
+               "the plugin's three recovery counters and any other word of the record\n"
+               "that is not zero, as 'word N' ('all' shows every word)",
                dump_stats});
     verbs.add({"dump bitmap",
                {{"type", ArgKind::kU32, true, "oiflist type"}},

@@ -1,14 +1,8 @@
 // Verbs that drive the host itself rather than the plugin: committing PSS,
 // restarting the process, reading the log, and looking at state.
-#include <cstddef>
-#include <cstring>
-#include <sstream>
 #include <stdexcept>
 
-#include "emu/bytes.h"
-#include "emu/host.h"
 #include "emu/log.h"
-#include "emu/oiflists.h"
 #include "emu/pss.h"
 #include "plugin/include/rire_orsk_pss_records.h"
 #include "tools/rire-host/records.h"
@@ -18,75 +12,24 @@
 namespace rire_host {
 namespace {
 
-using emu::bytes::Bytes;
-
 std::string service_name(uint32_t service) {
     auto services = emu::pss::services();
     auto it = services.find(service);
     return it == services.end() ? "service " + std::to_string(service) : it->second;
 }
 
-// What a key names: "req_id 7", "oiflist 5" (the reader ignores the type tag).
-std::string describe_key(uint32_t service, const Bytes &key) {
-    const auto number = decode_key(service, key);
-    if (!number)
-        return "a key of " + std::to_string(key.size()) + " bytes";
-    return (service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB ? "req_id " : "oiflist ") +
-           std::to_string(*number);
-}
-
-// One line that says what a stored record means, in the words of dump queue.
-std::string describe_record(uint32_t service, const Bytes &key, const Bytes &value) {
-    const Record r = decode_record(service, key, value);
-    std::ostringstream out;
-    out << describe_key(service, key);
-    if (!r.has_header) {
-        out << ", a value of " << value.size() << " bytes";
-        return out.str();
-    }
-    out << " type " << r.type;
-    if (r.state)
-        out << " state " << *r.state;
-    out << ", " << r.num_hold_di << " held";
-    const char *sep = ": ";
-    for (uint16_t type : r.other_tlvs) {
-        out << sep << "TLV of type " << type;
-        sep = ", ";
-    }
-    for (const auto &[di, index] : r.held) {
-        out << sep << "DI " << di << " (oiflist " << index << ")";
-        sep = ", ";
-    }
-    return out.str();
-}
-
-void print_bytes(Session &s, const Bytes &key, const Bytes *value) {
-    s.out() << "      key " << emu::bytes::hex(key.data(), key.size());
-    if (value)
-        s.out() << "  value " << emu::bytes::hex(value->data(), value->size(), 64);
-    s.out() << "\n";
-}
-
 void flush(Session &s, const Args &) {
-    const size_t queued = emu::pss::pending_count();
-    const int rc = emu::pss::flush();
-    if (rc != 0) {
-        s.out() << "  flush failed: " << syserr2str(rc) << " " << emu::pss::last_store_error()
-                << "\n";
-        s.verdict().strict_failure(std::string("the store refused the flush: ") + syserr2str(rc));
-    } else
-        s.out() << "  committed " << queued << " update" << (queued == 1 ? "" : "s") << "\n";
+    s.flush();
+}
+
+void pss_schedule(Session &s, const Args &a) {
+    s.set_schedule(a.choice() == "manual" ? PssSchedule::kManual : PssSchedule::kAuto);
 }
 
 void restart(Session &s, const Args &) {
     const size_t lost = emu::pss::pending_count();
-    const size_t live = emu::oiflists::list().size();
     s.out() << "  process restart: " << lost << " unflushed update" << (lost == 1 ? "" : "s")
-            << " lost";
-    if (live != 0)
-        s.out() << ", the host restores its " << live << " live oiflist" << (live == 1 ? "" : "s")
-                << " before recovery";
-    s.out() << "\n";
+            << " lost\n";
     std::string error;
     if (!s.restart(&error))
         throw std::runtime_error(error);
@@ -97,21 +40,22 @@ void print_log(Session &s, const Args &) {
 }
 
 void dump_queue(Session &s, const Args &) {
-    const queue_hdr *q = s.plugin().hw_update_req_q();
-    if (q == nullptr) {
+    const auto requests = s.requests();
+    if (!requests) {
         s.out() << "  the plugin's request queue is not visible (stripped plugin?)\n";
         return;
     }
-    s.out() << "  hw_update_req_q: " << q->count << " request" << (q->count == 1 ? "" : "s")
-            << "\n";
-    for (auto *req = static_cast<const rire_orsk_hw_update_req *>(q->head); req; req = req->next) {
-        s.out() << "    req_id " << req->req_id << " type " << +req->req_type << ", "
-                << req->hold_q.count << " held";
+    s.out() << "  hw_update_req_q: " << requests->size() << " request"
+            << (requests->size() == 1 ? "" : "s") << "\n";
+    for (const Request &r : *requests) {
+        s.out() << "    req_id " << r.req_id << " type " << r.type << ", " << r.held.size()
+                << " held";
         const char *sep = ": ";
-        for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(req->hold_q.head); e;
-             e = e->next, sep = ", ")
-            s.out() << sep << "DI " << e->di << " (oiflist " << e->oiflist_index << ", ref "
-                    << e->ref_count << ")";
+        for (const HeldDi &h : r.held) {
+            s.out() << sep << "DI " << h.di << " (oiflist " << h.oiflist_index << ", ref "
+                    << h.ref_count << ")";
+            sep = ", ";
+        }
         s.out() << "\n";
     }
 }
@@ -126,7 +70,7 @@ void dump_pss(Session &s, const Args &a) {
                 << (records.size() == 1 ? "" : "s") << "\n";
         for (auto &[key, value] : records) {
             s.out() << "    " << describe_record(type, key, value) << "\n";
-            print_bytes(s, key, &value);
+            print_bytes(s.out(), key, &value);
         }
     }
 }
@@ -141,7 +85,7 @@ void dump_pending(Session &s, const Args &) {
         s.out() << (write ? describe_record(p.service, p.key, p.value)
                           : describe_key(p.service, p.key))
                 << "\n";
-        print_bytes(s, p.key, write ? &p.value : nullptr);
+        print_bytes(s.out(), p.key, write ? &p.value : nullptr);
     }
 }
 
@@ -179,23 +123,43 @@ void add_session_verbs(VerbTable &verbs) {
                {},
                "hand the plugin an MTS queue handle",
                set_q_handle});
-    verbs.add(
-        {"flush", {}, {}, "apply every queued PSS update in one transaction, then commit", flush});
+    verbs.add({"flush",
+               {},
+               {},
+               "apply every queued PSS update in one transaction, commit, and say how\n"
+               "many records were written and deleted",
+               flush});
+    verbs.add({"pss schedule",
+               {},
+               {{"auto", "manual"}, true},
+               "when the PSS framework performs queued updates: 'auto' (the default)\n"
+               "after every command that queued one, as 'scheduled flush: ...'; 'manual'\n"
+               "only at 'flush', so updates wait and a restart loses them. The framework\n"
+               "of a switch has a schedule of its own; this one is the emulator's choice",
+               pss_schedule});
     verbs.add({"restart",
                {},
                {},
-               "kill and restart the process: unflushed PSS updates are lost; the host\n"
-               "restores its live oiflists, then the plugin recovers from PSS",
+               "kill and restart the process, as a second rire-host on the same --state\n"
+               "does. Kept: the PSS store, events.log and the platform-independent\n"
+               "layer's live oiflists (oiflist-exists), which it restores before the\n"
+               "plugin recovers. Lost: unflushed PSS updates, the plugin's requests, the\n"
+               "host's pending-DI records, recovery statistics, index bitmaps, and (the\n"
+               "emulator's choice: on a switch other processes keep them) interfaces,\n"
+               "modules and DF bits. Fault settings, debug switches and the PSS schedule\n"
+               "are this run's configuration: kept here, defaults in a new process.\n"
+               "Prints the updates lost and what recovery found",
                restart});
     verbs.add({"log",
                {},
                {},
-               "the plugin's log records since the last 'log', without source lines",
+               "the plugin's event-log records since the last 'log', as the host's sink\n"
+               "received them: level, then the text quoted with its escapes",
                print_log});
     verbs.add({"debug",
                {{"level", ArgKind::kName, false, "default all", 0, {"trace", "error", "all"}}},
                {{"on", "off"}, true},
-               "switch the debug console",
+               "switch the debug console; its lines follow the command's own output",
                set_debug});
     verbs.add({"dump queue", {}, {}, "the plugin's outstanding requests and held DIs", dump_queue});
     verbs.add(

@@ -1,0 +1,29 @@
+// `rire-host inspect DIR`: what a state directory holds, read without the
+// plugin and without changing a byte of it. The store is checked first
+// (emu/store_check.h) and opened read-only without LMDB's lock file
+// (MDB_RDONLY | MDB_NOLOCK), so it neither waits for nor blocks a rire-host
+// running on DIR; the state lock is not taken. Prints every record of every
+// database, decoded with the one record decoder (tools/rire-host/records.h),
+// the platform-independent layer's live oiflists, and the last lines of
+// events.log.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <ostream>
+
+namespace rire_host {
+
+struct InspectOptions {
+    std::filesystem::path dir;
+    bool raw = false; // also each record's key and value bytes, whole
+    size_t tail = 20; // lines of events.log shown, newest last
+};
+
+// Exit status: 0, 2 when DIR is no directory, 3 when the store is damaged,
+// 1 when LMDB cannot open it. Errors go to `err`.
+int inspect(const InspectOptions &options, std::ostream &out, std::ostream &err);
+// The subcommand's own command line: argv[0] is "inspect".
+int inspect_main(int argc, char **argv);
+
+} // namespace rire_host
