@@ -1,16 +1,21 @@
 // rire-host: loads the platform plugin into the host emulator, boots it as
-// the switch's rire process would, and runs a scenario of host events.
+// the switch's rire process would, and runs a scenario of host events, or
+// the lines typed at a prompt when standard input is a terminal.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <numeric>
 
 #include "emu/host.h"
+#include "tools/rire-host/prompt.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -18,23 +23,24 @@ namespace {
 
 struct Options {
     rire_host::SessionOptions session;
-    std::string script = "-";
+    std::vector<std::string> scripts;
+    std::vector<std::string> help_topic; // rire-host help VERB
     bool strict = false;
     bool help = false;
+    bool version = false;
 };
 
 // Exit statuses, documented in kUsage.
 enum Exit {
     kExitOk = 0,
-    kExitFailed = 1,        // a command, the plugin or the host failed
+    kExitFailed = 1,        // a command, the plugin or the host failed; --strict found a fault
     kExitUsage = 2,         // bad command line or scenario; the state directory is in use
     kExitStoreUnusable = 3, // the PSS store is damaged; its file is left as it was
-    kExitDropped = 4,       // --strict: the plugin gave up PSS updates
 };
 
 const char *kUsage =
-    "usage: rire-host [--state DIR] [--plugin PATH] [--log] [--log-size BYTES]\n"
-    "                 [--log-files N] [--strict] [--move-damaged-store] [SCENARIO | -]\n"
+    "usage: rire-host [OPTIONS] [SCENARIO | -]\n"
+    "       rire-host help [VERB]\n"
     "\n"
     "Boots zarided_kelda_orsk_platform.so in the host emulator and runs SCENARIO\n"
     "(standard input when '-' or absent). The state directory keeps the PSS store\n"
@@ -47,10 +53,13 @@ const char *kUsage =
     "  --log-size BYTES  events.log moves to events.log.1 before it passes\n"
     "                 BYTES (default 16777216, at least 16384)\n"
     "  --log-files N  events.log and its rotated files kept, N >= 1 (default 4)\n"
-    "  --strict       fail (exit 4) when the plugin gave up a PSS update\n"
+    "  --strict       fail (exit 1) when the plugin gave up a PSS update\n"
     "  --move-damaged-store\n"
     "                 when the PSS store is damaged, rename data.mdb to\n"
     "                 data.mdb.damaged-YYYYMMDD-HHMMSS and start with an empty store\n"
+    "  --version      print the version and stop\n"
+    "  -h, --help     print this text and stop\n"
+    "Options take their value as --opt VALUE or --opt=VALUE.\n"
     "\n"
     "Only one process at a time uses a state directory: another one is refused\n"
     "with \"state DIR is in use by process N\". The store is checked before it is\n"
@@ -60,9 +69,16 @@ const char *kUsage =
     "framework refusal) is printed as a warning after its command and counted\n"
     "in a summary on standard error at the end.\n"
     "\n"
-    "Exit status: 0 done; 1 a command, the plugin or the host failed; 2 bad\n"
-    "command line or scenario, or the state directory is in use; 3 the PSS store\n"
-    "is damaged; 4 with --strict, the plugin gave up PSS updates.\n"
+    "Exit status:\n"
+    "  0  the scenario ran\n"
+    "  1  a command, the plugin or the host failed; with --strict, the plugin\n"
+    "     gave up PSS updates\n"
+    "  2  bad command line or scenario (nothing ran); the state directory is in use\n"
+    "  3  the PSS store is damaged (left as it was)\n"
+    "\n"
+    "When standard input is a terminal and no scenario is named, a prompt runs\n"
+    "each line as it is entered, with line editing and a history kept in\n"
+    "$HOME/.rire_host_history; a bad line is reported and skipped.\n"
     "\n"
     "A scenario is one command per line; '#' starts a comment. Numbers are\n"
     "decimal or 0x-hex, lists are comma-separated with ranges a-b. The whole\n"
@@ -73,63 +89,57 @@ const char *kUsage =
 
 const char *kTryHelp = "try rire-host --help\n";
 
-// --log-size or --log-files into `limits`; false (reported) for a value
-// the event log refuses.
-bool parse_limit(const std::string &arg, const std::string &value,
-                 emu::EventLogFile::Limits *limits) {
+// --log-size or --log-files into `limits`; an error text for a value the
+// event log refuses.
+std::string parse_limit(const std::string &arg, const std::string &value,
+                        emu::EventLogFile::Limits *limits) {
     char *end = nullptr;
     const unsigned long long n = std::strtoull(value.c_str(), &end, 0);
     emu::EventLogFile::Limits next = *limits;
     (arg == "--log-size" ? next.max_bytes : next.files) = static_cast<unsigned>(n);
     const bool ok = !value.empty() && *end == '\0' && n <= UINT32_MAX &&
                     next.max_bytes >= emu::EventLogFile::kMinFileBytes && next.files >= 1;
-    if (!ok) {
-        std::cerr << "rire-host: bad " << arg << " value " << value << "\n" << kTryHelp;
-        return false;
-    }
+    if (!ok)
+        return "bad value " + value;
     *limits = next;
-    return true;
+    return {};
 }
 
+// The command line into `o`; false (reported) when it is not understood.
 bool parse_options(int argc, char **argv, Options *o) {
     o->session.state_dir = "rire-state";
     o->session.plugin_path = RIRE_DEFAULT_PLUGIN;
-    bool script_given = false;
-    for (int i = 1; i < argc; i++) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            o->help = true;
-        } else if (arg == "--log") {
-            o->session.echo_log = true;
-        } else if (arg == "--strict") {
-            o->strict = true;
-        } else if (arg == "--move-damaged-store") {
-            o->session.move_damaged_store = true;
-        } else if (arg == "--state" || arg == "--plugin" || arg == "--log-size" ||
-                   arg == "--log-files") {
-            if (i + 1 == argc) {
-                std::cerr << "rire-host: " << arg << " needs a value\n" << kTryHelp;
-                return false;
-            }
-            const std::string value = argv[++i];
-            if (arg == "--state")
-                o->session.state_dir = value;
-            else if (arg == "--plugin")
-                o->session.plugin_path = value;
-            else if (!parse_limit(arg, value, &o->session.event_files))
-                return false;
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-            std::cerr << "rire-host: unknown option " << arg << "\n" << kTryHelp;
-            return false;
-        } else if (script_given) {
-            std::cerr << "rire-host: one scenario at a time (" << o->script << ", " << arg << ")\n"
-                      << kTryHelp;
-            return false;
-        } else {
-            o->script = arg;
-            script_given = true;
-        }
+    CLI::App app("", "rire-host");
+    app.set_help_flag();
+    app.add_flag("-h,--help", o->help);
+    app.add_flag("--version", o->version);
+    app.add_flag("--log", o->session.echo_log);
+    app.add_flag("--strict", o->strict);
+    app.add_flag("--move-damaged-store", o->session.move_damaged_store);
+    std::string state = o->session.state_dir.string();
+    app.add_option("--state", state)->type_name("DIR");
+    app.add_option("--plugin", o->session.plugin_path)->type_name("PATH");
+    for (const char *limit : {"--log-size", "--log-files"})
+        app.add_option(limit)->type_name("NUMBER")->each([o, limit](const std::string &value) {
+            if (auto fault = parse_limit(limit, value, &o->session.event_files); !fault.empty())
+                throw CLI::ValidationError(fault);
+        });
+    app.add_option("scenario", o->scripts);
+    app.add_subcommand("help")->add_option("verb", o->help_topic);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        std::cerr << "rire-host: " << e.what() << "\n" << kTryHelp;
+        return false;
     }
+    o->session.state_dir = state;
+    if (o->scripts.size() > 1) {
+        std::cerr << "rire-host: one scenario at a time (" << o->scripts[0] << ", " << o->scripts[1]
+                  << ")\n"
+                  << kTryHelp;
+        return false;
+    }
+    o->help = o->help || app.got_subcommand("help");
     return true;
 }
 
@@ -138,11 +148,16 @@ bool parse_options(int argc, char **argv, Options *o) {
 class Scenario {
   public:
     explicit Scenario(const std::string &path) : path_(path) {}
-    bool open() {
+    // Empty when the scenario can be read, else why not.
+    std::string open() {
         if (path_ == "-")
-            return spool();
+            return spool() ? "" : "cannot keep standard input aside";
+        // A directory opens and reads as empty: it would run nothing.
+        std::error_code ec;
+        if (std::filesystem::is_directory(path_, ec))
+            return path_ + " is a directory, not a scenario";
         file_.open(path_, std::ios::in);
-        return file_.is_open();
+        return file_.is_open() ? "" : "cannot read " + path_ + ": " + std::strerror(errno);
     }
     const char *name() const { return path_ == "-" ? "<stdin>" : path_.c_str(); }
     std::istream &first_pass() { return path_ == "-" ? std::cin : file_; }
@@ -212,19 +227,68 @@ int start(rire_host::Session &session) {
     return kExitFailed;
 }
 
-int run(const Options &o, const rire_host::VerbTable &verbs) {
-    Scenario scenario(o.script);
-    if (!scenario.open()) {
-        std::cerr << "rire-host: cannot read " << o.script << "\n";
+void report(const std::string &name, const rire_host::ScriptError &e) {
+    std::cerr << name << ":" << e.line << ":" << e.column << ": error: " << e.message << "\n";
+}
+
+// Runs one command; false, reported, when it failed.
+bool run_command(rire_host::Session &session, const rire_host::Command &cmd,
+                 const std::string &name) {
+    try {
+        cmd.verb->run(session, cmd.args);
+    } catch (const std::exception &e) {
+        std::cout.flush(); // stdout and stderr may share a pipe: keep their order
+        std::cerr << name << ":" << cmd.line << ": error: " << e.what() << "\n";
+        return false;
+    }
+    session.warn_dropped_updates();
+    if (session.options().echo_log)
+        session.print_new_log();
+    return true;
+}
+
+// The exit status of a run that got to its end.
+int finish(const rire_host::Session &session, const Options &o, bool ran) {
+    report_dropped(session);
+    const bool dropped = std::accumulate(session.dropped_updates().begin(),
+                                         session.dropped_updates().end(), uint64_t{0}) != 0;
+    return !ran || (o.strict && dropped) ? kExitFailed : kExitOk;
+}
+
+// Each line typed is checked and run at once; a bad line is reported and
+// skipped, so that a typing slip does not end the session.
+int run_prompt(const Options &o, const rire_host::VerbTable &verbs) {
+    rire_host::Session session(o.session, std::cout);
+    if (const int status = start(session); status != kExitOk)
+        return status;
+    std::cout << "type help for the verbs, ctrl-D to end\n";
+    rire_host::Prompt prompt(rire_host::history_file(o.session.state_dir));
+    bool ran = true;
+    for (int number = 1; ran; number++) {
+        std::cout.flush();
+        const auto line = prompt.read("rire# ");
+        if (!line) {
+            std::cout << "\n"; // end the prompt's line at ctrl-D
+            break;
+        }
+        auto parsed = rire_host::parse_line(number, *line, verbs);
+        if (auto *e = std::get_if<rire_host::ScriptError>(&parsed))
+            report("<stdin>", *e);
+        else if (auto *cmd = std::get_if<rire_host::Command>(&parsed))
+            ran = run_command(session, *cmd, "<stdin>");
+    }
+    return finish(session, o, ran);
+}
+
+int run_scenario(const std::string &path, const Options &o, const rire_host::VerbTable &verbs) {
+    Scenario scenario(path);
+    if (const std::string fault = scenario.open(); !fault.empty()) {
+        std::cerr << "rire-host: " << fault << "\n";
         return kExitUsage;
     }
     const std::string name = scenario.name();
     const size_t bad = rire_host::check_script(
-        scenario.first_pass(), verbs,
-        [&name](const rire_host::ScriptError &e) {
-            std::cerr << name << ":" << e.line << ":" << e.column << ": error: " << e.message
-                      << "\n";
-        },
+        scenario.first_pass(), verbs, [&name](const rire_host::ScriptError &e) { report(name, e); },
         scenario.copy());
     if (bad != 0)
         return kExitUsage;
@@ -233,24 +297,28 @@ int run(const Options &o, const rire_host::VerbTable &verbs) {
     if (const int status = start(session); status != kExitOk)
         return status;
     rire_host::ScriptReader reader(scenario.second_pass(), verbs);
-    while (const auto cmd = reader.next()) {
+    bool ran = true;
+    while (ran) {
+        const auto cmd = reader.next();
+        if (!cmd)
+            break;
         std::cout << "rire# " << cmd->text << "\n";
-        try {
-            cmd->verb->run(session, cmd->args);
-        } catch (const std::exception &e) {
-            std::cout.flush(); // stdout and stderr may share a pipe: keep their order
-            std::cerr << name << ":" << cmd->line << ": error: " << e.what() << "\n";
-            report_dropped(session);
-            return kExitFailed;
-        }
-        session.warn_dropped_updates();
-        if (o.session.echo_log)
-            session.print_new_log();
+        ran = run_command(session, *cmd, name);
     }
-    report_dropped(session);
-    const bool dropped = std::accumulate(session.dropped_updates().begin(),
-                                         session.dropped_updates().end(), uint64_t{0}) != 0;
-    return o.strict && dropped ? kExitDropped : kExitOk;
+    return finish(session, o, ran);
+}
+
+int help(const Options &o, const rire_host::VerbTable &verbs) {
+    std::string topic;
+    for (const std::string &word : o.help_topic)
+        topic += (topic.empty() ? "" : " ") + word;
+    const auto text = rire_host::describe(verbs, topic);
+    if (!text) {
+        std::cerr << "rire-host: no verb '" << topic << "'\n" << kTryHelp;
+        return kExitUsage;
+    }
+    std::cout << (topic.empty() ? kUsage : "") << *text;
+    return kExitOk;
 }
 
 } // namespace
@@ -259,10 +327,15 @@ int main(int argc, char **argv) {
     Options o;
     if (!parse_options(argc, argv, &o))
         return kExitUsage;
-    const rire_host::VerbTable verbs = rire_host::all_verbs();
-    if (o.help) {
-        std::cout << kUsage << rire_host::describe(verbs);
-        return 0;
+    if (o.version) {
+        std::cout << "rire-host " RIRE_VERSION "\n";
+        return kExitOk;
     }
-    return run(o, verbs);
+    const rire_host::VerbTable verbs = rire_host::all_verbs();
+    if (o.help)
+        return help(o, verbs);
+    const std::string script = o.scripts.empty() ? "-" : o.scripts[0];
+    if (script == "-" && isatty(STDIN_FILENO))
+        return run_prompt(o, verbs);
+    return run_scenario(script, o, verbs);
 }

@@ -195,6 +195,10 @@ void set_debug(Session &s, const Args &a) {
     s.out() << "  debug console " << (on ? "on" : "off") << " for " << level << "\n";
 }
 
+void help(Session &s, const Args &a) {
+    s.out() << a.name("text");
+}
+
 void init(Session &s, const Args &) {
     s.plugin().init();
 }
@@ -206,6 +210,12 @@ void set_q_handle(Session &s, const Args &a) {
 } // namespace
 
 void add_session_verbs(VerbTable &verbs) {
+    verbs.add({"help",
+               {},
+               {},
+               "help [VERB]: the help of every verb, or of those VERB names\n"
+               "(\"help dump\" shows every dump verb)",
+               help});
     verbs.add(
         {"init", {}, {}, "run the plugin's entry point again (empties its request queue)", init});
     verbs.add({"set-q-handle",
