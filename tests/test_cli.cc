@@ -213,6 +213,31 @@ TEST_F(Cli, StandardInputIsTheScenarioWhenNoneIsNamed) {
     EXPECT_EQ(r.err, "<stdin>:2:1: error: unknown verb 'bogus'\n");
 }
 
+TEST_F(Cli, JsonFormatGivesOneObjectPerLineAndNothingOnStandardError) {
+    std::ofstream(scenario()) << "link-update req=7 type=1 old-index=12 old-di=300 new-di=400\n"
+                                 "dump queue\nflush\n";
+    Outcome r = run({"--format=json", "--state", state().string(), scenario().string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              R"({"type":"boot","plugin":"zarided_kelda_orsk_platform.so","pss_open_status":0,)"
+              R"("recovered":false}
+{"type":"command","line":1,"text":"link-update req=7 type=1 old-index=12 old-di=300 new-di=400"}
+{"type":"result","value":1,"held":true}
+{"type":"command","line":2,"text":"dump queue"}
+{"type":"queue","count":1}
+{"type":"request","req_id":7,"req_type":1,"held":[{"di":300,"oiflist":12,"ref":1}]}
+{"type":"command","line":3,"text":"flush"}
+{"type":"flush","committed":1}
+)");
+    r = run({"--format", "json", "--state", state().string()}, "flush\nbogus\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, R"({"type":"error","file":"<stdin>","line":2,"column":1,"message":)"
+                     R"("unknown verb 'bogus'"})"
+                     "\n");
+}
+
 TEST_F(Cli, LogOptionPrintsEachCommandsRecordsAfterItWithoutSourceLines) {
     std::ofstream(scenario()) << "oiflist-hw-done type=3\noiflist-hw-done type=1\n"
                                  "oiflist-delete type=1 index=5 di=null\n";

@@ -25,6 +25,7 @@ struct Options {
     rire_host::SessionOptions session;
     std::vector<std::string> scripts;
     std::vector<std::string> help_topic; // rire-host help VERB
+    rire_host::Format format = rire_host::Format::kText;
     bool strict = false;
     bool help = false;
     bool version = false;
@@ -57,6 +58,11 @@ const char *kUsage =
     "  --move-damaged-store\n"
     "                 when the PSS store is damaged, rename data.mdb to\n"
     "                 data.mdb.damaged-YYYYMMDD-HHMMSS and start with an empty store\n"
+    "  --format text|json\n"
+    "                 json: one JSON object per line (JSON Lines) on standard\n"
+    "                 output for every command, result, dump record, warning and\n"
+    "                 error, each with its \"type\"; the debug console writes\n"
+    "                 to standard error\n"
     "  --version      print the version and stop\n"
     "  -h, --help     print this text and stop\n"
     "Options take their value as --opt VALUE or --opt=VALUE.\n"
@@ -124,6 +130,10 @@ bool parse_options(int argc, char **argv, Options *o) {
             if (auto fault = parse_limit(limit, value, &o->session.event_files); !fault.empty())
                 throw CLI::ValidationError(fault);
         });
+    app.add_option("--format", o->format)
+        ->type_name("text|json")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, rire_host::Format>{
+            {"text", rire_host::Format::kText}, {"json", rire_host::Format::kJson}}));
     app.add_option("scenario", o->scripts);
     app.add_subcommand("help")->add_option("verb", o->help_topic);
     try {
@@ -186,49 +196,49 @@ class Scenario {
 };
 
 // The end-of-run summary of the PSS updates the plugin gave up on.
-void report_dropped(const rire_host::Session &session) {
+void report_dropped(rire_host::Session &session) {
     const auto &counts = session.dropped_updates();
     const uint64_t total = std::accumulate(counts.begin(), counts.end(), uint64_t{0});
     if (total == 0)
         return;
-    std::cout.flush();
-    std::cerr << "rire-host: the plugin gave up " << total << " PSS update"
-              << (total == 1 ? "" : "s") << ":";
+    std::string text = "rire-host: the plugin gave up " + std::to_string(total) + " PSS update" +
+                       (total == 1 ? "" : "s") + ":";
+    rire_host::Fields reasons = rire_host::Fields::object();
     const char *sep = " ";
     for (int i = 0; i < emu::dropped::kReasons; i++)
         if (counts[i] != 0) {
-            std::cerr << sep << counts[i] << " because "
-                      << emu::dropped::describe(static_cast<emu::dropped::Reason>(i));
+            const char *reason = emu::dropped::describe(static_cast<emu::dropped::Reason>(i));
+            text += sep + std::to_string(counts[i]) + " because " + reason;
+            reasons[reason] = counts[i];
             sep = ", ";
         }
-    std::cerr << "\n";
+    session.output().notice("dropped", {{"total", total}, {"reasons", reasons}}, text + "\n");
 }
 
 int start(rire_host::Session &session) {
+    rire_host::Output &out = session.output();
     std::string error;
     try {
         if (session.start(&error))
             return kExitOk;
     } catch (const emu::HostError &e) {
-        std::cout.flush();
         if (e.kind() == emu::HostError::kStateInUse) {
-            std::cerr << e.what() << "\n";
+            out.notice("error", {{"message", e.what()}}, e.what() + std::string("\n"));
             return kExitUsage;
         }
-        std::cerr << "rire-host: " << e.what() << "\n";
-        if (e.kind() != emu::HostError::kStoreUnusable)
+        if (e.kind() != emu::HostError::kStoreUnusable) {
+            out.notice("error", {{"message", e.what()}},
+                       "rire-host: " + std::string(e.what()) + "\n");
             return kExitFailed;
-        std::cerr << "rire-host: the file is left as it was; --move-damaged-store moves it "
-                     "aside and starts with an empty store\n";
+        }
+        out.notice("error", {{"message", e.what()}, {"store_unusable", true}},
+                   "rire-host: " + std::string(e.what()) +
+                       "\nrire-host: the file is left as it was; --move-damaged-store moves it "
+                       "aside and starts with an empty store\n");
         return kExitStoreUnusable;
     }
-    std::cout.flush();
-    std::cerr << "rire-host: " << error << "\n";
+    out.notice("error", {{"message", error}}, "rire-host: " + error + "\n");
     return kExitFailed;
-}
-
-void report(const std::string &name, const rire_host::ScriptError &e) {
-    std::cerr << name << ":" << e.line << ":" << e.column << ": error: " << e.message << "\n";
 }
 
 // Runs one command; false, reported, when it failed.
@@ -237,8 +247,7 @@ bool run_command(rire_host::Session &session, const rire_host::Command &cmd,
     try {
         cmd.verb->run(session, cmd.args);
     } catch (const std::exception &e) {
-        std::cout.flush(); // stdout and stderr may share a pipe: keep their order
-        std::cerr << name << ":" << cmd.line << ": error: " << e.what() << "\n";
+        session.output().script_error(name, cmd.line, 0, e.what());
         return false;
     }
     session.warn_dropped_updates();
@@ -248,7 +257,7 @@ bool run_command(rire_host::Session &session, const rire_host::Command &cmd,
 }
 
 // The exit status of a run that got to its end.
-int finish(const rire_host::Session &session, const Options &o, bool ran) {
+int finish(rire_host::Session &session, const Options &o, bool ran) {
     report_dropped(session);
     const bool dropped = std::accumulate(session.dropped_updates().begin(),
                                          session.dropped_updates().end(), uint64_t{0}) != 0;
@@ -257,11 +266,11 @@ int finish(const rire_host::Session &session, const Options &o, bool ran) {
 
 // Each line typed is checked and run at once; a bad line is reported and
 // skipped, so that a typing slip does not end the session.
-int run_prompt(const Options &o, const rire_host::VerbTable &verbs) {
-    rire_host::Session session(o.session, std::cout);
+int run_prompt(const Options &o, const rire_host::VerbTable &verbs, rire_host::Output &out) {
+    rire_host::Session session(o.session, out);
     if (const int status = start(session); status != kExitOk)
         return status;
-    std::cout << "type help for the verbs, ctrl-D to end\n";
+    out.record("prompt", {}, "type help for the verbs, ctrl-D to end\n");
     rire_host::Prompt prompt(rire_host::history_file(o.session.state_dir));
     bool ran = true;
     for (int number = 1; ran; number++) {
@@ -273,27 +282,31 @@ int run_prompt(const Options &o, const rire_host::VerbTable &verbs) {
         }
         auto parsed = rire_host::parse_line(number, *line, verbs);
         if (auto *e = std::get_if<rire_host::ScriptError>(&parsed))
-            report("<stdin>", *e);
+            out.script_error("<stdin>", e->line, e->column, e->message);
         else if (auto *cmd = std::get_if<rire_host::Command>(&parsed))
             ran = run_command(session, *cmd, "<stdin>");
     }
     return finish(session, o, ran);
 }
 
-int run_scenario(const std::string &path, const Options &o, const rire_host::VerbTable &verbs) {
+int run_scenario(const std::string &path, const Options &o, const rire_host::VerbTable &verbs,
+                 rire_host::Output &out) {
     Scenario scenario(path);
     if (const std::string fault = scenario.open(); !fault.empty()) {
-        std::cerr << "rire-host: " << fault << "\n";
+        out.notice("error", {{"message", fault}}, "rire-host: " + fault + "\n");
         return kExitUsage;
     }
     const std::string name = scenario.name();
     const size_t bad = rire_host::check_script(
-        scenario.first_pass(), verbs, [&name](const rire_host::ScriptError &e) { report(name, e); },
+        scenario.first_pass(), verbs,
+        [&](const rire_host::ScriptError &e) {
+            out.script_error(name, e.line, e.column, e.message);
+        },
         scenario.copy());
     if (bad != 0)
         return kExitUsage;
 
-    rire_host::Session session(o.session, std::cout);
+    rire_host::Session session(o.session, out);
     if (const int status = start(session); status != kExitOk)
         return status;
     rire_host::ScriptReader reader(scenario.second_pass(), verbs);
@@ -302,7 +315,8 @@ int run_scenario(const std::string &path, const Options &o, const rire_host::Ver
         const auto cmd = reader.next();
         if (!cmd)
             break;
-        std::cout << "rire# " << cmd->text << "\n";
+        out.record("command", {{"line", cmd->line}, {"text", cmd->text}},
+                   "rire# " + cmd->text + "\n");
         ran = run_command(session, *cmd, name);
     }
     return finish(session, o, ran);
@@ -335,7 +349,8 @@ int main(int argc, char **argv) {
     if (o.help)
         return help(o, verbs);
     const std::string script = o.scripts.empty() ? "-" : o.scripts[0];
+    const auto out = rire_host::make_output(o.format, std::cout, std::cerr);
     if (script == "-" && isatty(STDIN_FILENO))
-        return run_prompt(o, verbs);
-    return run_scenario(script, o, verbs);
+        return run_prompt(o, verbs, *out);
+    return run_scenario(script, o, verbs, *out);
 }

@@ -14,8 +14,8 @@
 
 namespace rire_host {
 
-Session::Session(SessionOptions options, std::ostream &out)
-    : options_(std::move(options)), out_(out) {}
+Session::Session(SessionOptions options, Output &output)
+    : options_(std::move(options)), output_(output) {}
 
 Session::~Session() {
     if (plugin_)
@@ -27,14 +27,16 @@ Session::~Session() {
 bool Session::start(std::string *error) {
     bool had_store = std::filesystem::exists(options_.state_dir / "data.mdb");
     emu::HostOptions host{options_.state_dir, options_.move_damaged_store,
-                          [&had_store](const std::filesystem::path &to, const std::string &fault) {
-                              std::cerr << "rire-host: " << fault << "\nrire-host: moved it to "
-                                        << to.string() << "; starting with an empty store\n";
+                          [&](const std::filesystem::path &to, const std::string &fault) {
+                              output_.notice("warning",
+                                             {{"message", fault}, {"moved_to", to.string()}},
+                                             "rire-host: " + fault + "\nrire-host: moved it to " +
+                                                 to.string() + "; starting with an empty store\n");
                               had_store = false;
                           }};
     emu::host_start(host);
     // The debug console shares stdout with the transcript, line for line.
-    emu::log::set_console(stdout);
+    emu::log::set_console(output_.console());
     emu::log::set_event_file_limits(options_.event_files);
     return boot(had_store, error);
 }
@@ -61,9 +63,11 @@ bool Session::boot(bool recover, std::string *error) {
         return false;
     }
     plugin_ = std::move(b.plugin);
-    out_ << "booted " << options_.plugin_path.substr(options_.plugin_path.rfind('/') + 1)
-         << ": PSS open status " << b.open_status << (recover ? ", recovered from PSS" : "")
-         << "\n";
+    const std::string name = options_.plugin_path.substr(options_.plugin_path.rfind('/') + 1);
+    output_.record("boot",
+                   {{"plugin", name}, {"pss_open_status", b.open_status}, {"recovered", recover}},
+                   "booted " + name + ": PSS open status " + std::to_string(b.open_status) +
+                       (recover ? ", recovered from PSS" : "") + "\n");
     warn_dropped_updates();
     if (options_.echo_log)
         print_new_log();
@@ -99,8 +103,10 @@ void Session::print_new_log() {
     const auto &events = emu::log::event_log();
     for (; log_printed_ < events.size(); log_printed_++) {
         const auto &e = events[log_printed_];
-        out_ << "  " << (e.level == RIRE_ORSK_LOG_LEVEL_ERROR ? "error " : "trace ")
-             << readable(e.text) << "\n";
+        const char *level = e.level == RIRE_ORSK_LOG_LEVEL_ERROR ? "error" : "trace";
+        const std::string text = readable(e.text);
+        output_.record("log", {{"level", level}, {"text", text}},
+                       "  " + std::string(level) + " " + text + "\n");
     }
 }
 
@@ -112,8 +118,9 @@ void Session::warn_dropped_updates() {
         if (!reason)
             continue;
         dropped_[static_cast<int>(*reason)]++;
-        out_ << "  warning: the plugin gave up a PSS update: " << emu::dropped::describe(*reason)
-             << "\n";
+        const std::string message =
+            std::string("the plugin gave up a PSS update: ") + emu::dropped::describe(*reason);
+        output_.record("warning", {{"message", message}}, "  warning: " + message + "\n");
     }
 }
 

@@ -16,6 +16,7 @@
 #include "emu/event_log_file.h"
 #include "emu/plugin.h"
 #include "plugin/include/rire_orsk_platform_api.h"
+#include "tools/rire-host/output.h"
 
 namespace rire_host {
 
@@ -29,7 +30,7 @@ struct SessionOptions {
 
 class Session {
   public:
-    Session(SessionOptions options, std::ostream &out);
+    Session(SessionOptions options, Output &output);
     ~Session();
 
     // Starts the host and boots the plugin. False with *error set when the
@@ -43,7 +44,9 @@ class Session {
 
     rire_orsk_platform_api &api() { return *plugin_->api(); }
     emu::Plugin &plugin() { return *plugin_; }
-    std::ostream &out() { return out_; }
+    // Where verbs report: records, or lines of text.
+    Output &output() { return output_; }
+    std::ostream &out() { return output_.stream(); }
     const SessionOptions &options() const { return options_; }
 
     // The plugin's exported operation `name`, typed as F.
@@ -61,7 +64,7 @@ class Session {
     bool boot(bool recover, std::string *error);
 
     SessionOptions options_;
-    std::ostream &out_;
+    Output &output_;
     std::unique_ptr<emu::Plugin> plugin_;
     size_t log_printed_ = 0;
     size_t log_scanned_ = 0; // records looked at by warn_dropped_updates

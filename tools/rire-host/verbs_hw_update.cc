@@ -10,6 +10,10 @@ namespace {
 constexpr uint32_t kDiNull = 0;
 constexpr uint32_t kDiInvalid = 0xFFFFFFFF;
 
+void print_result(Session &s, uint32_t value) {
+    s.output().record("result", {{"value", value}}, "  result " + std::to_string(value) + "\n");
+}
+
 // The plugin answers a link update only when it holds the old DI (a valid old
 // DI, a new DI that is not null); otherwise its result means nothing.
 void link_update(Session &s, const Args &a) {
@@ -17,7 +21,9 @@ void link_update(Session &s, const Args &a) {
     const uint32_t held = s.api().oiflist_link_update(
         a.u32("req"), a.u32("type"), a.u32("old-index"), old_di, a.u32("new-index"), new_di);
     if (old_di != kDiNull && old_di != kDiInvalid && new_di != kDiNull)
-        s.out() << "  result " << held << (held == 1 ? " (held)" : " (not held)") << "\n";
+        s.output().record("result", {{"value", held}, {"held", held == 1}},
+                          "  result " + std::to_string(held) +
+                              (held == 1 ? " (held)\n" : " (not held)\n"));
 }
 
 void swap(Session &s, const Args &a) {
@@ -28,15 +34,15 @@ void swap(Session &s, const Args &a) {
 
 void hw_done(Session &s, const Args &a) {
     mts_msg answer = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("id"));
-    s.out() << "  result " << s.api().hw_update_done(&answer) << "\n";
+    print_result(s, s.api().hw_update_done(&answer));
 }
 
 void oiflist_alloc(Session &s, const Args &a) {
     uint32_t p[10];
     for (int i = 0; i < 10; i++)
         p[i] = a.u32("p" + std::to_string(i + 1));
-    uint32_t r = s.api().oiflist_alloc(p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
-    s.out() << "  result " << r << "\n";
+    print_result(s,
+                 s.api().oiflist_alloc(p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]));
 }
 
 void oiflist_hw_done(Session &s, const Args &a) {
@@ -49,7 +55,7 @@ void oiflist_delete(Session &s, const Args &a) {
 
 void opc_check(Session &s, const Args &a) {
     mts_msg msg = emu::mts::make(a.u32("opcode"), a.u32("id"));
-    s.out() << "  result " << s.api().mts_opc_check(&msg) << "\n";
+    print_result(s, s.api().mts_opc_check(&msg));
 }
 
 std::vector<ParamSpec> alloc_params() {

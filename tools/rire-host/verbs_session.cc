@@ -95,21 +95,32 @@ std::string describe_record(uint32_t service, const Bytes &key, const Bytes &val
     return out.str();
 }
 
-void print_bytes(Session &s, const Bytes &key, const Bytes *value) {
-    s.out() << "      key " << emu::bytes::hex(key.data(), key.size());
-    if (value)
-        s.out() << "  value " << emu::bytes::hex(value->data(), value->size(), 64);
-    s.out() << "\n";
+// A stored or queued record: a line that says what it means, then a line of
+// its bytes (a long value cut); in JSON the bytes in full.
+void print_record(Session &s, const char *type, Fields fields, uint32_t service, const Bytes &key,
+                  const Bytes *value, const std::string &meaning) {
+    std::string text = "    " + meaning + "\n      key " + emu::bytes::hex(key.data(), key.size());
+    fields["service"] = service;
+    fields["key"] = emu::bytes::hex(key.data(), key.size(), key.size());
+    if (value) {
+        text += "  value " + emu::bytes::hex(value->data(), value->size(), 64);
+        fields["value"] = emu::bytes::hex(value->data(), value->size(), value->size());
+    }
+    fields["text"] = meaning;
+    s.output().record(type, std::move(fields), text + "\n");
 }
 
 void flush(Session &s, const Args &) {
     const size_t queued = emu::pss::pending_count();
     const int rc = emu::pss::flush();
-    if (rc != 0)
-        s.out() << "  flush failed: " << syserr2str(rc) << " " << emu::pss::last_store_error()
-                << "\n";
-    else
-        s.out() << "  committed " << queued << " update" << (queued == 1 ? "" : "s") << "\n";
+    if (rc != 0) {
+        const std::string error = std::string(syserr2str(rc)) + " " + emu::pss::last_store_error();
+        s.output().record("flush", {{"failed", error}}, "  flush failed: " + error + "\n");
+        return;
+    }
+    s.output().record("flush", {{"committed", queued}},
+                      "  committed " + std::to_string(queued) + " update" +
+                          (queued == 1 ? "" : "s") + "\n");
 }
 
 void restart(Session &s, const Args &) {
@@ -136,17 +147,24 @@ void dump_queue(Session &s, const Args &) {
         s.out() << "  the plugin's request queue is not visible (stripped plugin?)\n";
         return;
     }
-    s.out() << "  hw_update_req_q: " << q->count << " request" << (q->count == 1 ? "" : "s")
-            << "\n";
+    s.output().record("queue", {{"count", q->count}},
+                      "  hw_update_req_q: " + std::to_string(q->count) + " request" +
+                          (q->count == 1 ? "" : "s") + "\n");
     for (auto *req = static_cast<const rire_orsk_hw_update_req *>(q->head); req; req = req->next) {
-        s.out() << "    req_id " << req->req_id << " type " << +req->req_type << ", "
-                << req->hold_q.count << " held";
+        std::ostringstream text;
+        text << "    req_id " << req->req_id << " type " << +req->req_type << ", "
+             << req->hold_q.count << " held";
+        Fields held = Fields::array();
         const char *sep = ": ";
         for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(req->hold_q.head); e;
-             e = e->next, sep = ", ")
-            s.out() << sep << "DI " << e->di << " (oiflist " << e->oiflist_index << ", ref "
-                    << e->ref_count << ")";
-        s.out() << "\n";
+             e = e->next, sep = ", ") {
+            text << sep << "DI " << e->di << " (oiflist " << e->oiflist_index << ", ref "
+                 << e->ref_count << ")";
+            held.push_back({{"di", e->di}, {"oiflist", e->oiflist_index}, {"ref", e->ref_count}});
+        }
+        s.output().record("request",
+                          {{"req_id", req->req_id}, {"req_type", req->req_type}, {"held", held}},
+                          text.str() + "\n");
     }
 }
 
@@ -156,33 +174,40 @@ void dump_pss(Session &s, const Args &a) {
         if (!only.empty() && only != name)
             continue;
         const auto records = emu::pss::records(type);
-        s.out() << "  " << name << " (" << type << "): " << records.size() << " record"
-                << (records.size() == 1 ? "" : "s") << "\n";
-        for (auto &[key, value] : records) {
-            s.out() << "    " << describe_record(type, key, value) << "\n";
-            print_bytes(s, key, &value);
-        }
+        s.output().record("pss_db", {{"db", name}, {"service", type}, {"count", records.size()}},
+                          "  " + name + " (" + std::to_string(type) +
+                              "): " + std::to_string(records.size()) + " record" +
+                              (records.size() == 1 ? "" : "s") + "\n");
+        for (auto &[key, value] : records)
+            print_record(s, "pss_record", {{"db", name}}, type, key, &value,
+                         describe_record(type, key, value));
     }
 }
 
 void dump_pending(Session &s, const Args &) {
     const auto pending = emu::pss::pending();
-    s.out() << "  " << pending.size() << " queued update" << (pending.size() == 1 ? "" : "s")
-            << "\n";
+    s.output().record("pending", {{"count", pending.size()}},
+                      "  " + std::to_string(pending.size()) + " queued update" +
+                          (pending.size() == 1 ? "" : "s") + "\n");
     for (const auto &p : pending) {
         const bool write = p.kind == emu::pss::Kind::kWrite;
-        s.out() << "    " << (write ? "write " : "delete ") << service_name(p.service) << " ";
-        s.out() << (write ? describe_record(p.service, p.key, p.value)
-                          : describe_key(p.service, p.key))
-                << "\n";
-        print_bytes(s, p.key, write ? &p.value : nullptr);
+        const std::string op = write ? "write" : "delete";
+        print_record(s, "pss_update", {{"op", op}, {"db", service_name(p.service)}}, p.service,
+                     p.key, write ? &p.value : nullptr,
+                     op + " " + service_name(p.service) + " " +
+                         (write ? describe_record(p.service, p.key, p.value)
+                                : describe_key(p.service, p.key)));
     }
 }
 
 void dump_arena(Session &s, const Args &) {
     const uint32_t *used = s.plugin().pss_buf_used();
-    s.out() << "  pss_buf: " << (used ? std::to_string(*used) : "?") << " of "
-            << RIRE_ORSK_PSS_BUF_SIZE << " bytes in use\n";
+    Fields fields = {{"size", RIRE_ORSK_PSS_BUF_SIZE}};
+    if (used)
+        fields["used"] = *used;
+    s.output().record("arena", fields,
+                      "  pss_buf: " + (used ? std::to_string(*used) : "?") + " of " +
+                          std::to_string(RIRE_ORSK_PSS_BUF_SIZE) + " bytes in use\n");
 }
 
 void set_debug(Session &s, const Args &a) {
