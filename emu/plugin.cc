@@ -55,6 +55,11 @@ std::unique_ptr<Plugin> Plugin::load(const std::string &so_path, std::string *er
     std::unique_ptr<Plugin> plugin(new Plugin);
     std::string reason;
     if (!plugin->copy_from(so_path, &reason) || !plugin->open(&reason)) {
+        // The temporary copy means nothing to whoever named the plugin.
+        const std::string &copy = plugin->copy_;
+        for (size_t at = reason.find(copy); !copy.empty() && at != std::string::npos;
+             at = reason.find(copy, at + so_path.size()))
+            reason.replace(at, copy.size(), so_path);
         if (error != nullptr)
             *error = reason;
         return nullptr;

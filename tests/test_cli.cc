@@ -84,7 +84,7 @@ constexpr const char *kValidPrefix =
     "flush\n";
 
 struct BadLine {
-    const char *line;
+    std::string_view line;
     int column;
     const char *message;
 };
@@ -108,8 +108,19 @@ const BadLine kBadLines[] = {
     {"igmp-snoop enable vlans=1-3,4096", 29, "vlans: 4096 is out of range (at most 4095)"},
     {"omf enable vlans=10-4096", 21, "vlans: 4096 is out of range (at most 4095)"},
     {"omf enable vlans=5-3", 18, "vlans: range 5-3 runs backwards"},
-    {"df-update add ordinal=3 opc=2147483648", 29,
-     "opc: 2147483648 is out of range (at most 2147483647)"},
+    {"df-update add ordinal=3 opc=-2147483649", 29,
+     "opc: -2147483649 is out of range (-2147483648..2147483647)"},
+    {"df-update add ordinal=3 oifs=0-4294967295", 30,
+     "oifs: 0-4294967295 makes the list longer than 65536 elements"},
+    {"df-update add ordinal=3 oifs=1,-5-3", 32, "oifs: '-5' is not a number"},
+    {std::string_view("flush\0 now", 10), 6,
+     "stray byte \\x00: a scenario is printable ASCII text"},
+    {"\xEF\xBB\xBF"
+     "flush",
+     1, "byte-order mark \\xEF\\xBB\\xBF: save the scenario without one"},
+    {"frobnicate-the-switch-until-it-gives-up-and-then-some", 1,
+     "unknown verb 'frobnicate-the-switch-until-it-gives-up-\u2026'"},
+    {"help frob", 6, "help: no verb 'frob'"},
     {"link-update req=1 type=1 old-di=nil new-di=5", 33,
      "old-di: 'nil' is not a number; a DI is a number, null or invalid"},
     {"hw-done id=1 id=2", 14, "argument 'id' given twice"},
@@ -141,7 +152,7 @@ std::vector<std::string> lines(const std::string &text) {
 TEST_F(Cli, BadLinesAreReportedAtFileLineColumnAndNothingRuns) {
     std::string script = kValidPrefix;
     for (const BadLine &bad : kBadLines)
-        script += std::string(bad.line) + "\n# a comment\nflush\n";
+        script += std::string(bad.line) + "\r\n# a comment\nflush\r\n";
     const Outcome r = run_script(script);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
@@ -206,6 +217,32 @@ TEST_F(Cli, StandardInputIsTheScenarioWhenNoneIsNamed) {
     EXPECT_EQ(r.err, "<stdin>:2:1: error: unknown verb 'bogus'\n");
 }
 
+TEST_F(Cli, JsonFormatGivesOneObjectPerLineAndNothingOnStandardError) {
+    std::ofstream(scenario()) << "link-update req=7 type=1 old-index=12 old-di=300 new-di=400\n"
+                                 "dump queue\nflush\n";
+    Outcome r = run({"--format=json", "--state", state().string(), scenario().string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              R"({"type":"boot","plugin":"zarided_kelda_orsk_platform.so","pss_open_status":0,)"
+              R"("recovered":false}
+{"type":"command","line":1,"text":"link-update req=7 type=1 old-index=12 old-di=300 new-di=400"}
+{"type":"result","value":1,"held":true}
+{"type":"flush","committed":1,"writes":1,"deletes":0,"scheduled":true}
+{"type":"command","line":2,"text":"dump queue"}
+{"type":"queue","count":1}
+{"type":"request","req_id":7,"req_type":1,"held":[{"di":300,"oiflist":12,"ref":1}]}
+{"type":"command","line":3,"text":"flush"}
+{"type":"flush","committed":0,"writes":0,"deletes":0,"scheduled":false}
+)");
+    r = run({"--format", "json", "--state", state().string()}, "flush\nbogus\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, R"({"type":"error","file":"<stdin>","line":2,"column":1,"message":)"
+                     R"("unknown verb 'bogus'"})"
+                     "\n");
+}
+
 // Records are shown as the sink received them, the source line, "ERROR:" and
 // the trailing blank included; console lines follow the command's own output.
 TEST_F(Cli, LogOptionPrintsEachCommandsRecordsAsReceivedAndConsoleLinesWhole) {
@@ -233,11 +270,11 @@ TEST_F(Cli, LogOptionPrintsEachCommandsRecordsAsReceivedAndConsoleLinesWhole) {
 }
 
 TEST_F(Cli, HelpDocumentsTheLanguageAndEveryVerbGroup) {
-    for (const char *option : {"--help", "-h"}) {
+    for (const char *option : {"--help", "-h", "help"}) {
         const Outcome r = run({option});
         EXPECT_EQ(r.status, 0) << option;
         EXPECT_EQ(r.err, "") << option;
-        EXPECT_TRUE(contains(r.out, "usage: rire-host [--state DIR]")) << option;
+        EXPECT_TRUE(contains(r.out, "usage: rire-host [OPTIONS] [SCENARIO | -]")) << option;
         EXPECT_TRUE(contains(r.out, "FILE:LINE:COLUMN")) << option;
         for (const char *verb : {"  flush\n",
                                  "  restart\n",
@@ -261,28 +298,40 @@ TEST_F(Cli, HelpDocumentsTheLanguageAndEveryVerbGroup) {
                                  "  show interfaces\n"})
             EXPECT_TRUE(contains(r.out, verb)) << option << " lacks " << verb;
     }
+    const Outcome verb = run({"help", "dump", "pss"});
+    EXPECT_EQ(verb.out, "  dump pss [db=hw_update|pending_di]\n      the records stored in PSS\n"
+                        "        db: only this database\n");
+    EXPECT_TRUE(run({"--version"}).out.starts_with("rire-host ")) << verb.out;
 }
 
 TEST_F(Cli, BadCommandLineExitsTwoWithAHint) {
     const std::string hint = "try rire-host --help\n";
+    const std::string missing = (dir_.path() / "missing.scn").string();
+    std::ofstream(scenario()) << "flush\n";
     const struct {
         std::vector<std::string> args;
         std::string err;
+        int status = 2;
     } cases[] = {
-        {{"--bogus"}, "rire-host: unknown option --bogus\n" + hint},
-        {{"--state"}, "rire-host: --state needs a value\n" + hint},
+        {{"--bogus"}, "rire-host: The following argument was not expected: --bogus\n" + hint},
+        {{"--state"}, "rire-host: --state: 1 required DIR missing\n" + hint},
+        {{"--log-files=0"}, "rire-host: --log-files: bad value 0\n" + hint},
         {{"a.scn", "b.scn"}, "rire-host: one scenario at a time (a.scn, b.scn)\n" + hint},
+        {{"help", "frob"}, "rire-host: no verb 'frob'\n" + hint},
+        {{missing}, "rire-host: cannot read " + missing + ": No such file or directory\n"},
+        {{dir_.path().string()},
+         "rire-host: " + dir_.path().string() + " is a directory, not a scenario\n"},
+        // Not the temporary copy that the emulator loads.
+        {{"--state=" + state().string(), "--plugin=" + scenario().string(), scenario().string()},
+         "rire-host: " + scenario().string() + " is no 32-bit little-endian ELF object\n",
+         1},
     };
     for (const auto &c : cases) {
         const Outcome r = run(c.args);
-        EXPECT_EQ(r.status, 2) << c.err;
+        EXPECT_EQ(r.status, c.status) << c.err;
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.out, "");
     }
-    const auto missing = dir_.path() / "missing.scn";
-    const Outcome r = run({"--state", state().string(), missing.string()});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "rire-host: cannot read " + missing.string() + "\n");
 }
 
 TEST_F(Cli, SecondProcessRecoversFlushedHoldsAndCompletesThem) {

@@ -1,11 +1,15 @@
 // rire-host: loads the platform plugin into the host emulator, boots it as
-// the switch's rire process would, and runs a scenario of host events.
+// the switch's rire process would, and runs a scenario of host events, or
+// the lines typed at a prompt when standard input is a terminal.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <numeric>
@@ -14,6 +18,7 @@
 #include "emu/host.h"
 #include "tools/rire-host/check.h"
 #include "tools/rire-host/inspect.h"
+#include "tools/rire-host/prompt.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -21,10 +26,12 @@ namespace {
 
 struct Options {
     rire_host::SessionOptions session;
-    std::string script = "-";
-    std::vector<std::string> files; // every file named; more than one only with --check
+    std::vector<std::string> files;      // the scenario; more than one only with --check
+    std::vector<std::string> help_topic; // rire-host help VERB
+    rire_host::Format format = rire_host::Format::kText;
     bool strict = false;
     bool help = false;
+    bool version = false;
     bool check = false;  // --check: run transcript tests and compare
     bool update = false; // --update: rewrite the expected output of those that differ
     int part = 0;        // --part N: run only process part N of a transcript
@@ -39,10 +46,10 @@ enum Exit {
 };
 
 const char *kUsage =
-    "usage: rire-host [--state DIR] [--plugin PATH] [--log] [--log-size BYTES]\n"
-    "                 [--log-files N] [--strict] [--move-damaged-store] [SCENARIO | -]\n"
-    "       rire-host --check [--update] [--plugin PATH] [--strict] FILE.t...\n"
+    "usage: rire-host [OPTIONS] [SCENARIO | -]\n"
+    "       rire-host --check [--update] [OPTIONS] FILE.t...\n"
     "       rire-host inspect [--raw] [--tail N] DIR\n"
+    "       rire-host help [VERB]\n"
     "\n"
     "Boots zarided_kelda_orsk_platform.so in the host emulator and runs SCENARIO\n"
     "(standard input when '-' or absent). The state directory keeps the PSS store\n"
@@ -65,6 +72,14 @@ const char *kUsage =
     "  --move-damaged-store\n"
     "                 when the PSS store is damaged, rename data.mdb to\n"
     "                 data.mdb.damaged-YYYYMMDD-HHMMSS and start with an empty store\n"
+    "  --format text|json\n"
+    "                 json: one JSON object per line (JSON Lines) on standard\n"
+    "                 output for every command, result, dump record, warning and\n"
+    "                 error, each with its \"type\"; the debug console writes\n"
+    "                 to standard error\n"
+    "  --version      print the version and stop\n"
+    "  -h, --help     print this text and stop\n"
+    "Options take their value as --opt VALUE or --opt=VALUE.\n"
     "\n"
     "Only one process at a time uses a state directory: another one is refused\n"
     "with \"state DIR is in use by process N\". The store is checked before it is\n"
@@ -74,14 +89,21 @@ const char *kUsage =
     "framework refusal) is printed as a warning after its command and counted\n"
     "in a summary on standard error at the end.\n"
     "\n"
-    "Exit status: 0 done; 1 a command or an expectation failed, or a --strict\n"
-    "failure, or a transcript differs; 2 bad command line or scenario, or the state\n"
-    "directory is in use; 3 the PSS store is damaged.\n"
+    "Exit status:\n"
+    "  0  the scenario ran\n"
+    "  1  a command or an expectation failed, a --strict failure, or a transcript\n"
+    "     differs\n"
+    "  2  bad command line or scenario (nothing ran); the state directory is in use\n"
+    "  3  the PSS store is damaged (left as it was)\n"
     "\n"
     "A transcript test (FILE.t) is a scenario with each command's expected output\n"
     "under it, indented by two blanks; '%% new process' ends the process and goes\n"
     "on in a new one on the same state directory. Run as a scenario, it prints\n"
     "its transcript; with --check, it is compared.\n"
+    "\n"
+    "When standard input is a terminal and no scenario is named, a prompt runs\n"
+    "each line as it is entered, with line editing and a history kept in\n"
+    "$HOME/.rire_host_history; a bad line is reported and skipped.\n"
     "\n"
     "A scenario is one command per line; '#' starts a comment. Numbers are\n"
     "decimal or 0x-hex, lists are comma-separated with ranges a-b. The whole\n"
@@ -92,78 +114,68 @@ const char *kUsage =
 
 const char *kTryHelp = "try rire-host --help\n";
 
-// --log-size or --log-files into `limits`; false (reported) for a value
-// the event log refuses.
-bool parse_limit(const std::string &arg, const std::string &value,
-                 emu::EventLogFile::Limits *limits) {
+// --log-size or --log-files into `limits`; an error text for a value the
+// event log refuses.
+std::string parse_limit(const std::string &arg, const std::string &value,
+                        emu::EventLogFile::Limits *limits) {
     char *end = nullptr;
     const unsigned long long n = std::strtoull(value.c_str(), &end, 0);
     emu::EventLogFile::Limits next = *limits;
     (arg == "--log-size" ? next.max_bytes : next.files) = static_cast<unsigned>(n);
     const bool ok = !value.empty() && *end == '\0' && n <= UINT32_MAX &&
                     next.max_bytes >= emu::EventLogFile::kMinFileBytes && next.files >= 1;
-    if (!ok) {
-        std::cerr << "rire-host: bad " << arg << " value " << value << "\n" << kTryHelp;
-        return false;
-    }
+    if (!ok)
+        return "bad value " + value;
     *limits = next;
-    return true;
+    return {};
 }
 
+// The command line into `o`; false (reported) when it is not understood.
 bool parse_options(int argc, char **argv, Options *o) {
     o->session.state_dir = "rire-state";
     o->session.plugin_path = RIRE_DEFAULT_PLUGIN;
-    bool script_given = false;
-    for (int i = 1; i < argc; i++) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            o->help = true;
-        } else if (arg == "--log") {
-            o->session.echo_log = true;
-        } else if (arg == "--strict") {
-            o->strict = true;
-        } else if (arg == "--check") {
-            o->check = true;
-        } else if (arg == "--update") {
-            o->update = true;
-        } else if (arg == "--move-damaged-store") {
-            o->session.move_damaged_store = true;
-        } else if (arg == "--state" || arg == "--plugin" || arg == "--log-size" ||
-                   arg == "--log-files" || arg == "--part") {
-            if (i + 1 == argc) {
-                std::cerr << "rire-host: " << arg << " needs a value\n" << kTryHelp;
-                return false;
-            }
-            const std::string value = argv[++i];
-            if (arg == "--state")
-                o->session.state_dir = value;
-            else if (arg == "--plugin")
-                o->session.plugin_path = value;
-            else if (arg == "--part")
-                o->part = std::atoi(value.c_str());
-            else if (!parse_limit(arg, value, &o->session.event_files))
-                return false;
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-            std::cerr << "rire-host: unknown option " << arg << "\n" << kTryHelp;
-            return false;
-        } else if (script_given && !o->check) {
-            std::cerr << "rire-host: one scenario at a time (" << o->script << ", " << arg << ")\n"
-                      << kTryHelp;
-            return false;
-        } else {
-            o->script = arg;
-            o->files.push_back(arg);
-            script_given = true;
-        }
+    CLI::App app("", "rire-host");
+    app.set_help_flag();
+    app.add_flag("-h,--help", o->help);
+    app.add_flag("--version", o->version);
+    app.add_flag("--log", o->session.echo_log);
+    app.add_flag("--strict", o->strict);
+    app.add_flag("--check", o->check);
+    app.add_flag("--update", o->update)->needs("--check");
+    app.add_option("--part", o->part)->type_name("N")->check(CLI::PositiveNumber);
+    app.add_flag("--move-damaged-store", o->session.move_damaged_store);
+    std::string state = o->session.state_dir.string();
+    app.add_option("--state", state)->type_name("DIR");
+    app.add_option("--plugin", o->session.plugin_path)->type_name("PATH");
+    for (const char *limit : {"--log-size", "--log-files"})
+        app.add_option(limit)->type_name("NUMBER")->each([o, limit](const std::string &value) {
+            if (auto fault = parse_limit(limit, value, &o->session.event_files); !fault.empty())
+                throw CLI::ValidationError(fault);
+        });
+    app.add_option("--format", o->format)
+        ->type_name("text|json")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, rire_host::Format>{
+            {"text", rire_host::Format::kText}, {"json", rire_host::Format::kJson}}));
+    app.add_option("scenario", o->files);
+    app.add_subcommand("help")->add_option("verb", o->help_topic);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        std::cerr << "rire-host: " << e.what() << "\n" << kTryHelp;
+        return false;
     }
+    o->session.state_dir = state;
     if (o->check && o->files.empty()) {
         std::cerr << "rire-host: --check needs transcript files\n" << kTryHelp;
         return false;
     }
-    if (o->update && !o->check) {
-        std::cerr << "rire-host: --update goes with --check\n" << kTryHelp;
+    if (!o->check && o->files.size() > 1) {
+        std::cerr << "rire-host: one scenario at a time (" << o->files[0] << ", " << o->files[1]
+                  << ")\n"
+                  << kTryHelp;
         return false;
     }
+    o->help = o->help || app.got_subcommand("help");
     return true;
 }
 
@@ -185,11 +197,16 @@ rire_host::transcript::Runner runner(const Options &o) {
 class Scenario {
   public:
     explicit Scenario(const std::string &path) : path_(path) {}
-    bool open() {
+    // Empty when the scenario can be read, else why not.
+    std::string open() {
         if (path_ == "-")
-            return spool();
+            return spool() ? "" : "cannot keep standard input aside";
+        // A directory opens and reads as empty: it would run nothing.
+        std::error_code ec;
+        if (std::filesystem::is_directory(path_, ec))
+            return path_ + " is a directory, not a scenario";
         file_.open(path_, std::ios::in);
-        return file_.is_open();
+        return file_.is_open() ? "" : "cannot read " + path_ + ": " + std::strerror(errno);
     }
     // A transcript is read once, its part kept as a scenario; false when
     // the file has no such part.
@@ -234,94 +251,149 @@ class Scenario {
 };
 
 // The end-of-run summary of the PSS updates the plugin gave up on.
-void report_dropped(const rire_host::Session &session) {
+void report_dropped(rire_host::Session &session) {
     const auto &counts = session.dropped_updates();
     const uint64_t total = std::accumulate(counts.begin(), counts.end(), uint64_t{0});
     if (total == 0)
         return;
-    std::cout.flush();
-    std::cerr << "rire-host: the plugin gave up " << total << " PSS update"
-              << (total == 1 ? "" : "s") << ":";
+    std::string text = "rire-host: the plugin gave up " + std::to_string(total) + " PSS update" +
+                       (total == 1 ? "" : "s") + ":";
+    rire_host::Fields reasons = rire_host::Fields::object();
     const char *sep = " ";
     for (int i = 0; i < emu::dropped::kReasons; i++)
         if (counts[i] != 0) {
-            std::cerr << sep << counts[i] << " because "
-                      << emu::dropped::describe(static_cast<emu::dropped::Reason>(i));
+            const char *reason = emu::dropped::describe(static_cast<emu::dropped::Reason>(i));
+            text += sep + std::to_string(counts[i]) + " because " + reason;
+            reasons[reason] = counts[i];
             sep = ", ";
         }
-    std::cerr << "\n";
+    session.output().notice("dropped", {{"total", total}, {"reasons", reasons}}, text + "\n");
 }
 
 int start(rire_host::Session &session) {
+    rire_host::Output &out = session.output();
     std::string error;
     try {
         if (session.start(&error))
             return kExitOk;
     } catch (const emu::HostError &e) {
-        std::cout.flush();
         if (e.kind() == emu::HostError::kStateInUse) {
-            std::cerr << e.what() << "\n";
+            out.notice("error", {{"message", e.what()}}, e.what() + std::string("\n"));
             return kExitUsage;
         }
-        std::cerr << "rire-host: " << e.what() << "\n";
-        if (e.kind() != emu::HostError::kStoreUnusable)
+        if (e.kind() != emu::HostError::kStoreUnusable) {
+            out.notice("error", {{"message", e.what()}},
+                       "rire-host: " + std::string(e.what()) + "\n");
             return kExitFailed;
-        std::cerr << "rire-host: the file is left as it was; --move-damaged-store moves it "
-                     "aside and starts with an empty store\n";
+        }
+        out.notice("error", {{"message", e.what()}, {"store_unusable", true}},
+                   "rire-host: " + std::string(e.what()) +
+                       "\nrire-host: the file is left as it was; --move-damaged-store moves it "
+                       "aside and starts with an empty store\n");
         return kExitStoreUnusable;
     }
-    std::cout.flush();
-    std::cerr << "rire-host: " << error << "\n";
+    out.notice("error", {{"message", error}}, "rire-host: " + error + "\n");
     return kExitFailed;
 }
 
-int run(const Options &o, const rire_host::VerbTable &verbs) {
-    Scenario scenario(o.script);
-    if (!scenario.open()) {
-        std::cerr << "rire-host: cannot read " << o.script << "\n";
+// Runs one command; false, reported, when it failed.
+bool run_command(rire_host::Session &session, const rire_host::Command &cmd,
+                 const std::string &name) {
+    session.begin_command(name, cmd.line, cmd.verb->name.starts_with("expect "));
+    try {
+        cmd.verb->run(session, cmd.args);
+    } catch (const std::exception &e) {
+        session.output().script_error(name, cmd.line, 0, e.what());
+        return false;
+    }
+    session.end_command();
+    return true;
+}
+
+// The exit status of a run, after its summaries; `ran` is false when a
+// command failed and ended it.
+int finish(rire_host::Session &session, const Options &o, bool ran) {
+    report_dropped(session);
+    const bool failed = session.verdict().report(o.strict);
+    return !ran || failed ? kExitFailed : kExitOk;
+}
+
+// Each line typed is checked and run at once; a bad line is reported and
+// skipped, so that a typing slip does not end the session.
+int run_prompt(const Options &o, const rire_host::VerbTable &verbs, rire_host::Output &out) {
+    rire_host::Session session(o.session, out);
+    if (const int status = start(session); status != kExitOk)
+        return status;
+    out.record("prompt", {}, "type help for the verbs, ctrl-D to end\n");
+    rire_host::Prompt prompt(rire_host::history_file(o.session.state_dir));
+    bool ran = true;
+    for (int number = 1; ran; number++) {
+        std::cout.flush();
+        const auto line = prompt.read("rire# ");
+        if (!line) {
+            std::cout << "\n"; // end the prompt's line at ctrl-D
+            break;
+        }
+        auto parsed = rire_host::parse_line(number, *line, verbs);
+        if (auto *e = std::get_if<rire_host::ScriptError>(&parsed))
+            out.script_error("<stdin>", e->line, e->column, e->message);
+        else if (auto *cmd = std::get_if<rire_host::Command>(&parsed))
+            ran = run_command(session, *cmd, "<stdin>");
+    }
+    return finish(session, o, ran);
+}
+
+int run_scenario(const std::string &path, const Options &o, const rire_host::VerbTable &verbs,
+                 rire_host::Output &out) {
+    Scenario scenario(path);
+    if (const std::string fault = scenario.open(); !fault.empty()) {
+        out.notice("error", {{"message", fault}}, "rire-host: " + fault + "\n");
         return kExitUsage;
     }
     const std::string name = scenario.name();
-    if (rire_host::transcript::is_transcript(o.script)) {
+    if (rire_host::transcript::is_transcript(path)) {
         int parts = 0;
         if (!scenario.open_part(std::max(o.part, 1), &parts)) {
             std::cerr << "rire-host: " << name << " has no part " << o.part << "\n";
             return kExitUsage;
         }
         if (o.part == 0 && parts > 1)
-            return rire_host::transcript::run_parts(runner(o), o.script,
-                                                    o.session.state_dir.string(), parts);
+            return rire_host::transcript::run_parts(runner(o), path, o.session.state_dir.string(),
+                                                    parts);
     }
     const size_t bad = rire_host::check_script(
         scenario.first_pass(), verbs,
-        [&name](const rire_host::ScriptError &e) {
-            std::cerr << name << ":" << e.line << ":" << e.column << ": error: " << e.message
-                      << "\n";
+        [&](const rire_host::ScriptError &e) {
+            out.script_error(name, e.line, e.column, e.message);
         },
         scenario.copy());
     if (bad != 0)
         return kExitUsage;
 
-    rire_host::Session session(o.session, std::cout);
+    rire_host::Session session(o.session, out);
     if (const int status = start(session); status != kExitOk)
         return status;
     rire_host::ScriptReader reader(scenario.second_pass(), verbs);
     while (const auto cmd = reader.next()) {
-        std::cout << "rire# " << cmd->text << "\n";
-        session.begin_command(name, cmd->line, cmd->verb->name.starts_with("expect "));
-        try {
-            cmd->verb->run(session, cmd->args);
-        } catch (const std::exception &e) {
-            std::cout.flush(); // stdout and stderr may share a pipe: keep their order
-            std::cerr << name << ":" << cmd->line << ": error: " << e.what() << "\n";
-            report_dropped(session);
-            session.verdict().report(o.strict);
-            return kExitFailed;
-        }
-        session.end_command();
+        out.record("command", {{"line", cmd->line}, {"text", cmd->text}},
+                   "rire# " + cmd->text + "\n");
+        if (!run_command(session, *cmd, name))
+            return finish(session, o, false);
     }
-    report_dropped(session);
-    return session.verdict().report(o.strict) ? kExitFailed : kExitOk;
+    return finish(session, o, true);
+}
+
+int help(const Options &o, const rire_host::VerbTable &verbs) {
+    std::string topic;
+    for (const std::string &word : o.help_topic)
+        topic += (topic.empty() ? "" : " ") + word;
+    const auto text = rire_host::describe(verbs, topic);
+    if (!text) {
+        std::cerr << "rire-host: no verb '" << topic << "'\n" << kTryHelp;
+        return kExitUsage;
+    }
+    std::cout << (topic.empty() ? kUsage : "") << *text;
+    return kExitOk;
 }
 
 } // namespace
@@ -332,12 +404,18 @@ int main(int argc, char **argv) {
     Options o;
     if (!parse_options(argc, argv, &o))
         return kExitUsage;
-    const rire_host::VerbTable verbs = rire_host::all_verbs();
-    if (o.help) {
-        std::cout << kUsage << rire_host::describe(verbs);
-        return 0;
+    if (o.version) {
+        std::cout << "rire-host " RIRE_VERSION "\n";
+        return kExitOk;
     }
     if (o.check)
         return rire_host::transcript::check(runner(o), o.files, o.update);
-    return run(o, verbs);
+    const rire_host::VerbTable verbs = rire_host::all_verbs();
+    if (o.help)
+        return help(o, verbs);
+    const std::string script = o.files.empty() ? "-" : o.files[0];
+    const auto out = rire_host::make_output(o.format, std::cout, std::cerr);
+    if (script == "-" && isatty(STDIN_FILENO))
+        return run_prompt(o, verbs, *out);
+    return run_scenario(script, o, verbs, *out);
 }

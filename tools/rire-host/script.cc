@@ -53,6 +53,29 @@ std::vector<Token> tokenize(const std::string &line) {
     return tokens;
 }
 
+std::string quoted(const std::string &text) {
+    return "'" + shown(text) + "'";
+}
+
+// The first byte of `line` outside a comment that is not printable ASCII, a
+// blank or the CR of a CR LF line end.
+std::optional<ScriptError> stray_byte(int number, const std::string &line) {
+    static const std::string kBom = "\xEF\xBB\xBF";
+    if (line.rfind(kBom, 0) == 0)
+        return ScriptError{number, 1,
+                           "byte-order mark " + shown(kBom) +
+                               ": save the scenario "
+                               "without one"};
+    for (size_t i = 0; i < line.size() && line[i] != '#'; i++) {
+        const unsigned char c = static_cast<unsigned char>(line[i]);
+        if ((c < 0x20 && c != '\t' && c != '\r') || c >= 0x7F)
+            return ScriptError{number, static_cast<int>(i) + 1,
+                               "stray byte " + shown(line.substr(i, 1)) +
+                                   ": a scenario is printable ASCII text"};
+    }
+    return std::nullopt;
+}
+
 struct Failure {
     int column_offset; // within the value
     std::string message;
@@ -84,20 +107,21 @@ uint64_t kind_max(ArgKind kind) {
 std::optional<Failure> bounded(const std::string &text, uint64_t max, uint64_t *out) {
     auto v = parse_number(text);
     if (!v)
-        return Failure{0, "'" + text + "' is not a number"};
+        return Failure{0, quoted(text) + " is not a number"};
     if (*v > max)
-        return Failure{0, text + " is out of range (at most " + std::to_string(max) + ")"};
+        return Failure{0, shown(text) + " is out of range (at most " + std::to_string(max) + ")"};
     *out = *v;
     return std::nullopt;
 }
 
 std::optional<Failure> parse_signed(const std::string &text, int64_t *out) {
     const bool negative = !text.empty() && text[0] == '-';
+    const std::string digits = negative ? text.substr(1) : text;
     uint64_t magnitude = 0;
-    auto f = bounded(negative ? text.substr(1) : text, negative ? 0x80000000ull : 0x7FFFFFFFull,
-                     &magnitude);
-    if (f)
-        return Failure{negative ? 1 : 0, f->message};
+    if (!parse_number(digits))
+        return Failure{0, quoted(text) + " is not a number"};
+    if (bounded(digits, negative ? 0x80000000ull : 0x7FFFFFFFull, &magnitude))
+        return Failure{0, shown(text) + " is out of range (-2147483648..2147483647)"};
     *out = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
     return std::nullopt;
 }
@@ -119,7 +143,8 @@ std::vector<std::pair<std::string, int>> split_list(const std::string &text) {
 std::optional<Failure> parse_list(const std::string &text, uint64_t max,
                                   std::vector<uint32_t> *out) {
     for (auto &[part, offset] : split_list(text)) {
-        size_t dash = part.find('-');
+        // A dash in front is a sign, which parse_number refuses with the number.
+        size_t dash = part.find('-', 1);
         uint64_t lo = 0, hi = 0;
         if (auto f = bounded(part.substr(0, dash), max, &lo))
             return Failure{offset, f->message};
@@ -128,8 +153,11 @@ std::optional<Failure> parse_list(const std::string &text, uint64_t max,
             if (auto f = bounded(part.substr(dash + 1), max, &hi))
                 return Failure{offset + static_cast<int>(dash) + 1, f->message};
             if (hi < lo)
-                return Failure{offset, "range " + part + " runs backwards"};
+                return Failure{offset, "range " + shown(part) + " runs backwards"};
         }
+        if (hi - lo >= kMaxListElements - out->size())
+            return Failure{offset, shown(part) + " makes the list longer than " +
+                                       std::to_string(kMaxListElements) + " elements"};
         for (uint64_t v = lo; v <= hi; v++)
             out->push_back(static_cast<uint32_t>(v));
     }
@@ -140,7 +168,7 @@ std::optional<Failure> parse_pairs(const std::string &text, std::vector<Pair> *o
     for (auto &[part, offset] : split_list(text)) {
         size_t colon = part.find(':');
         if (colon == std::string::npos)
-            return Failure{offset, "'" + part + "' is not DI:oiflist-index"};
+            return Failure{offset, quoted(part) + " is not DI:oiflist-index"};
         uint64_t di = 0, index = 0;
         if (auto f = bounded(part.substr(0, colon), 0xFFFF, &di))
             return Failure{offset, f->message};
@@ -162,7 +190,7 @@ std::optional<Failure> parse_bytes(const std::string &text, std::vector<uint8_t>
         std::string two = digits.substr(i, 2);
         long v = std::strtol(two.c_str(), &end, 16);
         if (*end != '\0')
-            return Failure{static_cast<int>(i) + 2, "'" + two + "' is not a hex byte"};
+            return Failure{static_cast<int>(i) + 2, quoted(two) + " is not a hex byte"};
         out->push_back(static_cast<uint8_t>(v));
     }
     return std::nullopt;
@@ -227,7 +255,7 @@ std::optional<Failure> parse_value(const ParamSpec &p, const std::string &text, 
         if (text.empty())
             return Failure{0, "empty value"};
         if (!p.words.empty() && !one_of(p.words, text))
-            return Failure{0, "'" + text + "' is not one of " + joined(p.words)};
+            return Failure{0, quoted(text) + " is not one of " + joined(p.words)};
         *out = text;
         return std::nullopt;
     case ArgKind::kBytes: {
@@ -267,21 +295,21 @@ std::optional<ScriptError> check_command(int line, const std::vector<Token> &tok
         size_t eq = t.text.find('=');
         if (eq == std::string::npos) {
             if (!is_choice(verb, t.text))
-                return error(t.column, "unexpected word '" + t.text + "' for " + verb.name +
+                return error(t.column, "unexpected word " + quoted(t.text) + " for " + verb.name +
                                            (verb.choice.words.empty()
                                                 ? std::string()
                                                 : " (expected " + choices_text(verb) + ")"));
             if (!args->choice_.empty())
-                return error(t.column, "'" + t.text + "' conflicts with '" + args->choice_ + "'");
+                return error(t.column, quoted(t.text) + " conflicts with " + quoted(args->choice_));
             args->choice_ = t.text;
             continue;
         }
         const std::string key = t.text.substr(0, eq);
         const ParamSpec *p = find_param(verb, key);
         if (p == nullptr)
-            return error(t.column, "unknown argument '" + key + "' for " + verb.name);
+            return error(t.column, "unknown argument " + quoted(key) + " for " + verb.name);
         if (args->has(key))
-            return error(t.column, "argument '" + key + "' given twice");
+            return error(t.column, "argument " + quoted(key) + " given twice");
         Value v;
         if (auto f = parse_value(*p, t.text.substr(eq + 1), &v))
             return error(t.column + static_cast<int>(eq) + 1 + f->column_offset,
@@ -342,6 +370,21 @@ std::optional<std::vector<uint8_t>> Args::bytes(const std::string &key) const {
     return std::get<std::vector<uint8_t>>(it->second);
 }
 
+std::string shown(const std::string &text) {
+    static const char *kDigits = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (i == kShownChars)
+            return out + "\u2026";
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F)
+            out += static_cast<char>(c);
+        else
+            out += std::string("\\x") + kDigits[c >> 4] + kDigits[c & 0xF];
+    }
+    return out;
+}
+
 void VerbTable::add(VerbSpec verb) {
     verbs_.push_back(std::move(verb));
 }
@@ -359,8 +402,31 @@ bool VerbTable::is_prefix(const std::string &word) const {
                        [&](const VerbSpec &v) { return v.name.rfind(prefix, 0) == 0; });
 }
 
+namespace {
+
+// "help [VERB]" looks its text up when the line is checked, so that the
+// command needs nothing but its arguments when it runs.
+std::variant<std::monostate, Command, ScriptError> help_command(int number, const std::string &line,
+                                                                const std::vector<Token> &tokens,
+                                                                const VerbSpec &help,
+                                                                const VerbTable &verbs) {
+    std::string topic;
+    for (size_t i = 1; i < tokens.size(); i++)
+        topic += (i == 1 ? "" : " ") + tokens[i].text;
+    auto text = describe(verbs, topic);
+    if (!text)
+        return ScriptError{number, tokens[1].column, "help: no verb " + quoted(topic)};
+    Command cmd{number, trim(line.substr(0, line.find('#'))), &help, {}};
+    cmd.args.values_["text"] = std::move(*text);
+    return cmd;
+}
+
+} // namespace
+
 std::variant<std::monostate, Command, ScriptError> parse_line(int number, const std::string &line,
                                                               const VerbTable &verbs) {
+    if (auto e = stray_byte(number, line))
+        return *e;
     std::vector<Token> tokens = tokenize(line);
     if (tokens.empty())
         return std::monostate{};
@@ -369,14 +435,16 @@ std::variant<std::monostate, Command, ScriptError> parse_line(int number, const 
     if (verbs.is_prefix(name)) {
         if (tokens.size() < 2 || !verbs.find(name + " " + tokens[1].text)) {
             int column = tokens.size() < 2 ? tokens[0].column : tokens[1].column;
-            return ScriptError{number, column, "'" + name + "' needs a known subcommand"};
+            return ScriptError{number, column, quoted(name) + " needs a known subcommand"};
         }
         name += " " + tokens[1].text;
         first = 2;
     }
     const VerbSpec *verb = verbs.find(name);
+    if (verb != nullptr && name == "help")
+        return help_command(number, line, tokens, *verb, verbs);
     if (verb == nullptr)
-        return ScriptError{number, tokens[0].column, "unknown verb '" + name + "'"};
+        return ScriptError{number, tokens[0].column, "unknown verb " + quoted(name)};
     Command cmd{number, trim(line.substr(0, comment_at(line))), verb, {}};
     if (auto e = check_command(number, tokens, first, *verb, &cmd.args))
         return *e;
@@ -407,27 +475,37 @@ std::optional<Command> ScriptReader::next() {
     return std::nullopt;
 }
 
-std::string describe(const VerbTable &verbs) {
+namespace {
+
+void describe_verb(const VerbSpec &v, std::ostream &out) {
     static const char *kinds[] = {"0..255", "0..65535",     "u32",  "i32",  "DI|null|invalid",
                                   "list",   "DI:index,...", "word", "0xHEX"};
+    out << "  " << v.name;
+    if (!v.choice.words.empty())
+        out << (v.choice.required ? " " : " [") << choices_text(v)
+            << (v.choice.required ? "" : "]");
+    for (const ParamSpec &p : v.params)
+        out << (p.required ? " " : " [") << p.key << "="
+            << (p.words.empty() ? kinds[static_cast<int>(p.kind)] : joined(p.words))
+            << (p.required ? "" : "]");
+    out << "\n";
+    std::istringstream help(v.help);
+    for (std::string line; std::getline(help, line);)
+        out << "      " << line << "\n";
+    for (const ParamSpec &p : v.params)
+        if (p.help && *p.help)
+            out << "        " << p.key << ": " << p.help << "\n";
+}
+
+} // namespace
+
+std::optional<std::string> describe(const VerbTable &verbs, const std::string &topic) {
     std::ostringstream out;
-    for (const VerbSpec &v : verbs.all()) {
-        out << "  " << v.name;
-        if (!v.choice.words.empty())
-            out << (v.choice.required ? " " : " [") << choices_text(v)
-                << (v.choice.required ? "" : "]");
-        for (const ParamSpec &p : v.params)
-            out << (p.required ? " " : " [") << p.key << "="
-                << (p.words.empty() ? kinds[static_cast<int>(p.kind)] : joined(p.words))
-                << (p.required ? "" : "]");
-        out << "\n";
-        std::istringstream help(v.help);
-        for (std::string line; std::getline(help, line);)
-            out << "      " << line << "\n";
-        for (const ParamSpec &p : v.params)
-            if (p.help && *p.help)
-                out << "        " << p.key << ": " << p.help << "\n";
-    }
+    for (const VerbSpec &v : verbs.all())
+        if (topic.empty() || v.name == topic || v.name.rfind(topic + " ", 0) == 0)
+            describe_verb(v, out);
+    if (out.str().empty())
+        return std::nullopt;
     return out.str();
 }
 

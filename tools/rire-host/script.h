@@ -3,10 +3,11 @@
 // One command per line: a verb (one or two words), then positional words and
 // key=value arguments in any order. '#' starts a comment; blank lines are
 // skipped. Numbers are decimal or 0x-hex; lists are comma-separated, with
-// ranges written a-b. Every verb declares its arguments in a VerbSpec, and a
-// whole script is checked against those declarations before anything runs,
-// so a bad line is reported with its line and column and nothing is applied.
-// The check and the run each read the script line by line.
+// ranges written a-b, kMaxListElements at most. A line is printable ASCII
+// outside its comment; a CR before the line end is ignored. Every verb declares its arguments in a
+// VerbSpec, and a whole script is checked against those declarations before anything runs, so a bad
+// line is reported with its line and column and nothing is applied. The check and the run each read
+// the script line by line.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,15 @@ enum class ArgKind {
     kName,  // a word; one of ParamSpec::words when those are given
     kBytes, // hex bytes: 0x0900000000000000
 };
+
+// A list argument expands to this many numbers at most.
+constexpr size_t kMaxListElements = 65536;
+// A word quoted in an error message is cut after this many characters.
+constexpr size_t kShownChars = 40;
+
+// `text` as an error message shows a user's word: bytes outside printable
+// ASCII escaped (\x00, \xEF), cut after kShownChars characters with "…".
+std::string shown(const std::string &text);
 
 struct ParamSpec {
     const char *key;
@@ -112,7 +122,9 @@ struct ScriptError {
 };
 
 // Parses and checks one line: nothing for a blank or comment line, else the
-// command or the line's first fault.
+// command or the line's first fault. A "help" verb, when the table has one,
+// takes any words: they name the verbs whose help (describe) goes into the
+// command's "text" argument.
 std::variant<std::monostate, Command, ScriptError> parse_line(int number, const std::string &line,
                                                               const VerbTable &verbs);
 
@@ -136,7 +148,9 @@ class ScriptReader {
     int number_ = 0;
 };
 
-// The language reference printed by --help, built from the verb table.
-std::string describe(const VerbTable &verbs);
+// The language reference printed by --help, built from the verb table: every
+// verb when `topic` is empty, else the verb it names or, for a first word such
+// as "dump", every verb it begins. Nothing when `topic` names no verb.
+std::optional<std::string> describe(const VerbTable &verbs, const std::string &topic = {});
 
 } // namespace rire_host

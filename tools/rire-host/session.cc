@@ -54,13 +54,13 @@ std::string level_name(uint32_t level) {
 
 } // namespace
 
-Session::Session(SessionOptions options, std::ostream &out)
-    : options_(std::move(options)), out_(out), verdict_(out) {}
+Session::Session(SessionOptions options, Output &output)
+    : options_(std::move(options)), output_(output), verdict_(output.stream()) {}
 
 Session::~Session() {
     if (plugin_) {
         if (const size_t queued = emu::pss::pending_count(); queued != 0) {
-            out_.flush();
+            output_.stream().flush();
             std::cerr << "rire-host: " << counted(queued, "PSS update")
                       << " still queued at the end and never flushed: the process loses them\n";
         }
@@ -73,9 +73,11 @@ Session::~Session() {
 bool Session::start(std::string *error) {
     bool had_store = std::filesystem::exists(options_.state_dir / "data.mdb");
     emu::HostOptions host{options_.state_dir, options_.move_damaged_store,
-                          [&had_store](const std::filesystem::path &to, const std::string &fault) {
-                              std::cerr << "rire-host: " << fault << "\nrire-host: moved it to "
-                                        << to.string() << "; starting with an empty store\n";
+                          [&](const std::filesystem::path &to, const std::string &fault) {
+                              output_.notice("warning",
+                                             {{"message", fault}, {"moved_to", to.string()}},
+                                             "rire-host: " + fault + "\nrire-host: moved it to " +
+                                                 to.string() + "; starting with an empty store\n");
                               had_store = false;
                           }};
     emu::host_start(host);
@@ -111,9 +113,11 @@ bool Session::boot(bool recover, std::string *error) {
         return false;
     }
     plugin_ = std::move(b.plugin);
-    out_ << "booted " << options_.plugin_path.substr(options_.plugin_path.rfind('/') + 1)
-         << ": PSS open status " << b.open_status << (recover ? ", recovered from PSS" : "")
-         << "\n";
+    const std::string name = options_.plugin_path.substr(options_.plugin_path.rfind('/') + 1);
+    output_.record("boot",
+                   {{"plugin", name}, {"pss_open_status", b.open_status}, {"recovered", recover}},
+                   "booted " + name + ": PSS open status " + std::to_string(b.open_status) +
+                       (recover ? ", recovered from PSS" : "") + "\n");
     if (recover)
         print_recovery();
     warn_dropped_updates();
@@ -131,8 +135,8 @@ void Session::restore_oiflists() {
     for (uint32_t type, index; in >> type >> index; restored++)
         emu::oiflists::declare(type, index);
     if (restored != 0)
-        out_ << "  the platform-independent layer restored " << counted(restored, "live oiflist")
-             << "\n";
+        output_.stream() << "  the platform-independent layer restored "
+                         << counted(restored, "live oiflist") << "\n";
 }
 
 void Session::set_oiflist(uint32_t type, uint32_t index, bool live) {
@@ -163,10 +167,10 @@ void Session::print_recovery() {
             hw = c.value;
     }
     const auto rebuilt = requests();
-    out_ << "  recovered " << counted(pending, "pending-DI record") << " and "
-         << counted(hw, "hardware-update record") << ": "
-         << (rebuilt ? counted(rebuilt->size(), "request") : std::string("? requests"))
-         << " rebuilt, " << counted(realloc, "index", "indexes") << " reserved again\n";
+    output_.stream() << "  recovered " << counted(pending, "pending-DI record") << " and "
+                     << counted(hw, "hardware-update record") << ": "
+                     << (rebuilt ? counted(rebuilt->size(), "request") : std::string("? requests"))
+                     << " rebuilt, " << counted(realloc, "index", "indexes") << " reserved again\n";
 }
 
 std::optional<std::vector<Request>> Session::requests() {
@@ -191,18 +195,25 @@ void Session::flush(bool scheduled) {
         writes += p.kind == emu::pss::Kind::kWrite;
     const int rc = emu::pss::flush();
     if (rc != 0) {
-        out_ << "  flush failed: " << syserr2str(rc) << " " << emu::pss::last_store_error() << "\n";
+        const std::string error = std::string(syserr2str(rc)) + " " + emu::pss::last_store_error();
+        output_.record("flush", {{"failed", error}}, "  flush failed: " + error + "\n");
         verdict_.strict_failure(std::string("the store refused the flush: ") + syserr2str(rc));
         return;
     }
-    out_ << (scheduled ? "  scheduled flush: committed " : "  committed ")
-         << counted(queued.size(), "update");
+    const size_t deletes = queued.size() - writes;
+    std::string text = (scheduled ? "  scheduled flush: committed " : "  committed ") +
+                       counted(queued.size(), "update");
     const char *sep = ": ";
     if (writes != 0)
-        out_ << sep << counted(writes, "write"), sep = ", ";
-    if (queued.size() != writes)
-        out_ << sep << counted(queued.size() - writes, "delete");
-    out_ << "\n";
+        text += sep + counted(writes, "write"), sep = ", ";
+    if (deletes != 0)
+        text += sep + counted(deletes, "delete");
+    output_.record("flush",
+                   {{"committed", queued.size()},
+                    {"writes", writes},
+                    {"deletes", deletes},
+                    {"scheduled", scheduled}},
+                   text + "\n");
 }
 
 void Session::end_command() {
@@ -225,7 +236,8 @@ void Session::print_new_console() {
     const auto &lines = emu::log::console_lines();
     for (console_printed_ = std::max(console_printed_, lines.first());
          console_printed_ < lines.size(); console_printed_++)
-        out_ << lines[console_printed_] << "\n";
+        output_.record("console", {{"text", lines[console_printed_]}},
+                       lines[console_printed_] + "\n");
 }
 
 void Session::print_new_log() {
@@ -233,7 +245,8 @@ void Session::print_new_log() {
     for (log_printed_ = std::max(log_printed_, events.first()); log_printed_ < events.size();
          log_printed_++) {
         const auto &e = events[log_printed_];
-        out_ << "  " << level_name(e.level) << " " << quoted(e.text) << "\n";
+        output_.record("log", {{"level", level_name(e.level)}, {"text", e.text}},
+                       "  " + level_name(e.level) + " " + quoted(e.text) + "\n");
     }
 }
 
@@ -246,8 +259,9 @@ void Session::warn_dropped_updates() {
         if (!reason)
             continue;
         dropped_[static_cast<int>(*reason)]++;
-        out_ << "  warning: the plugin gave up a PSS update: " << emu::dropped::describe(*reason)
-             << "\n";
+        const std::string message =
+            std::string("the plugin gave up a PSS update: ") + emu::dropped::describe(*reason);
+        output_.record("warning", {{"message", message}}, "  warning: " + message + "\n");
     }
 }
 

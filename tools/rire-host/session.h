@@ -31,6 +31,7 @@
 #include "emu/event_log_file.h"
 #include "emu/plugin.h"
 #include "plugin/include/rire_orsk_platform_api.h"
+#include "tools/rire-host/output.h"
 #include "tools/rire-host/verdict.h"
 
 namespace rire_host {
@@ -62,7 +63,7 @@ struct Request {
 
 class Session {
   public:
-    Session(SessionOptions options, std::ostream &out);
+    Session(SessionOptions options, Output &output);
     // Reports PSS updates still queued: a real process would lose them.
     ~Session();
 
@@ -74,7 +75,9 @@ class Session {
 
     rire_orsk_platform_api &api() { return *plugin_->api(); }
     emu::Plugin &plugin() { return *plugin_; }
-    std::ostream &out() { return out_; }
+    // Where verbs report: records, or lines of text.
+    Output &output() { return output_; }
+    std::ostream &out() { return output_.stream(); }
     const SessionOptions &options() const { return options_; }
 
     // The plugin's exported operation `name`, typed as F.
@@ -120,7 +123,7 @@ class Session {
     void print_new_console();
 
     SessionOptions options_;
-    std::ostream &out_;
+    Output &output_;
     std::unique_ptr<emu::Plugin> plugin_;
     PssSchedule schedule_ = PssSchedule::kAuto;
     size_t log_printed_ = 0;

@@ -6,7 +6,7 @@
 
 namespace rire_host {
 
-void add_session_verbs(VerbTable &verbs);    // flush, restart, log, dump ...
+void add_session_verbs(VerbTable &verbs);    // help, flush, restart, log, dump ...
 void add_hw_update_verbs(VerbTable &verbs);  // link-update, swap, hw-done, oiflist-*
 void add_pss_verbs(VerbTable &verbs);        // pending-di-*, oiflist-exists, dump stats|bitmap
 void add_forwarding_verbs(VerbTable &verbs); // interface, module, df-update, snooping, download

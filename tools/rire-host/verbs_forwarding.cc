@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 #include <iomanip>
+#include <sstream>
 
 #include "emu/faults.h"
 #include "emu/im.h"
@@ -14,8 +15,11 @@ namespace rire_host {
 namespace {
 
 void print_status(Session &s, uint32_t result) {
-    s.out() << "  result " << (result ? "0x" : "") << std::hex << result << std::dec
-            << (result == RIRE_ORSK_REQ_DONE ? " (done)" : " (failed)") << "\n";
+    std::ostringstream text;
+    text << "  result " << (result ? "0x" : "") << std::hex << result << std::dec
+         << (result == RIRE_ORSK_REQ_DONE ? " (done)" : " (failed)") << "\n";
+    s.output().record("result", {{"value", result}, {"done", result == RIRE_ORSK_REQ_DONE}},
+                      text.str());
     s.set_result(result);
     if (result != RIRE_ORSK_REQ_DONE)
         s.verdict().strict_failure("the plugin answered " + std::to_string(result) + " (failed)");
@@ -79,7 +83,9 @@ void omf(Session &s, const Args &a) {
 void lc_download(Session &s, const Args &a) {
     const int32_t r =
         s.api().check_lc_download_db(static_cast<uint8_t>(a.u32("slot")), a.i32("db"));
-    s.out() << "  " << (r ? "download" : "do not download") << " (" << r << ")\n";
+    s.output().record("result", {{"value", r}, {"download", r != 0}},
+                      std::string("  ") + (r ? "download" : "do not download") + " (" +
+                          std::to_string(r) + ")\n");
 }
 
 const std::vector<ParamSpec> kVlanParams = {

@@ -12,6 +12,12 @@ namespace {
 constexpr uint32_t kDiNull = 0;
 constexpr uint32_t kDiInvalid = 0xFFFFFFFF;
 
+// A callback's result as the verb prints it, kept for `expect result`.
+void print_result(Session &s, int64_t value) {
+    s.output().record("result", {{"value", value}}, "  result " + std::to_string(value) + "\n");
+    s.set_result(static_cast<uint32_t>(value));
+}
+
 // The plugin answers a link update only when it holds the old DI (a valid old
 // DI, a new DI that is not null); otherwise its result means nothing.
 void link_update(Session &s, const Args &a) {
@@ -20,7 +26,9 @@ void link_update(Session &s, const Args &a) {
         a.u32("req"), a.u32("type"), a.u32("old-index"), old_di, a.u32("new-index"), new_di);
     if (old_di == kDiNull || old_di == kDiInvalid || new_di == kDiNull)
         return;
-    s.out() << "  result " << held << (held == 1 ? " (held)" : " (not held)") << "\n";
+    s.output().record("result", {{"value", held}, {"held", held == 1}},
+                      "  result " + std::to_string(held) +
+                          (held == 1 ? " (held)\n" : " (not held)\n"));
     s.set_result(held);
     if (held != 1)
         s.verdict().strict_failure("link-update: the DI was not held");
@@ -74,9 +82,7 @@ void swap(Session &s, const Args &a) {
 void hw_done(Session &s, const Args &a) {
     mts_msg answer = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("id"));
     const auto before = s.requests();
-    const int32_t r = s.api().hw_update_done(&answer);
-    s.out() << "  result " << r << "\n";
-    s.set_result(static_cast<uint32_t>(r));
+    print_result(s, s.api().hw_update_done(&answer));
     print_changes(s, before);
 }
 
@@ -84,9 +90,8 @@ void oiflist_alloc(Session &s, const Args &a) {
     uint32_t p[10];
     for (int i = 0; i < 10; i++)
         p[i] = a.u32("p" + std::to_string(i + 1));
-    uint32_t r = s.api().oiflist_alloc(p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
-    s.out() << "  result " << r << "\n";
-    s.set_result(r);
+    print_result(s,
+                 s.api().oiflist_alloc(p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]));
 }
 
 void oiflist_hw_done(Session &s, const Args &a) {
@@ -99,9 +104,7 @@ void oiflist_delete(Session &s, const Args &a) {
 
 void opc_check(Session &s, const Args &a) {
     mts_msg msg = emu::mts::make(a.u32("opcode"), a.u32("id"));
-    const int32_t r = s.api().mts_opc_check(&msg);
-    s.out() << "  result " << r << "\n";
-    s.set_result(static_cast<uint32_t>(r));
+    print_result(s, s.api().mts_opc_check(&msg));
 }
 
 std::vector<ParamSpec> alloc_params() {

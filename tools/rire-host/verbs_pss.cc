@@ -42,10 +42,11 @@ void recover(Session &s, const Args &) {
 
 void dump_stats(Session &s, const Args &a) {
     const bool all = a.choice() == "all";
-    s.out() << "  rire_pss_recovery_stats:\n";
+    s.output().record(nullptr, {}, "  rire_pss_recovery_stats:\n");
     for (const auto &c : emu::stats::named())
         if (all || c.value != 0 || !c.name.starts_with("word "))
-            s.out() << "    " << c.name << " " << c.value << "\n";
+            s.output().record("stat", {{"name", c.name}, {"value", c.value}},
+                              "    " + c.name + " " + std::to_string(c.value) + "\n");
 }
 
 // Allocated indexes, runs folded into ranges.

@@ -1,5 +1,6 @@
 // Verbs that drive the host itself rather than the plugin: committing PSS,
 // restarting the process, reading the log, and looking at state.
+#include <sstream>
 #include <stdexcept>
 
 #include "emu/log.h"
@@ -12,10 +13,27 @@
 namespace rire_host {
 namespace {
 
+using emu::bytes::Bytes;
+
 std::string service_name(uint32_t service) {
     auto services = emu::pss::services();
     auto it = services.find(service);
     return it == services.end() ? "service " + std::to_string(service) : it->second;
+}
+
+// A stored or queued record: a line that says what it means, then a line of
+// its bytes (a long value cut); in JSON the bytes in full.
+void print_record(Session &s, const char *type, Fields fields, uint32_t service, const Bytes &key,
+                  const Bytes *value, const std::string &meaning) {
+    std::string text = "    " + meaning + "\n      key " + emu::bytes::hex(key.data(), key.size());
+    fields["service"] = service;
+    fields["key"] = emu::bytes::hex(key.data(), key.size(), key.size());
+    if (value) {
+        text += "  value " + emu::bytes::hex(value->data(), value->size(), 64);
+        fields["value"] = emu::bytes::hex(value->data(), value->size(), value->size());
+    }
+    fields["text"] = meaning;
+    s.output().record(type, std::move(fields), text + "\n");
 }
 
 void flush(Session &s, const Args &) {
@@ -45,18 +63,22 @@ void dump_queue(Session &s, const Args &) {
         s.out() << "  the plugin's request queue is not visible (stripped plugin?)\n";
         return;
     }
-    s.out() << "  hw_update_req_q: " << requests->size() << " request"
-            << (requests->size() == 1 ? "" : "s") << "\n";
+    s.output().record("queue", {{"count", requests->size()}},
+                      "  hw_update_req_q: " + std::to_string(requests->size()) + " request" +
+                          (requests->size() == 1 ? "" : "s") + "\n");
     for (const Request &r : *requests) {
-        s.out() << "    req_id " << r.req_id << " type " << r.type << ", " << r.held.size()
-                << " held";
+        std::ostringstream text;
+        text << "    req_id " << r.req_id << " type " << r.type << ", " << r.held.size() << " held";
+        Fields held = Fields::array();
         const char *sep = ": ";
         for (const HeldDi &h : r.held) {
-            s.out() << sep << "DI " << h.di << " (oiflist " << h.oiflist_index << ", ref "
-                    << h.ref_count << ")";
+            text << sep << "DI " << h.di << " (oiflist " << h.oiflist_index << ", ref "
+                 << h.ref_count << ")";
             sep = ", ";
+            held.push_back({{"di", h.di}, {"oiflist", h.oiflist_index}, {"ref", h.ref_count}});
         }
-        s.out() << "\n";
+        s.output().record("request", {{"req_id", r.req_id}, {"req_type", r.type}, {"held", held}},
+                          text.str() + "\n");
     }
 }
 
@@ -66,33 +88,40 @@ void dump_pss(Session &s, const Args &a) {
         if (!only.empty() && only != name)
             continue;
         const auto records = emu::pss::records(type);
-        s.out() << "  " << name << " (" << type << "): " << records.size() << " record"
-                << (records.size() == 1 ? "" : "s") << "\n";
-        for (auto &[key, value] : records) {
-            s.out() << "    " << describe_record(type, key, value) << "\n";
-            print_bytes(s.out(), key, &value);
-        }
+        s.output().record("pss_db", {{"db", name}, {"service", type}, {"count", records.size()}},
+                          "  " + name + " (" + std::to_string(type) +
+                              "): " + std::to_string(records.size()) + " record" +
+                              (records.size() == 1 ? "" : "s") + "\n");
+        for (auto &[key, value] : records)
+            print_record(s, "pss_record", {{"db", name}}, type, key, &value,
+                         describe_record(type, key, value));
     }
 }
 
 void dump_pending(Session &s, const Args &) {
     const auto pending = emu::pss::pending();
-    s.out() << "  " << pending.size() << " queued update" << (pending.size() == 1 ? "" : "s")
-            << "\n";
+    s.output().record("pending", {{"count", pending.size()}},
+                      "  " + std::to_string(pending.size()) + " queued update" +
+                          (pending.size() == 1 ? "" : "s") + "\n");
     for (const auto &p : pending) {
         const bool write = p.kind == emu::pss::Kind::kWrite;
-        s.out() << "    " << (write ? "write " : "delete ") << service_name(p.service) << " ";
-        s.out() << (write ? describe_record(p.service, p.key, p.value)
-                          : describe_key(p.service, p.key))
-                << "\n";
-        print_bytes(s.out(), p.key, write ? &p.value : nullptr);
+        const std::string op = write ? "write" : "delete";
+        print_record(s, "pss_update", {{"op", op}, {"db", service_name(p.service)}}, p.service,
+                     p.key, write ? &p.value : nullptr,
+                     op + " " + service_name(p.service) + " " +
+                         (write ? describe_record(p.service, p.key, p.value)
+                                : describe_key(p.service, p.key)));
     }
 }
 
 void dump_arena(Session &s, const Args &) {
     const uint32_t *used = s.plugin().pss_buf_used();
-    s.out() << "  pss_buf: " << (used ? std::to_string(*used) : "?") << " of "
-            << RIRE_ORSK_PSS_BUF_SIZE << " bytes in use\n";
+    Fields fields = {{"size", RIRE_ORSK_PSS_BUF_SIZE}};
+    if (used)
+        fields["used"] = *used;
+    s.output().record("arena", fields,
+                      "  pss_buf: " + (used ? std::to_string(*used) : "?") + " of " +
+                          std::to_string(RIRE_ORSK_PSS_BUF_SIZE) + " bytes in use\n");
 }
 
 void set_debug(Session &s, const Args &a) {
@@ -103,6 +132,10 @@ void set_debug(Session &s, const Args &a) {
     if (level != "trace")
         emu::log::set_debug(RIRE_ORSK_LOG_LEVEL_ERROR, on);
     s.out() << "  debug console " << (on ? "on" : "off") << " for " << level << "\n";
+}
+
+void help(Session &s, const Args &a) {
+    s.out() << a.name("text");
 }
 
 void init(Session &s, const Args &) {
@@ -116,6 +149,12 @@ void set_q_handle(Session &s, const Args &a) {
 } // namespace
 
 void add_session_verbs(VerbTable &verbs) {
+    verbs.add({"help",
+               {},
+               {},
+               "help [VERB]: the help of every verb, or of those VERB names\n"
+               "(\"help dump\" shows every dump verb)",
+               help});
     verbs.add(
         {"init", {}, {}, "run the plugin's entry point again (empties its request queue)", init});
     verbs.add({"set-q-handle",
