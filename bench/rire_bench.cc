@@ -147,7 +147,7 @@ std::vector<Logged> logged_since(size_t mark) {
     std::vector<Logged> out;
     const auto &log = emu::log::event_log();
     for (size_t i = mark; i < log.size(); i++) {
-        const std::string &t = log[i].text;
+        const std::string t(log[i].text());
         const size_t open = t.find('('), close = t.find(')', open);
         const size_t body = t.compare(close, 9, "):ERROR: ") == 0 ? close + 9 : close + 3;
         out.push_back(
@@ -334,7 +334,10 @@ int floor_visit(void *elem, void *key) {
     return static_cast<FloorReq *>(elem)->req_id == *static_cast<uint32_t *>(key) ? 1 : 0;
 }
 
-FloorReq *floor_find(FloorReq *head, uint32_t req_id, int (*visit)(void *, void *)) {
+// Kept out of line and unspecialised, so that each element costs a call of
+// `visit` through its pointer, as in the host's queue utility.
+__attribute__((noipa)) FloorReq *floor_find(FloorReq *head, uint32_t req_id,
+                                            int (*visit)(void *, void *)) {
     for (FloorReq *r = head; r != nullptr; r = r->next)
         if (visit(r, &req_id) != 0)
             return r;

@@ -97,7 +97,7 @@ class PssIteration : public PluginTest {
     void expect_all_trace() {
         const auto &log = emu::log::event_log();
         for (size_t i = log_mark_; i < log.size(); i++)
-            EXPECT_EQ(log[i].level, RIRE_ORSK_LOG_LEVEL_TRACE) << log[i].text;
+            EXPECT_EQ(log[i].level, RIRE_ORSK_LOG_LEVEL_TRACE) << log[i].text();
     }
 };
 

@@ -75,19 +75,19 @@ namespace {
 // An event-log text "func(line): msg" or "func(line):ERROR: msg" as a reader
 // wants it: without the source line, which changes with every edit of the
 // plugin, and without the function name when the message already names it.
-std::string readable(const std::string &text) {
+std::string readable(std::string_view text) {
     const size_t open = text.find('(');
     const size_t close = text.find("):", open);
     if (open == std::string::npos || close == std::string::npos ||
         text.find_first_not_of("0123456789", open + 1) != close)
-        return text;
-    const std::string func = text.substr(0, open);
+        return std::string(text);
+    const std::string func(text.substr(0, open));
     size_t at = close + 2;
     if (text.compare(at, 6, "ERROR:") == 0)
         at += 6;
     if (at < text.size() && text[at] == ' ')
         at++;
-    std::string message = text.substr(at);
+    std::string message(text.substr(at));
     while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
         message.pop_back();
     return message.find(func) == std::string::npos ? func + ": " + message : message;
@@ -100,7 +100,7 @@ void Session::print_new_log() {
     for (; log_printed_ < events.size(); log_printed_++) {
         const auto &e = events[log_printed_];
         out_ << "  " << (e.level == RIRE_ORSK_LOG_LEVEL_ERROR ? "error " : "trace ")
-             << readable(e.text) << "\n";
+             << readable(e.text()) << "\n";
     }
 }
 
@@ -108,7 +108,7 @@ void Session::warn_dropped_updates() {
     const auto &events = emu::log::event_log();
     for (; log_scanned_ < events.size(); log_scanned_++) {
         const auto reason =
-            emu::dropped::classify(events[log_scanned_].level, events[log_scanned_].text);
+            emu::dropped::classify(events[log_scanned_].level, events[log_scanned_].text());
         if (!reason)
             continue;
         dropped_[static_cast<int>(*reason)]++;
