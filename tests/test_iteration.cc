@@ -137,6 +137,21 @@ TEST_F(PssIteration, WalkOfNRecordsEndsAtTheNthNext) {
     EXPECT_EQ(pss2_calls(), expected);
 }
 
+// A walk steps through one read snapshot until something is written; then it
+// goes on after the key it stood on and sees the write.
+TEST_F(PssIteration, WalkSeesRecordsWrittenAndDeletedUnderIt) {
+    for (uint32_t id : {10u, 20u, 30u})
+        plant(kHw, le32(id));
+    std::vector<uint32_t> keys;
+    Fetch f = fetch(kRecordOps[0]);
+    keys.push_back(f.key);
+    plant(kHw, le32(15));
+    ASSERT_EQ(emu::pss::delete_raw(kHw, le32(20)), 0);
+    for (f = fetch(kRecordOps[1]); f.rc == 1; f = fetch(kRecordOps[1]))
+        keys.push_back(f.key);
+    EXPECT_EQ(keys, (std::vector<uint32_t>{10, 15, 30}));
+}
+
 TEST_F(PssIteration, CursorMovesToFirstWithOneAndToNextWithThree) {
     plant(kPending, le32(0x10005));
     uint32_t h = handle(kPending);
