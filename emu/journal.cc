@@ -5,12 +5,12 @@
 namespace emu::journal {
 namespace {
 Ring<Call> g_calls{kCapacity};
-bool g_enabled = false;
 } // namespace
 
-void record(std::string_view op, std::initializer_list<int64_t> args, std::string detail) {
-    if (!g_enabled)
-        return;
+bool internal::g_enabled = false;
+
+void internal::append(std::string_view op, std::initializer_list<int64_t> args,
+                      std::string detail) {
     Call *call = g_calls.append();
     call->op.assign(op);
     call->args.assign(args);
@@ -33,11 +33,7 @@ void clear() {
 }
 
 void set_enabled(bool on) {
-    g_enabled = on;
-}
-
-bool enabled() {
-    return g_enabled;
+    internal::g_enabled = on;
 }
 
 } // namespace emu::journal

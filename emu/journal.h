@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "emu/ring.h"
@@ -24,13 +25,25 @@ struct Call {
 
 constexpr std::size_t kCapacity = 65536;
 
-void record(std::string_view op, std::initializer_list<int64_t> args = {}, std::string detail = {});
+namespace internal {
+extern bool g_enabled;
+void append(std::string_view op, std::initializer_list<int64_t> args, std::string detail);
+} // namespace internal
+
+// Records one call while the journal is on; off, it is one inlined test.
+inline void record(std::string_view op, std::initializer_list<int64_t> args = {},
+                   std::string detail = {}) {
+    if (internal::g_enabled)
+        internal::append(op, args, std::move(detail));
+}
 const Ring<Call> &calls();
 // Names of the kept calls, oldest first; handy for order assertions.
 std::vector<std::string> ops();
 void clear();
 // Default off. Callers whose detail is costly to build check enabled() first.
 void set_enabled(bool on);
-bool enabled();
+inline bool enabled() {
+    return internal::g_enabled;
+}
 
 } // namespace emu::journal

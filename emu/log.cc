@@ -1,8 +1,9 @@
 #include "emu/log.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
-#include <set>
+#include <vector>
 
 #include "emu/bytes.h"
 #include "emu/journal.h"
@@ -20,8 +21,9 @@ constexpr std::size_t kModnameMax = sizeof(sdwrap_dbg_modname);
 // Configuration: survives clear().
 struct Config {
     std::size_t capacity = kDefaultHistoryCapacity;
-    std::set<uint32_t> filtered;
-    std::set<uint32_t> debug_on;
+    // Few codes, if any: a scan of an empty or short list is the cheapest check.
+    std::vector<uint32_t> filtered;
+    std::vector<uint32_t> debug_on;
     std::FILE *console = stderr;
     bool sinks = true;
 };
@@ -36,17 +38,46 @@ struct State {
 
 State g;
 
-// The level code of a record and its NUL-terminated text, read no further
-// than `len` bytes; false for a record too short to hold a level code.
-bool parse_record(const void *record, uint32_t len, uint32_t *level, const char **text,
-                  std::size_t *text_len) {
+bool contains(const std::vector<uint32_t> &codes, uint32_t code) {
+    return std::find(codes.begin(), codes.end(), code) != codes.end();
+}
+
+void set_member(std::vector<uint32_t> *codes, uint32_t code, bool member) {
+    if (member && !contains(*codes, code))
+        codes->push_back(code);
+    else if (!member)
+        std::erase(*codes, code);
+}
+
+// Copies the NUL-terminated text at `src`, reading at most `max` bytes, to
+// `dst`; returns its length. A word at a time: under an emulator a libc
+// string scan costs several times this loop.
+uint32_t copy_text(char *dst, const char *src, std::size_t max) {
+    std::size_t n = 0;
+    for (uint32_t w; n + sizeof w <= max; n += sizeof w) {
+        std::memcpy(&w, src + n, sizeof w);
+        if (((w - 0x01010101u) & ~w & 0x80808080u) != 0)
+            break; // a NUL byte in this word
+        std::memcpy(dst + n, &w, sizeof w);
+    }
+    for (; n < max && src[n] != '\0'; n++)
+        dst[n] = src[n];
+    return static_cast<uint32_t>(n);
+}
+
+// Fills `ev` from a record of `len` bytes: its level code and its text, read
+// no further than `len` bytes; a record too short for a level code has level
+// 0 and no text.
+void take_record(const void *record, uint32_t len, Event *ev) {
+    ev->len = len;
+    ev->level = 0;
+    ev->size = 0;
     if (record == nullptr || len < sizeof(uint32_t))
-        return false;
+        return;
     const char *bytes = static_cast<const char *>(record);
-    std::memcpy(level, bytes, sizeof(uint32_t));
-    *text = bytes + sizeof(uint32_t);
-    *text_len = strnlen(*text, len - sizeof(uint32_t));
-    return true;
+    std::memcpy(&ev->level, bytes, sizeof(uint32_t));
+    ev->size = copy_text(ev->bytes, bytes + sizeof(uint32_t),
+                         std::min<std::size_t>(len - sizeof(uint32_t), kTextMax));
 }
 
 } // namespace
@@ -61,17 +92,11 @@ void set_history_capacity(std::size_t capacity) {
 }
 
 void filter_subtype(uint32_t subtype, bool filtered) {
-    if (filtered)
-        g.config.filtered.insert(subtype);
-    else
-        g.config.filtered.erase(subtype);
+    set_member(&g.config.filtered, subtype, filtered);
 }
 
 void set_debug(uint32_t level, bool on) {
-    if (on)
-        g.config.debug_on.insert(level);
-    else
-        g.config.debug_on.erase(level);
+    set_member(&g.config.debug_on, level, on);
 }
 
 const Ring<std::string> &console_lines() {
@@ -126,30 +151,29 @@ extern "C" int sdwrap_hist_event_subtype_check(uint32_t hist_id, uint32_t subtyp
     if (!g.config.sinks)
         return 0;
     journal::record("sdwrap_hist_event_subtype_check", {hist_id, subtype});
-    return g.config.filtered.count(subtype) != 0 ? 1 : 0;
+    return elog::contains(g.config.filtered, subtype) ? 1 : 0;
 }
 
 extern "C" void sdwrap_hist_event(uint32_t hist_id, uint32_t len, const void *record) {
     if (!g.config.sinks)
         return;
-    uint32_t level = 0;
-    const char *text = "";
-    std::size_t text_len = 0;
-    elog::parse_record(record, len, &level, &text, &text_len);
-    if (journal::enabled())
-        journal::record("sdwrap_hist_event", {hist_id, len}, std::string(text, text_len));
-    if (elog::Event *ev = g.history.append()) {
-        ev->level = level;
-        ev->text.assign(text, text_len);
-        ev->len = len;
+    elog::Event *ev = g.history.append();
+    elog::Event dropped;
+    if (ev == nullptr) {
+        if (!journal::enabled())
+            return;
+        ev = &dropped; // a history of capacity 0 keeps nothing; the journal still sees the text
     }
+    elog::take_record(record, len, ev);
+    if (journal::enabled())
+        journal::record("sdwrap_hist_event", {hist_id, len}, std::string(ev->text()));
 }
 
 extern "C" int sdwrap_chk_int(uint32_t level, int a, int b, int c) {
     if (!g.config.sinks)
         return 0;
     journal::record("sdwrap_chk_int", {level, a, b, c});
-    return g.config.debug_on.count(level) != 0 ? 1 : 0;
+    return elog::contains(g.config.debug_on, level) ? 1 : 0;
 }
 
 extern "C" void buginf(int flag, const void *modname, int zero, const char *fmt, ...) {
@@ -179,18 +203,12 @@ extern "C" int sdwrap_his_log_event_for_uuid_inst(uint32_t uuid, uint32_t hist_i
                                                   int zero, uint32_t len, const void *record) {
     if (!g.config.sinks)
         return 0;
-    uint32_t level = 0;
-    const char *text = "";
-    std::size_t text_len = 0;
-    elog::parse_record(record, len, &level, &text, &text_len);
+    elog::LoggedEvent *ev = g.event_log.append();
+    elog::take_record(record, len, ev);
+    ev->uuid = uuid;
     if (journal::enabled())
         journal::record("sdwrap_his_log_event_for_uuid_inst", {uuid, hist_id, one, zero, len},
-                        std::string(text, text_len));
-    g.file.append(level, text, text_len);
-    elog::LoggedEvent *ev = g.event_log.append();
-    ev->level = level;
-    ev->text.assign(text, text_len);
-    ev->len = len;
-    ev->uuid = uuid;
+                        std::string(ev->text()));
+    g.file.append(ev->level, ev->bytes, ev->size);
     return 0;
 }

@@ -8,7 +8,10 @@
 //
 // An event record as the host receives it is a u32 level code followed by a
 // NUL-terminated text; the record's length is passed separately and is kept
-// as given. Every host operation records itself in emu::journal.
+// as given. Every host operation records itself in emu::journal. A record
+// costs no allocation and no string is built for it: its text is copied once
+// into a ring slot (and from there into events.log); a filtered record and a
+// console line nobody switched on cost one check each.
 //
 // Records (history, console lines, event log) are process memory: clear()
 // drops them. Filters, debug switches, the history capacity and the console
@@ -20,6 +23,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "emu/event_log_file.h"
 #include "emu/ring.h"
@@ -32,18 +36,22 @@ constexpr std::size_t kDefaultHistoryCapacity = 4096;
 constexpr std::size_t kConsoleCapacity = 4096;
 constexpr std::size_t kEventLogCapacity = 16384;
 
-// One record as handed to sdwrap_hist_event.
+// The longest record text kept: the plugin's event record holds at most this
+// much before its terminator.
+constexpr std::size_t kTextMax = 511;
+
+// One record as handed to sdwrap_hist_event. The text is kept in the slot
+// itself, so that a full ring allocates and frees nothing per record.
 struct Event {
-    uint32_t level;   // the record's first four bytes
-    std::string text; // the record's text field
-    uint32_t len;     // the length argument as passed
+    uint32_t level;       // the record's first four bytes
+    uint32_t len;         // the length argument as passed
+    uint32_t size;        // bytes of text kept
+    char bytes[kTextMax]; // the record's text field up to its NUL, at most kTextMax bytes
+    std::string_view text() const { return {bytes, size}; }
 };
 
 // One record as handed to sdwrap_his_log_event_for_uuid_inst.
-struct LoggedEvent {
-    uint32_t level;
-    std::string text;
-    uint32_t len;
+struct LoggedEvent : Event {
     uint32_t uuid;
 };
 

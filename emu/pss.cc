@@ -36,7 +36,7 @@ struct Service {
     uint32_t type;
     std::string name;
     MDB_dbi dbi;
-    MDB_cursor *cursor = nullptr; // read cursor, renewed at each move
+    store::Cursor cursor;
     bool on_record = false;
     uint32_t position = 0; // 1-based ordinal of the record at the cursor
     ExactBuffer key_buf;

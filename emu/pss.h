@@ -17,7 +17,11 @@
 // other lengths by (length, bytes), so shorter keys sort before 4-byte ones
 // and longer keys after them.
 //
-// Reading. One cursor per service, moved by pss2_move2location. Each move
+// Reading. One cursor per service, moved by pss2_move2location. Reads share
+// one LMDB read transaction, opened by the first read after a write and kept
+// until the next write (a flush that applies updates, a raw update, a new
+// database): while it lasts, a walk's next record is one cursor step; after
+// a write the cursor seeks the record after the key it stood on. Each move
 // copies the record into buffers owned by the service that stay valid until
 // its cursor moves again: the key buffer holds exactly the key's bytes; a
 // value is handed out zero-padded by 8 bytes, so a value shorter than its

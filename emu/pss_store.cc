@@ -17,7 +17,9 @@ constexpr std::size_t kMapSize = std::size_t{256} << 20;
 
 struct Store {
     MDB_env *env = nullptr;
-    MDB_txn *reader = nullptr; // one read transaction, reset between uses
+    MDB_txn *reader = nullptr; // the read transaction, kept open from a read to the next write
+    bool reading = false;      // reader is open
+    uint64_t snapshot = 0;     // read transactions opened so far: the current one's number
     std::size_t max_key = 0;
     std::map<std::string, MDB_dbi> dbis;
 };
@@ -71,30 +73,37 @@ int commit(MDB_txn *txn) {
     return rc == 0 ? 0 : store_error("commit", rc);
 }
 
-// The store's read transaction, active for the lifetime of this object.
-class ReadTxn {
-  public:
-    ReadTxn() : rc_(begin()) {}
-    ~ReadTxn() {
-        if (rc_ == 0)
-            mdb_txn_reset(g_store.reader);
-    }
-    ReadTxn(const ReadTxn &) = delete;
-    ReadTxn &operator=(const ReadTxn &) = delete;
-    int rc() const { return rc_; }
-    MDB_txn *get() const { return g_store.reader; }
+// Opens the store's read transaction unless it is open already: what was
+// committed before it is what every read sees until end_read().
+int begin_read() {
+    if (g_store.env == nullptr)
+        return kErrNoStore;
+    if (g_store.reading)
+        return 0;
+    const int rc = g_store.reader == nullptr
+                       ? mdb_txn_begin(g_store.env, nullptr, MDB_RDONLY, &g_store.reader)
+                       : mdb_txn_renew(g_store.reader);
+    if (rc != 0)
+        return store_error("read", rc);
+    g_store.reading = true;
+    ++g_store.snapshot;
+    return 0;
+}
 
-  private:
-    static int begin() {
-        if (g_store.env == nullptr)
-            return kErrNoStore;
-        const int rc = g_store.reader == nullptr
-                           ? mdb_txn_begin(g_store.env, nullptr, MDB_RDONLY, &g_store.reader)
-                           : mdb_txn_renew(g_store.reader);
-        return rc == 0 ? 0 : store_error("read", rc);
-    }
-    int rc_;
-};
+// Closes the read transaction before a write, so that reads after the write
+// see it and the old pages can be reused.
+void end_read() {
+    if (g_store.reading)
+        mdb_txn_reset(g_store.reader);
+    g_store.reading = false;
+}
+
+// Begins a write transaction; the read transaction ends first.
+int begin_write(MDB_txn **txn) {
+    end_read();
+    const int rc = mdb_txn_begin(g_store.env, nullptr, 0, txn);
+    return rc == 0 ? 0 : store_error("begin", rc);
+}
 
 bool valid(const Update &u) {
     const pss_datum k = load_datum(u.key);
@@ -130,9 +139,8 @@ int after(MDB_cursor *c, const pss_datum &current, MDB_val *k, MDB_val *v) {
 
 Records read_all(MDB_dbi dbi) {
     Records out;
-    ReadTxn txn;
     MDB_cursor *c;
-    if (txn.rc() != 0 || mdb_cursor_open(txn.get(), dbi, &c) != 0)
+    if (begin_read() != 0 || mdb_cursor_open(g_store.reader, dbi, &c) != 0)
         return out;
     MDB_val k, v;
     for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
@@ -144,11 +152,10 @@ Records read_all(MDB_dbi dbi) {
 
 std::vector<std::string> database_names() {
     std::vector<std::string> names;
-    ReadTxn txn;
     MDB_dbi main;
     MDB_cursor *c;
-    if (txn.rc() != 0 || mdb_dbi_open(txn.get(), nullptr, 0, &main) != 0 ||
-        mdb_cursor_open(txn.get(), main, &c) != 0)
+    if (begin_read() != 0 || mdb_dbi_open(g_store.reader, nullptr, 0, &main) != 0 ||
+        mdb_cursor_open(g_store.reader, main, &c) != 0)
         return names;
     MDB_val k, v;
     for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
@@ -179,9 +186,9 @@ int open_dbi(const std::string &name, bool create, MDB_dbi *out) {
         return 0;
     }
     MDB_txn *txn;
-    int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
+    int rc = begin_write(&txn);
     if (rc != 0)
-        return store_error("begin", rc);
+        return rc;
     rc = mdb_dbi_open(txn, name.c_str(), 0, out);
     const bool creating = rc == MDB_NOTFOUND && create;
     if (creating)
@@ -201,9 +208,9 @@ int open_dbi(const std::string &name, bool create, MDB_dbi *out) {
 
 int apply(const std::vector<Update> &updates, uint64_t *applied, uint64_t *rejected) {
     MDB_txn *txn;
-    int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
+    int rc = begin_write(&txn);
     if (rc != 0)
-        return store_error("begin", rc);
+        return rc;
     uint64_t done = 0, skipped = 0;
     for (const Update &u : updates) {
         if (!valid(u)) {
@@ -223,25 +230,33 @@ int apply(const std::vector<Update> &updates, uint64_t *applied, uint64_t *rejec
     return 0;
 }
 
-int move(MDB_cursor **cursor, MDB_dbi dbi, bool first, const pss_datum &current, MDB_val *k,
+int move(Cursor *cursor, MDB_dbi dbi, bool first, const pss_datum &current, MDB_val *k,
          MDB_val *v) {
-    ReadTxn txn;
-    if (txn.rc() != 0)
-        return txn.rc();
-    int rc = *cursor == nullptr ? mdb_cursor_open(txn.get(), dbi, cursor)
-                                : mdb_cursor_renew(txn.get(), *cursor);
-    if (rc != 0)
-        return store_error("cursor", rc);
-    rc = first ? mdb_cursor_get(*cursor, k, v, MDB_FIRST) : after(*cursor, current, k, v);
+    if (const int rc = begin_read(); rc != 0)
+        return rc;
+    const bool placed = cursor->snapshot == g_store.snapshot;
+    int rc = 0;
+    if (!placed) {
+        rc = cursor->cursor == nullptr ? mdb_cursor_open(g_store.reader, dbi, &cursor->cursor)
+                                       : mdb_cursor_renew(g_store.reader, cursor->cursor);
+        if (rc != 0)
+            return store_error("cursor", rc);
+    }
+    if (first)
+        rc = mdb_cursor_get(cursor->cursor, k, v, MDB_FIRST);
+    else
+        rc = placed ? mdb_cursor_get(cursor->cursor, k, v, MDB_NEXT)
+                    : after(cursor->cursor, current, k, v);
+    cursor->snapshot = rc == 0 ? g_store.snapshot : 0;
     if (rc != 0)
         return rc == MDB_NOTFOUND ? kErrEndOfData : store_error("move", rc);
     return 0;
 }
 
-void close_cursor(MDB_cursor **cursor) {
-    if (*cursor != nullptr)
-        mdb_cursor_close(*cursor);
-    *cursor = nullptr;
+void close_cursor(Cursor *cursor) {
+    if (cursor->cursor != nullptr)
+        mdb_cursor_close(cursor->cursor);
+    *cursor = Cursor{};
 }
 
 int write_raw(const std::string &name, const Bytes &key, const Bytes *value) {
@@ -249,9 +264,9 @@ int write_raw(const std::string &name, const Bytes &key, const Bytes *value) {
     if (const int rc = open_dbi(name, true, &dbi); rc != 0)
         return rc;
     MDB_txn *txn;
-    int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
+    int rc = begin_write(&txn);
     if (rc != 0)
-        return store_error("begin", rc);
+        return rc;
     MDB_val k{key.size(), const_cast<uint8_t *>(key.data())};
     if (value == nullptr) {
         rc = mdb_del(txn, dbi, &k, nullptr);

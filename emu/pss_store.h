@@ -43,12 +43,20 @@ int open_dbi(const std::string &name, bool create, MDB_dbi *out);
 // update with an empty or oversized key, or null data with a nonzero length,
 // is skipped and counted in *rejected. On failure nothing is applied.
 int apply(const std::vector<Update> &updates, uint64_t *applied, uint64_t *rejected);
-// Moves *cursor (opened on first use) to the first record, or to the record
-// after `current`; kErrEndOfData past the last. *k and *v stay valid until
-// the next store call.
-int move(MDB_cursor **cursor, MDB_dbi dbi, bool first, const pss_datum &current, MDB_val *k,
-         MDB_val *v);
-void close_cursor(MDB_cursor **cursor);
+// A service's read cursor and the read transaction it was placed in. The
+// store keeps one read transaction open from the first read until the next
+// write, so while nothing is written a walk's next record is one cursor step.
+struct Cursor {
+    MDB_cursor *cursor = nullptr;
+    uint64_t snapshot = 0; // the read transaction it stands in; 0 before the first move
+};
+
+// Moves the cursor (opened on first use) to the first record, or to the
+// record after `current`: one step while the cursor still stands in the open
+// read transaction, else a seek for `current`. kErrEndOfData past the last.
+// *k and *v stay valid until the next store call.
+int move(Cursor *cursor, MDB_dbi dbi, bool first, const pss_datum &current, MDB_val *k, MDB_val *v);
+void close_cursor(Cursor *cursor);
 // Writes (value not null) or deletes one record in its own transaction.
 int write_raw(const std::string &name, const Bytes &key, const Bytes *value);
 

@@ -74,10 +74,17 @@ bool next_fails(const uint8_t *array, uint32_t at, uint64_t limit) {
 
 } // namespace
 
+// Called for every record a PSS walk reads: replaces the slot's extent in place.
 void set_read_extent(uint32_t slot, const void *begin, const void *end, std::size_t slack) {
-    clear_read_extent(slot);
-    g_extents.push_back(Extent{slot, static_cast<const uint8_t *>(begin),
-                               static_cast<const uint8_t *>(end), slack});
+    const Extent extent{slot, static_cast<const uint8_t *>(begin),
+                        static_cast<const uint8_t *>(end), slack};
+    for (Extent &e : g_extents) {
+        if (e.slot == slot) {
+            e = extent;
+            return;
+        }
+    }
+    g_extents.push_back(extent);
 }
 
 void clear_read_extent(uint32_t slot) {

@@ -74,7 +74,7 @@ std::vector<std::string> PluginTest::wrapped() {
     std::vector<std::string> texts;
     const auto &events = emu::log::event_log();
     for (size_t i = log_mark_; i < events.size(); i++)
-        texts.push_back(events[i].text);
+        texts.emplace_back(events[i].text());
     return texts;
 }
 

@@ -97,7 +97,7 @@ class PssIteration : public PluginTest {
     void expect_all_trace() {
         const auto &log = emu::log::event_log();
         for (size_t i = log_mark_; i < log.size(); i++)
-            EXPECT_EQ(log[i].level, RIRE_ORSK_LOG_LEVEL_TRACE) << log[i].text;
+            EXPECT_EQ(log[i].level, RIRE_ORSK_LOG_LEVEL_TRACE) << log[i].text();
     }
 };
 
@@ -135,6 +135,21 @@ TEST_F(PssIteration, WalkOfNRecordsEndsAtTheNthNext) {
         expected.insert(expected.end(), record.begin(), record.end());
     expected.push_back("pss2_move2location");
     EXPECT_EQ(pss2_calls(), expected);
+}
+
+// A walk steps through one read snapshot until something is written; then it
+// goes on after the key it stood on and sees the write.
+TEST_F(PssIteration, WalkSeesRecordsWrittenAndDeletedUnderIt) {
+    for (uint32_t id : {10u, 20u, 30u})
+        plant(kHw, le32(id));
+    std::vector<uint32_t> keys;
+    Fetch f = fetch(kRecordOps[0]);
+    keys.push_back(f.key);
+    plant(kHw, le32(15));
+    ASSERT_EQ(emu::pss::delete_raw(kHw, le32(20)), 0);
+    for (f = fetch(kRecordOps[1]); f.rc == 1; f = fetch(kRecordOps[1]))
+        keys.push_back(f.key);
+    EXPECT_EQ(keys, (std::vector<uint32_t>{10, 15, 30}));
 }
 
 TEST_F(PssIteration, CursorMovesToFirstWithOneAndToNextWithThree) {

@@ -65,8 +65,9 @@ class LcDownload : public PluginTest {
         const std::vector<std::string> texts = messages();
         const auto &events = emu::log::event_log();
         for (size_t i = 0; i < texts.size(); i++) {
-            const std::string &w = events[log_mark_ + i].text;
-            out.push_back({w.substr(0, w.find('(')), events[log_mark_ + i].level == 102, texts[i]});
+            const std::string_view w = events[log_mark_ + i].text();
+            out.push_back({std::string(w.substr(0, w.find('('))),
+                           events[log_mark_ + i].level == 102, texts[i]});
         }
         return out;
     }

@@ -24,7 +24,7 @@ const char kUnknownTypeMsg[] = "rire_orsk_oiflist_hw_update_done: OIF list type 
 
 // "func(line): " or "func(line):ERROR: " at the start of a wrapped text;
 // empty when the text does not start so.
-std::string wrapper_of(const std::string &text) {
+std::string wrapper_of(std::string_view text) {
     const size_t open = text.find('(');
     if (open == 0 || open == std::string::npos ||
         text.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") != open)
@@ -35,7 +35,7 @@ std::string wrapper_of(const std::string &text) {
         return {};
     for (const char *tail : {"): ", "):ERROR: "})
         if (text.compare(close, std::strlen(tail), tail) == 0)
-            return text.substr(0, close + std::strlen(tail));
+            return std::string(text.substr(0, close + std::strlen(tail)));
     return {};
 }
 
@@ -117,8 +117,8 @@ TEST_F(Logging, FilteredAndSilencedMessageMakesExactlyOneEventLogCall) {
     EXPECT_EQ(ops, (std::vector<std::string>{"sdwrap_hist_event_subtype_check", "sdwrap_chk_int",
                                              "sdwrap_his_log_event_for_uuid_inst"}));
     const emu::log::LoggedEvent &ev = emu::log::event_log().back();
-    EXPECT_EQ(ev.text, wrapper_of(ev.text) + kUnknownTypeMsg);
-    EXPECT_EQ(ev.len, ev.text.size() + 5);
+    EXPECT_EQ(ev.text(), wrapper_of(ev.text()) + kUnknownTypeMsg);
+    EXPECT_EQ(ev.len, ev.text().size() + 5);
 }
 
 TEST_F(Logging, RecordsCarryLevelWrapperAndLengthOfTextPlusFive) {
@@ -140,14 +140,14 @@ TEST_F(Logging, RecordsCarryLevelWrapperAndLengthOfTextPlusFive) {
             trace_once();
         const emu::log::Event &h = emu::log::history().back();
         const emu::log::LoggedEvent &e = emu::log::event_log().back();
-        const std::string wrapper = wrapper_of(e.text);
-        EXPECT_TRUE(wrapper.starts_with(std::string(c.func) + "(")) << e.text;
-        EXPECT_TRUE(wrapper.ends_with(c.separator)) << e.text;
-        EXPECT_EQ(e.text, wrapper + c.message);
+        const std::string wrapper = wrapper_of(e.text());
+        EXPECT_TRUE(wrapper.starts_with(std::string(c.func) + "(")) << e.text();
+        EXPECT_TRUE(wrapper.ends_with(c.separator)) << e.text();
+        EXPECT_EQ(e.text(), wrapper + c.message);
         EXPECT_EQ(e.level, c.level);
-        EXPECT_EQ(e.len, e.text.size() + 5);
+        EXPECT_EQ(e.len, e.text().size() + 5);
         EXPECT_EQ(e.uuid, kServiceUuid);
-        EXPECT_EQ(h.text, e.text);
+        EXPECT_EQ(h.text(), e.text());
         EXPECT_EQ(h.level, c.level);
         EXPECT_EQ(h.len, e.len);
         EXPECT_STREQ(rire_log_buf, c.message);
@@ -160,13 +160,13 @@ TEST_F(Logging, ConsolePrintsTheWrappedMessageOnlyForSwitchedOnLevels) {
     trace_once();
     error_once();
     ASSERT_EQ(emu::log::console_lines().size(), 1u);
-    const std::string error_text = emu::log::event_log().back().text;
+    const std::string error_text(emu::log::event_log().back().text());
     EXPECT_EQ(emu::log::console_lines().back(),
               std::string("rire: ") + error_text.substr(0, error_text.size() - 1));
 
     emu::log::set_debug(kTrace, true);
     trace_once();
-    const std::string trace_text = emu::log::event_log().back().text;
+    const std::string trace_text(emu::log::event_log().back().text());
     ASSERT_EQ(emu::log::console_lines().size(), 2u);
     EXPECT_EQ(emu::log::console_lines().back(),
               std::string("rire: ") + trace_text.substr(0, trace_text.size() - 1));
@@ -180,8 +180,8 @@ TEST_F(Logging, EventLogFileHasALinePerRecord) {
     const std::vector<std::string> lines = emu::EventLogFile::read_lines(file);
     ASSERT_EQ(lines.size(), before + 2);
     const auto &log = emu::log::event_log();
-    const std::string trace_text = log[log.size() - 2].text;
-    const std::string error_text = log.back().text;
+    const std::string trace_text(log[log.size() - 2].text());
+    const std::string error_text(log.back().text());
     EXPECT_TRUE(
         lines[before].ends_with(" trace(104) " + trace_text.substr(0, trace_text.size() - 1)))
         << lines[before];
@@ -200,7 +200,7 @@ TEST_F(Logging, EventLogFilesRotateAndNeverPassTheirBound) {
     std::vector<std::string> tails;
     for (uint32_t index = 1; index <= 600; index++) {
         api().oiflist_delete(1, index, 300);
-        const std::string &text = emu::log::event_log().back().text;
+        const std::string text(emu::log::event_log().back().text());
         tails.push_back(text.substr(0, text.size() - 1));
         for (const std::string &f : {file.string(), rotated(1), rotated(2)})
             ASSERT_LE(std::filesystem::exists(f) ? std::filesystem::file_size(f) : 0,
@@ -228,7 +228,7 @@ TEST_F(Logging, LongMessageIsCutAt1023AndItsWrappedTextAt511) {
     emu::log::set_debug(kTrace, true);
     name_opcodes("X");
     hw_done(99);
-    const std::string wrapper = wrapper_of(emu::log::event_log().back().text);
+    const std::string wrapper = wrapper_of(emu::log::event_log().back().text());
     ASSERT_FALSE(wrapper.empty());
 
     // Full (uncut) message lengths: around both limits, and far beyond.
@@ -249,9 +249,9 @@ TEST_F(Logging, LongMessageIsCutAt1023AndItsWrappedTextAt511) {
         EXPECT_EQ(std::strlen(rire_log_buf), message.size());
         EXPECT_EQ(std::string(rire_log_buf), message);
         const emu::log::LoggedEvent &ev = emu::log::event_log().back();
-        EXPECT_EQ(ev.text, text);
+        EXPECT_EQ(ev.text(), text);
         EXPECT_EQ(ev.len, text.size() + 5);
-        EXPECT_EQ(emu::log::history().back().text, text);
+        EXPECT_EQ(emu::log::history().back().text(), text);
         EXPECT_EQ(emu::log::history().back().len, text.size() + 5);
         // The console gets the whole buffer; the host does the wrapping.
         std::string line = "rire: " + wrapper + message;

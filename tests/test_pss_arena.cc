@@ -78,7 +78,8 @@ class PssArenaTest : public PluginTest {
     Leveled leveled_wrapped() {
         Leveled out;
         for (size_t i = log_mark_; i < emu::log::event_log().size(); i++)
-            out.emplace_back(emu::log::event_log()[i].level, emu::log::event_log()[i].text);
+            out.emplace_back(emu::log::event_log()[i].level,
+                             std::string(emu::log::event_log()[i].text()));
         return out;
     }
 

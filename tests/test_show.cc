@@ -201,7 +201,7 @@ TEST_F(Show, ListingsAnswerNotFound) {
         const auto &events = emu::log::event_log();
         for (size_t i = log_mark_; i < events.size(); i++) {
             EXPECT_EQ(events[i].level, RIRE_ORSK_LOG_LEVEL_ERROR);
-            EXPECT_EQ(events[i].text.rfind(func, 0), 0u) << events[i].text;
+            EXPECT_EQ(events[i].text().rfind(func, 0), 0u) << events[i].text();
         }
     }
 }

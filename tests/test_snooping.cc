@@ -75,7 +75,7 @@ class VlanConfig : public PluginTest {
         EXPECT_EQ(h.call(api(), set, flag), kDone);
         const auto &events = emu::log::event_log();
         for (size_t i = log_mark_; i < events.size(); i++)
-            EXPECT_EQ(events[i].level, RIRE_ORSK_LOG_LEVEL_TRACE) << events[i].text;
+            EXPECT_EQ(events[i].level, RIRE_ORSK_LOG_LEVEL_TRACE) << events[i].text();
         const auto &calls = emu::journal::calls();
         for (size_t i = journal_mark; i < calls.size(); i++)
             EXPECT_TRUE(calls[i].op.rfind("sdwrap_", 0) == 0 || calls[i].op == "buginf")

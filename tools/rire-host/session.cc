@@ -245,8 +245,9 @@ void Session::print_new_log() {
     for (log_printed_ = std::max(log_printed_, events.first()); log_printed_ < events.size();
          log_printed_++) {
         const auto &e = events[log_printed_];
-        output_.record("log", {{"level", level_name(e.level)}, {"text", e.text}},
-                       "  " + level_name(e.level) + " " + quoted(e.text) + "\n");
+        const std::string text(e.text());
+        output_.record("log", {{"level", level_name(e.level)}, {"text", text}},
+                       "  " + level_name(e.level) + " " + quoted(text) + "\n");
     }
 }
 
@@ -255,7 +256,7 @@ void Session::warn_dropped_updates() {
     for (log_scanned_ = std::max(log_scanned_, events.first()); log_scanned_ < events.size();
          log_scanned_++) {
         const auto reason =
-            emu::dropped::classify(events[log_scanned_].level, events[log_scanned_].text);
+            emu::dropped::classify(events[log_scanned_].level, events[log_scanned_].text());
         if (!reason)
             continue;
         dropped_[static_cast<int>(*reason)]++;

@@ -215,7 +215,7 @@ uint32_t level_code(const std::string &level) {
 }
 
 std::string record_text(const emu::log::LoggedEvent &e) {
-    std::string text = e.text;
+    std::string text(e.text());
     while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
         text.pop_back();
     return (e.level == RIRE_ORSK_LOG_LEVEL_ERROR ? "error " : "trace ") + text;
@@ -226,9 +226,9 @@ std::string record_text(const emu::log::LoggedEvent &e) {
 bool matches(const emu::log::LoggedEvent &e, const Args &a) {
     if (!a.choice().empty() && e.level != level_code(a.choice()))
         return false;
-    if (a.has("func") && e.text.substr(0, e.text.find('(')) != a.name("func"))
+    if (a.has("func") && e.text().substr(0, e.text().find('(')) != a.name("func"))
         return false;
-    return !a.has("text") || e.text.find(a.name("text")) != std::string::npos;
+    return !a.has("text") || e.text().find(a.name("text")) != std::string::npos;
 }
 
 std::string log_wanted(const Args &a) {

@@ -22,7 +22,7 @@ void Verdict::end_command() {
         const auto &e = events[log_scanned_];
         if (e.level != RIRE_ORSK_LOG_LEVEL_ERROR)
             continue;
-        std::string text = e.text;
+        std::string text(e.text());
         while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
             text.pop_back();
         strict_failure("the plugin logged an error: " + text);
