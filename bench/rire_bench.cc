@@ -292,22 +292,35 @@ void write_requests(uint32_t n) {
     }
 }
 
-// Records per second of read-only cursor walks over "hw_update", reading every
-// byte. The host must be stopped: a process may open an environment only once.
-double lmdb_walk_rate(const fs::path &dir, uint32_t expect, int walks) {
+// The store of `dir`, opened read-only beside (never with) the host's own.
+MDB_env *open_store_readonly(const fs::path &dir) {
     MDB_env *env;
-    MDB_txn *txn;
-    MDB_dbi dbi;
-    MDB_cursor *cur;
     if (mdb_env_create(&env) != 0 || mdb_env_set_maxdbs(env, 32) != 0 ||
         mdb_env_open(env, dir.c_str(), MDB_RDONLY | MDB_NOTLS, 0644) != 0)
         die("cannot open the LMDB environment in " + dir.string());
+    return env;
+}
+
+// A cursor over "hw_update" in a fresh read transaction; the caller closes
+// both.
+MDB_cursor *open_hw_update_cursor(MDB_env *env, MDB_txn **txn) {
+    MDB_dbi dbi;
+    MDB_cursor *cur;
+    if (mdb_txn_begin(env, nullptr, MDB_RDONLY, txn) != 0 ||
+        mdb_dbi_open(*txn, "hw_update", 0, &dbi) != 0 || mdb_cursor_open(*txn, dbi, &cur) != 0)
+        die("cannot read the hw_update database");
+    return cur;
+}
+
+// Records per second of read-only cursor walks over "hw_update", reading every
+// byte. The host must be stopped: a process may open an environment only once.
+double lmdb_walk_rate(const fs::path &dir, uint32_t expect, int walks) {
+    MDB_env *env = open_store_readonly(dir);
     const auto start = Clock::now();
     uint32_t count = 0, sum = 0;
     for (int i = 0; i < walks; i++) {
-        if (mdb_txn_begin(env, nullptr, MDB_RDONLY, &txn) != 0 ||
-            mdb_dbi_open(txn, "hw_update", 0, &dbi) != 0 || mdb_cursor_open(txn, dbi, &cur) != 0)
-            die("cannot read the hw_update database");
+        MDB_txn *txn;
+        MDB_cursor *cur = open_hw_update_cursor(env, &txn);
         MDB_val k, v;
         for (int rc = mdb_cursor_get(cur, &k, &v, MDB_FIRST); rc == 0;
              rc = mdb_cursor_get(cur, &k, &v, MDB_NEXT), count++) {
@@ -348,10 +361,13 @@ int floor_visit(void *elem, void *key) {
     return static_cast<FloorReq *>(elem)->req_id == *static_cast<uint32_t *>(key) ? 1 : 0;
 }
 
-// Kept out of line and unspecialised, so that each element costs a call of
-// `visit` through its pointer, as in the host's queue utility.
-__attribute__((noipa)) FloorReq *floor_find(FloorReq *head, uint32_t req_id,
-                                            int (*visit)(void *, void *)) {
+// The visit callback, read through a volatile so that no compiler inlines it
+// or specialises floor_find for it: each element costs a call through the
+// pointer, as in the host's queue utility.
+int (*volatile g_floor_visit)(void *, void *) = floor_visit;
+
+__attribute__((noinline)) FloorReq *floor_find(FloorReq *head, uint32_t req_id,
+                                               int (*visit)(void *, void *)) {
     for (FloorReq *r = head; r != nullptr; r = r->next)
         if (visit(r, &req_id) != 0)
             return r;
@@ -361,7 +377,7 @@ __attribute__((noipa)) FloorReq *floor_find(FloorReq *head, uint32_t req_id,
 void floor_add_di(FloorReq **head, FloorReq **tail, uint32_t req_id, uint16_t di,
                   uint32_t oiflist_index) {
     constexpr uint32_t kTrace = RIRE_ORSK_LOG_LEVEL_TRACE;
-    FloorReq *req = floor_find(*head, req_id, floor_visit);
+    FloorReq *req = floor_find(*head, req_id, g_floor_visit);
     if (req == nullptr) {
         req = static_cast<FloorReq *>(std::calloc(1, sizeof(FloorReq)));
         req->req_id = req_id;
@@ -388,13 +404,7 @@ void floor_add_di(FloorReq **head, FloorReq **tail, uint32_t req_id, uint16_t di
 double recovery_floor(const fs::path &dir, uint32_t expect, int runs) {
     constexpr uint32_t kTrace = RIRE_ORSK_LOG_LEVEL_TRACE;
     constexpr size_t kTlvAt = 6, kTlvHeader = 5, kEntry = 8;
-    MDB_env *env;
-    MDB_txn *txn;
-    MDB_dbi dbi;
-    MDB_cursor *cur;
-    if (mdb_env_create(&env) != 0 || mdb_env_set_maxdbs(env, 32) != 0 ||
-        mdb_env_open(env, dir.c_str(), MDB_RDONLY | MDB_NOTLS, 0644) != 0)
-        die("cannot open the LMDB environment in " + dir.string());
+    MDB_env *env = open_store_readonly(dir);
     emu::log::set_sinks_enabled(true);
     emu::log::set_state_dir(dir);
     Clock::duration spent{};
@@ -402,9 +412,8 @@ double recovery_floor(const fs::path &dir, uint32_t expect, int runs) {
         FloorReq *head = nullptr, *tail = nullptr;
         uint32_t count = 0;
         const auto start = Clock::now();
-        if (mdb_txn_begin(env, nullptr, MDB_RDONLY, &txn) != 0 ||
-            mdb_dbi_open(txn, "hw_update", 0, &dbi) != 0 || mdb_cursor_open(txn, dbi, &cur) != 0)
-            die("cannot read the hw_update database");
+        MDB_txn *txn;
+        MDB_cursor *cur = open_hw_update_cursor(env, &txn);
         MDB_val k, v;
         for (int rc = mdb_cursor_get(cur, &k, &v, MDB_FIRST); rc == 0;
              rc = mdb_cursor_get(cur, &k, &v, MDB_NEXT), count++) {

@@ -42,7 +42,7 @@ fi
 echo "== fuzz ($fuzz_sanitizer): corpus replay and a bounded run =="
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DRIRE_FUZZ=ON -DRIRE_SANITIZE=$fuzz_sanitizer \
     -DRIRE_LAUNCHER="$RIRE_LAUNCHER" >/dev/null
-cmake --build build-fuzz -j "$jobs"
+cmake --build build-fuzz -j "$jobs" --target fuzzers
 timeout 900 bash fuzz/run.sh build-fuzz
 passed=$((passed + 1))
 ran+=("fuzz")

@@ -17,7 +17,7 @@
 
 #include "emu/host.h"
 #include "tools/rire-host/check.h"
-#include "tools/rire-host/inspect.h"
+#include "tools/rire-host/store_view.h"
 #include "tools/rire-host/prompt.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
@@ -48,7 +48,7 @@ enum Exit {
 const char *kUsage =
     "usage: rire-host [OPTIONS] [SCENARIO | -]\n"
     "       rire-host --check [--update] [OPTIONS] FILE.t...\n"
-    "       rire-host inspect [--raw] [--tail N] DIR\n"
+    "       rire-host inspect [--raw] [--tail N] [--format text|json] DIR\n"
     "       rire-host help [VERB]\n"
     "\n"
     "Boots zarided_kelda_orsk_platform.so in the host emulator and runs SCENARIO\n"

@@ -55,14 +55,15 @@ std::string level_name(uint32_t level) {
 } // namespace
 
 Session::Session(SessionOptions options, Output &output)
-    : options_(std::move(options)), output_(output), verdict_(output.stream()) {}
+    : options_(std::move(options)), output_(output), verdict_(output) {}
 
 Session::~Session() {
     if (plugin_) {
         if (const size_t queued = emu::pss::pending_count(); queued != 0) {
-            output_.stream().flush();
-            std::cerr << "rire-host: " << counted(queued, "PSS update")
-                      << " still queued at the end and never flushed: the process loses them\n";
+            output_.notice("unflushed", {{"count", queued}},
+                           "rire-host: " + counted(queued, "PSS update") +
+                               " still queued at the end and never flushed: the process loses "
+                               "them\n");
         }
         emu::pending_di::drop_all(*plugin_);
     }

@@ -1,7 +1,5 @@
 #include "tools/rire-host/verdict.h"
 
-#include <iostream>
-
 #include "emu/log.h"
 
 namespace rire_host {
@@ -43,8 +41,9 @@ void Verdict::restarted() {
 
 void Verdict::expectation_failed(const std::string &wanted, const std::string &got) {
     expectations_failed_++;
-    out_.flush(); // stdout and stderr may share a pipe: keep their order
-    std::cerr << where() << ": expectation failed: wanted " << wanted << ", got " << got << "\n";
+    out_.notice("expectation_failed",
+                {{"file", file_}, {"line", line_}, {"wanted", wanted}, {"got", got}},
+                where() + ": expectation failed: wanted " + wanted + ", got " + got + "\n");
 }
 
 void Verdict::strict_failure(const std::string &what) {
@@ -52,15 +51,16 @@ void Verdict::strict_failure(const std::string &what) {
 }
 
 bool Verdict::report(bool strict) const {
-    out_.flush();
     if (expectations_failed_ != 0)
-        std::cerr << "rire-host: " << expectations_failed_ << " expectation"
-                  << (expectations_failed_ == 1 ? "" : "s") << " failed\n";
+        out_.notice("expectations", {{"failed", expectations_failed_}},
+                    "rire-host: " + std::to_string(expectations_failed_) + " expectation" +
+                        (expectations_failed_ == 1 ? "" : "s") + " failed\n");
     if (strict && !strict_.empty()) {
-        std::cerr << "rire-host: --strict: " << strict_.size() << " failure"
-                  << (strict_.size() == 1 ? "" : "s") << ":\n";
+        std::string text = "rire-host: --strict: " + std::to_string(strict_.size()) + " failure" +
+                           (strict_.size() == 1 ? "" : "s") + ":\n";
         for (const std::string &s : strict_)
-            std::cerr << "  " << s << "\n";
+            text += "  " + s + "\n";
+        out_.notice("strict", {{"failures", strict_}}, text);
     }
     return expectations_failed_ != 0 || (strict && !strict_.empty());
 }

@@ -9,17 +9,17 @@
 
 #include <array>
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "emu/faults.h"
+#include "tools/rire-host/output.h"
 
 namespace rire_host {
 
 class Verdict {
   public:
-    explicit Verdict(std::ostream &out) : out_(out) {}
+    explicit Verdict(Output &out) : out_(out) {}
 
     // The command about to run, at FILE:LINE. A command that is not an
     // expectation opens a new window of log records for `expect log`.
@@ -29,7 +29,7 @@ class Verdict {
     // The process restarted: its event log starts afresh.
     void restarted();
 
-    // Prints the failure on standard error and counts it.
+    // Reports the failure (standard error in text mode) and counts it.
     void expectation_failed(const std::string &wanted, const std::string &got);
     // A failure --strict reports, named with the current command's line.
     void strict_failure(const std::string &what);
@@ -38,7 +38,7 @@ class Verdict {
     size_t log_window() const { return log_window_; }
     size_t expectations_failed() const { return expectations_failed_; }
     const std::vector<std::string> &strict_failures() const { return strict_; }
-    // The end-of-run summary on standard error; true when the run failed:
+    // The end-of-run summary (standard error in text mode); true when the run failed:
     // an expectation failed, or `strict` and a strict failure happened.
     bool report(bool strict) const;
 
@@ -46,7 +46,7 @@ class Verdict {
     // FILE:LINE of the command; "boot" before the first one.
     std::string where() const { return line_ == 0 ? "boot" : file_ + ":" + std::to_string(line_); }
 
-    std::ostream &out_; // flushed before standard error is written
+    Output &out_;
     std::string file_;
     int line_ = 0;
     size_t log_window_ = 0;

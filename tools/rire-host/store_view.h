@@ -10,7 +10,8 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <ostream>
+
+#include "tools/rire-host/output.h"
 
 namespace rire_host {
 
@@ -21,8 +22,8 @@ struct InspectOptions {
 };
 
 // Exit status: 0, 2 when DIR is no directory, 3 when the store is damaged,
-// 1 when LMDB cannot open it. Errors go to `err`.
-int inspect(const InspectOptions &options, std::ostream &out, std::ostream &err);
+// 1 when LMDB cannot open it. Errors are notices of `out`.
+int inspect(const InspectOptions &options, Output &out);
 // The subcommand's own command line: argv[0] is "inspect".
 int inspect_main(int argc, char **argv);
 

@@ -1,4 +1,4 @@
-#include "tools/rire-host/inspect.h"
+#include "tools/rire-host/store_view.h"
 
 #include <lmdb.h>
 
@@ -7,12 +7,14 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "emu/bytes.h"
 #include "emu/event_log_file.h"
 #include "emu/store_check.h"
+#include "tools/rire-host/output.h"
 #include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
 
@@ -54,49 +56,66 @@ std::map<std::string, Records> read_store(MDB_env *env) {
     return dbs;
 }
 
-void print_db(std::ostream &out, const std::string &name, const Records &records, bool raw) {
+void print_db(Output &out, const std::string &name, const Records &records, bool raw) {
     const auto type = service_of(name);
-    out << "  " << name;
-    if (type)
-        out << " (" << *type << ")";
-    out << ": " << records.size() << " record" << (records.size() == 1 ? "" : "s") << "\n";
+    out.record("pss_db", {{"db", name}, {"count", records.size()}},
+               "  " + name + (type ? " (" + std::to_string(*type) + ")" : "") + ": " +
+                   std::to_string(records.size()) + " record" + (records.size() == 1 ? "" : "s") +
+                   "\n");
     for (const auto &[key, value] : records) {
-        if (type)
-            out << "    " << describe_record(*type, key, value) << "\n";
-        if (raw || !type)
-            print_bytes(out, key, &value, SIZE_MAX);
+        const std::string meaning = type ? describe_record(*type, key, value) : "";
+        std::string text = type ? "    " + meaning + "\n" : "";
+        if (raw || !type) {
+            std::ostringstream bytes;
+            print_bytes(bytes, key, &value, SIZE_MAX);
+            text += bytes.str();
+        }
+        out.record("pss_record",
+                   {{"db", name},
+                    {"key", emu::bytes::hex(key.data(), key.size(), key.size())},
+                    {"value", emu::bytes::hex(value.data(), value.size(), value.size())},
+                    {"text", meaning}},
+                   text);
     }
 }
 
-void print_oiflists(std::ostream &out, const std::filesystem::path &dir) {
+void print_oiflists(Output &out, const std::filesystem::path &dir) {
     std::ifstream in(dir / kPiOiflistsFile);
     std::string list;
-    size_t count = 0;
-    for (uint32_t type, index; in >> type >> index; count++)
-        list += (count ? ", " : ": ") + std::string("type ") + std::to_string(type) + " index " +
-                std::to_string(index);
-    out << "  live oiflists of the platform-independent layer: " << count << list << "\n";
+    Fields live = Fields::array();
+    for (uint32_t type, index; in >> type >> index;
+         live.push_back({{"type", type}, {"index", index}}))
+        list += (live.empty() ? ": " : ", ") + std::string("type ") + std::to_string(type) +
+                " index " + std::to_string(index);
+    out.record("oiflists", {{"live", live}},
+               "  live oiflists of the platform-independent layer: " + std::to_string(live.size()) +
+                   list + "\n");
 }
 
-void print_events(std::ostream &out, const std::filesystem::path &dir, size_t tail) {
+void print_events(Output &out, const std::filesystem::path &dir, size_t tail) {
     const auto lines = emu::EventLogFile::read_lines(dir / "events.log");
     const size_t shown = std::min(tail, lines.size());
-    out << "  events.log: last " << shown << " of " << lines.size() << " line"
-        << (lines.size() == 1 ? "" : "s") << "\n";
+    out.record("events", {{"shown", shown}, {"total", lines.size()}},
+               "  events.log: last " + std::to_string(shown) + " of " +
+                   std::to_string(lines.size()) + " line" + (lines.size() == 1 ? "" : "s") + "\n");
     for (size_t i = lines.size() - shown; i < lines.size(); i++)
-        out << "    " << lines[i] << "\n";
+        out.record("event", {{"line", lines[i]}}, "    " + lines[i] + "\n");
 }
 
 // Opens the store read-only and prints it; an exit status.
-int print_store(const InspectOptions &o, std::ostream &out, std::ostream &err) {
+int print_store(const InspectOptions &o, Output &out) {
     const auto data = o.dir / "data.mdb";
     if (!std::filesystem::exists(data)) {
-        out << "  no PSS store (data.mdb)\n";
+        out.record("pss_store", {{"present", false}}, "  no PSS store (data.mdb)\n");
         return 0;
     }
-    auto damaged = [&err, &data](const std::string &fault) {
-        err << "rire-host: the PSS store " << data.string() << " cannot be used: " << fault << "\n";
-        return 3;
+    auto fail = [&out, &data](int status, const std::string &message) {
+        out.notice("error", {{"message", message}, {"store_unusable", status == 3}},
+                   "rire-host: " + message + "\n");
+        return status;
+    };
+    auto damaged = [&fail, &data](const std::string &fault) {
+        return fail(3, "the PSS store " + data.string() + " cannot be used: " + fault);
     };
     if (auto fault = emu::pss::check::file(data))
         return damaged(*fault);
@@ -106,8 +125,8 @@ int print_store(const InspectOptions &o, std::ostream &out, std::ostream &err) {
         rc = mdb_env_open(env, o.dir.c_str(), MDB_RDONLY | MDB_NOLOCK | MDB_NOTLS, 0);
     if (rc != 0) {
         mdb_env_close(env);
-        err << "rire-host: cannot open " << data.string() << ": " << mdb_strerror(rc) << "\n";
-        return rc == MDB_INVALID || rc == MDB_CORRUPTED || rc == MDB_VERSION_MISMATCH ? 3 : 1;
+        return fail(rc == MDB_INVALID || rc == MDB_CORRUPTED || rc == MDB_VERSION_MISMATCH ? 3 : 1,
+                    "cannot open " + data.string() + ": " + mdb_strerror(rc));
     }
     if (auto fault = emu::pss::check::walk(env)) {
         mdb_env_close(env);
@@ -129,13 +148,14 @@ int print_store(const InspectOptions &o, std::ostream &out, std::ostream &err) {
 
 } // namespace
 
-int inspect(const InspectOptions &o, std::ostream &out, std::ostream &err) {
+int inspect(const InspectOptions &o, Output &out) {
     if (!std::filesystem::is_directory(o.dir)) {
-        err << "rire-host: inspect: " << o.dir.string() << " is not a state directory\n";
+        const std::string message = "inspect: " + o.dir.string() + " is not a state directory";
+        out.notice("error", {{"message", message}}, "rire-host: " + message + "\n");
         return 2;
     }
-    out << "state " << o.dir.string() << " (read-only)\n";
-    if (const int status = print_store(o, out, err); status != 0)
+    out.record("state", {{"dir", o.dir.string()}}, "state " + o.dir.string() + " (read-only)\n");
+    if (const int status = print_store(o, out); status != 0)
         return status;
     print_oiflists(out, o.dir);
     print_events(out, o.dir, o.tail);
@@ -151,12 +171,17 @@ int inspect_main(int argc, char **argv) {
     app.add_option("DIR", o.dir, "the state directory")->required();
     app.add_flag("--raw", o.raw, "also each record's key and value bytes");
     app.add_option("--tail", o.tail, "lines of events.log shown (default 20)");
+    Format format = Format::kText;
+    app.add_option("--format", format, "text or json (JSON Lines)")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, Format>{{"text", Format::kText}, {"json", Format::kJson}}));
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
         return app.exit(e) == 0 ? 0 : 2;
     }
-    return inspect(o, std::cout, std::cerr);
+    const auto out = make_output(format, std::cout, std::cerr);
+    return inspect(o, *out);
 }
 
 } // namespace rire_host
