@@ -80,12 +80,28 @@ Record decode_record(uint32_t service, const Bytes &key, const Bytes &value) {
     return r;
 }
 
+namespace {
+
+// The plugin's databases by the names it registers them under.
+constexpr std::pair<const char *, uint32_t> kDatabases[] = {
+    {"pending_di", RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB},
+    {"hw_update", RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB},
+};
+
+} // namespace
+
 std::optional<uint32_t> service_of(const std::string &db_name) {
-    if (db_name == "pending_di")
-        return RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB;
-    if (db_name == "hw_update")
-        return RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB;
+    for (const auto &[name, service] : kDatabases)
+        if (db_name == name)
+            return service;
     return std::nullopt;
+}
+
+std::string db_name_of(uint32_t service) {
+    for (const auto &[name, type] : kDatabases)
+        if (service == type)
+            return name;
+    return std::to_string(service);
 }
 
 std::string describe_key(uint32_t service, const Bytes &key) {

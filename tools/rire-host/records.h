@@ -37,6 +37,9 @@ std::optional<uint32_t> decode_key(uint32_t service, const emu::bytes::Bytes &ke
 
 // The PSS type of a database the plugin keeps ("pending_di", "hw_update").
 std::optional<uint32_t> service_of(const std::string &db_name);
+// The name of the plugin's database of PSS type `service`; the number for any
+// other type.
+std::string db_name_of(uint32_t service);
 // What a key names: "req_id 7", "oiflist 5".
 std::string describe_key(uint32_t service, const emu::bytes::Bytes &key);
 // One line that says what a stored record means, in the words of dump queue.

@@ -8,6 +8,7 @@
 
 #include "emu/faults.h"
 #include "plugin/include/rire_orsk_pss_records.h"
+#include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -15,28 +16,6 @@ namespace rire_host {
 namespace {
 
 namespace faults = emu::faults;
-
-// The PSS services by the names the plugin registers them under.
-constexpr std::pair<const char *, uint32_t> kServices[] = {
-    {"hw_update", RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB},
-    {"pending_di", RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB},
-};
-
-uint32_t service_type(const std::string &name) {
-    for (const auto &[n, type] : kServices) {
-        if (name == n)
-            return type;
-    }
-    return 0;
-}
-
-std::string service_name(uint32_t type) {
-    for (const auto &[name, t] : kServices) {
-        if (type == t)
-            return name;
-    }
-    return std::to_string(type);
-}
 
 // The argument that carries Setting::count, or null for `every` rows.
 const char *count_key(const faults::Row &row) {
@@ -76,7 +55,7 @@ std::optional<std::string> check(const faults::Row &row, const Args &a) {
 void set(const faults::Row &row, const Args &a) {
     faults::Setting s;
     if (row.target == faults::Target::kService)
-        s.target = service_type(a.name("service"));
+        s.target = service_of(a.name("service")).value_or(0);
     else if (row.target == faults::Target::kIfindex)
         s.target = a.u32("ifindex");
     if (const char *key = count_key(row))
@@ -88,7 +67,7 @@ void set(const faults::Row &row, const Args &a) {
 std::string describe(const faults::Row &row, const faults::Setting &s) {
     std::vector<std::string> parts;
     if (row.target == faults::Target::kService) {
-        parts.push_back("service=" + service_name(s.target));
+        parts.push_back("service=" + db_name_of(s.target));
     } else if (row.target == faults::Target::kIfindex) {
         std::ostringstream hex;
         hex << "ifindex=0x" << std::hex << s.target;
