@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "emu/faults.h"
-#include "plugin/include/rire_orsk_pss_records.h"
 #include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
