@@ -12,12 +12,14 @@
 namespace emu {
 namespace {
 
-// The malloc counters, one slot per loaded plugin. Each slot has its own
-// entry function, so a plugin's GOT names its slot without any lookup.
+// The malloc and free counters, one slot per loaded plugin. Each slot has its
+// own entry functions, so a plugin's GOT names its slot without any lookup.
 struct MallocHook {
     bool used = false;
     void *(*real)(std::size_t) = nullptr;
+    void (*real_free)(void *) = nullptr;
     uint32_t calls = 0;
+    Plugin::Heap heap;
 };
 
 std::array<MallocHook, Plugin::kMallocHookSlots> malloc_hooks;
@@ -27,7 +29,17 @@ template <std::size_t Slot> void *hooked_malloc(std::size_t size) {
     ++hook.calls;
     if (faults::fires(faults::Id::kLibcMallocFail))
         return nullptr;
-    return hook.real(size);
+    void *block = hook.real(size);
+    if (block != nullptr)
+        ++hook.heap.allocated;
+    return block;
+}
+
+template <std::size_t Slot> void hooked_free(void *block) {
+    MallocHook &hook = malloc_hooks[Slot];
+    if (block != nullptr)
+        ++hook.heap.freed;
+    hook.real_free(block);
 }
 
 template <std::size_t... Slot>
@@ -36,8 +48,14 @@ hooked_mallocs(std::index_sequence<Slot...>) {
     return {&hooked_malloc<Slot>...};
 }
 
+template <std::size_t... Slot>
+constexpr std::array<void (*)(void *), sizeof...(Slot)> hooked_frees(std::index_sequence<Slot...>) {
+    return {&hooked_free<Slot>...};
+}
+
 constexpr auto kHookedMallocs =
     hooked_mallocs(std::make_index_sequence<Plugin::kMallocHookSlots>{});
+constexpr auto kHookedFrees = hooked_frees(std::make_index_sequence<Plugin::kMallocHookSlots>{});
 
 void free_hold_elements(queue_hdr &hold_q) {
     auto *elem = static_cast<rire_orsk_di_hold_q_elem *>(hold_q.head);
@@ -137,7 +155,12 @@ void Plugin::hook_malloc() {
         void *real = replace_import("malloc", reinterpret_cast<void *>(kHookedMallocs[slot]));
         if (real == nullptr)
             return;
-        malloc_hooks[slot] = MallocHook{true, reinterpret_cast<void *(*)(std::size_t)>(real), 0};
+        void *real_free = replace_import("free", reinterpret_cast<void *>(kHookedFrees[slot]));
+        malloc_hooks[slot] = MallocHook{true,
+                                        reinterpret_cast<void *(*)(std::size_t)>(real),
+                                        reinterpret_cast<void (*)(void *)>(real_free),
+                                        0,
+                                        {}};
         malloc_slot_ = static_cast<int>(slot);
         return;
     }
@@ -145,6 +168,10 @@ void Plugin::hook_malloc() {
 
 uint32_t Plugin::malloc_calls() const {
     return malloc_slot_ < 0 ? 0 : malloc_hooks[malloc_slot_].calls;
+}
+
+Plugin::Heap Plugin::heap() const {
+    return malloc_slot_ < 0 ? Heap{} : malloc_hooks[malloc_slot_].heap;
 }
 
 bool Plugin::init() {

@@ -19,7 +19,9 @@
 // the rest of the process. At load the copy's `malloc` is routed through a
 // counter that asks the fault table's libc.malloc.fail row (emu/faults.h)
 // whether the call fails; it forwards every other call to the malloc the copy
-// was bound to (the C library's, or the sanitizer's in an ASan build).
+// was bound to (the C library's, or the sanitizer's in an ASan build). Its
+// `free` is routed through the same slot, so heap() can tell how many blocks
+// the plugin allocated and has not freed itself.
 #pragma once
 
 #include <dlfcn.h>
@@ -77,6 +79,14 @@ class Plugin {
     // or kMallocHookSlots plugins are loaded).
     uint32_t malloc_calls() const;
     static constexpr std::size_t kMallocHookSlots = 8;
+    // Blocks the plugin's malloc handed out and its free took back since load
+    // (blocks freed by the host, such as dequeued hold elements, not counted);
+    // zeros when its malloc is not routed through a counter.
+    struct Heap {
+        uint32_t allocated = 0;
+        uint32_t freed = 0;
+    };
+    Heap heap() const;
 
     // The temporary copy that was loaded.
     const std::filesystem::path &path() const { return copy_; }
