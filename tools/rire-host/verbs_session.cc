@@ -124,6 +124,18 @@ void dump_arena(Session &s, const Args &) {
                           std::to_string(RIRE_ORSK_PSS_BUF_SIZE) + " bytes in use\n");
 }
 
+// Blocks the plugin holds on its heap: what a restart would reclaim, and
+// nothing once every request is answered.
+void dump_heap(Session &s, const Args &) {
+    const emu::Plugin::Heap heap = s.plugin().heap();
+    const uint32_t live = heap.allocated - heap.freed;
+    s.output().record("heap",
+                      {{"live", live}, {"allocated", heap.allocated}, {"freed", heap.freed}},
+                      "  plugin heap: " + std::to_string(live) + " block" + (live == 1 ? "" : "s") +
+                          " live (" + std::to_string(heap.allocated) + " allocated, " +
+                          std::to_string(heap.freed) + " freed)\n");
+}
+
 void set_debug(Session &s, const Args &a) {
     const bool on = a.choice() == "on";
     const std::string level = a.name("level", "all");
@@ -209,6 +221,12 @@ void add_session_verbs(VerbTable &verbs) {
          dump_pss});
     verbs.add({"dump pending", {}, {}, "PSS updates queued and not yet flushed", dump_pending});
     verbs.add({"dump arena", {}, {}, "bytes of the PSS scratch arena in use", dump_arena});
+    verbs.add({"dump heap",
+               {},
+               {},
+               "blocks the plugin allocated and has not freed (hold elements the host\n"
+               "took over and freed count as live)",
+               dump_heap});
 }
 
 } // namespace rire_host
