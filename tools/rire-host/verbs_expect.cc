@@ -489,7 +489,8 @@ void add_expect_verbs(VerbTable &verbs) {
     verbs.add({"expect result",
                {{"value", ArgKind::kU32, true, ""}},
                {},
-               "the last result line a command printed has this value",
+               "the last result a command returned has this value (link-update keeps its\n"
+               "result also when it does not print it)",
                expect_result});
 }
 

@@ -24,12 +24,12 @@ void link_update(Session &s, const Args &a) {
     const uint32_t old_di = a.u32("old-di"), new_di = a.u32("new-di");
     const uint32_t held = s.api().oiflist_link_update(
         a.u32("req"), a.u32("type"), a.u32("old-index"), old_di, a.u32("new-index"), new_di);
+    s.set_result(held); // `expect result` sees it also when it is not shown
     if (old_di == kDiNull || old_di == kDiInvalid || new_di == kDiNull)
         return;
     s.output().record("result", {{"value", held}, {"held", held == 1}},
                       "  result " + std::to_string(held) +
                           (held == 1 ? " (held)\n" : " (not held)\n"));
-    s.set_result(held);
     if (held != 1)
         s.verdict().strict_failure("link-update: the DI was not held");
 }
