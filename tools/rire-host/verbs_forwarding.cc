@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "emu/faults.h"
+#include "emu/heartbeat.h"
 #include "emu/im.h"
 #include "emu/pdb.h"
 #include "tools/rire-host/session.h"
@@ -88,6 +89,13 @@ void lc_download(Session &s, const Args &a) {
                           std::to_string(r) + ")\n");
 }
 
+// Heartbeats the plugin sent through the host during long DF updates.
+void dump_heartbeat(Session &s, const Args &) {
+    const uint32_t n = emu::heartbeat::count();
+    s.output().record("heartbeat", {{"count", n}},
+                      "  " + std::to_string(n) + " heartbeat" + (n == 1 ? "" : "s") + " sent\n");
+}
+
 const std::vector<ParamSpec> kVlanParams = {
     {"vlans", ArgKind::kList, true, "VLANs 0..4095, e.g. 1-10,4095", 4095},
     {"word", ArgKind::kU32, false, "the record's leading host word"}};
@@ -134,6 +142,11 @@ void add_forwarding_verbs(VerbTable &verbs) {
                        return "give either add|delete or opc=";
                    return std::nullopt;
                }});
+    verbs.add({"dump heartbeat",
+               {},
+               {},
+               "how many heartbeats the plugin has sent through the host in this process",
+               dump_heartbeat});
     verbs.add({"igmp-snoop",
                kVlanParams,
                {{"enable", "disable"}, true},
