@@ -142,6 +142,8 @@ std::vector<std::pair<std::string, int>> split_list(const std::string &text) {
 
 std::optional<Failure> parse_list(const std::string &text, uint64_t max,
                                   std::vector<uint32_t> *out) {
+    if (text.empty())
+        return std::nullopt; // "vlans=" is the empty set
     for (auto &[part, offset] : split_list(text)) {
         // A dash in front is a sign, which parse_number refuses with the number.
         size_t dash = part.find('-', 1);
