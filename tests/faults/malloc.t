@@ -27,4 +27,35 @@ dump queue
     hw_update_req_q: 1 request
       req_id 7 type 1, 1 held: DI 300 (oiflist 12, ref 1)
 expect request req=7 held=300:12 refs=1
+flush
+    committed 1 update: 1 write
+
+# The element for the first DI of a new request cannot be allocated: the
+# request stays, empty and unwritten, and its answer deletes and frees it.
+fault libc.malloc.fail after=1
+link-update req=8 type=1 old-index=14 old-di=301 new-index=15 new-di=401
+    result 1 (held)
+dump queue
+    hw_update_req_q: 2 requests
+      req_id 7 type 1, 1 held: DI 300 (oiflist 12, ref 1)
+      req_id 8 type 1, 0 held
+dump pending
+    0 queued updates
+hw-done id=8
+    result 1
+    request 8 done, released no DIs
+dump heap
+    plugin heap: 2 blocks live (3 allocated, 1 freed)
+
+# The element for a further DI cannot be allocated: nothing changes.
+fault libc.malloc.fail
+link-update req=7 type=1 old-index=16 old-di=310 new-index=17 new-di=410
+    result 1 (held)
+dump queue
+    hw_update_req_q: 1 request
+      req_id 7 type 1, 1 held: DI 300 (oiflist 12, ref 1)
+dump pending
+    1 queued update
+      delete hw_update req_id 8
+        key 08000000
   rire-host: 1 PSS update still queued at the end and never flushed: the process loses them
