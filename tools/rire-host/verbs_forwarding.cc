@@ -1,9 +1,12 @@
 // The switch around the plugin (interfaces, line cards) and the forwarding
 // control requests the host makes of the platform.
-#include <array>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <iomanip>
 #include <sstream>
+#include <stdexcept>
 
 #include "emu/faults.h"
 #include "emu/heartbeat.h"
@@ -61,23 +64,41 @@ void df_update(Session &s, const Args &a) {
 }
 
 // The VLAN set record: a host word, then VLAN v at bit 0x80 >> (v % 8) of
-// bitmap byte v / 8.
-std::array<uint8_t, 516> vlan_set(const Args &a) {
-    std::array<uint8_t, 516> rec{};
-    const uint32_t word = a.u32("word");
-    std::memcpy(rec.data(), &word, sizeof word);
-    for (uint32_t v : a.list("vlans"))
-        rec[4 + v / 8] |= static_cast<uint8_t>(0x80 >> (v % 8));
-    return rec;
-}
+// bitmap byte v / 8. It ends where a readable page ends and the next page is
+// inaccessible, so a handler that reads past the record faults at once.
+class VlanSet {
+  public:
+    static constexpr size_t kSize = 516;
+
+    explicit VlanSet(const Args &a) {
+        page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        map_ = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map_ == MAP_FAILED || mprotect(static_cast<uint8_t *>(map_) + page_, page_, PROT_NONE))
+            throw std::runtime_error("cannot map a VLAN set");
+        rec_ = static_cast<uint8_t *>(map_) + page_ - kSize;
+        const uint32_t word = a.u32("word");
+        std::memcpy(rec_, &word, sizeof word);
+        for (uint32_t v : a.list("vlans"))
+            rec_[4 + v / 8] |= static_cast<uint8_t>(0x80 >> (v % 8));
+    }
+    ~VlanSet() { munmap(map_, 2 * page_); }
+    VlanSet(const VlanSet &) = delete;
+    VlanSet &operator=(const VlanSet &) = delete;
+    const uint8_t *data() const { return rec_; }
+
+  private:
+    size_t page_ = 0;
+    void *map_ = nullptr;
+    uint8_t *rec_ = nullptr;
+};
 
 void igmp_snoop(Session &s, const Args &a) {
-    auto rec = vlan_set(a);
+    const VlanSet rec(a);
     print_status(s, s.api().igmp_snoop_config(rec.data(), 0, a.choice() == "enable" ? 1 : 0));
 }
 
 void omf(Session &s, const Args &a) {
-    auto rec = vlan_set(a);
+    const VlanSet rec(a);
     print_status(s, s.api().snoop_omf_config(rec.data(), a.choice() == "enable" ? 1 : 0));
 }
 
