@@ -38,6 +38,9 @@ expect log error func=rire_orsk_show_dist_multicast_oif text="576716806"
 show di tag=291504131 value=4
   No Oiflists found
 expect log error func=rire_orsk_show_dist_multicast_di text="291504131"
+show di tag=23068673 value=4
+  No Oiflists found
+expect log error func=rire_orsk_show_dist_multicast_di text="23068673"
 show oif index=5 tag=-2147483647 value=1
   Oiflist 5 not found
 expect log error func=rire_orsk_show_dist_multicast_oif text="-2147483647"
