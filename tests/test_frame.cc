@@ -3,6 +3,7 @@
 // one function, and the frame operations reachable only by their export.
 #include <cstring>
 
+#include "emu/mts.h"
 #include "tests/harness.h"
 
 namespace rire_test {
@@ -78,6 +79,9 @@ TEST_F(Frame, ExportedFrameOperations) {
     api().set_q_handle(9);
     EXPECT_EQ(get(), 9u);
     EXPECT_EQ(fn<decltype(&rire_orsk_oiflist_di_update)>("rire_orsk_oiflist_di_update")(), 1);
+    mts_msg msg = emu::mts::make(0x12804, 3);
+    EXPECT_EQ(api().mts_opc_check(&msg), 0);
+    EXPECT_EQ(emu::journal::calls().back().op, "mts_opc_get");
     for (const char *reset : {"rire_orsk_hw_update_req_q_init", "rire_orsk_oiflist_db_init"}) {
         link_update(8, 1, 12, 300);
         const rire_orsk_hw_update_req *dropped = request(8);
