@@ -52,6 +52,14 @@ std::string level_name(uint32_t level) {
     return "level " + std::to_string(level);
 }
 
+// The wrapped text with the source line between the first parentheses as "_".
+std::string unnumbered(std::string text) {
+    const size_t open = text.find('('), close = text.find(')');
+    if (open != std::string::npos && close != std::string::npos && open < close)
+        text.replace(open + 1, close - open - 1, "_");
+    return text;
+}
+
 } // namespace
 
 Session::Session(SessionOptions options, Output &output)
@@ -241,12 +249,13 @@ void Session::print_new_console() {
                        lines[console_printed_] + "\n");
 }
 
-void Session::print_new_log() {
+void Session::print_new_log(bool numbered) {
     const auto &events = emu::log::event_log();
     for (log_printed_ = std::max(log_printed_, events.first()); log_printed_ < events.size();
          log_printed_++) {
         const auto &e = events[log_printed_];
-        const std::string text(e.text());
+        const std::string text =
+            numbered ? std::string(e.text()) : unnumbered(std::string(e.text()));
         output_.record("log", {{"level", level_name(e.level)}, {"text", text}},
                        "  " + level_name(e.level) + " " + quoted(text) + "\n");
     }

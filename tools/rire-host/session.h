@@ -97,8 +97,10 @@ class Session {
     // The plugin's outstanding requests; nullopt when its queue is not visible.
     std::optional<std::vector<Request>> requests();
 
-    // Prints the log records the plugin wrote since the last call.
-    void print_new_log();
+    // Prints the log records the plugin wrote since the last call; with
+    // `numbered` false each record's source line shows as "_", so a record
+    // reads the same after its statement moves.
+    void print_new_log(bool numbered = true);
     // Prints a warning for each PSS update the plugin gave up on since the
     // last call, and counts it.
     void warn_dropped_updates();

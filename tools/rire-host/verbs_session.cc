@@ -53,8 +53,8 @@ void restart(Session &s, const Args &) {
         throw std::runtime_error(error);
 }
 
-void print_log(Session &s, const Args &) {
-    s.print_new_log();
+void print_log(Session &s, const Args &a) {
+    s.print_new_log(a.choice() != "unnumbered");
 }
 
 void dump_queue(Session &s, const Args &) {
@@ -203,9 +203,10 @@ void add_session_verbs(VerbTable &verbs) {
                restart});
     verbs.add({"log",
                {},
-               {},
+               {{"unnumbered"}, false},
                "the plugin's event-log records since the last 'log', as the host's sink\n"
-               "received them: level, then the text quoted with its escapes",
+               "received them: level, then the text quoted with its escapes;\n"
+               "unnumbered: each source line shown as _",
                print_log});
     verbs.add({"debug",
                {{"level", ArgKind::kName, false, "default all", 0, {"trace", "error", "all"}}},
