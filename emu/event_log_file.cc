@@ -158,13 +158,18 @@ bool EventLogFile::open(const std::filesystem::path &dir) {
     // A crash leaves NUL bytes after the last whole line, and maybe a torn
     // line behind the first of them: cut both.
     pos_ = text_end(fd_);
-    return ftruncate(fd_, static_cast<off_t>(pos_)) == 0;
+    if (ftruncate(fd_, static_cast<off_t>(pos_)) != 0)
+        return false;
+    if (pos_ + kMaxLine <= limits_.max_bytes)
+        request_window(pos_, pos_);
+    return true;
 }
 
 void EventLogFile::close() {
     if (fd_ < 0)
         return;
     unmap();
+    ahead_.drop();
     if (ftruncate(fd_, static_cast<off_t>(pos_)) != 0)
         std::perror(path_.c_str());
     ::close(fd_);
@@ -178,6 +183,7 @@ bool EventLogFile::set_limits(const Limits &limits) {
     // The window in use may reach past the new size: map it again.
     if (fd_ >= 0) {
         unmap();
+        ahead_.drop();
         if (ftruncate(fd_, static_cast<off_t>(pos_)) != 0)
             std::perror(path_.c_str());
     }
@@ -192,20 +198,34 @@ void EventLogFile::unmap() {
     win_len_ = 0;
 }
 
-// Maps the window that starts at the page of pos_, growing the file to its end.
-bool EventLogFile::map_window() {
+// Asks for the window from the page of `off`, its pages faulted in from `from` on.
+void EventLogFile::request_window(std::size_t off, std::size_t from) {
+    off = off / page_size() * page_size();
+    ahead_.request(fd_, off, std::min(kWindow, limits_.max_bytes - off), from);
+}
+
+// Moves to the window asked for, or, when it does not hold the next line, to
+// one from the page of pos_; then asks for the one after it, which starts at
+// the page where a line too long for this one would start.
+bool EventLogFile::next_window() {
     unmap();
-    win_off_ = pos_ / page_size() * page_size();
-    win_len_ = std::min(kWindow, limits_.max_bytes - win_off_);
-    if (ftruncate(fd_, static_cast<off_t>(win_off_ + win_len_)) != 0)
-        return false;
-    void *map = mmap(nullptr, win_len_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
-                     static_cast<off_t>(win_off_));
-    if (map == MAP_FAILED) {
-        win_len_ = 0;
-        return false;
+    MapAhead::Window w = ahead_.take();
+    if (w.map != nullptr && (w.off > pos_ || pos_ + kMaxLine > w.off + w.len)) {
+        munmap(w.map, w.len);
+        w = {};
     }
-    map_ = static_cast<char *>(map);
+    if (w.map == nullptr) {
+        request_window(pos_, pos_);
+        w = ahead_.take();
+    }
+    if (w.map == nullptr)
+        return false;
+    map_ = w.map;
+    win_off_ = w.off;
+    win_len_ = w.len;
+    const std::size_t end = win_off_ + win_len_;
+    if (end < limits_.max_bytes)
+        request_window(end - kMaxLine, end);
     return true;
 }
 
@@ -227,7 +247,7 @@ bool EventLogFile::rotate() {
 bool EventLogFile::ensure_room() {
     if (pos_ + kMaxLine > limits_.max_bytes && !rotate())
         return false;
-    return (map_ != nullptr && pos_ + kMaxLine <= win_off_ + win_len_) || map_window();
+    return (map_ != nullptr && pos_ + kMaxLine <= win_off_ + win_len_) || next_window();
 }
 
 char *EventLogFile::write_stamp(char *out) {

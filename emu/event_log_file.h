@@ -9,11 +9,12 @@
 // the file, so a line is in the file (the kernel's page cache) as soon as
 // append() returns and survives the death of the process. The first byte of
 // a line is stored last, so a reader that stops at the first NUL byte sees
-// whole lines only (read_lines() does). The file grows a window at a time;
-// after a crash it may end in NUL bytes, which the next open() trims, and a
-// clean close() leaves plain text. The time of a record is one read of the
-// CPU's time-stamp counter, kept in step with the wall clock about once a
-// second.
+// whole lines only (read_lines() does). The file grows a window at a time,
+// each mapped and faulted in ahead of the writer by an emu::MapAhead thread;
+// after a crash it may end in NUL bytes (up to two windows), which the next
+// open() trims, and a clean close() leaves plain text. The time of a record
+// is one read of the CPU's time-stamp counter, kept in step with the wall
+// clock about once a second.
 //
 // Rotation: a line that could take events.log past max_bytes first moves it
 // to events.log.1 (.1 to .2, and so on); `files` counts events.log and its
@@ -26,6 +27,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "emu/map_ahead.h"
 
 namespace emu {
 
@@ -63,7 +66,8 @@ class EventLogFile {
   private:
     bool ensure_room();
     bool rotate();
-    bool map_window();
+    void request_window(std::size_t off, std::size_t from);
+    bool next_window();
     void unmap();
     char *write_stamp(char *out);
     char *write_tag(char *out, uint32_t level);
@@ -74,6 +78,7 @@ class EventLogFile {
     char *map_ = nullptr;     // the window: file bytes [win_off_, win_off_ + win_len_)
     std::size_t win_off_ = 0; // page-aligned file offset of map_
     std::size_t win_len_ = 0;
+    MapAhead ahead_;            // maps the window after map_
     std::size_t pos_ = 0;       // file offset of the next line
     int64_t stamp_sec_ns_ = -1; // the second of stamp_, in ns since the epoch
     std::size_t stamp_len_ = 0;
