@@ -11,14 +11,14 @@ interface add ifindex=11 name=Ethernet1/2
 fault im.loopback.error ifindex=11 after=2 code=-5
 df-update add ordinal=1 oifs=10,11
     result 0 (failed)
-log
-    trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
-    trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
-    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
-    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 1, num_oifs:2, opc:Add                          df_mask:1\n"
-    trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: SET df_mask: 1\n"
-    trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: SET df_mask: 1\n"
-    error "rire_orsk_df_update(68):ERROR: rire_orsk_df_update Failed to send the request error (-5) \n"
+log unnumbered
+    trace "rire_orsk_platform_api_init(_): rire_orsk_platform_api_init: mts_q_handle 0"
+    trace "rire_orsk_platform_api_init(_): rire_orsk_platform_api_init: Completed init \n"
+    trace "rire_orsk_pss_open_file(_): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: Received df_ordinal: 1, num_oifs:2, opc:Add                          df_mask:1\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: opc: SET df_mask: 1\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: opc: SET df_mask: 1\n"
+    error "rire_orsk_df_update(_):ERROR: rire_orsk_df_update Failed to send the request error (-5) \n"
 fault reset
 
 # 2. The property service refuses Ethernet1/1: the plugin does not look at

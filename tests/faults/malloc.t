@@ -7,14 +7,14 @@ pss schedule manual
 fault libc.malloc.fail
 link-update req=7 type=1 old-index=12 old-di=300 new-index=13 new-di=400
     result 0 (not held)
-log
-    trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
-    trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
-    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
-    trace "rire_orsk_oiflist_link_update(19): rire_orsk_oiflist_link_update: new index: 13 new DI 400\n"
-    trace "rire_orsk_oiflist_link_update(39): rire_orsk_oiflist_link_update:Case 5: old-di(300) valid, new-di(400) valid\n"
-    error "rire_orsk_hw_update_req_q_insert(49):ERROR: rire_orsk_hw_update_req_q_insert: Failed to alloc memory\n"
-    error "rire_orsk_add_di_to_hw_update_req(82):ERROR: rire_orsk_add_di_to_hw_update_req:Failed to find pending hw_update req_id:7\n"
+log unnumbered
+    trace "rire_orsk_platform_api_init(_): rire_orsk_platform_api_init: mts_q_handle 0"
+    trace "rire_orsk_platform_api_init(_): rire_orsk_platform_api_init: Completed init \n"
+    trace "rire_orsk_pss_open_file(_): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update: new index: 13 new DI 400\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update:Case 5: old-di(300) valid, new-di(400) valid\n"
+    error "rire_orsk_hw_update_req_q_insert(_):ERROR: rire_orsk_hw_update_req_q_insert: Failed to alloc memory\n"
+    error "rire_orsk_add_di_to_hw_update_req(_):ERROR: rire_orsk_add_di_to_hw_update_req:Failed to find pending hw_update req_id:7\n"
 dump queue
     hw_update_req_q: 0 requests
 dump pending

@@ -13,19 +13,19 @@ restart
     process restart: 0 unflushed updates lost
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
     recovered 0 pending-DI records and 1 hardware-update record: 0 requests rebuilt, 0 indexes reserved again
-log
-    trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
-    trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
-    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
-    trace "rire_orsk_pss_recover_pending_di_db(160): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
-    trace "rire_orsk_pss_get_first_pending_di_data(65): In rire_orsk_pss_get_first_pending_di_data\n"
-    trace "rire_orsk_pss_get_first_key(41): ERROR - first key missing \n"
-    trace "rire_orsk_pss_recover_pending_di_db(165): rire_orsk_pss_recover_pending_di_db: No pending DI info found \n"
-    trace "rire_orsk_pss_recover_hw_update_db(160): (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 277\n"
-    trace "rire_orsk_pss_get_first_hw_update_data(65): In rire_orsk_pss_get_first_hw_update_data\n"
-    trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 8 num_hold_di: 1\n"
-    trace "rire_orsk_pss_get_next_hw_update_data(65): In rire_orsk_pss_get_next_hw_update_data\n"
-    trace "rire_orsk_pss_get_next_key(43): ERROR - m2l failed for srv 115 err no more records"
+log unnumbered
+    trace "rire_orsk_platform_api_init(_): rire_orsk_platform_api_init: mts_q_handle 0"
+    trace "rire_orsk_platform_api_init(_): rire_orsk_platform_api_init: Completed init \n"
+    trace "rire_orsk_pss_open_file(_): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_pss_recover_pending_di_db(_): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
+    trace "rire_orsk_pss_get_first_pending_di_data(_): In rire_orsk_pss_get_first_pending_di_data\n"
+    trace "rire_orsk_pss_get_first_key(_): ERROR - first key missing \n"
+    trace "rire_orsk_pss_recover_pending_di_db(_): rire_orsk_pss_recover_pending_di_db: No pending DI info found \n"
+    trace "rire_orsk_pss_recover_hw_update_db(_): (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 277\n"
+    trace "rire_orsk_pss_get_first_hw_update_data(_): In rire_orsk_pss_get_first_hw_update_data\n"
+    trace "rire_orsk_pss_recover_hw_update_db(_): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 8 num_hold_di: 1\n"
+    trace "rire_orsk_pss_get_next_hw_update_data(_): In rire_orsk_pss_get_next_hw_update_data\n"
+    trace "rire_orsk_pss_get_next_key(_): ERROR - m2l failed for srv 115 err no more records"
 dump queue
     hw_update_req_q: 0 requests
 expect no-request req=8

@@ -19,23 +19,23 @@ df-update opc=-1 ordinal=32 oifs=10
     result 0x200000 (done)
 df-update add ordinal=0 oifs=11
     result 0x200000 (done)
-log
-    trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
-    trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
-    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
-    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 32, num_oifs:4, opc:Add                          df_mask:-2147483648\n"
-    trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: SET df_mask: 80000000\n"
-    trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: SET df_mask: 80000000\n"
-    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 33, num_oifs:1, opc:Add                          df_mask:1\n"
-    trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: SET df_mask: 1\n"
-    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 255, num_oifs:1, opc:Add                          df_mask:1073741824\n"
-    trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: SET df_mask: 40000000\n"
-    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 255, num_oifs:2, opc:Delete                          df_mask:1073741824\n"
-    trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: CLEAR df_mask: 40000000\n"
-    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 32, num_oifs:1, opc:Delete                          df_mask:-2147483648\n"
-    trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: CLEAR df_mask: 80000000\n"
-    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 0, num_oifs:1, opc:Add                          df_mask:-2147483648\n"
-    trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: SET df_mask: 80000000\n"
+log unnumbered
+    trace "rire_orsk_platform_api_init(_): rire_orsk_platform_api_init: mts_q_handle 0"
+    trace "rire_orsk_platform_api_init(_): rire_orsk_platform_api_init: Completed init \n"
+    trace "rire_orsk_pss_open_file(_): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: Received df_ordinal: 32, num_oifs:4, opc:Add                          df_mask:-2147483648\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: opc: SET df_mask: 80000000\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: opc: SET df_mask: 80000000\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: Received df_ordinal: 33, num_oifs:1, opc:Add                          df_mask:1\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: opc: SET df_mask: 1\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: Received df_ordinal: 255, num_oifs:1, opc:Add                          df_mask:1073741824\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: opc: SET df_mask: 40000000\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: Received df_ordinal: 255, num_oifs:2, opc:Delete                          df_mask:1073741824\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: opc: CLEAR df_mask: 40000000\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: Received df_ordinal: 32, num_oifs:1, opc:Delete                          df_mask:-2147483648\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: opc: CLEAR df_mask: 80000000\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: Received df_ordinal: 0, num_oifs:1, opc:Add                          df_mask:-2147483648\n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: opc: SET df_mask: 80000000\n"
 show interfaces
     Interface        Ifindex     Kind       DF mask     Queue
     loopback0        0x00000001  loopback0  0x00000000  -
@@ -52,11 +52,11 @@ interface error ifindex=1 status=0
 interface error ifindex=999 status=-19
 df-update add ordinal=4 oifs=10,999,11
     result 0 (failed)
-log
-    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 4, num_oifs:2, opc:Add                          df_mask:8\n"
-    error "rire_orsk_df_update(49):ERROR: rire_orsk_df_update Failed to allocate a msg from ELTM err(-5)  \n"
-    trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 4, num_oifs:3, opc:Add                          df_mask:8\n"
-    error "rire_orsk_df_update(49):ERROR: rire_orsk_df_update Failed to allocate a msg from ELTM err(-19)  \n"
+log unnumbered
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: Received df_ordinal: 4, num_oifs:2, opc:Add                          df_mask:8\n"
+    error "rire_orsk_df_update(_):ERROR: rire_orsk_df_update Failed to allocate a msg from ELTM err(-5)  \n"
+    trace "rire_orsk_df_update(_): rire_orsk_df_update: Received df_ordinal: 4, num_oifs:3, opc:Add                          df_mask:8\n"
+    error "rire_orsk_df_update(_):ERROR: rire_orsk_df_update Failed to allocate a msg from ELTM err(-19)  \n"
 show interfaces
     Interface        Ifindex     Kind       DF mask     Queue
     loopback0        0x00000001  loopback0  0x00000000  -

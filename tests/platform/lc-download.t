@@ -25,18 +25,18 @@ lc-download slot=1 db=1
     download (1)
 lc-download slot=7 db=2
     do not download (0)
-log
-    trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
-    trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
-    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
-    trace "rire_orsk_check_lc_download_db(42): rire_orsk_check_lc_download_db: Donot download v4/v6 db for DCE LC in slot 3\n"
-    trace "rire_orsk_check_lc_download_db(42): rire_orsk_check_lc_download_db: Donot download v4/v6 db for DCE LC in slot 4\n"
-    trace "rire_orsk_check_lc_download_db(49): Dont download 0x3 to slot 3\n"
-    trace "rire_orsk_check_lc_download_db(46): Download V4-ROUTES to slot 5\n"
-    trace "rire_orsk_check_lc_download_db(49): Dont download 0x2 to slot 6\n"
-    trace "rire_orsk_check_lc_download_db(49): Dont download 0xffffffff to slot 6\n"
-    trace "rire_orsk_check_lc_download_db(42): rire_orsk_check_lc_download_db: Donot download v4/v6 db for DCE LC in slot 0\n"
-    error "rire_orsk_is_module_dce(33):ERROR: rire_orsk_is_module_dce: failed to get card id for slot 0 \n"
-    trace "rire_orsk_check_lc_download_db(46): Download V4-ROUTES to slot 1\n"
-    error "rire_orsk_is_module_dce(33):ERROR: rire_orsk_is_module_dce: failed to get card id for slot 6 \n"
-    trace "rire_orsk_check_lc_download_db(49): Dont download 0x2 to slot 7\n"
+log unnumbered
+    trace "rire_orsk_platform_api_init(_): rire_orsk_platform_api_init: mts_q_handle 0"
+    trace "rire_orsk_platform_api_init(_): rire_orsk_platform_api_init: Completed init \n"
+    trace "rire_orsk_pss_open_file(_): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_check_lc_download_db(_): rire_orsk_check_lc_download_db: Donot download v4/v6 db for DCE LC in slot 3\n"
+    trace "rire_orsk_check_lc_download_db(_): rire_orsk_check_lc_download_db: Donot download v4/v6 db for DCE LC in slot 4\n"
+    trace "rire_orsk_check_lc_download_db(_): Dont download 0x3 to slot 3\n"
+    trace "rire_orsk_check_lc_download_db(_): Download V4-ROUTES to slot 5\n"
+    trace "rire_orsk_check_lc_download_db(_): Dont download 0x2 to slot 6\n"
+    trace "rire_orsk_check_lc_download_db(_): Dont download 0xffffffff to slot 6\n"
+    trace "rire_orsk_check_lc_download_db(_): rire_orsk_check_lc_download_db: Donot download v4/v6 db for DCE LC in slot 0\n"
+    error "rire_orsk_is_module_dce(_):ERROR: rire_orsk_is_module_dce: failed to get card id for slot 0 \n"
+    trace "rire_orsk_check_lc_download_db(_): Download V4-ROUTES to slot 1\n"
+    error "rire_orsk_is_module_dce(_):ERROR: rire_orsk_is_module_dce: failed to get card id for slot 6 \n"
+    trace "rire_orsk_check_lc_download_db(_): Dont download 0x2 to slot 7\n"

@@ -40,27 +40,27 @@ opc-check opcode=0x12801 id=5
     result 0
 opc-check opcode=0xffffffff
     result 0
-log
-    trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
-    trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
-    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
-    trace "rire_orsk_oiflist_link_update(19): rire_orsk_oiflist_link_update: new index: 13 new DI 0\n"
-    trace "rire_orsk_oiflist_link_update(21): rire_orsk_oiflist_link_update: Case 1: old DI:300, new pltfm index is NULL\n"
-    trace "rire_orsk_oiflist_link_update(19): rire_orsk_oiflist_link_update: new index: 13 new DI 0\n"
-    trace "rire_orsk_oiflist_link_update(21): rire_orsk_oiflist_link_update: Case 1: old DI:0, new pltfm index is NULL\n"
-    trace "rire_orsk_oiflist_link_update(19): rire_orsk_oiflist_link_update: new index: 13 new DI 400\n"
-    trace "rire_orsk_oiflist_link_update(25): rire_orsk_oiflist_link_update:Case 1b: old pltfm index NULL, new-di(400) Valid\n"
-    trace "rire_orsk_oiflist_link_update(19): rire_orsk_oiflist_link_update: new index: 13 new DI -1\n"
-    trace "rire_orsk_oiflist_link_update(25): rire_orsk_oiflist_link_update:Case 1b: old pltfm index NULL, new-di(-1) Valid\n"
-    trace "rire_orsk_oiflist_link_update(19): rire_orsk_oiflist_link_update: new index: 13 new DI -1\n"
-    trace "rire_orsk_oiflist_link_update(29): rire_orsk_oiflist_link_update:Case 2 old-di(-1)invalid, new-di(-1) invalid\n"
-    trace "rire_orsk_oiflist_link_update(19): rire_orsk_oiflist_link_update: new index: 13 new DI 400\n"
-    trace "rire_orsk_oiflist_link_update(33): rire_orsk_oiflist_link_update:Case 3: old-di(-1) Invalid, new-di(400) Valid\n"
-    trace "rire_orsk_oiflist_alloc(11): rire_orsk_oiflist_alloc: system upg flag (1)\n"
-    trace "rire_orsk_oiflist_alloc(11): rire_orsk_oiflist_alloc: system upg flag (65535)\n"
-    error "rire_orsk_oiflist_hw_update_done(47):ERROR: rire_orsk_oiflist_hw_update_done: OIF list type unknown: 0 \n"
-    error "rire_orsk_oiflist_hw_update_done(47):ERROR: rire_orsk_oiflist_hw_update_done: OIF list type unknown: 3 \n"
-    trace "rire_orsk_oiflist_delete(51): rire_orsk_oiflist_delete: oiflist type 2 index -1 dest-index -1\n"
+log unnumbered
+    trace "rire_orsk_platform_api_init(_): rire_orsk_platform_api_init: mts_q_handle 0"
+    trace "rire_orsk_platform_api_init(_): rire_orsk_platform_api_init: Completed init \n"
+    trace "rire_orsk_pss_open_file(_): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update: new index: 13 new DI 0\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update: Case 1: old DI:300, new pltfm index is NULL\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update: new index: 13 new DI 0\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update: Case 1: old DI:0, new pltfm index is NULL\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update: new index: 13 new DI 400\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update:Case 1b: old pltfm index NULL, new-di(400) Valid\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update: new index: 13 new DI -1\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update:Case 1b: old pltfm index NULL, new-di(-1) Valid\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update: new index: 13 new DI -1\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update:Case 2 old-di(-1)invalid, new-di(-1) invalid\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update: new index: 13 new DI 400\n"
+    trace "rire_orsk_oiflist_link_update(_): rire_orsk_oiflist_link_update:Case 3: old-di(-1) Invalid, new-di(400) Valid\n"
+    trace "rire_orsk_oiflist_alloc(_): rire_orsk_oiflist_alloc: system upg flag (1)\n"
+    trace "rire_orsk_oiflist_alloc(_): rire_orsk_oiflist_alloc: system upg flag (65535)\n"
+    error "rire_orsk_oiflist_hw_update_done(_):ERROR: rire_orsk_oiflist_hw_update_done: OIF list type unknown: 0 \n"
+    error "rire_orsk_oiflist_hw_update_done(_):ERROR: rire_orsk_oiflist_hw_update_done: OIF list type unknown: 3 \n"
+    trace "rire_orsk_oiflist_delete(_): rire_orsk_oiflist_delete: oiflist type 2 index -1 dest-index -1\n"
 
 # Deleting an oiflist whose DI is held leaves the hold alone.
 link-update req=7 type=1 old-index=12 old-di=300 new-index=13 new-di=invalid
