@@ -241,12 +241,14 @@ void Session::print_new_console() {
                        lines[console_printed_] + "\n");
 }
 
-void Session::print_new_log() {
+void Session::print_new_log(std::string_view func_part) {
     const auto &events = emu::log::event_log();
     for (log_printed_ = std::max(log_printed_, events.first()); log_printed_ < events.size();
          log_printed_++) {
         const auto &e = events[log_printed_];
         const std::string text(e.text());
+        if (text.substr(0, text.find('(')).find(func_part) == std::string::npos)
+            continue;
         output_.record("log", {{"level", level_name(e.level)}, {"text", text}},
                        "  " + level_name(e.level) + " " + quoted(text) + "\n");
     }

@@ -53,8 +53,8 @@ void restart(Session &s, const Args &) {
         throw std::runtime_error(error);
 }
 
-void print_log(Session &s, const Args &) {
-    s.print_new_log();
+void print_log(Session &s, const Args &a) {
+    s.print_new_log(a.name("func", ""));
 }
 
 void dump_queue(Session &s, const Args &) {
@@ -124,6 +124,16 @@ void dump_arena(Session &s, const Args &) {
                           std::to_string(RIRE_ORSK_PSS_BUF_SIZE) + " bytes in use\n");
 }
 
+// Empties the arena through the commit callback, then carves one block so
+// that exactly `free` bytes stay free: the next record operation runs short.
+void arena_fill(Session &s, const Args &a) {
+    const uint32_t free_bytes = a.u32("free");
+    s.api().pss_buf_commit();
+    if (free_bytes < RIRE_ORSK_PSS_BUF_SIZE)
+        s.fn<decltype(&rire_orsk_pss_buf_allocate)>("rire_orsk_pss_buf_allocate")(
+            RIRE_ORSK_PSS_BUF_SIZE - free_bytes);
+}
+
 void set_debug(Session &s, const Args &a) {
     const bool on = a.choice() == "on";
     const std::string level = a.name("level", "all");
@@ -190,7 +200,7 @@ void add_session_verbs(VerbTable &verbs) {
                "Prints the updates lost and what recovery found",
                restart});
     verbs.add({"log",
-               {},
+               {{"func", ArgKind::kName, false, "only records of functions whose name holds this"}},
                {},
                "the plugin's event-log records since the last 'log', as the host's sink\n"
                "received them: level, then the text quoted with its escapes",
@@ -209,6 +219,12 @@ void add_session_verbs(VerbTable &verbs) {
          dump_pss});
     verbs.add({"dump pending", {}, {}, "PSS updates queued and not yet flushed", dump_pending});
     verbs.add({"dump arena", {}, {}, "bytes of the PSS scratch arena in use", dump_arena});
+    verbs.add({"arena fill",
+               {{"free", ArgKind::kU32, true, "bytes left free"}},
+               {},
+               "empty the PSS scratch arena (the commit callback) and carve it so that\n"
+               "only this many bytes stay free; updates still queued lose their bytes",
+               arena_fill});
 }
 
 } // namespace rire_host
