@@ -61,6 +61,17 @@ TEST_F(PssExports, StoreReportsOneAndDeleteZeroWhenQueued) {
     emu::pss::discard_pending();
 }
 
+// Only the host can hand the writer a request that holds nothing.
+TEST_F(PssExports, RequestWithoutDisIsStoredWithAnEmptyArray) {
+    rire_orsk_hw_update_req req{};
+    req.req_id = 9;
+    req.req_type = 2;
+    fn<decltype(&rire_orsk_pss_insert_hw_update_info)>("rire_orsk_pss_insert_hw_update_info")(&req);
+    EXPECT_EQ(queued(),
+              (std::vector<Update>{{'W', kHw, le32(9), {0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0}}}));
+    emu::pss::discard_pending();
+}
+
 // A missing argument or a handle of 0 gives 0 (or null) without asking PSS.
 TEST_F(PssExports, IterationRefusesMissingArguments) {
     ASSERT_EQ(emu::pss::put_raw(kHw, le32(1), {1}), 0);

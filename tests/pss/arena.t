@@ -12,7 +12,7 @@ arena fill free=3
 link-update req=11 type=1 old-index=10 old-di=100 new-index=11 new-di=400
     result 1 (held)
     warning: the plugin gave up a PSS update: the scratch arena is full
-log func=pss
+log-of func=pss
     trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
     error "rire_orsk_pss_buf_allocate(40):ERROR: ERROR: request for a buf out of bounds \n"
     error "rire_orsk_pss_insert_hw_update_info(27):ERROR: ERROR: Failed to alloc memory for req_id key\n"
@@ -20,7 +20,7 @@ arena fill free=11
 link-update req=12 type=1 old-index=10 old-di=101 new-index=11 new-di=400
     result 1 (held)
     warning: the plugin gave up a PSS update: the scratch arena is full
-log func=pss
+log-of func=pss
     error "rire_orsk_pss_buf_allocate(40):ERROR: ERROR: request for a buf out of bounds \n"
     error "rire_orsk_pss_insert_hw_update_info(37):ERROR: ERROR: Failed to alloc memory for PSS datum key\n"
 dump arena
@@ -29,14 +29,14 @@ arena fill free=19
 link-update req=13 type=1 old-index=10 old-di=102 new-index=11 new-di=400
     result 1 (held)
     warning: the plugin gave up a PSS update: the scratch arena is full
-log func=pss
+log-of func=pss
     error "rire_orsk_pss_buf_allocate(40):ERROR: ERROR: request for a buf out of bounds \n"
     trace "rire_orsk_pss_insert_hw_update_info(56): ERROR: Failed to alloc mem for PSS datum value \n"
 arena fill free=39
 link-update req=14 type=1 old-index=10 old-di=103 new-index=11 new-di=400
     result 1 (held)
     warning: the plugin gave up a PSS update: the scratch arena is full
-log func=pss
+log-of func=pss
     error "rire_orsk_pss_buf_allocate(40):ERROR: ERROR: request for a buf out of bounds \n"
     error "rire_orsk_pss_insert_hw_update_info(68):ERROR: Failed to allocate memory of size 20"
 dump arena
@@ -65,7 +65,7 @@ hw-done id=11
     result 1
     request 11 done, released DI 100
     warning: the plugin gave up a PSS update: the scratch arena is full
-log func=pss
+log-of func=pss
     trace "rire_orsk_get_hw_update_pss_info(69): rire_orsk_get_hw_update_pss_info: pss'ed DI 104 index 10\n"
     trace "rire_orsk_pss_insert_hw_update_info(119): rire_orsk_pss_insert_hw_update_info: req_id 15\n"
     error "rire_orsk_pss_buf_allocate(40):ERROR: ERROR: request for a buf out of bounds \n"
@@ -75,19 +75,19 @@ hw-done id=12
     result 1
     request 12 done, released DI 101
     warning: the plugin gave up a PSS update: the scratch arena is full
-log func=pss
+log-of func=pss
     error "rire_orsk_pss_buf_allocate(40):ERROR: ERROR: request for a buf out of bounds \n"
     error "rire_orsk_pss_delete_hw_update_info(37):ERROR: ERROR: Failed to alloc memory for PSS datum key\n"
 arena fill free=3
 pending-di-delete type=1 index=5
     warning: the plugin gave up a PSS update: the scratch arena is full
-log func=pss
+log-of func=pss
     error "rire_orsk_pss_buf_allocate(40):ERROR: ERROR: request for a buf out of bounds \n"
     error "rire_orsk_pss_delete_pending_di_info(27):ERROR: ERROR: Failed to alloc memory for oiflist key\n"
 arena fill free=11
 pending-di-delete type=1 index=5
     warning: the plugin gave up a PSS update: the scratch arena is full
-log func=pss
+log-of func=pss
     error "rire_orsk_pss_buf_allocate(40):ERROR: ERROR: request for a buf out of bounds \n"
     error "rire_orsk_pss_delete_pending_di_info(37):ERROR: ERROR: Failed to alloc memory for PSS datum key\n"
 dump pending

@@ -51,7 +51,7 @@ dump pending
         key 2c010100
       delete pending_di oiflist 7
         key 07000200
-log func=pss
+log-of func=pss
     trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
     trace "rire_orsk_get_hw_update_pss_info(69): rire_orsk_get_hw_update_pss_info: pss'ed DI 300 index 30\n"
     trace "rire_orsk_pss_insert_hw_update_info(119): rire_orsk_pss_insert_hw_update_info: req_id 258\n"

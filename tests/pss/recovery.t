@@ -35,7 +35,7 @@ restart
     the platform-independent layer restored 3 live oiflists
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
     recovered 4 pending-DI records and 7 hardware-update records: 6 requests rebuilt, 11 indexes reserved again
-log func=pss
+log-of func=pss
     trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
     trace "rire_orsk_pss_recover_pending_di_db(160): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
     trace "rire_orsk_pss_get_first_pending_di_data(65): In rire_orsk_pss_get_first_pending_di_data\n"

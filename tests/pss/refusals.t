@@ -14,7 +14,7 @@ link-update req=7 type=1 old-index=10 old-di=100 new-index=11 new-di=400
     warning: the plugin gave up a PSS update: the TLV utility refused its value
 pending-di-insert type=1 index=5 state=1 dis=300:30
     warning: the plugin gave up a PSS update: the TLV utility refused its value
-log func=pss
+log-of func=pss
     trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
     trace "rire_orsk_get_hw_update_pss_info(69): rire_orsk_get_hw_update_pss_info: pss'ed DI 100 index 10\n"
     error "rire_orsk_get_hw_update_pss_info(37):ERROR: Error adding tlv type = 1 size 8\n"
@@ -36,7 +36,7 @@ link-update req=7 type=1 old-index=20 old-di=200 new-index=21 new-di=401
     warning: the plugin gave up a PSS update: the framework refused the write
 pending-di-insert type=2 index=5 state=1
     warning: the plugin gave up a PSS update: the framework refused the write
-log func=pss
+log-of func=pss
     trace "rire_orsk_get_hw_update_pss_info(69): rire_orsk_get_hw_update_pss_info: pss'ed DI 200 index 20\n"
     trace "rire_orsk_get_hw_update_pss_info(69): rire_orsk_get_hw_update_pss_info: pss'ed DI 100 index 10\n"
     error "rire_orsk_pss_buf_store(67):ERROR: ERROR: rire_orsk_pss_buf_store failed"
@@ -53,7 +53,7 @@ fault reset
 fault pss.delete.refuse service=pending_di
 pending-di-delete type=1 index=5
     warning: the plugin gave up a PSS update: the framework refused the deletion
-log func=pss
+log-of func=pss
     error "rire_orsk_pss_buf_delete(75):ERROR: ERROR: rire_orsk_pss_buf_delete failed"
     trace "rire_orsk_pss_delete_pending_di_info(168): rire_orsk_pss_delete_pending_di_info: Deleted di_req for oiflist index 65541 \n"
 dump pending
@@ -80,7 +80,7 @@ restart
     recovered 0 pending-DI records and 1 hardware-update record: 1 request rebuilt, 3 indexes reserved again
 pending-di-insert type=1 index=6 state=1
     warning: the plugin gave up a PSS update: the framework refused the write
-log func=pending
+log-of func=pending
     error "rire_orsk_pss_recover_pending_di_db(157):ERROR: Error restoring Pending DI DB\n"
     error "rire_orsk_pss_insert_pending_di_info(118):ERROR: ERROR: rire_orsk_pss_insert_pending_di_info failed\n"
     trace "rire_orsk_pss_insert_pending_di_info(119): rire_orsk_pss_insert_pending_di_info: oif_index 65542\n"

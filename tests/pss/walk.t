@@ -7,7 +7,7 @@
 # Both databases empty.
 recover
     result 0
-log func=pss
+log-of func=pss
     trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
     trace "rire_orsk_pss_recover_pending_di_db(160): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
     trace "rire_orsk_pss_get_first_pending_di_data(65): In rire_orsk_pss_get_first_pending_di_data\n"
@@ -48,7 +48,7 @@ restart
     process restart: 0 unflushed updates lost
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
     recovered 0 pending-DI records and 3 hardware-update records: 3 requests rebuilt, 3 indexes reserved again
-log func=recover
+log-of func=recover
     error "rire_orsk_pss_recover_pending_di_db(157):ERROR: Error restoring Pending DI DB\n"
     trace "rire_orsk_pss_recover_hw_update_db(160): (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 277\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 5 num_hold_di: 1\n"
@@ -60,7 +60,7 @@ restart
     process restart: 0 unflushed updates lost
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
     recovered 2 pending-DI records and 0 hardware-update records: 0 requests rebuilt, 2 indexes reserved again
-log func=recover
+log-of func=recover
     trace "rire_orsk_pss_recover_pending_di_db(160): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
     trace "rire_orsk_pss_recover_pending_di_db(138): rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 7 type: 1 state: 1 num_hold_di: 0\n"
     trace "rire_orsk_pss_recover_pending_di_db(138): rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 9 type: 1 state: 1 num_hold_di: 0\n"
@@ -75,7 +75,7 @@ restart
     process restart: 0 unflushed updates lost
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
     recovered 0 pending-DI records and 1 hardware-update record: 1 request rebuilt, 1 index reserved again
-log func=pss
+log-of func=pss
     trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
     trace "rire_orsk_pss_recover_pending_di_db(160): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
     trace "rire_orsk_pss_get_first_pending_di_data(65): In rire_orsk_pss_get_first_pending_di_data\n"
@@ -98,7 +98,7 @@ restart
     process restart: 0 unflushed updates lost
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
     recovered 0 pending-DI records and 2 hardware-update records: 2 requests rebuilt, 2 indexes reserved again
-log func=pss_get
+log-of func=pss_get
     trace "rire_orsk_pss_get_first_pending_di_data(65): In rire_orsk_pss_get_first_pending_di_data\n"
     trace "rire_orsk_pss_get_first_key(27): ERROR - getkey failed for service 276 error injected fetch failure\n"
     trace "rire_orsk_pss_get_first_hw_update_data(65): In rire_orsk_pss_get_first_hw_update_data\n"

@@ -53,8 +53,12 @@ void restart(Session &s, const Args &) {
         throw std::runtime_error(error);
 }
 
-void print_log(Session &s, const Args &a) {
-    s.print_new_log(a.name("func", ""));
+void print_log(Session &s, const Args &) {
+    s.print_new_log();
+}
+
+void print_log_of(Session &s, const Args &a) {
+    s.print_new_log(a.name("func"));
 }
 
 void dump_queue(Session &s, const Args &) {
@@ -200,11 +204,16 @@ void add_session_verbs(VerbTable &verbs) {
                "Prints the updates lost and what recovery found",
                restart});
     verbs.add({"log",
-               {{"func", ArgKind::kName, false, "only records of functions whose name holds this"}},
+               {},
                {},
                "the plugin's event-log records since the last 'log', as the host's sink\n"
                "received them: level, then the text quoted with its escapes",
                print_log});
+    verbs.add({"log-of",
+               {{"func", ArgKind::kName, true, "a part of the function's name"}},
+               {},
+               "as 'log', but only the records of functions whose name holds the part",
+               print_log_of});
     verbs.add({"debug",
                {{"level", ArgKind::kName, false, "default all", 0, {"trace", "error", "all"}}},
                {{"on", "off"}, true},
