@@ -98,9 +98,9 @@ class Session {
     // The plugin's outstanding requests; nullopt when its queue is not visible.
     std::optional<std::vector<Request>> requests();
 
-    // Prints the log records the plugin wrote since the last call; with a
-    // part, only those of functions whose name holds it.
-    void print_new_log(std::string_view func_part = {});
+    // Prints the log records the plugin wrote since the last call; with
+    // comma-separated parts, only those of functions whose name holds one.
+    void print_new_log(std::string_view func_parts = {});
     // Prints a warning for each PSS update the plugin gave up on since the
     // last call, and counts it.
     void warn_dropped_updates();

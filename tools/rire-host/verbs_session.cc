@@ -210,9 +210,9 @@ void add_session_verbs(VerbTable &verbs) {
                "received them: level, then the text quoted with its escapes",
                print_log});
     verbs.add({"log-of",
-               {{"func", ArgKind::kName, true, "a part of the function's name"}},
+               {{"func", ArgKind::kName, true, "parts of function names, comma-separated"}},
                {},
-               "as 'log', but only the records of functions whose name holds the part",
+               "as 'log', but only the records of functions whose name holds one of the parts",
                print_log_of});
     verbs.add({"debug",
                {{"level", ArgKind::kName, false, "default all", 0, {"trace", "error", "all"}}},
