@@ -10,6 +10,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <tuple>
 
 #include "emu/bitmaps.h"
 #include "emu/stats.h"
@@ -70,6 +71,25 @@ TEST_F(PssExports, RequestWithoutDisIsStoredWithAnEmptyArray) {
     EXPECT_EQ(queued(),
               (std::vector<Update>{{'W', kHw, le32(9), {0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0}}}));
     emu::pss::discard_pending();
+}
+
+// Each registration starts from the framework's defaults, then sets the
+// type, no flags, the name and 4-byte keys with values of any length.
+TEST_F(PssExports, RegistrationsStartFromTheDefaults) {
+    emu::journal::clear();
+    emu::pss::InitArg init_arg;
+    api().pss_open_file(&init_arg);
+    std::vector<std::tuple<std::string, std::vector<int64_t>, std::string>> calls;
+    for (const auto &c : emu::journal::calls())
+        if (c.op.starts_with("fu_"))
+            calls.emplace_back(c.op, c.args, c.detail);
+    const auto defaults =
+        std::make_tuple("fu_global_pss_service_default_arg", std::vector<int64_t>{}, std::string());
+    EXPECT_EQ(calls,
+              (decltype(calls){defaults,
+                               {"fu_init_arg_add_pss_service", {kPending, 0, 4, 0}, "pending_di"},
+                               defaults,
+                               {"fu_init_arg_add_pss_service", {kHw, 0, 4, 0}, "hw_update"}}));
 }
 
 // A missing argument or a handle of 0 gives 0 (or null) without asking PSS.
@@ -163,6 +183,24 @@ class RoundTrip : public PluginTest {
             static_cast<uint8_t>(type), &index);
     }
 };
+
+// A record says at most 255 held DIs: the first 255 of a longer hold queue.
+TEST_F(RoundTrip, LongHoldQueueIsStoredCutTo255Entries) {
+    HostRecord host;
+    auto enqueue = fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue");
+    for (uint32_t di = 1, is_new; di <= 300; di++)
+        enqueue(&host.rec.hold_q, di, 1000 + di, &is_new);
+    write_pending(1, &host.rec);
+    const auto updates = queued();
+    ASSERT_EQ(updates.size(), 1u);
+    const Bytes &value = std::get<3>(updates[0]);
+    ASSERT_EQ(value.size(), 5 + 255 * 8 + 7u);
+    EXPECT_EQ(value[2], 255);
+    // The newest DI first, the 255th newest last, then zeros.
+    EXPECT_EQ(Bytes(value.begin() + 8, value.begin() + 16), (Bytes{44, 1, 0, 0, 0x14, 5, 0, 0}));
+    EXPECT_EQ(Bytes(value.end() - 12, value.end() - 4), (Bytes{46, 0, 0, 0, 0x16, 4, 0, 0}));
+    emu::pss::discard_pending();
+}
 
 // Random sequences of link updates, swaps, completions, pending-DI writes and
 // flushes, from a fixed seed. After a flush and a restart every request comes

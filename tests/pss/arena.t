@@ -41,8 +41,6 @@ log-of func=pss
     error "rire_orsk_pss_insert_hw_update_info(68):ERROR: Failed to allocate memory of size 20"
 dump arena
     pss_buf: 65517 of 65536 bytes in use
-dump pending
-    0 queued updates
 
 # With exactly enough room the write goes through and fills the arena.
 arena fill free=40

@@ -35,52 +35,36 @@ restart
     the platform-independent layer restored 3 live oiflists
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
     recovered 4 pending-DI records and 7 hardware-update records: 6 requests rebuilt, 11 indexes reserved again
-log-of func=pss
-    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
+log-of func=recover,elem
     trace "rire_orsk_pss_recover_pending_di_db(160): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
-    trace "rire_orsk_pss_get_first_pending_di_data(65): In rire_orsk_pss_get_first_pending_di_data\n"
     trace "rire_orsk_pss_recover_pending_di_db(138): rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 5 type: 1 state: 1 num_hold_di: 1\n"
     trace "rire_orsk_pss_get_di_hold_q_elem(73): TLV type oif len:8 \n"
-    trace "rire_orsk_pss_get_next_pending_di_data(65): In rire_orsk_pss_get_next_pending_di_data\n"
     trace "rire_orsk_pss_recover_pending_di_db(138): rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 10 type: 0 state: 1 num_hold_di: 0\n"
     error "rire_orsk_pss_recover_pending_di_db(38):ERROR: rire_orsk_pss_recover_pending_di_db: no index bitmap for oiflist type 0, index 10 not reserved\n"
-    trace "rire_orsk_pss_get_next_pending_di_data(65): In rire_orsk_pss_get_next_pending_di_data\n"
     trace "rire_orsk_pss_recover_pending_di_db(138): rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 9 type: 2 state: 1 num_hold_di: 1\n"
     trace "rire_orsk_pss_get_di_hold_q_elem(73): TLV type oif len:8 \n"
-    trace "rire_orsk_pss_get_next_pending_di_data(65): In rire_orsk_pss_get_next_pending_di_data\n"
     trace "rire_orsk_pss_recover_pending_di_db(138): rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 65535 type: 1 state: 1 num_hold_di: 0\n"
-    trace "rire_orsk_pss_get_next_pending_di_data(65): In rire_orsk_pss_get_next_pending_di_data\n"
-    trace "rire_orsk_pss_get_next_key(43): ERROR - m2l failed for srv 114 err no more records"
     trace "rire_orsk_pss_recover_hw_update_db(160): (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 277\n"
-    trace "rire_orsk_pss_get_first_hw_update_data(65): In rire_orsk_pss_get_first_hw_update_data\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 1 num_hold_di: 4\n"
     error "rire_orsk_pss_get_hw_update_req_q_elem(49):ERROR: rire_orsk_pss_get_hw_update_req_q_elem: skipping index 12 Di 0\n"
     error "rire_orsk_pss_get_hw_update_req_q_elem(49):ERROR: rire_orsk_pss_get_hw_update_req_q_elem: skipping index 0 Di 100\n"
     error "rire_orsk_pss_get_hw_update_req_q_elem(49):ERROR: rire_orsk_pss_get_hw_update_req_q_elem: skipping index 0 Di 0\n"
     trace "rire_orsk_pss_get_hw_update_req_q_elem(73): TLV type oif len:32 \n"
-    trace "rire_orsk_pss_get_next_hw_update_data(65): In rire_orsk_pss_get_next_hw_update_data\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 2 num_hold_di: 4\n"
     error "rire_orsk_pss_get_hw_update_req_q_elem(54):ERROR: rire_orsk_pss_get_hw_update_req_q_elem: recovered index is garbage 65535 for DI 103\n"
     trace "rire_orsk_pss_get_hw_update_req_q_elem(73): TLV type oif len:32 \n"
-    trace "rire_orsk_pss_get_next_hw_update_data(65): In rire_orsk_pss_get_next_hw_update_data\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 3 num_hold_di: 2\n"
     error "rire_orsk_pss_get_hw_update_req_q_elem(87):ERROR: rire_orsk_pss_get_hw_update_req_q_elem Invalid Oiflist TLV Type 2"
     trace "rire_orsk_pss_get_hw_update_req_q_elem(73): TLV type oif len:16 \n"
     error "rire_orsk_pss_get_hw_update_req_q_elem(87):ERROR: rire_orsk_pss_get_hw_update_req_q_elem Invalid Oiflist TLV Type 257"
-    trace "rire_orsk_pss_get_next_hw_update_data(65): In rire_orsk_pss_get_next_hw_update_data\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 4 num_hold_di: 1\n"
     error "rire_orsk_pss_get_hw_update_req_q_elem(38):ERROR: rire_orsk_pss_get_hw_update_req_q_elem: no index bitmap for oiflist type 7, index 22 not reserved\n"
     trace "rire_orsk_pss_get_hw_update_req_q_elem(73): TLV type oif len:8 \n"
-    trace "rire_orsk_pss_get_next_hw_update_data(65): In rire_orsk_pss_get_next_hw_update_data\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 5 num_hold_di: 3\n"
     trace "rire_orsk_pss_get_hw_update_req_q_elem(73): TLV type oif len:16 \n"
-    trace "rire_orsk_pss_get_next_hw_update_data(65): In rire_orsk_pss_get_next_hw_update_data\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 6 num_hold_di: 1\n"
     trace "rire_orsk_pss_get_hw_update_req_q_elem(73): TLV type oif len:16 \n"
-    trace "rire_orsk_pss_get_next_hw_update_data(65): In rire_orsk_pss_get_next_hw_update_data\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 7 num_hold_di: 0\n"
-    trace "rire_orsk_pss_get_next_hw_update_data(65): In rire_orsk_pss_get_next_hw_update_data\n"
-    trace "rire_orsk_pss_get_next_key(43): ERROR - m2l failed for srv 115 err no more records"
 dump queue
     hw_update_req_q: 6 requests
       req_id 1 type 1, 1 held: DI 101 (oiflist 13, ref 1)
@@ -98,13 +82,3 @@ dump bitmap type=1
     oiflist type 1: 8 allocated: 5,13-14,23-25,65534-65535 (8 re-alloc calls)
 dump bitmap type=2
     oiflist type 2: 4 allocated: 9,20-21,30 (3 re-alloc calls)
-dump pss db=pending_di
-    pending_di (20): 4 records
-      oiflist 5 type 1 state 1, 1 held: DI 50 (oiflist 5)
-        key 05000100  value 0101010101000800320000000500000000
-      oiflist 10 type 0 state 1, 0 held
-        key 0a000100  value 00010000
-      oiflist 9 type 2 state 1, 1 held: DI 51 (oiflist 30)
-        key 09000200  value 0201010101000800330000001e00000000
-      oiflist 65535 type 1 state 1, 0 held
-        key ffff0200  value 01010000

@@ -56,8 +56,6 @@ pending-di-delete type=1 index=5
 log-of func=pss
     error "rire_orsk_pss_buf_delete(75):ERROR: ERROR: rire_orsk_pss_buf_delete failed"
     trace "rire_orsk_pss_delete_pending_di_info(168): rire_orsk_pss_delete_pending_di_info: Deleted di_req for oiflist index 65541 \n"
-dump pending
-    0 queued updates
 fault reset
 
 # 4. The next write of request 7 stores it whole.

@@ -17,11 +17,6 @@ log-of func=pss
     trace "rire_orsk_pss_get_first_hw_update_data(65): In rire_orsk_pss_get_first_hw_update_data\n"
     trace "rire_orsk_pss_get_first_key(41): ERROR - first key missing \n"
     trace "rire_orsk_pss_recover_hw_update_db(165): rire_orsk_pss_recover_hw_update_db: No hw update req info found \n"
-dump stats
-    rire_pss_recovery_stats:
-      num_index_realloc 0
-      num_pending_di_restored 0
-      num_hw_update_req_restored 0
 
 # Keys of other lengths: shorter ones are zero-extended, longer ones cut to
 # four bytes; a pending-DI key hands out its low 16 bits only.
@@ -48,22 +43,15 @@ restart
     process restart: 0 unflushed updates lost
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
     recovered 0 pending-DI records and 3 hardware-update records: 3 requests rebuilt, 3 indexes reserved again
-log-of func=recover
+log-of func=pending_di_db
     error "rire_orsk_pss_recover_pending_di_db(157):ERROR: Error restoring Pending DI DB\n"
-    trace "rire_orsk_pss_recover_hw_update_db(160): (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 277\n"
-    trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 5 num_hold_di: 1\n"
-    trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 10 num_hold_di: 1\n"
-    trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 67305985 num_hold_di: 1\n"
 fault off pss.lookup.refuse
 fault pss.lookup.refuse service=hw_update
 restart
     process restart: 0 unflushed updates lost
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
     recovered 2 pending-DI records and 0 hardware-update records: 0 requests rebuilt, 2 indexes reserved again
-log-of func=recover
-    trace "rire_orsk_pss_recover_pending_di_db(160): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
-    trace "rire_orsk_pss_recover_pending_di_db(138): rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 7 type: 1 state: 1 num_hold_di: 0\n"
-    trace "rire_orsk_pss_recover_pending_di_db(138): rire_orsk_pss_recover_pending_di_db Recovered data pending DI oiflist_index 9 type: 1 state: 1 num_hold_di: 0\n"
+log-of func=hw_update_db
     error "rire_orsk_pss_recover_hw_update_db(157):ERROR: Error restoring HW update req DB\n"
 fault off pss.lookup.refuse
 
