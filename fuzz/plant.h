@@ -90,11 +90,6 @@ class Reader {
     const uint8_t *end_;
 };
 
-inline void put_le(Bytes *out, uint32_t v, std::size_t n) {
-    for (std::size_t i = 0; i < n; i++)
-        out->push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 inline std::string hex(const Bytes &b) {
     return emu::bytes::hex(b.data(), b.size(), 8);
 }
@@ -124,27 +119,6 @@ inline Input parse(const uint8_t *data, std::size_t size) {
         in.records.push_back(std::move(rec));
     }
     return in;
-}
-
-// The command that plants one record; the key's length picks the header.
-inline Bytes encode_record(uint32_t type, const Bytes &key, const Bytes &value) {
-    uint8_t header = type == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB ? kHwUpdateRecord : 0;
-    for (uint8_t sel = 0; sel < 8; sel++)
-        if (kKeyLens[sel] == key.size()) {
-            header |= static_cast<uint8_t>(sel << 1);
-            break;
-        }
-    Bytes out{header};
-    out.insert(out.end(), key.begin(), key.end());
-    detail::put_le(&out, static_cast<uint32_t>(value.size()), 2);
-    out.insert(out.end(), value.begin(), value.end());
-    return out;
-}
-
-inline Bytes encode_oiflist(uint32_t type, uint32_t index) {
-    Bytes out{kDeclareOiflist, static_cast<uint8_t>(type)};
-    detail::put_le(&out, index, 4);
-    return out;
 }
 
 namespace detail {

@@ -13,6 +13,7 @@ log unnumbered
     trace "rire_orsk_pss_open_file(_): rire_orsk_pss_open_file: Done..\n"
 pss schedule manual
 recover
+    result 0
 log unnumbered
     trace "rire_orsk_pss_recover_pending_di_db(_): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
     trace "rire_orsk_pss_get_first_pending_di_data(_): In rire_orsk_pss_get_first_pending_di_data\n"
@@ -174,6 +175,7 @@ pending-di-insert type=3 index=9 state=1 ref=1 dis=0:12,100:70000
 flush
     committed 6 updates: 4 writes, 2 deletes
 recover
+    result 0
 log unnumbered
     trace "rire_orsk_di_hold_q_enqueue(_): rire_orsk_di_hold_q_enqueue: Inserted DI:0 to the hold_q\n"
     trace "rire_orsk_di_hold_q_enqueue(_): rire_orsk_di_hold_q_enqueue: DI:0, ref_count:1 \n"
@@ -200,6 +202,7 @@ log unnumbered
 fault pss.getkey.fail service=pending_di at=1
 fault pss.getkey.fail service=hw_update at=1
 recover
+    result 0
 log unnumbered
     trace "rire_orsk_pss_recover_pending_di_db(_): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
     trace "rire_orsk_pss_get_first_pending_di_data(_): In rire_orsk_pss_get_first_pending_di_data\n"
@@ -213,6 +216,7 @@ fault reset
 fault pss.lookup.refuse service=pending_di
 fault pss.lookup.refuse service=hw_update
 recover
+    result 0
 log unnumbered
     error "rire_orsk_pss_recover_pending_di_db(_):ERROR: Error restoring Pending DI DB\n"
     error "rire_orsk_pss_recover_hw_update_db(_):ERROR: Error restoring HW update req DB\n"

@@ -249,13 +249,30 @@ void Session::print_new_console() {
                        lines[console_printed_] + "\n");
 }
 
-void Session::print_new_log(bool numbered) {
+namespace {
+
+// Whether the function name holds one of the comma-separated parts.
+bool names_any(std::string_view func, std::string_view parts) {
+    for (size_t at = 0; at <= parts.size();) {
+        const size_t end = std::min(parts.find(',', at), parts.size());
+        if (func.find(parts.substr(at, end - at)) != std::string_view::npos)
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
+void Session::print_new_log(bool numbered, std::string_view func_parts) {
     const auto &events = emu::log::event_log();
     for (log_printed_ = std::max(log_printed_, events.first()); log_printed_ < events.size();
          log_printed_++) {
         const auto &e = events[log_printed_];
         const std::string text =
             numbered ? std::string(e.text()) : unnumbered(std::string(e.text()));
+        if (!names_any(std::string_view(text).substr(0, text.find('(')), func_parts))
+            continue;
         output_.record("log", {{"level", level_name(e.level)}, {"text", text}},
                        "  " + level_name(e.level) + " " + quoted(text) + "\n");
     }

@@ -25,6 +25,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "emu/dropped_updates.h"
@@ -99,8 +100,9 @@ class Session {
 
     // Prints the log records the plugin wrote since the last call; with
     // `numbered` false each record's source line shows as "_", so a record
-    // reads the same after its statement moves.
-    void print_new_log(bool numbered = true);
+    // reads the same after its statement moves; with comma-separated
+    // `func_parts`, only the records of functions whose name holds one.
+    void print_new_log(bool numbered = true, std::string_view func_parts = {});
     // Prints a warning for each PSS update the plugin gave up on since the
     // last call, and counts it.
     void warn_dropped_updates();

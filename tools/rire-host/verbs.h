@@ -6,9 +6,13 @@
 
 namespace rire_host {
 
+// A callback's result as a verb prints it ("result N"), kept for `expect result`.
+void print_result(Session &s, int64_t value);
+
 void add_session_verbs(VerbTable &verbs);    // help, flush, restart, log, dump ...
 void add_hw_update_verbs(VerbTable &verbs);  // link-update, swap, hw-done, oiflist-*
-void add_pss_verbs(VerbTable &verbs);        // pending-di-*, oiflist-exists, dump stats|bitmap
+void add_pss_verbs(VerbTable &verbs);        // pending-di-*, oiflist-exists, pss put, recover,
+                                             // dump stats|bitmap
 void add_forwarding_verbs(VerbTable &verbs); // interface, module, df-update, snooping, download
 void add_show_verbs(VerbTable &verbs);       // show ...
 void add_fault_verbs(VerbTable &verbs);      // fault NAME|off|reset, dump faults

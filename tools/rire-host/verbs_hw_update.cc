@@ -7,16 +7,16 @@
 #include "tools/rire-host/verbs.h"
 
 namespace rire_host {
-namespace {
 
-constexpr uint32_t kDiNull = 0;
-constexpr uint32_t kDiInvalid = 0xFFFFFFFF;
-
-// A callback's result as the verb prints it, kept for `expect result`.
 void print_result(Session &s, int64_t value) {
     s.output().record("result", {{"value", value}}, "  result " + std::to_string(value) + "\n");
     s.set_result(static_cast<uint32_t>(value));
 }
+
+namespace {
+
+constexpr uint32_t kDiNull = 0;
+constexpr uint32_t kDiInvalid = 0xFFFFFFFF;
 
 // The plugin answers a link update only when it holds the old DI (a valid old
 // DI, a new DI that is not null); otherwise its result means nothing.

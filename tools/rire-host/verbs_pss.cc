@@ -1,9 +1,13 @@
 // Host-side persistent state: the platform-independent oiflists, the host's
 // pending-DI records that it mirrors into PSS through the plugin, and the
 // recovery statistics and index bitmaps that a restart fills in.
+#include <stdexcept>
+
 #include "emu/bitmaps.h"
 #include "emu/pending_di.h"
+#include "emu/pss.h"
 #include "emu/stats.h"
+#include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -37,7 +41,16 @@ void pending_di_delete(Session &s, const Args &a) {
 }
 
 void recover(Session &s, const Args &) {
-    s.api().pss_recover();
+    print_result(s, s.api().pss_recover());
+}
+
+// Bytes written straight into the store, as an older or damaged process may
+// have left them; the framework's queue is bypassed.
+void pss_put(Session &, const Args &a) {
+    const uint32_t service = service_of(a.name("db")).value_or(0);
+    if (emu::pss::put_raw(service, *a.bytes("key"),
+                          a.bytes("value").value_or(std::vector<uint8_t>{})) != 0)
+        throw std::runtime_error("the store refused the record");
 }
 
 void dump_stats(Session &s, const Args &a) {
@@ -94,6 +107,13 @@ void add_pss_verbs(VerbTable &verbs) {
                "the host deletes its pending-DI record from PSS and frees it",
                pending_di_delete});
     verbs.add({"recover", {}, {}, "call the plugin's recovery without a restart", recover});
+    verbs.add({"pss put",
+               {{"db", ArgKind::kName, true, "", 0, {"hw_update", "pending_di"}},
+                {"key", ArgKind::kBytes, true, "the key's bytes"},
+                {"value", ArgKind::kBytes, false, "the value's bytes (default: none)"}},
+               {},
+               "store a record's raw bytes directly, bypassing the plugin and the queue",
+               pss_put});
     verbs.add({"dump stats",
                {},
                {{"all"}, false},

@@ -57,6 +57,10 @@ void print_log(Session &s, const Args &a) {
     s.print_new_log(a.choice() != "unnumbered");
 }
 
+void print_log_of(Session &s, const Args &a) {
+    s.print_new_log(false, a.name("func"));
+}
+
 void dump_queue(Session &s, const Args &) {
     const auto requests = s.requests();
     if (!requests) {
@@ -136,6 +140,16 @@ void dump_heap(Session &s, const Args &) {
                           std::to_string(heap.freed) + " freed)\n");
 }
 
+// Empties the arena through the commit callback, then carves one block so
+// that exactly `free` bytes stay free: the next record operation runs short.
+void arena_fill(Session &s, const Args &a) {
+    const uint32_t free_bytes = a.u32("free");
+    s.api().pss_buf_commit();
+    if (free_bytes < RIRE_ORSK_PSS_BUF_SIZE)
+        s.fn<decltype(&rire_orsk_pss_buf_allocate)>("rire_orsk_pss_buf_allocate")(
+            RIRE_ORSK_PSS_BUF_SIZE - free_bytes);
+}
+
 void set_debug(Session &s, const Args &a) {
     const bool on = a.choice() == "on";
     const std::string level = a.name("level", "all");
@@ -208,6 +222,12 @@ void add_session_verbs(VerbTable &verbs) {
                "received them: level, then the text quoted with its escapes;\n"
                "unnumbered: each source line shown as _",
                print_log});
+    verbs.add({"log-of",
+               {{"func", ArgKind::kName, true, "parts of function names, comma-separated"}},
+               {},
+               "as 'log unnumbered', but only the records of functions whose name holds\n"
+               "one of the parts",
+               print_log_of});
     verbs.add({"debug",
                {{"level", ArgKind::kName, false, "default all", 0, {"trace", "error", "all"}}},
                {{"on", "off"}, true},
@@ -228,6 +248,12 @@ void add_session_verbs(VerbTable &verbs) {
                "blocks the plugin allocated and has not freed (hold elements the host\n"
                "took over and freed count as live)",
                dump_heap});
+    verbs.add({"arena fill",
+               {{"free", ArgKind::kU32, true, "bytes left free"}},
+               {},
+               "empty the PSS scratch arena (the commit callback) and carve it so that\n"
+               "only this many bytes stay free; updates still queued lose their bytes",
+               arena_fill});
 }
 
 } // namespace rire_host

@@ -1,0 +1,323 @@
+// The PSS path where a transcript cannot look: the results of the exported
+// arena, store and iteration operations (no caller of the plugin's own reads
+// them), a seeded round trip through store, restart and recovery against a
+// simple model, and the replay of the saved fuzz inputs.
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <tuple>
+
+#include "emu/bitmaps.h"
+#include "emu/stats.h"
+#include "fuzz/plant.h"
+#include "tests/harness.h"
+
+namespace rire_test {
+namespace {
+
+using emu::bytes::Bytes;
+
+constexpr uint32_t kPending = RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB;
+constexpr uint32_t kHw = RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB;
+constexpr uint32_t kArenaSize = RIRE_ORSK_PSS_BUF_SIZE;
+
+using PssExports = PluginTest;
+
+TEST_F(PssExports, ArenaHandsOutBlocksBackToBackUntilFull) {
+    auto alloc = fn<decltype(&rire_orsk_pss_buf_allocate)>("rire_orsk_pss_buf_allocate");
+    uint8_t *buf = plugin_->pss_buf();
+    EXPECT_EQ(api().pss_buf_commit(), 0);
+    EXPECT_EQ(alloc(5), buf);
+    EXPECT_EQ(alloc(0), buf + 5);
+    EXPECT_EQ(alloc(3), buf + 5);
+    // Sizes that would wrap the bound test around are refused like any other.
+    for (uint32_t size : {kArenaSize - 7, 0xFFFFFFFFu, 0u - 8})
+        EXPECT_EQ(alloc(size), nullptr) << size;
+    EXPECT_EQ(alloc(kArenaSize - 8), buf + 8);
+    EXPECT_EQ(alloc(1), nullptr);
+    EXPECT_EQ(alloc(0), buf + kArenaSize);
+    EXPECT_EQ(fn<decltype(&rire_orsk_pss_buf_commit)>("rire_orsk_pss_buf_commit")(), 0);
+    EXPECT_EQ(alloc(kArenaSize), buf);
+}
+
+TEST_F(PssExports, StoreReportsOneAndDeleteZeroWhenQueued) {
+    auto store = fn<decltype(&rire_orsk_pss_buf_store)>("rire_orsk_pss_buf_store");
+    auto erase = fn<decltype(&rire_orsk_pss_buf_delete)>("rire_orsk_pss_buf_delete");
+    uint8_t key_bytes[4] = {1, 2, 3, 4};
+    pss_datum key = {key_bytes, 4};
+    pss_datum value = {key_bytes, 2};
+    EXPECT_EQ(store(kHw, &key, &value), 1u);
+    EXPECT_EQ(erase(kHw, &key), 0u);
+    faults::set(faults::Id::kPssWriteRefuse, {.target = kHw});
+    faults::set(faults::Id::kPssDeleteRefuse, {.target = kHw});
+    EXPECT_EQ(store(kHw, &key, &value), 0u);
+    EXPECT_EQ(erase(kHw, &key), 1u);
+    EXPECT_EQ(queued(), (std::vector<Update>{{'W', kHw, {1, 2, 3, 4}, {1, 2}},
+                                             {'D', kHw, {1, 2, 3, 4}, {}}}));
+    emu::pss::discard_pending();
+}
+
+// Only the host can hand the writer a request that holds nothing.
+TEST_F(PssExports, RequestWithoutDisIsStoredWithAnEmptyArray) {
+    rire_orsk_hw_update_req req{};
+    req.req_id = 9;
+    req.req_type = 2;
+    fn<decltype(&rire_orsk_pss_insert_hw_update_info)>("rire_orsk_pss_insert_hw_update_info")(&req);
+    EXPECT_EQ(queued(),
+              (std::vector<Update>{{'W', kHw, le32(9), {0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0}}}));
+    emu::pss::discard_pending();
+}
+
+// Each registration starts from the framework's defaults, then sets the
+// type, no flags, the name and 4-byte keys with values of any length.
+TEST_F(PssExports, RegistrationsStartFromTheDefaults) {
+    emu::journal::clear();
+    emu::pss::InitArg init_arg;
+    api().pss_open_file(&init_arg);
+    std::vector<std::tuple<std::string, std::vector<int64_t>, std::string>> calls;
+    for (const auto &c : emu::journal::calls())
+        if (c.op.starts_with("fu_"))
+            calls.emplace_back(c.op, c.args, c.detail);
+    const auto defaults =
+        std::make_tuple("fu_global_pss_service_default_arg", std::vector<int64_t>{}, std::string());
+    EXPECT_EQ(calls,
+              (decltype(calls){defaults,
+                               {"fu_init_arg_add_pss_service", {kPending, 0, 4, 0}, "pending_di"},
+                               defaults,
+                               {"fu_init_arg_add_pss_service", {kHw, 0, 4, 0}, "hw_update"}}));
+}
+
+// A missing argument or a handle of 0 gives 0 (or null) without asking PSS.
+TEST_F(PssExports, IterationRefusesMissingArguments) {
+    ASSERT_EQ(emu::pss::put_raw(kHw, le32(1), {1}), 0);
+    ASSERT_EQ(emu::pss::put_raw(kPending, le32(0x10001), {1}), 0);
+    using Fetch = uint32_t (*)(uint32_t *, void *, void **);
+    const std::pair<const char *, uint32_t> fetches[] = {
+        {"rire_orsk_pss_get_first_hw_update_data", kHw},
+        {"rire_orsk_pss_get_next_hw_update_data", kHw},
+        {"rire_orsk_pss_get_first_pending_di_data", kPending},
+        {"rire_orsk_pss_get_next_pending_di_data", kPending}};
+    for (const auto &[name, type] : fetches) {
+        SCOPED_TRACE(name);
+        const auto fetch = fn<Fetch>(name);
+        uint32_t h = 0, key = 0;
+        void *value = nullptr;
+        EXPECT_EQ(fetch(&h, &key, &value), 0u);
+        fu_pss_service_get(type, &h);
+        EXPECT_EQ(fetch(nullptr, &key, &value), 0u);
+        EXPECT_EQ(fetch(&h, nullptr, &value), 0u);
+        EXPECT_EQ(fetch(&h, &key, nullptr), 0u);
+    }
+    for (const char *name : {"rire_orsk_pss_get_first_key", "rire_orsk_pss_get_next_key"}) {
+        uint32_t h = 0;
+        EXPECT_EQ(fn<decltype(&rire_orsk_pss_get_first_key)>(name)(nullptr), nullptr) << name;
+        EXPECT_EQ(fn<decltype(&rire_orsk_pss_get_first_key)>(name)(&h), nullptr) << name;
+    }
+    for (const auto &c : emu::journal::calls())
+        EXPECT_FALSE(c.op.starts_with("pss2_")) << c.op;
+}
+
+// --- Store, restart, recover against a model ---------------------------------
+
+struct Held {
+    uint16_t di;
+    uint32_t index;
+    uint16_t ref_count;
+    bool operator==(const Held &) const = default;
+};
+
+struct Request {
+    uint32_t id;
+    uint8_t type;
+    std::vector<Held> held; // head first
+    bool operator==(const Request &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const Request &r) {
+    os << "{" << r.id << " type " << int{r.type} << ":";
+    for (const Held &h : r.held)
+        os << " " << h.di << "@" << h.index << "x" << h.ref_count;
+    return os << "}";
+}
+
+// A host pending-DI record with the DIs it holds; the elements are the
+// plugin's (malloc), freed with the record.
+struct HostRecord {
+    rire_orsk_di_req rec{};
+    HostRecord() = default;
+    HostRecord(const HostRecord &) = delete;
+    ~HostRecord() {
+        for (auto *e = static_cast<rire_orsk_di_hold_q_elem *>(rec.hold_q.head); e;) {
+            auto *next = e->next;
+            std::free(e);
+            e = next;
+        }
+    }
+};
+
+class RoundTrip : public PluginTest {
+  protected:
+    std::vector<Request> requests() {
+        std::vector<Request> out;
+        for (auto *r = static_cast<const rire_orsk_hw_update_req *>(request_queue().head); r;
+             r = r->next) {
+            Request req{r->req_id, r->req_type, {}};
+            for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(r->hold_q.head); e;
+                 e = e->next)
+                req.held.push_back({e->di, e->oiflist_index, e->ref_count});
+            out.push_back(req);
+        }
+        return out;
+    }
+    void write_pending(uint32_t type, rire_orsk_di_req *rec) {
+        fn<decltype(&rire_orsk_pss_insert_pending_di_info)>("rire_orsk_pss_insert_pending_di_info")(
+            static_cast<uint8_t>(type), rec);
+    }
+    void delete_pending(uint32_t type, uint32_t index) {
+        fn<decltype(&rire_orsk_pss_delete_pending_di_info)>("rire_orsk_pss_delete_pending_di_info")(
+            static_cast<uint8_t>(type), &index);
+    }
+};
+
+// A record says at most 255 held DIs: the first 255 of a longer hold queue.
+TEST_F(RoundTrip, LongHoldQueueIsStoredCutTo255Entries) {
+    HostRecord host;
+    auto enqueue = fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue");
+    for (uint32_t di = 1, is_new; di <= 300; di++)
+        enqueue(&host.rec.hold_q, di, 1000 + di, &is_new);
+    write_pending(1, &host.rec);
+    const auto updates = queued();
+    ASSERT_EQ(updates.size(), 1u);
+    const Bytes &value = std::get<3>(updates[0]);
+    ASSERT_EQ(value.size(), 5 + 255 * 8 + 7u);
+    EXPECT_EQ(value[2], 255);
+    // The newest DI first, the 255th newest last, then zeros.
+    EXPECT_EQ(Bytes(value.begin() + 8, value.begin() + 16), (Bytes{44, 1, 0, 0, 0x14, 5, 0, 0}));
+    EXPECT_EQ(Bytes(value.end() - 12, value.end() - 4), (Bytes{46, 0, 0, 0, 0x16, 4, 0, 0}));
+    emu::pss::discard_pending();
+}
+
+// Random sequences of link updates, swaps, completions, pending-DI writes and
+// flushes, from a fixed seed. After a flush and a restart every request comes
+// back with its id, type and DIs (reversed, count 1, same index), in id
+// order; every index a record refers to is reserved again in its type's
+// bitmap, and the counters say how often; completing the rebuilt requests and
+// deleting the pending records empties both databases.
+TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
+    std::mt19937 rng(20240501);
+    auto pick = [&rng](uint32_t lo, uint32_t hi) {
+        return std::uniform_int_distribution<uint32_t>(lo, hi)(rng);
+    };
+    uint32_t fresh_id = 1000;
+    for (int seq = 0; seq < 30; seq++) {
+        SCOPED_TRACE("sequence " + std::to_string(seq));
+        std::map<std::pair<uint32_t, uint32_t>, std::unique_ptr<HostRecord>> host;
+        const uint32_t index_span = pick(0, 1) ? 40 : 65534;
+        for (int step = 0, steps = static_cast<int>(pick(1, 60)); step < steps; step++) {
+            const std::vector<uint32_t> ids = queue_ids();
+            auto some_id = [&] { return ids.empty() ? pick(1, 9) : ids[pick(0, ids.size() - 1)]; };
+            const uint32_t op = pick(0, 99);
+            if (op < 55) {
+                const uint32_t id = pick(0, 2) == 0 ? pick(1, 30) : some_id();
+                const uint32_t di = pick(0, 15) == 0 ? (pick(0, 1) ? 0 : 0xFFFFFFFF) : pick(1, 20);
+                link_update(id, pick(1, 2), pick(1, index_span), di);
+            } else if (op < 65) {
+                swap(some_id(), fresh_id++);
+            } else if (op < 73) {
+                hw_done(some_id());
+            } else if (op < 90) {
+                const auto key = std::make_pair(pick(1, 2), pick(1, index_span));
+                auto &slot = host[key];
+                if (slot && pick(0, 2) == 0) {
+                    delete_pending(key.first, key.second);
+                    host.erase(key);
+                    continue;
+                }
+                if (!slot) {
+                    slot = std::make_unique<HostRecord>();
+                    slot->rec.oiflist_type = key.first;
+                    slot->rec.oiflist_index = key.second;
+                    slot->rec.state = 1;
+                }
+                auto enqueue =
+                    fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue");
+                for (uint32_t n = pick(0, 3), is_new; n > 0; n--)
+                    enqueue(&slot->rec.hold_q, pick(1, 20), pick(1, index_span), &is_new);
+                write_pending(key.first, &slot->rec);
+            } else {
+                emu::pss::flush();
+            }
+        }
+        emu::pss::flush();
+
+        // The model: what the plugin and the host held before the restart.
+        std::vector<Request> expected = requests();
+        std::sort(expected.begin(), expected.end(),
+                  [](const Request &a, const Request &b) { return a.id < b.id; });
+        std::map<uint32_t, std::set<uint32_t>> reserved;
+        uint32_t reservations = 0;
+        for (Request &r : expected) {
+            std::reverse(r.held.begin(), r.held.end());
+            for (Held &h : r.held) {
+                h.ref_count = 1;
+                reserved[r.type].insert(h.index);
+                reservations++;
+            }
+        }
+        for (const auto &[key, record] : host) {
+            reserved[key.first].insert(key.second);
+            reservations++;
+            for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(record->rec.hold_q.head);
+                 e; e = e->next, reservations++)
+                reserved[key.first].insert(e->oiflist_index);
+        }
+
+        restart_and_recover();
+        EXPECT_EQ(requests(), expected);
+        for (uint32_t type : {1u, 2u}) {
+            const auto got = emu::bitmaps::allocator(type)->allocated();
+            EXPECT_EQ(std::set<uint32_t>(got.begin(), got.end()), reserved[type]) << type;
+        }
+        const auto counters = emu::stats::named();
+        EXPECT_EQ(counters[17].value, reservations);
+        EXPECT_EQ(counters[20].value, host.size());
+        EXPECT_EQ(counters[21].value, expected.size());
+        EXPECT_TRUE(emu::pss::pending().empty());
+
+        for (uint32_t id : queue_ids())
+            hw_done(id);
+        for (const auto &[key, record] : host)
+            delete_pending(key.first, key.second);
+        emu::pss::flush();
+        EXPECT_TRUE(emu::pss::records(kHw).empty());
+        EXPECT_TRUE(emu::pss::records(kPending).empty());
+        if (HasFailure())
+            return;
+    }
+}
+
+// Every saved fuzz input recovers without breaking an invariant.
+using FuzzCorpus = PluginTest;
+
+TEST_F(FuzzCorpus, EveryInputRecovers) {
+    const auto corpus = std::filesystem::path(RIRE_SOURCE_DIR) / "fuzz" / "corpus";
+    std::vector<std::filesystem::path> files;
+    for (const auto &entry : std::filesystem::directory_iterator(corpus))
+        files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    ASSERT_FALSE(files.empty()) << corpus;
+    for (const auto &path : files) {
+        std::ifstream in(path, std::ios::binary);
+        const Bytes input{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_EQ(rire_fuzz::recover_input(*plugin_, input.data(), input.size()), "")
+            << path.filename();
+    }
+}
+
+} // namespace
+} // namespace rire_test
