@@ -35,7 +35,6 @@ void PluginTest::boot() {
     plugin_ = std::move(b.plugin);
     ASSERT_TRUE(plugin_) << b.error;
     ASSERT_EQ(b.open_status, 0);
-    log_mark_ = emu::log::event_log().size();
 }
 
 void PluginTest::restart_and_recover() {
@@ -52,47 +51,12 @@ const rire_orsk_hw_update_req *PluginTest::request(uint32_t req_id) {
     return nullptr;
 }
 
-std::vector<uint16_t> PluginTest::held_dis(uint32_t req_id) {
-    std::vector<uint16_t> dis;
-    const rire_orsk_hw_update_req *r = request(req_id);
-    if (r == nullptr)
-        return dis;
-    for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(r->hold_q.head); e; e = e->next)
-        dis.push_back(e->di);
-    return dis;
-}
-
 std::vector<uint32_t> PluginTest::queue_ids() {
     std::vector<uint32_t> ids;
     for (auto *r = static_cast<const rire_orsk_hw_update_req *>(request_queue().head); r;
          r = r->next)
         ids.push_back(r->req_id);
     return ids;
-}
-
-std::vector<std::string> PluginTest::wrapped() {
-    std::vector<std::string> texts;
-    const auto &events = emu::log::event_log();
-    for (size_t i = log_mark_; i < events.size(); i++)
-        texts.emplace_back(events[i].text());
-    return texts;
-}
-
-std::vector<std::string> PluginTest::messages() {
-    std::vector<std::string> texts;
-    for (const std::string &w : wrapped()) {
-        size_t close = w.find("): ");
-        size_t error = w.find("):ERROR: ");
-        if (error != std::string::npos && (close == std::string::npos || error < close))
-            texts.push_back(w.substr(error + 9));
-        else
-            texts.push_back(close == std::string::npos ? w : w.substr(close + 3));
-    }
-    return texts;
-}
-
-void PluginTest::mark_log() {
-    log_mark_ = emu::log::event_log().size();
 }
 
 uint32_t PluginTest::link_update(uint32_t req, uint32_t type, uint32_t old_index, uint32_t old_di,

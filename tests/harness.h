@@ -58,18 +58,8 @@ class PluginTest : public ::testing::Test {
 
     // The request of req_id in the plugin's queue, or null.
     const rire_orsk_hw_update_req *request(uint32_t req_id);
-    // DIs held by a request, head first.
-    std::vector<uint16_t> held_dis(uint32_t req_id);
     // req_ids of the queue, head first.
     std::vector<uint32_t> queue_ids();
-
-    // Texts of the event-log records since the last mark, wrappers stripped
-    // ("rire_orsk_x(12): msg" -> "msg"), in order.
-    std::vector<std::string> messages();
-    // Full wrapped texts since the last mark.
-    std::vector<std::string> wrapped();
-    // Only later records count for messages() and wrapped().
-    void mark_log();
 
     uint32_t link_update(uint32_t req, uint32_t type, uint32_t old_index, uint32_t old_di,
                          uint32_t new_index = 0, uint32_t new_di = 400);
@@ -78,7 +68,6 @@ class PluginTest : public ::testing::Test {
 
     TempDir state_;
     std::unique_ptr<emu::Plugin> plugin_;
-    size_t log_mark_ = 0;
 };
 
 // Little-endian bytes of a u32.
