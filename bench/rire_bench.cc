@@ -479,12 +479,13 @@ void print_recovery(const std::string &label, double recs, double sinks, double 
 }
 
 void bench_recovery(const std::vector<uint32_t> &sizes) {
-    std::printf("\n3. Recovery of stored requests, %u DIs each, records per second, journal off;\n"
-                "   floor: LMDB walk + the logging, queue walks and allocations recovery must do;\n"
-                "   plugin and floor: the fastest of alternating runs (20 up to 1,000 requests, 3 above)\n"
-                "%16s %12s %12s %12s %12s %11s\n",
-                kDisPerRequest, "stored (timed)", "plugin/sinks", "plugin/bare", "floor",
-                "LMDB walk", "sinks/floor");
+    std::printf(
+        "\n3. Recovery of stored requests, %u DIs each, records per second, journal off;\n"
+        "   floor: LMDB walk + the logging, queue walks and allocations recovery must do;\n"
+        "   plugin and floor: the fastest of alternating runs (20 up to 1,000 requests, 3 above)\n"
+        "%16s %12s %12s %12s %12s %11s\n",
+        kDisPerRequest, "stored (timed)", "plugin/sinks", "plugin/bare", "floor", "LMDB walk",
+        "sinks/floor");
     for (uint32_t n : sizes) {
         fs::remove_all(g_dir);
         boot();
