@@ -5,10 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 
+#include "emu/state_lock.h"
 #include "tests/harness.h"
 
 namespace rire_test {
@@ -106,6 +109,129 @@ TEST_F(Cli, BadCommandLineExitsTwoWithAHint) {
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.out, "");
     }
+}
+
+// A scenario on standard input runs as one read from a file would, and its
+// bad lines are reported under the name <stdin>.
+TEST_F(Cli, StandardInputIsTheScenarioWhenNoneOrDashIsNamed) {
+    const std::string script = "link-update req=7 type=1 old-di=300 new-di=400\ndump queue\n";
+    const std::string from_file = run_script(script).out;
+    for (const char *dash : {"", "-"}) {
+        SCOPED_TRACE(*dash ? "dash" : "none");
+        std::vector<std::string> args = {"--state", (dir_.path() / "stdin-state").string()};
+        if (*dash)
+            args.push_back(dash);
+        std::filesystem::remove_all(args[1]);
+        const Outcome r = run(args, script);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, from_file);
+        const Outcome bad = run(args, "flush\nbogus\n");
+        EXPECT_EQ(bad.status, 2);
+        EXPECT_TRUE(bad.err.starts_with("<stdin>:2:1: error: ")) << bad.err;
+    }
+}
+
+// JSON Lines: every command, result, flush and dump record is one object on
+// standard output, and a bad line is an error record there too.
+TEST_F(Cli, JsonFormatGivesOneObjectPerLineAndNothingOnStandardError) {
+    std::ofstream(scenario()) << "link-update req=7 type=1 old-index=12 old-di=300 new-di=400\n"
+                                 "dump queue\n";
+    Outcome r = run({"--format=json", "--state", state().string(), scenario().string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              R"({"type":"boot","plugin":"zarided_kelda_orsk_platform.so","pss_open_status":0,)"
+              R"("recovered":false}
+{"type":"command","line":1,"text":"link-update req=7 type=1 old-index=12 old-di=300 new-di=400"}
+{"type":"result","value":1,"held":true}
+{"type":"flush","committed":1,"writes":1,"deletes":0,"scheduled":true}
+{"type":"command","line":2,"text":"dump queue"}
+{"type":"queue","count":1}
+{"type":"request","req_id":7,"req_type":1,"held":[{"di":300,"oiflist":12,"ref":1}]}
+)");
+    std::ofstream(scenario()) << "flush\nhw-done id=x\n";
+    r = run({"--format", "json", scenario().string()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.out.starts_with(R"({"type":"error","file":")" + scenario().string() +
+                                  R"(","line":2,"column":12,"message":")"))
+        << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+}
+
+// --log prints each command's log records right under its output, as the
+// host's event log received them; without it, none are printed.
+TEST_F(Cli, LogOptionPrintsEachCommandsRecordsUnderIt) {
+    std::ofstream(scenario()) << "oiflist-hw-done type=3\nflush\n";
+    const Outcome quiet = run({"--state", state().string(), scenario().string()});
+    EXPECT_FALSE(contains(quiet.out, "rire_orsk_")) << quiet.out;
+    const Outcome r = run({"--log", "--state", state().string(), scenario().string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "rire# oiflist-hw-done type=3\n"
+                                "  error \"rire_orsk_oiflist_hw_update_done("))
+        << r.out;
+    EXPECT_TRUE(r.out.ends_with("rire# flush\n  committed 0 updates\n")) << r.out;
+}
+
+// A second rire-host on a state directory whose lock is held stops before
+// booting, naming the holder; once the lock is let go the directory is free.
+TEST_F(Cli, BusyStateIsRefusedNamingItsHolder) {
+    ASSERT_TRUE(emu::state_lock::acquire(state()).ok);
+    const Outcome busy = run_script("flush\n");
+    EXPECT_EQ(busy.status, 2);
+    EXPECT_EQ(busy.err, "state " + state().string() + " is in use by process " +
+                            std::to_string(getpid()) + "\n");
+    EXPECT_EQ(busy.out, "");
+    emu::state_lock::release();
+    EXPECT_EQ(run_script("flush\n").status, 0);
+}
+
+// One scenario, restarted in-process and by a second process on the same
+// state, ends in the same state: every dump after the restart agrees.
+TEST_F(Cli, RestartInProcessAndBySecondProcessEndTheSame) {
+    const std::string before =
+        "pending-di-insert type=1 index=5 state=1 ref=1 dis=100:12,200:13\n"
+        "link-update req=21 type=1 old-index=90 old-di=900 new-index=91 new-di=910\n"
+        "oiflist-exists type=1 index=12\noiflist-exists type=1 index=90\n"
+        "pss schedule manual\n"
+        "link-update req=22 type=1 old-index=95 old-di=950 new-index=96 new-di=960\n";
+    const std::string after = "dump queue\ndump pss\ndump pending\ndump stats all\n"
+                              "dump bitmap type=1\ndump bitmap type=2\nshow interfaces\n";
+    auto dumps = [](const std::string &out) { return out.substr(out.find("rire# dump queue")); };
+    const Outcome one = run_script(before + "restart\n" + after);
+    ASSERT_EQ(one.status, 0) << one.err;
+    std::filesystem::remove_all(state());
+    ASSERT_EQ(run_script(before).status, 0);
+    const Outcome two = run_script(after);
+    ASSERT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(dumps(one.out), dumps(two.out));
+    EXPECT_TRUE(contains(two.out, "num_index_realloc 2\n")) << two.out;
+}
+
+// inspect shows, without the plugin, the records a scenario stored just as
+// its own dump showed them, the live oiflists and the event log's last
+// lines, and changes no byte of the directory.
+TEST_F(Cli, InspectShowsTheStoredStateAndWritesNothing) {
+    const Outcome wrote =
+        run_script("pending-di-insert type=2 index=6 state=1 ref=1 dis=300:40\n" +
+                   std::string(kValidPrefix) + "oiflist-exists type=1 index=12\ndump pss\n");
+    ASSERT_EQ(wrote.status, 0) << wrote.err;
+    const std::string dumped = wrote.out.substr(wrote.out.rfind("rire# dump pss\n") + 15);
+    auto files = [this] {
+        std::map<std::string, std::string> all;
+        for (const auto &entry : std::filesystem::directory_iterator(state()))
+            all[entry.path().filename().string()] = read_file(entry.path());
+        return all;
+    };
+    const auto was = files();
+    const Outcome r = run({"inspect", "--raw", "--tail", "1", state().string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string head = "state " + state().string() + " (read-only)\n" + dumped +
+                             "  live oiflists of the platform-independent layer: 1: type 1 "
+                             "index 12\n  events.log: last 1 of ";
+    EXPECT_TRUE(r.out.starts_with(head)) << r.out;
+    EXPECT_EQ(std::count(r.out.begin() + head.size(), r.out.end(), '\n'), 2) << r.out;
+    EXPECT_EQ(files(), was);
 }
 
 void overwrite(const std::filesystem::path &path, size_t at, const std::string &bytes) {
