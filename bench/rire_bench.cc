@@ -1,7 +1,7 @@
 // rire-bench [--quick]: the real plugin in the host emulator, timed on
 //   1. link updates (case 5, a new request and DI each) and their completions
 //      with N requests outstanding: the request queue is a linear list;
-//   2. the same with and without the host's log sinks (the fastest of three
+//   2. the same with and without the host's log sinks (the fastest of five
 //      alternating runs each), beside the floor: the same records formatted
 //      as the logging statement must and handed to the sinks, with no plugin
 //      logic;
@@ -55,7 +55,7 @@ constexpr uint32_t kDisPerRequest = 4;
 // Runs with the sinks on and off alternate, each kRoadRepeats times, and the
 // fastest of each is kept: the run least disturbed by other load on a shared
 // machine.
-constexpr int kRoadRepeats = 3;
+constexpr int kRoadRepeats = 5;
 // Recovery is quadratic in the requests: when a probe of kProbe records
 // predicts more than kRecoveryBudget seconds for the whole store, a sample
 // taking about kSampleBudget seconds is timed and the whole extrapolated.
