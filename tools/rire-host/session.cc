@@ -60,6 +60,17 @@ std::string unnumbered(std::string text) {
     return text;
 }
 
+// Whether the function name holds one of the comma-separated parts.
+bool names_any(std::string_view func, std::string_view parts) {
+    for (size_t at = 0; at <= parts.size();) {
+        const size_t end = std::min(parts.find(',', at), parts.size());
+        if (func.find(parts.substr(at, end - at)) != std::string_view::npos)
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
+
 } // namespace
 
 Session::Session(SessionOptions options, Output &output)
@@ -248,21 +259,6 @@ void Session::print_new_console() {
         output_.record("console", {{"text", lines[console_printed_]}},
                        lines[console_printed_] + "\n");
 }
-
-namespace {
-
-// Whether the function name holds one of the comma-separated parts.
-bool names_any(std::string_view func, std::string_view parts) {
-    for (size_t at = 0; at <= parts.size();) {
-        const size_t end = std::min(parts.find(',', at), parts.size());
-        if (func.find(parts.substr(at, end - at)) != std::string_view::npos)
-            return true;
-        at = end + 1;
-    }
-    return false;
-}
-
-} // namespace
 
 void Session::print_new_log(bool numbered, std::string_view func_parts) {
     const auto &events = emu::log::event_log();
