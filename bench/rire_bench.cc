@@ -56,6 +56,10 @@ constexpr uint32_t kDisPerRequest = 4;
 // fastest of each is kept: the run least disturbed by other load on a shared
 // machine.
 constexpr int kRoadRepeats = 5;
+// Recovery runs alternate the same way: kRecoveryRepeats of each up to
+// kSmallStore requests, kLargeRecoveryRepeats above.
+constexpr uint32_t kSmallStore = 1000;
+constexpr int kRecoveryRepeats = 20, kLargeRecoveryRepeats = 3;
 // Recovery is quadratic in the requests: when a probe of kProbe records
 // predicts more than kRecoveryBudget seconds for the whole store, a sample
 // taking about kSampleBudget seconds is timed and the whole extrapolated.
@@ -482,10 +486,10 @@ void bench_recovery(const std::vector<uint32_t> &sizes) {
     std::printf(
         "\n3. Recovery of stored requests, %u DIs each, records per second, journal off;\n"
         "   floor: LMDB walk + the logging, queue walks and allocations recovery must do;\n"
-        "   plugin and floor: the fastest of alternating runs (20 up to 1,000 requests, 3 above)\n"
+        "   plugin and floor: the fastest of alternating runs (%d up to %u requests, %d above)\n"
         "%16s %12s %12s %12s %12s %11s\n",
-        kDisPerRequest, "stored (timed)", "plugin/sinks", "plugin/bare", "floor", "LMDB walk",
-        "sinks/floor");
+        kDisPerRequest, kRecoveryRepeats, kSmallStore, kLargeRecoveryRepeats, "stored (timed)",
+        "plugin/sinks", "plugin/bare", "floor", "LMDB walk", "sinks/floor");
     for (uint32_t n : sizes) {
         fs::remove_all(g_dir);
         boot();
@@ -501,7 +505,8 @@ void bench_recovery(const std::vector<uint32_t> &sizes) {
         // Runs of the plugin with sinks on, off and of the floor alternate,
         // and the fastest of each is kept, as for the road.
         double sinks = INFINITY, bare = INFINITY, floor = INFINITY;
-        for (int run = 0; run < (sample <= 1000 ? 20 : 3); run++) {
+        const int runs = sample <= kSmallStore ? kRecoveryRepeats : kLargeRecoveryRepeats;
+        for (int run = 0; run < runs; run++) {
             sinks = std::min(sinks, recover(n, sample, true));
             bare = std::min(bare, recover(n, sample, false));
             if (sample < n)
