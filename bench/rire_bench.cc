@@ -494,8 +494,7 @@ void bench_recovery(const std::vector<uint32_t> &sizes) {
         fs::remove_all(g_dir);
         boot();
         write_requests(n);
-        g_plugin.reset();
-        emu::host_stop();
+        emu::host_end(g_plugin);
         const double walk = lmdb_walk_rate(g_dir, n, n <= 10000 ? 20 : 3);
         boot();
         uint32_t sample = std::min(n, kProbe);
@@ -511,13 +510,11 @@ void bench_recovery(const std::vector<uint32_t> &sizes) {
             bare = std::min(bare, recover(n, sample, false));
             if (sample < n)
                 continue;
-            g_plugin.reset();
-            emu::host_stop();
+            emu::host_end(g_plugin);
             floor = std::min(floor, recovery_floor(g_dir, n));
             boot();
         }
-        g_plugin.reset();
-        emu::host_stop();
+        emu::host_end(g_plugin);
         if (sample < n) {
             const double grow = (double(n) / sample) * (double(n) / sample);
             print_recovery(std::to_string(n) + " (est.)", n, sinks * grow, bare * grow,
@@ -601,8 +598,7 @@ int main(int argc, char **argv) {
     boot();
     bench_road(quick ? std::vector<uint32_t>{1, 100, 1000} : std::vector<uint32_t>{1, 1000, 10000},
                quick ? 20000 : 200000);
-    g_plugin.reset();
-    emu::host_stop();
+    emu::host_end(g_plugin);
     bench_recovery(quick ? std::vector<uint32_t>{1000, 10000}
                          : std::vector<uint32_t>{1000, 10000, 100000});
     print_memory(memory);

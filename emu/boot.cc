@@ -32,11 +32,30 @@ Booted host_up(const BootOptions &options) {
     return b;
 }
 
-void host_down(std::unique_ptr<Plugin> &plugin) {
+namespace {
+
+// The host's records go first: their held DIs return to the plugin's heap
+// before the plugin dies.
+void plugin_dies(std::unique_ptr<Plugin> &plugin) {
     if (plugin)
         pending_di::drop_all(*plugin);
     plugin.reset();
+}
+
+} // namespace
+
+void host_down(std::unique_ptr<Plugin> &plugin) {
+    plugin_dies(plugin);
     host_restart();
+}
+
+void host_end(std::unique_ptr<Plugin> &plugin) {
+    plugin_dies(plugin);
+    host_stop();
+}
+
+Plugin::Census heap_census(const Plugin &plugin) {
+    return plugin.census(pending_di::hold_queues());
 }
 
 } // namespace emu

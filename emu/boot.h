@@ -11,10 +11,10 @@
 // pss_open_file; and, when asked, calls pss_recover.
 //
 // host_down: the host's pending-DI records are dropped (emu/pending_di.h),
-// the plugin dies (its requests freed, the copy unloaded), and the host
+// the plugin dies (what it holds reclaimed, the copy unloaded), and the host
 // restarts: unflushed PSS updates are lost, LMDB keeps what was committed,
-// the fault table keeps its restart rows (emu/faults.h). host_stop()
-// (emu/host.h) ends it all.
+// the fault table keeps its restart rows (emu/faults.h). host_end: the same
+// death with no restart; the host stops (emu/host.h host_stop).
 #pragma once
 
 #include <cstdint>
@@ -48,5 +48,10 @@ struct Booted {
 Booted host_up(const BootOptions &options);
 // Process death and restart; `plugin` is null afterwards.
 void host_down(std::unique_ptr<Plugin> &plugin);
+// Process death, and the host stops; `plugin` is null afterwards.
+void host_end(std::unique_ptr<Plugin> &plugin);
+// Where the plugin's live heap blocks are, the elements of the host's
+// pending-DI records counted as the host's.
+Plugin::Census heap_census(const Plugin &plugin);
 
 } // namespace emu

@@ -1,7 +1,5 @@
 #include "emu/pending_di.h"
 
-#include <cstdlib>
-
 namespace emu::pending_di {
 namespace {
 
@@ -28,13 +26,20 @@ const Records &all() {
     return g_records;
 }
 
+std::vector<const queue_hdr *> hold_queues() {
+    std::vector<const queue_hdr *> queues;
+    for (const auto &[key, rec] : g_records)
+        queues.push_back(&rec->hold_q);
+    return queues;
+}
+
 void drop(Plugin &plugin, uint32_t type, uint32_t index) {
     rire_orsk_di_req *rec = find(type, index);
     if (rec == nullptr)
         return;
     auto dequeue = plugin.fn<decltype(&rire_orsk_di_hold_q_dequeue)>("rire_orsk_di_hold_q_dequeue");
     while (rire_orsk_di_hold_q_elem *elem = dequeue(&rec->hold_q))
-        std::free(elem);
+        plugin.release(elem);
     g_records.erase({type, index});
 }
 

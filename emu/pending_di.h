@@ -2,14 +2,16 @@
 // host owns and the plugin reads when it persists or prints them. One record
 // per (oiflist type, index), created on demand. The held DIs in a record's
 // hold_q come from the plugin's malloc: dropping a record dequeues them
-// through the plugin's rire_orsk_di_hold_q_dequeue and frees them, as the
-// host does. Records are process memory: host_down() drops them all.
+// through the plugin's rire_orsk_di_hold_q_dequeue and releases them to the
+// plugin's heap ledger (emu/plugin.h), as the host frees them. Records are
+// process memory: host_down() drops them all.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "emu/plugin.h"
 
@@ -24,6 +26,8 @@ rire_orsk_di_req &get(uint32_t type, uint32_t index);
 rire_orsk_di_req *find(uint32_t type, uint32_t index);
 // Every record, by (type, index).
 const Records &all();
+// The hold queue of every record, whose elements the plugin allocated.
+std::vector<const queue_hdr *> hold_queues();
 // Releases the record's held DIs and forgets it; nothing when absent.
 void drop(Plugin &plugin, uint32_t type, uint32_t index);
 void drop_all(Plugin &plugin);

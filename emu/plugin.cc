@@ -6,20 +6,29 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 
 #include "emu/faults.h"
 
 namespace emu {
 namespace {
 
-// The malloc and free counters, one slot per loaded plugin. Each slot has its
-// own entry functions, so a plugin's GOT names its slot without any lookup.
+// A live block of the plugin's heap.
+struct Block {
+    std::size_t size;
+    bool dropped; // by a queue reset
+};
+
+// The malloc and free counters and the heap ledger, one slot per loaded
+// plugin. Each slot has its own entry functions, so a plugin's GOT names its
+// slot without any lookup.
 struct MallocHook {
     bool used = false;
     void *(*real)(std::size_t) = nullptr;
     void (*real_free)(void *) = nullptr;
     uint32_t calls = 0;
     Plugin::Heap heap;
+    std::unordered_map<const void *, Block> ledger;
 };
 
 std::array<MallocHook, Plugin::kMallocHookSlots> malloc_hooks;
@@ -30,14 +39,16 @@ template <std::size_t Slot> void *hooked_malloc(std::size_t size) {
     if (faults::fires(faults::Id::kLibcMallocFail))
         return nullptr;
     void *block = hook.real(size);
-    if (block != nullptr)
+    if (block != nullptr) {
         ++hook.heap.allocated;
+        hook.ledger.emplace(block, Block{size, false});
+    }
     return block;
 }
 
 template <std::size_t Slot> void hooked_free(void *block) {
     MallocHook &hook = malloc_hooks[Slot];
-    if (block != nullptr)
+    if (block != nullptr && hook.ledger.erase(block) != 0)
         ++hook.heap.freed;
     hook.real_free(block);
 }
@@ -57,14 +68,13 @@ constexpr auto kHookedMallocs =
     hooked_mallocs(std::make_index_sequence<Plugin::kMallocHookSlots>{});
 constexpr auto kHookedFrees = hooked_frees(std::make_index_sequence<Plugin::kMallocHookSlots>{});
 
-void free_hold_elements(queue_hdr &hold_q) {
-    auto *elem = static_cast<rire_orsk_di_hold_q_elem *>(hold_q.head);
-    while (elem != nullptr) {
-        rire_orsk_di_hold_q_elem *next = elem->next;
-        std::free(elem);
-        elem = next;
-    }
-    hold_q = queue_hdr{};
+// Adds the elements of a host queue to `blocks`, `limit` at most, so that a
+// list the plugin broke into a cycle still ends. Every element begins with
+// its next link.
+void add_elements(const queue_hdr &q, std::size_t limit, std::unordered_set<const void *> *blocks) {
+    for (const void *e = q.head; e != nullptr && limit-- != 0;
+         e = *static_cast<const void *const *>(e))
+        blocks->insert(e);
 }
 
 } // namespace
@@ -87,7 +97,7 @@ std::unique_ptr<Plugin> Plugin::load(const std::string &so_path, std::string *er
 
 Plugin::~Plugin() {
     if (handle_ != nullptr) {
-        free_outstanding_requests();
+        reclaim();
         dlclose(handle_);
     }
     if (malloc_slot_ >= 0)
@@ -156,11 +166,11 @@ void Plugin::hook_malloc() {
         if (real == nullptr)
             return;
         void *real_free = replace_import("free", reinterpret_cast<void *>(kHookedFrees[slot]));
-        malloc_hooks[slot] = MallocHook{true,
-                                        reinterpret_cast<void *(*)(std::size_t)>(real),
-                                        reinterpret_cast<void (*)(void *)>(real_free),
-                                        0,
-                                        {}};
+        MallocHook &hook = malloc_hooks[slot];
+        hook = MallocHook{};
+        hook.used = true;
+        hook.real = reinterpret_cast<void *(*)(std::size_t)>(real);
+        hook.real_free = reinterpret_cast<void (*)(void *)>(real_free);
         malloc_slot_ = static_cast<int>(slot);
         return;
     }
@@ -174,12 +184,91 @@ Plugin::Heap Plugin::heap() const {
     return malloc_slot_ < 0 ? Heap{} : malloc_hooks[malloc_slot_].heap;
 }
 
+std::unordered_set<const void *> Plugin::queued_blocks() const {
+    std::unordered_set<const void *> blocks;
+    const queue_hdr *q = hw_update_req_q();
+    if (q == nullptr || malloc_slot_ < 0)
+        return blocks;
+    const std::size_t limit = malloc_hooks[malloc_slot_].ledger.size();
+    add_elements(*q, limit, &blocks);
+    for (auto *req = static_cast<const rire_orsk_hw_update_req *>(q->head);
+         req != nullptr && blocks.size() <= limit; req = req->next)
+        add_elements(req->hold_q, limit, &blocks);
+    return blocks;
+}
+
+Plugin::Census Plugin::census(std::span<const queue_hdr *const> host_queues) const {
+    Census c;
+    if (malloc_slot_ < 0)
+        return c;
+    const MallocHook &hook = malloc_hooks[malloc_slot_];
+    const auto queued = queued_blocks();
+    std::unordered_set<const void *> hosted;
+    for (const queue_hdr *q : host_queues)
+        add_elements(*q, hook.ledger.size(), &hosted);
+    for (const auto &[block, info] : hook.ledger) {
+        if (queued.contains(block))
+            ++c.in_requests;
+        else if (hosted.contains(block))
+            ++c.in_host;
+        else if (info.dropped)
+            ++c.dropped;
+        else
+            ++c.lost, c.lost_bytes += info.size;
+    }
+    return c;
+}
+
+void Plugin::release(void *block) {
+    if (malloc_slot_ < 0) {
+        std::free(block);
+        return;
+    }
+    MallocHook &hook = malloc_hooks[malloc_slot_];
+    if (block != nullptr && hook.ledger.erase(block) != 0)
+        ++hook.heap.released;
+    hook.real_free(block);
+}
+
+void Plugin::drop_queue() {
+    if (malloc_slot_ < 0)
+        return;
+    auto &ledger = malloc_hooks[malloc_slot_].ledger;
+    for (const void *block : queued_blocks())
+        if (const auto it = ledger.find(block); it != ledger.end())
+            it->second.dropped = true;
+}
+
+// What the OS takes back at the process's death. A block nothing holds is
+// left allocated and forgotten: it leaked, and a leak checker should see it.
+void Plugin::reclaim() {
+    if (malloc_slot_ < 0)
+        return;
+    MallocHook &hook = malloc_hooks[malloc_slot_];
+    const auto queued = queued_blocks();
+    for (const auto &[block, info] : hook.ledger)
+        if (info.dropped || queued.contains(block))
+            hook.real_free(const_cast<void *>(block));
+    hook.ledger.clear();
+    if (queue_hdr *q = hw_update_req_q())
+        *q = queue_hdr{};
+}
+
 bool Plugin::init() {
     auto entry = fn<void (*)(rire_orsk_platform_api *)>("rire_orsk_platform_api_init");
     if (entry == nullptr)
         return false;
+    drop_queue();
     entry(api());
     return true;
+}
+
+int32_t Plugin::reset_queue(const char *export_name) {
+    auto reset = fn<int32_t (*)()>(export_name);
+    if (reset == nullptr)
+        return -1;
+    drop_queue();
+    return reset();
 }
 
 void *Plugin::object(const std::string &name) const {
@@ -208,20 +297,6 @@ uint32_t *Plugin::pss_buf_used() const {
 
 uint8_t **Plugin::pss_buf_cursor() const {
     return static_cast<uint8_t **>(object("pss_buf_cursor"));
-}
-
-void Plugin::free_outstanding_requests() {
-    queue_hdr *q = hw_update_req_q();
-    if (q == nullptr)
-        return;
-    auto *req = static_cast<rire_orsk_hw_update_req *>(q->head);
-    while (req != nullptr) {
-        rire_orsk_hw_update_req *next = req->next;
-        free_hold_elements(req->hold_q);
-        std::free(req);
-        req = next;
-    }
-    *q = queue_hdr{};
 }
 
 } // namespace emu

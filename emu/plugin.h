@@ -10,18 +10,26 @@
 // static symbol table (emu/elf.h) plus the load base; an accessor returns
 // null when its symbol is missing (a stripped plugin).
 //
-// Destroying the Plugin is the process death of the plugin: the requests on
-// hw_update_req_q and their hold elements (malloc'ed by the plugin) are
-// freed, as the OS would reclaim them, the copy is dlclosed and deleted.
-//
 // Faults on the plugin's imports. Each copy binds its imports through its own
 // GOT (emu/elf.h), so a test can point one of them elsewhere without touching
 // the rest of the process. At load the copy's `malloc` is routed through a
 // counter that asks the fault table's libc.malloc.fail row (emu/faults.h)
 // whether the call fails; it forwards every other call to the malloc the copy
-// was bound to (the C library's, or the sanitizer's in an ASan build). Its
-// `free` is routed through the same slot, so heap() can tell how many blocks
-// the plugin allocated and has not freed itself.
+// was bound to (the C library's, or the sanitizer's in an ASan build).
+//
+// The heap ledger. The copy's `free` is routed through the same slot, and
+// every block its malloc hands out stays in the slot's ledger until the
+// plugin frees it or the host releases it (release(): a hold element the
+// host dequeued from one of its own records). So the host can always say
+// where each live block is (census()), and a block nothing holds any more is
+// a leak of the plugin, not an unknown. The queue resets (init() and
+// reset_queue()) drop the queue's requests without freeing them, by design;
+// the ledger marks those blocks as dropped.
+//
+// Destroying the Plugin is the process death of the plugin: the blocks its
+// queue holds and the blocks a reset dropped are freed, as the OS would
+// reclaim them; a lost block is forgotten unfreed, so a leak checker still
+// sees it. The copy is dlclosed and deleted.
 #pragma once
 
 #include <dlfcn.h>
@@ -30,7 +38,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -55,8 +65,12 @@ class Plugin {
         return reinterpret_cast<F>(dlsym(handle_, name));
     }
     // Calls rire_orsk_platform_api_init on the vector; false when the plugin
-    // has no such entry point.
+    // has no such entry point. What the queue held is dropped, not freed.
     bool init();
+    // Calls one of the exported queue resets (rire_orsk_hw_update_req_q_init,
+    // rire_orsk_oiflist_db_init) and returns its result; what the queue held
+    // is dropped, not freed.
+    int32_t reset_queue(const char *export_name);
     rire_orsk_platform_api *api() { return &storage_.api; }
     // The whole vector storage, kApiStorageSize bytes.
     const uint8_t *api_bytes() const { return reinterpret_cast<const uint8_t *>(&storage_); }
@@ -79,14 +93,27 @@ class Plugin {
     // or kMallocHookSlots plugins are loaded).
     uint32_t malloc_calls() const;
     static constexpr std::size_t kMallocHookSlots = 8;
-    // Blocks the plugin's malloc handed out and its free took back since load
-    // (blocks freed by the host, such as dequeued hold elements, not counted);
+    // Blocks the plugin's malloc handed out since load, and how they ended;
     // zeros when its malloc is not routed through a counter.
     struct Heap {
         uint32_t allocated = 0;
-        uint32_t freed = 0;
+        uint32_t freed = 0;    // by the plugin
+        uint32_t released = 0; // by the host, through release()
+        uint32_t live() const { return allocated - freed - released; }
     };
     Heap heap() const;
+    // Where the live blocks are. `host_queues` are the hold queues of the
+    // host's own records, whose elements the plugin allocated.
+    struct Census {
+        uint32_t in_requests = 0; // requests on hw_update_req_q, their hold elements
+        uint32_t in_host = 0;     // elements on one of host_queues
+        uint32_t dropped = 0;     // dropped by a queue reset
+        uint32_t lost = 0;        // nothing holds them: leaked
+        uint64_t lost_bytes = 0;
+    };
+    Census census(std::span<const queue_hdr *const> host_queues = {}) const;
+    // Frees a block the plugin allocated and handed to the host.
+    void release(void *block);
 
     // The temporary copy that was loaded.
     const std::filesystem::path &path() const { return copy_; }
@@ -100,8 +127,12 @@ class Plugin {
     Plugin() = default;
     bool copy_from(const std::string &so_path, std::string *error);
     bool open(std::string *error);
-    void free_outstanding_requests();
     void hook_malloc();
+    // Marks what the queue holds as dropped, before a reset empties it.
+    void drop_queue();
+    // The blocks reachable from hw_update_req_q.
+    std::unordered_set<const void *> queued_blocks() const;
+    void reclaim();
 
     void *handle_ = nullptr;
     std::filesystem::path copy_;

@@ -39,8 +39,7 @@ struct Host {
     }
     ~Host() {
         const std::filesystem::path dir = emu::host_state_dir();
-        plugin.reset();
-        emu::host_stop();
+        emu::host_end(plugin);
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }

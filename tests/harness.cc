@@ -26,8 +26,16 @@ void PluginTest::SetUp() {
 }
 
 void PluginTest::TearDown() {
-    plugin_.reset();
-    emu::host_stop();
+    expect_no_lost_blocks();
+    emu::host_end(plugin_);
+}
+
+void PluginTest::expect_no_lost_blocks() {
+    if (!plugin_)
+        return;
+    const emu::Plugin::Census census = emu::heap_census(*plugin_);
+    EXPECT_EQ(census.lost, 0u) << "heap blocks of the plugin that nothing holds ("
+                               << census.lost_bytes << " bytes)";
 }
 
 void PluginTest::boot() {
@@ -38,6 +46,7 @@ void PluginTest::boot() {
 }
 
 void PluginTest::restart_and_recover() {
+    expect_no_lost_blocks();
     emu::host_down(plugin_);
     boot();
     api().pss_recover();

@@ -47,6 +47,9 @@ class PluginTest : public ::testing::Test {
     void boot();
     // Process death and restart, then recovery: what a switch does.
     void restart_and_recover();
+    // Every live block of the plugin's heap is held by something (emu/plugin.h);
+    // checked at every process death.
+    void expect_no_lost_blocks();
 
     rire_orsk_platform_api &api() { return *plugin_->api(); }
     template <class F> F fn(const char *name) {

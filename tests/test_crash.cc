@@ -14,6 +14,7 @@
 #include <memory>
 #include <random>
 
+#include "emu/boot.h"
 #include "emu/host.h"
 #include "emu/mts.h"
 #include "emu/pending_di.h"
@@ -68,11 +69,7 @@ class Process {
         if (b.open_status != 0)
             throw std::runtime_error("pss_open_file failed");
     }
-    ~Process() {
-        emu::pending_di::drop_all(*plugin_);
-        plugin_.reset();
-        emu::host_stop();
-    }
+    ~Process() { emu::host_end(plugin_); }
     Process(const Process &) = delete;
     Process &operator=(const Process &) = delete;
 

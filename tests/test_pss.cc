@@ -7,12 +7,12 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <memory>
 #include <random>
 #include <set>
 #include <tuple>
 
 #include "emu/bitmaps.h"
+#include "emu/pending_di.h"
 #include "emu/stats.h"
 #include "fuzz/plant.h"
 #include "tests/harness.h"
@@ -145,21 +145,6 @@ std::ostream &operator<<(std::ostream &os, const Request &r) {
     return os << "}";
 }
 
-// A host pending-DI record with the DIs it holds; the elements are the
-// plugin's (malloc), freed with the record.
-struct HostRecord {
-    rire_orsk_di_req rec{};
-    HostRecord() = default;
-    HostRecord(const HostRecord &) = delete;
-    ~HostRecord() {
-        for (auto *e = static_cast<rire_orsk_di_hold_q_elem *>(rec.hold_q.head); e;) {
-            auto *next = e->next;
-            std::free(e);
-            e = next;
-        }
-    }
-};
-
 class RoundTrip : public PluginTest {
   protected:
     std::vector<Request> requests() {
@@ -186,11 +171,11 @@ class RoundTrip : public PluginTest {
 
 // A record says at most 255 held DIs: the first 255 of a longer hold queue.
 TEST_F(RoundTrip, LongHoldQueueIsStoredCutTo255Entries) {
-    HostRecord host;
+    rire_orsk_di_req &host = emu::pending_di::get(1, 5);
     auto enqueue = fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue");
     for (uint32_t di = 1, is_new; di <= 300; di++)
-        enqueue(&host.rec.hold_q, di, 1000 + di, &is_new);
-    write_pending(1, &host.rec);
+        enqueue(&host.hold_q, di, 1000 + di, &is_new);
+    write_pending(1, &host);
     const auto updates = queued();
     ASSERT_EQ(updates.size(), 1u);
     const Bytes &value = std::get<3>(updates[0]);
@@ -216,7 +201,9 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
     uint32_t fresh_id = 1000;
     for (int seq = 0; seq < 30; seq++) {
         SCOPED_TRACE("sequence " + std::to_string(seq));
-        std::map<std::pair<uint32_t, uint32_t>, std::unique_ptr<HostRecord>> host;
+        // The host's records (emu/pending_di.h) die with the process; their keys
+        // are what the model needs after the restart.
+        std::set<std::pair<uint32_t, uint32_t>> host;
         const uint32_t index_span = pick(0, 1) ? 40 : 65534;
         for (int step = 0, steps = static_cast<int>(pick(1, 60)); step < steps; step++) {
             const std::vector<uint32_t> ids = queue_ids();
@@ -231,24 +218,21 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
             } else if (op < 73) {
                 hw_done(some_id());
             } else if (op < 90) {
-                const auto key = std::make_pair(pick(1, 2), pick(1, index_span));
-                auto &slot = host[key];
-                if (slot && pick(0, 2) == 0) {
-                    delete_pending(key.first, key.second);
-                    host.erase(key);
+                const auto [type, index] = std::make_pair(pick(1, 2), pick(1, index_span));
+                if (host.contains({type, index}) && pick(0, 2) == 0) {
+                    delete_pending(type, index);
+                    emu::pending_di::drop(*plugin_, type, index);
+                    host.erase({type, index});
                     continue;
                 }
-                if (!slot) {
-                    slot = std::make_unique<HostRecord>();
-                    slot->rec.oiflist_type = key.first;
-                    slot->rec.oiflist_index = key.second;
-                    slot->rec.state = 1;
-                }
+                rire_orsk_di_req &rec = emu::pending_di::get(type, index);
+                rec.state = 1;
+                host.insert({type, index});
                 auto enqueue =
                     fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue");
                 for (uint32_t n = pick(0, 3), is_new; n > 0; n--)
-                    enqueue(&slot->rec.hold_q, pick(1, 20), pick(1, index_span), &is_new);
-                write_pending(key.first, &slot->rec);
+                    enqueue(&rec.hold_q, pick(1, 20), pick(1, index_span), &is_new);
+                write_pending(type, &rec);
             } else {
                 emu::pss::flush();
             }
@@ -269,12 +253,13 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
                 reservations++;
             }
         }
-        for (const auto &[key, record] : host) {
-            reserved[key.first].insert(key.second);
+        for (const auto &[type, index] : host) {
+            reserved[type].insert(index);
             reservations++;
-            for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(record->rec.hold_q.head);
-                 e; e = e->next, reservations++)
-                reserved[key.first].insert(e->oiflist_index);
+            const auto *rec = emu::pending_di::find(type, index);
+            for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(rec->hold_q.head); e;
+                 e = e->next, reservations++)
+                reserved[type].insert(e->oiflist_index);
         }
 
         restart_and_recover();
@@ -291,8 +276,8 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
 
         for (uint32_t id : queue_ids())
             hw_done(id);
-        for (const auto &[key, record] : host)
-            delete_pending(key.first, key.second);
+        for (const auto &[type, index] : host)
+            delete_pending(type, index);
         emu::pss::flush();
         EXPECT_TRUE(emu::pss::records(kHw).empty());
         EXPECT_TRUE(emu::pss::records(kPending).empty());

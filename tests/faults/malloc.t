@@ -45,7 +45,7 @@ hw-done id=8
     result 1
     request 8 done, released no DIs
 dump heap
-    plugin heap: 2 blocks live (3 allocated, 1 freed)
+    plugin heap: 2 blocks live (3 allocated, 1 freed): 2 in requests
 
 # The element for a further DI cannot be allocated: nothing changes.
 fault libc.malloc.fail

@@ -21,7 +21,7 @@ link-update req=6 type=1 old-index=61 old-di=601 new-index=62 new-di=400
 flush
     committed 7 updates: 7 writes
 dump heap
-    plugin heap: 13 blocks live (13 allocated, 0 freed)
+    plugin heap: 13 blocks live (13 allocated, 0 freed): 13 in requests
 hw-done id=1 opcode=0x12801
     result 1
     request 1 done, released DI 102, DI 101
@@ -67,7 +67,7 @@ dump pending
       delete hw_update req_id 5
         key 05000000
 dump heap
-    plugin heap: 2 blocks live (13 allocated, 11 freed)
+    plugin heap: 2 blocks live (13 allocated, 11 freed): 2 in requests
 flush
     committed 5 updates: 5 deletes
 
@@ -80,7 +80,7 @@ restart
 dump pending
     0 queued updates
 dump heap
-    plugin heap: 2 blocks live (2 allocated, 0 freed)
+    plugin heap: 2 blocks live (2 allocated, 0 freed): 2 in requests
 hw-done id=6 opcode=0x12803
     result 1
     request 6 done, released DI 601

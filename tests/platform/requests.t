@@ -33,7 +33,7 @@ dump pending
       write hw_update req_id 9 type 1, 1 held: DI 320 (oiflist 18)
         key 09000000  value 0000000001010101000800400100001200000000
 dump heap
-    plugin heap: 7 blocks live (7 allocated, 0 freed)
+    plugin heap: 7 blocks live (7 allocated, 0 freed): 7 in requests
 flush
     committed 4 updates: 4 writes
 
@@ -78,12 +78,13 @@ flush
     committed 5 updates: 2 writes, 3 deletes
 
 # Running the entry point again empties the queue and frees nothing: the
-# blocks stay allocated and the records stay in PSS.
+# blocks stay allocated, known to the host as dropped (it reclaims them when
+# the process ends), and the records stay in PSS.
 init
 dump queue
     hw_update_req_q: 0 requests
 dump heap
-    plugin heap: 3 blocks live (8 allocated, 5 freed)
+    plugin heap: 3 blocks live (8 allocated, 5 freed): 3 dropped by a queue reset
 dump pss db=hw_update
     hw_update (21): 1 record
       req_id 11 type 2, 2 held: DI 310 (oiflist 16), DI 300 (oiflist 12)

@@ -17,9 +17,9 @@
 
 #include "emu/host.h"
 #include "tools/rire-host/check.h"
-#include "tools/rire-host/store_view.h"
 #include "tools/rire-host/prompt.h"
 #include "tools/rire-host/session.h"
+#include "tools/rire-host/store_view.h"
 #include "tools/rire-host/verbs.h"
 
 namespace {
@@ -313,6 +313,7 @@ bool run_command(rire_host::Session &session, const rire_host::Command &cmd,
 // The exit status of a run, after its summaries; `ran` is false when a
 // command failed and ended it.
 int finish(rire_host::Session &session, const Options &o, bool ran) {
+    session.end_run();
     report_dropped(session);
     const bool failed = session.verdict().report(o.strict);
     return !ran || failed ? kExitFailed : kExitOk;

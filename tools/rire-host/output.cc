@@ -4,6 +4,12 @@
 #include <streambuf>
 
 namespace rire_host {
+
+std::string counted(size_t n, const char *what, const char *plural) {
+    return std::to_string(n) + " " + (n == 1 || !plural ? what : plural) +
+           (n == 1 || plural ? "" : "s");
+}
+
 namespace {
 
 class TextOutput : public Output {

@@ -42,6 +42,9 @@ class Output {
     void script_error(const std::string &file, int line, int column, const std::string &message);
 };
 
+// "1 block", "2 blocks"; `plural` for a word that does not take an s.
+std::string counted(size_t n, const char *what, const char *plural = nullptr);
+
 std::unique_ptr<Output> make_output(Format format, std::ostream &out, std::ostream &err);
 
 } // namespace rire_host

@@ -10,17 +10,11 @@
 #include "emu/host.h"
 #include "emu/log.h"
 #include "emu/oiflists.h"
-#include "emu/pending_di.h"
 #include "emu/pss.h"
 #include "emu/stats.h"
 
 namespace rire_host {
 namespace {
-
-std::string counted(size_t n, const char *what, const char *plural = nullptr) {
-    return std::to_string(n) + " " + (n == 1 || !plural ? what : plural) +
-           (n == 1 || plural ? "" : "s");
-}
 
 // A record's text as the sink received it, quoted, with its control bytes
 // (the final newline, tabs) and quotes escaped so that trailing blanks show.
@@ -84,10 +78,8 @@ Session::~Session() {
                                " still queued at the end and never flushed: the process loses "
                                "them\n");
         }
-        emu::pending_di::drop_all(*plugin_);
     }
-    plugin_.reset();
-    emu::host_stop();
+    emu::host_end(plugin_);
 }
 
 bool Session::start(std::string *error) {
@@ -114,6 +106,7 @@ bool Session::start(std::string *error) {
 bool Session::restart(std::string *error) {
     warn_dropped_updates();
     verdict_.end_command();
+    audit_heap();
     try {
         emu::host_down(plugin_);
     } catch (const std::exception &e) {
@@ -124,6 +117,19 @@ bool Session::restart(std::string *error) {
     verdict_.restarted();
     restore_oiflists();
     return boot(true, error);
+}
+
+void Session::end_run() {
+    if (!plugin_)
+        return;
+    verdict_.ended();
+    audit_heap();
+}
+
+void Session::audit_heap() {
+    const emu::Plugin::Census census = emu::heap_census(*plugin_);
+    if (census.lost != 0)
+        verdict_.heap_lost(census.lost, census.lost_bytes);
 }
 
 bool Session::boot(bool recover, std::string *error) {

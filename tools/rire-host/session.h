@@ -73,6 +73,8 @@ class Session {
     bool start(std::string *error);
     // Process death and restart (see the top of this file for what stays).
     bool restart(std::string *error);
+    // After the last command: heap blocks the plugin lost fail the run.
+    void end_run();
 
     rire_orsk_platform_api &api() { return *plugin_->api(); }
     emu::Plugin &plugin() { return *plugin_; }
@@ -125,6 +127,8 @@ class Session {
     void restore_oiflists();
     void print_recovery();
     void print_new_console();
+    // Reports the plugin's heap blocks that nothing holds any more.
+    void audit_heap();
 
     SessionOptions options_;
     Output &output_;

@@ -3,6 +3,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "emu/boot.h"
 #include "emu/log.h"
 #include "emu/pss.h"
 #include "plugin/include/rire_orsk_pss_records.h"
@@ -128,16 +129,34 @@ void dump_arena(Session &s, const Args &) {
                           std::to_string(RIRE_ORSK_PSS_BUF_SIZE) + " bytes in use\n");
 }
 
-// Blocks the plugin holds on its heap: what a restart would reclaim, and
-// nothing once every request is answered.
+// Blocks the plugin holds on its heap and where each is: what a restart
+// would reclaim, and nothing once every request is answered.
 void dump_heap(Session &s, const Args &) {
     const emu::Plugin::Heap heap = s.plugin().heap();
-    const uint32_t live = heap.allocated - heap.freed;
+    const emu::Plugin::Census where = emu::heap_census(s.plugin());
+    std::string text = "  plugin heap: " + counted(heap.live(), "block") + " live (" +
+                       std::to_string(heap.allocated) + " allocated, " +
+                       std::to_string(heap.freed) + " freed";
+    if (heap.released != 0)
+        text += ", " + std::to_string(heap.released) + " released by the host";
+    text += ")";
+    const char *sep = ": ";
+    for (const auto &[n, what] : {std::pair{where.in_requests, "in requests"},
+                                  {where.in_host, "in host records"},
+                                  {where.dropped, "dropped by a queue reset"},
+                                  {where.lost, "lost"}})
+        if (n != 0)
+            text += sep + std::to_string(n) + " " + what, sep = ", ";
     s.output().record("heap",
-                      {{"live", live}, {"allocated", heap.allocated}, {"freed", heap.freed}},
-                      "  plugin heap: " + std::to_string(live) + " block" + (live == 1 ? "" : "s") +
-                          " live (" + std::to_string(heap.allocated) + " allocated, " +
-                          std::to_string(heap.freed) + " freed)\n");
+                      {{"live", heap.live()},
+                       {"allocated", heap.allocated},
+                       {"freed", heap.freed},
+                       {"released", heap.released},
+                       {"in_requests", where.in_requests},
+                       {"in_host", where.in_host},
+                       {"dropped", where.dropped},
+                       {"lost", where.lost}},
+                      text + "\n");
 }
 
 // Empties the arena through the commit callback, then carves one block so

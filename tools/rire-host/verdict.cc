@@ -50,6 +50,14 @@ void Verdict::strict_failure(const std::string &what) {
     strict_.push_back(where() + ": " + what);
 }
 
+void Verdict::heap_lost(uint32_t blocks, uint64_t bytes) {
+    heap_lost_ += blocks;
+    out_.notice(
+        "heap_lost", {{"file", file_}, {"line", line_}, {"blocks", blocks}, {"bytes", bytes}},
+        where() + ": the plugin lost " + counted(blocks, "heap block") + " (" +
+            counted(bytes, "byte") + "): no request, host record or queue reset holds them\n");
+}
+
 bool Verdict::report(bool strict) const {
     if (expectations_failed_ != 0)
         out_.notice("expectations", {{"failed", expectations_failed_}},
@@ -62,7 +70,7 @@ bool Verdict::report(bool strict) const {
             text += "  " + s + "\n";
         out_.notice("strict", {{"failures", strict_}}, text);
     }
-    return expectations_failed_ != 0 || (strict && !strict_.empty());
+    return expectations_failed_ != 0 || heap_lost_ != 0 || (strict && !strict_.empty());
 }
 
 } // namespace rire_host

@@ -4,7 +4,8 @@
 // each named with the line that caused it: a host call the fault table
 // refused, a log record the plugin wrote at error level, a callback result
 // that says the plugin failed (verbs report those), a flush the store
-// refused. They make the run fail under --strict.
+// refused. They make the run fail under --strict. Heap blocks the plugin
+// lost, found when its process ends, make the run fail like an expectation.
 #pragma once
 
 #include <array>
@@ -28,23 +29,35 @@ class Verdict {
     void end_command();
     // The process restarted: its event log starts afresh.
     void restarted();
+    // The run's commands are over; what is found now is named "end of run".
+    void ended() { line_ = kEnded; }
 
     // Reports the failure (standard error in text mode) and counts it.
     void expectation_failed(const std::string &wanted, const std::string &got);
     // A failure --strict reports, named with the current command's line.
     void strict_failure(const std::string &what);
+    // The plugin's process ended (a restart, or the end of the run) with heap
+    // blocks that nothing holds: a leak. Reported at once; fails the run.
+    void heap_lost(uint32_t blocks, uint64_t bytes);
 
     // Sequence number of the first event-log record of the last command.
     size_t log_window() const { return log_window_; }
     size_t expectations_failed() const { return expectations_failed_; }
+    uint32_t heap_blocks_lost() const { return heap_lost_; }
     const std::vector<std::string> &strict_failures() const { return strict_; }
     // The end-of-run summary (standard error in text mode); true when the run failed:
-    // an expectation failed, or `strict` and a strict failure happened.
+    // an expectation failed, the plugin lost heap blocks, or `strict` and a
+    // strict failure happened.
     bool report(bool strict) const;
 
   private:
+    static constexpr int kEnded = -1;
     // FILE:LINE of the command; "boot" before the first one.
-    std::string where() const { return line_ == 0 ? "boot" : file_ + ":" + std::to_string(line_); }
+    std::string where() const {
+        return line_ == 0        ? "boot"
+               : line_ == kEnded ? "end of run"
+                                 : file_ + ":" + std::to_string(line_);
+    }
 
     Output &out_;
     std::string file_;
@@ -53,6 +66,7 @@ class Verdict {
     size_t log_scanned_ = 0;
     std::array<uint64_t, static_cast<size_t>(emu::faults::Id::kCount)> fired_{};
     size_t expectations_failed_ = 0;
+    uint32_t heap_lost_ = 0;
     std::vector<std::string> strict_;
 };
 
