@@ -172,8 +172,9 @@ inline std::string check_recovered(const queue_hdr &queue, std::size_t pending_r
 
 // One recovery as after a restart: plants the input into emptied databases,
 // runs the plugin's recovery, checks it (detail::check_recovered), then
-// completes every rebuilt request and flushes, which must empty the queue and
-// delete each rebuilt request's record. "" or the broken invariant.
+// completes every rebuilt request and flushes, which must empty the queue,
+// free every block of the plugin's heap and delete each rebuilt request's
+// record. "" or the broken invariant.
 inline std::string recover_input(emu::Plugin &plugin, const uint8_t *data, std::size_t size) {
     detail::clear_host();
     const Input in = parse(data, size);
@@ -200,6 +201,8 @@ inline std::string recover_input(emu::Plugin &plugin, const uint8_t *data, std::
         return error;
     if (queue.head != nullptr)
         return "completion left requests queued";
+    if (plugin.heap().live() != 0)
+        return std::to_string(plugin.heap().live()) + " heap blocks live after completion";
     for (const auto &[key, value] : emu::pss::records(RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB)) {
         uint32_t id = 0;
         if (key.size() != sizeof id)

@@ -40,7 +40,7 @@ struct Options {
 // Exit statuses, documented in kUsage.
 enum Exit {
     kExitOk = 0,
-    kExitFailed = 1,        // a command or an expectation failed; --strict: a strict failure
+    kExitFailed = 1,        // a command or expectation failed, a heap block lost; --strict failure
     kExitUsage = 2,         // bad command line or scenario; the state directory is in use
     kExitStoreUnusable = 3, // the PSS store is damaged; its file is left as it was
 };
@@ -91,8 +91,8 @@ const char *kUsage =
     "\n"
     "Exit status:\n"
     "  0  the scenario ran\n"
-    "  1  a command or an expectation failed, a --strict failure, or a transcript\n"
-    "     differs\n"
+    "  1  a command or an expectation failed, the plugin lost heap blocks, a\n"
+    "     --strict failure, or a transcript differs\n"
     "  2  bad command line or scenario (nothing ran); the state directory is in use\n"
     "  3  the PSS store is damaged (left as it was)\n"
     "\n"
