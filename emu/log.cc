@@ -25,6 +25,7 @@ struct Config {
     std::vector<uint32_t> filtered;
     std::vector<uint32_t> debug_on;
     std::FILE *console = stderr;
+    std::function<void(const LoggedEvent &)> on_error;
     bool sinks = true;
 };
 
@@ -109,6 +110,10 @@ void set_console(std::FILE *sink) {
 
 const Ring<LoggedEvent> &event_log() {
     return g.event_log;
+}
+
+void on_error_record(std::function<void(const LoggedEvent &)> listener) {
+    g.config.on_error = std::move(listener);
 }
 
 bool set_state_dir(const std::filesystem::path &dir) {
@@ -210,5 +215,7 @@ extern "C" int sdwrap_his_log_event_for_uuid_inst(uint32_t uuid, uint32_t hist_i
         journal::record("sdwrap_his_log_event_for_uuid_inst", {uuid, hist_id, one, zero, len},
                         std::string(ev->text()));
     g.file.append(ev->level, ev->bytes, ev->size);
+    if (ev->level == RIRE_ORSK_LOG_LEVEL_ERROR && g.config.on_error)
+        g.config.on_error(*ev);
     return 0;
 }

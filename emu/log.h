@@ -13,15 +13,22 @@
 // into a ring slot (and from there into events.log); a filtered record and a
 // console line nobody switched on cost one check each.
 //
+// The rings bound what can be read back, not what a reader can count on
+// seeing: every error-level event-log record also goes, as it arrives, to
+// the error listener, so a check that must see every error (rire-host's
+// --strict, its dropped-update warnings) never reads a ring.
+//
 // Records (history, console lines, event log) are process memory: clear()
-// drops them. Filters, debug switches, the history capacity and the console
-// sink are configuration and survive clear(); reset() restores all defaults.
+// drops them. Filters, debug switches, the history capacity, the console
+// sink and the error listener are configuration and survive clear(); reset()
+// restores all defaults.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -73,6 +80,9 @@ void set_console(std::FILE *sink);
 
 // The persistent event log, in call order; the newest kEventLogCapacity.
 const Ring<LoggedEvent> &event_log();
+// Hears every event-log record at error level when it arrives, whatever the
+// ring keeps; an empty function stops it. One listener at a time.
+void on_error_record(std::function<void(const LoggedEvent &)> listener);
 // Appends the event log to <dir>/events.log from now on (creating the
 // directory and the file if needed); an empty path stops the file output.
 // Returns false when the file cannot be opened.

@@ -251,13 +251,17 @@ Records records(uint32_t type) {
 }
 
 int put_raw(uint32_t type, const Bytes &key, const Bytes &value) {
+    return put_raw(type, std::vector<Bytes>{key}, value);
+}
+
+int put_raw(uint32_t type, const std::vector<Bytes> &keys, const Bytes &value) {
     const std::string *name = name_of(type);
-    return name == nullptr ? kErrNoService : store::write_raw(*name, key, &value);
+    return name == nullptr ? kErrNoService : store::write_raw(*name, keys, &value);
 }
 
 int delete_raw(uint32_t type, const Bytes &key) {
     const std::string *name = name_of(type);
-    return name == nullptr ? kErrNoService : store::write_raw(*name, key, nullptr);
+    return name == nullptr ? kErrNoService : store::write_raw(*name, {key}, nullptr);
 }
 
 } // namespace emu::pss

@@ -131,9 +131,11 @@ Records records(uint32_t type); // by registered type; empty when unregistered
 std::map<std::string, Records> snapshot();
 
 // Direct store access for tests that plant data; creates the named database
-// if needed. The type forms need the service to be registered. 0 or an Error.
+// if needed. The type forms need the service to be registered; the list
+// form writes the value under every key in one transaction. 0 or an Error.
 int put_raw(const std::string &name, const Bytes &key, const Bytes &value);
 int put_raw(uint32_t type, const Bytes &key, const Bytes &value);
+int put_raw(uint32_t type, const std::vector<Bytes> &keys, const Bytes &value);
 int delete_raw(const std::string &name, const Bytes &key);
 int delete_raw(uint32_t type, const Bytes &key);
 

@@ -259,7 +259,7 @@ void close_cursor(Cursor *cursor) {
     *cursor = Cursor{};
 }
 
-int write_raw(const std::string &name, const Bytes &key, const Bytes *value) {
+int write_raw(const std::string &name, const std::vector<Bytes> &keys, const Bytes *value) {
     MDB_dbi dbi;
     if (const int rc = open_dbi(name, true, &dbi); rc != 0)
         return rc;
@@ -267,17 +267,19 @@ int write_raw(const std::string &name, const Bytes &key, const Bytes *value) {
     int rc = begin_write(&txn);
     if (rc != 0)
         return rc;
-    MDB_val k{key.size(), const_cast<uint8_t *>(key.data())};
-    if (value == nullptr) {
-        rc = mdb_del(txn, dbi, &k, nullptr);
-        rc = rc == MDB_NOTFOUND ? 0 : rc;
-    } else {
-        MDB_val v{value->size(), const_cast<uint8_t *>(value->data())};
-        rc = mdb_put(txn, dbi, &k, &v, 0);
-    }
-    if (rc != 0) {
-        mdb_txn_abort(txn);
-        return store_error("raw update", rc);
+    for (const Bytes &key : keys) {
+        MDB_val k{key.size(), const_cast<uint8_t *>(key.data())};
+        if (value == nullptr) {
+            rc = mdb_del(txn, dbi, &k, nullptr);
+            rc = rc == MDB_NOTFOUND ? 0 : rc;
+        } else {
+            MDB_val v{value->size(), const_cast<uint8_t *>(value->data())};
+            rc = mdb_put(txn, dbi, &k, &v, 0);
+        }
+        if (rc != 0) {
+            mdb_txn_abort(txn);
+            return store_error("raw update", rc);
+        }
     }
     return commit(txn);
 }
@@ -343,11 +345,11 @@ std::map<std::string, Records> snapshot() {
 }
 
 int put_raw(const std::string &name, const Bytes &key, const Bytes &value) {
-    return store::write_raw(name, key, &value);
+    return store::write_raw(name, {key}, &value);
 }
 
 int delete_raw(const std::string &name, const Bytes &key) {
-    return store::write_raw(name, key, nullptr);
+    return store::write_raw(name, {key}, nullptr);
 }
 
 } // namespace emu::pss

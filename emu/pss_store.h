@@ -57,7 +57,8 @@ struct Cursor {
 // *k and *v stay valid until the next store call.
 int move(Cursor *cursor, MDB_dbi dbi, bool first, const pss_datum &current, MDB_val *k, MDB_val *v);
 void close_cursor(Cursor *cursor);
-// Writes (value not null) or deletes one record in its own transaction.
-int write_raw(const std::string &name, const Bytes &key, const Bytes *value);
+// Writes `value` (not null) under every key, or deletes every key, in one
+// transaction.
+int write_raw(const std::string &name, const std::vector<Bytes> &keys, const Bytes *value);
 
 } // namespace emu::pss::store

@@ -389,5 +389,54 @@ TEST_F(Cli, CheckPrintsTheDiffOfAWrongTranscriptAndUpdateFixesIt) {
     EXPECT_EQ(run({"--check", file.string()}).status, 0);
 }
 
+// A run that ends with an exit status other than 0 passes --check only
+// where the file declares it ("#! exit N"): --update names a file it wrote
+// a failure into and fails; "#! strict" makes a file run with --strict; an
+// unreadable file or a bad directive is named and counted as failed.
+TEST_F(Cli, CheckFailsATranscriptThatEndsOtherThanItDeclares) {
+    const auto file = dir_.path() / "one.t";
+    const std::string name = file.string();
+    const std::string script = "hw-done id=5 opcode=75780\nexpect result value=2\n";
+    std::ofstream(file) << script;
+    const Outcome wrote = run({"--check", "--update", name});
+    EXPECT_EQ(wrote.status, 1);
+    EXPECT_EQ(wrote.err, "rire-host: " + name +
+                             ": wrote a failing run into it: exit status 1, declared 0 (add "
+                             "\"#! exit 1\" if that failure is what it tests)\n");
+    EXPECT_TRUE(contains(read_file(file), "expectation failed")) << read_file(file);
+    const Outcome again = run({"--check", name});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.out, "1 transcript checked, 1 failed\n");
+    EXPECT_TRUE(contains(again.err, ": exit status 1, declared 0 (")) << again.err;
+
+    const struct {
+        std::string directives;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"#! exit 1\n", 0, ""},
+        {"#! exit 2\n", 1, "rire-host: " + name + ": exit status 1, declared 2\n"},
+        {"#! strcit\n", 1,
+         name + ":1: error: no such directive: #! strcit (\"#! strict\", \"#! exit N\")\n"},
+        {"#! strict\n#! exit 1\n", 0, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.directives);
+        std::ofstream(file) << c.directives << script;
+        run({"--check", "--update", name});
+        const Outcome r = run({"--check", name});
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.err);
+    }
+    // The last good case ran under --strict: the unknown opcode's error record fails it.
+    EXPECT_TRUE(contains(read_file(file), "--strict: 1 failure")) << read_file(file);
+
+    const std::string missing = (dir_.path() / "nosuch.t").string();
+    const Outcome r = run({"--check", missing});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "0 transcripts checked, 1 cannot be read\n");
+    EXPECT_EQ(r.err, "rire-host: cannot read " + missing + ": No such file or directory\n");
+}
+
 } // namespace
 } // namespace rire_test

@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -13,6 +15,7 @@ namespace rire_host::transcript {
 namespace {
 
 constexpr const char *kNewProcess = "%% new process";
+constexpr const char *kDirective = "#!";
 constexpr const char *kIndent = "  ";
 constexpr const char *kEcho = "rire# ";
 constexpr size_t kContext = 3;
@@ -36,6 +39,29 @@ std::vector<std::string> read_lines(std::istream &in) {
         lines.push_back(std::move(line));
     }
     return lines;
+}
+
+// The "#!" lines; the first one that is no directive ends the reading.
+Directives read_directives(const std::vector<std::string> &lines) {
+    Directives d;
+    for (size_t i = 0; i < lines.size() && d.error.empty(); i++) {
+        if (!lines[i].starts_with(kDirective))
+            continue;
+        std::istringstream words(lines[i].substr(std::strlen(kDirective)));
+        std::string word, extra;
+        int status = -1;
+        words >> word;
+        if (word == "strict" && !(words >> extra))
+            d.strict = true;
+        else if (word == "exit" && words >> status && status >= 0 && status <= 255 &&
+                 !(words >> extra))
+            d.exit = status;
+        else {
+            d.error_line = static_cast<int>(i + 1);
+            d.error = "no such directive: " + lines[i] + " (\"#! strict\", \"#! exit N\")";
+        }
+    }
+    return d;
 }
 
 // Where output goes: under a command or a "%% new process" line, or, for
@@ -144,9 +170,9 @@ int wait_for(pid_t pid) {
 // Runs one part in the file's folder, so that what it prints names the file
 // the same wherever the check runs, and hands its output out to the part's
 // slots: what comes before the first echoed command to the boot slot, then
-// each command's to its own, in order.
-void run_part(const Runner &runner, const std::filesystem::path &path, const std::string &state,
-              int number, Part &part) {
+// each command's to its own, in order. The part's exit status.
+int run_part(const Runner &runner, const std::filesystem::path &path, const std::string &state,
+             int number, Part &part) {
     int fd = -1;
     const pid_t pid = spawn(self_command(runner, state, number, path.filename().string()),
                             path.parent_path().string(), true, &fd);
@@ -167,6 +193,7 @@ void run_part(const Runner &runner, const std::filesystem::path &path, const std
     }
     if (status != 0)
         part.slots[slot].actual.push_back("[exit " + std::to_string(status) + "]");
+    return status;
 }
 
 // Where the first process's boot output goes when the file has none yet:
@@ -268,34 +295,96 @@ std::string temp_state() {
     return mkdtemp(dir.data()) ? dir : std::string();
 }
 
-// 0 the file matched, 1 it differed (rewritten with `update`), 2 unreadable.
-int check_file(const Runner &runner, const std::string &path, bool update) {
-    std::ifstream in(path);
-    if (!in || std::filesystem::is_directory(path)) {
-        std::cerr << "rire-host: cannot read " << path << "\n";
-        return 2;
-    }
-    const std::vector<std::string> lines = read_lines(in);
+// What became of one file under --check.
+struct Checked {
+    bool read = false;    // it was read and run
+    bool differs = false; // its output differs (and, with --update, was written in)
+    bool failed = false;  // it ended other than it declares, or has a bad directive
+};
+
+// Says that the run ended with `status` where the file declares another.
+void report_outcome(const std::string &path, int status, int declared, bool wrote) {
+    std::cerr << "rire-host: " << path << (wrote ? ": wrote a failing run into it" : "")
+              << ": exit status " << status << ", declared " << declared;
+    if (declared == 0)
+        std::cerr << " (add \"#! exit " << status << "\" if that failure is what it tests)";
+    std::cerr << "\n";
+}
+
+// One run of the file as `lines` hold it: the file with the output it
+// printed written in, and the run's exit status (the last one other than 0
+// of its parts). Nothing when no state directory can be made.
+struct Run {
+    std::vector<std::string> actual;
+    int status = 0;
+};
+
+std::optional<Run> run_file(const Runner &runner, const std::string &path,
+                            const std::vector<std::string> &lines) {
     std::vector<Part> parts = parse(lines);
     const std::string state = temp_state();
     if (state.empty()) {
-        std::cerr << "rire-host: cannot make a state directory for " << path << "\n";
-        return 2;
+        std::cerr << "rire-host: cannot make a state directory for " << path << ": "
+                  << std::strerror(errno) << "\n";
+        return std::nullopt;
     }
+    Run run;
     for (size_t k = 0; k < parts.size(); k++)
-        run_part(runner, path, state, static_cast<int>(k + 1), parts[k]);
+        if (const int s = run_part(runner, path, state, static_cast<int>(k + 1), parts[k]))
+            run.status = s;
     std::filesystem::remove_all(state);
-    const std::vector<std::string> actual = rewrite(lines, parts);
-    if (actual == lines)
-        return 0;
-    std::cout << unified_diff(lines, actual, path);
-    if (!update)
-        return 1;
+    run.actual = rewrite(lines, parts);
+    return run;
+}
+
+bool write_lines(const std::string &path, const std::vector<std::string> &lines) {
     std::ofstream file(path, std::ios::trunc);
-    for (const std::string &line : actual)
+    for (const std::string &line : lines)
         file << line << "\n";
-    std::cout << "updated " << path << "\n";
-    return file ? 0 : 2;
+    if (file.flush())
+        return true;
+    std::cerr << "rire-host: cannot write " << path << ": " << std::strerror(errno) << "\n";
+    return false;
+}
+
+// With `update`, the output is written in and the file run again until it
+// stops changing: output written above a command moves it, and messages
+// name commands by line.
+Checked check_file(const Runner &runner, const std::string &path, bool update) {
+    constexpr int kUpdateRounds = 3;
+    std::ifstream in(path);
+    const int error = !in ? errno : std::filesystem::is_directory(path) ? EISDIR : 0;
+    if (error != 0) {
+        std::cerr << "rire-host: cannot read " << path << ": " << std::strerror(error) << "\n";
+        return {};
+    }
+    std::vector<std::string> lines = read_lines(in);
+    const Directives directives = read_directives(lines);
+    if (!directives.error.empty()) {
+        std::cerr << path << ":" << directives.error_line << ": error: " << directives.error
+                  << "\n";
+        return {true, false, true};
+    }
+    std::optional<Run> run = run_file(runner, path, lines);
+    if (!run)
+        return {};
+    Checked checked{true, run->actual != lines, false};
+    if (checked.differs)
+        std::cout << unified_diff(lines, run->actual, path);
+    for (int round = 0; update && run && run->actual != lines && round < kUpdateRounds; round++) {
+        if (!write_lines(path, run->actual))
+            return {true, true, true};
+        lines = std::move(run->actual);
+        run = run_file(runner, path, lines);
+    }
+    if (!run)
+        return {true, checked.differs, true};
+    if (update && checked.differs)
+        std::cout << "updated " << path << "\n";
+    checked.failed = run->status != directives.exit;
+    if (checked.failed)
+        report_outcome(path, run->status, directives.exit, update && checked.differs);
+    return checked;
 }
 
 } // namespace
@@ -304,8 +393,10 @@ bool is_transcript(const std::string &path) {
     return path.ends_with(".t");
 }
 
-std::optional<std::string> part_scenario(std::istream &in, int part, int *parts) {
+std::optional<std::string> part_scenario(std::istream &in, int part, int *parts,
+                                         Directives *directives) {
     const std::vector<std::string> lines = read_lines(in);
+    *directives = read_directives(lines);
     std::string text;
     int current = 1;
     for (const std::string &line : lines) {
@@ -332,18 +423,24 @@ int run_parts(const Runner &runner, const std::string &path, const std::string &
 }
 
 int check(const Runner &runner, const std::vector<std::string> &files, bool update) {
-    int worst = 0;
-    size_t differ = 0;
+    size_t read = 0, differ = 0, failed = 0;
     for (const std::string &path : files) {
-        const int r = check_file(runner, path, update);
-        differ += r == 1;
-        worst = std::max(worst, r);
+        const Checked c = check_file(runner, path, update);
+        read += c.read;
+        differ += c.differs;
+        failed += c.failed;
     }
-    std::cout << files.size() << " transcript" << (files.size() == 1 ? "" : "s") << " checked";
+    std::cout << read << " transcript" << (read == 1 ? "" : "s") << " checked";
     if (differ != 0)
-        std::cout << ", " << differ << " differ";
+        std::cout << ", " << differ << (update ? " updated" : " differ");
+    if (failed != 0)
+        std::cout << ", " << failed << " failed";
+    if (read < files.size())
+        std::cout << ", " << files.size() - read << " cannot be read";
     std::cout << "\n";
-    return worst;
+    if (read < files.size())
+        return 2;
+    return failed != 0 || (differ != 0 && !update) ? 1 : 0;
 }
 
 } // namespace rire_host::transcript

@@ -11,6 +11,14 @@
 // When a process exits with a status other than 0, "[exit N]" is its last
 // output line.
 //
+// Directive lines, "#!" in the first column, say how the file runs and ends:
+//   "#! strict"  it runs with --strict, under --check and as a scenario;
+//   "#! exit N"  its run ends with exit status N: the last status other than
+//                0 of its processes (0 when none). --check fails a file whose
+//                run ends otherwise, so that a failure written into the
+//                expected output (a failed expectation, a strict failure, a
+//                bad line) passes only where the file says it tests one.
+//
 // Each process part runs as its own rire-host process (`--part N`), started
 // through the launcher an i386 program needs here (RIRE_LAUNCHER from the
 // environment, else the one the build was configured with).
@@ -26,11 +34,20 @@ namespace rire_host::transcript {
 // True for the name of a transcript test file (it ends in ".t").
 bool is_transcript(const std::string &path);
 
+struct Directives {
+    bool strict = false; // "#! strict"
+    int exit = 0;        // "#! exit N"
+    int error_line = 0;  // a "#!" line that is no directive, and what is wrong with it
+    std::string error;
+};
+
 // The scenario of process part `part` (1-based) of a transcript: its command
 // lines at their own line numbers, every other line blank, so that errors
 // and expectations name the transcript's lines. *parts gets the number of
-// parts. Nothing when `part` is past the last one.
-std::optional<std::string> part_scenario(std::istream &in, int part, int *parts);
+// parts, *directives the file's directives. Nothing when `part` is past the
+// last one.
+std::optional<std::string> part_scenario(std::istream &in, int part, int *parts,
+                                         Directives *directives);
 
 // How to start rire-host again: the options every part gets (--plugin,
 // --strict, ...; not --state, --part or the file).
@@ -44,10 +61,11 @@ struct Runner {
 int run_parts(const Runner &runner, const std::string &path, const std::string &state, int parts);
 
 // --check: runs each file on a fresh state directory and prints a unified
-// diff of the file against the file with the output the run printed. With
+// diff of the file against the file with the output the run printed, and
+// names a file whose run ends with an exit status it does not declare. With
 // `update`, a file that differs is rewritten with that output. 0 when every
-// file matched (or was updated), 1 when one differed, 2 when one cannot be
-// read.
+// file matched (or was updated) and ended as declared, 1 when one differed
+// or did not, 2 when one cannot be read.
 int check(const Runner &runner, const std::vector<std::string> &files, bool update);
 
 } // namespace rire_host::transcript

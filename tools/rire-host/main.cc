@@ -65,8 +65,10 @@ const char *kUsage =
     "  --strict       fail (exit 1) on any refused host call, plugin error-level\n"
     "                 log record or failed callback result; each is named at the end\n"
     "  --check        run each FILE.t as a transcript test on a fresh state directory;\n"
-    "                 print a unified diff where its output differs (exit 1)\n"
-    "  --update       with --check, rewrite the expected output of a file that differs\n"
+    "                 print a unified diff where its output differs, and name a file\n"
+    "                 whose run ends with an exit status it does not declare (exit 1)\n"
+    "  --update       with --check, rewrite the expected output of a file that differs;\n"
+    "                 a file it wrote a failing run into is named and fails (exit 1)\n"
     "  --part N       run only process part N of a transcript (after N-1 '%% new process'\n"
     "                 lines); without it, every part runs in a process of its own\n"
     "  --move-damaged-store\n"
@@ -92,14 +94,20 @@ const char *kUsage =
     "Exit status:\n"
     "  0  the scenario ran\n"
     "  1  a command or an expectation failed, the plugin lost heap blocks, a\n"
-    "     --strict failure, or a transcript differs\n"
-    "  2  bad command line or scenario (nothing ran); the state directory is in use\n"
+    "     --strict failure, or a transcript differs or ends with an exit status\n"
+    "     it does not declare\n"
+    "  2  bad command line or scenario (nothing ran); the state directory is in use;\n"
+    "     --check: a transcript cannot be read\n"
     "  3  the PSS store is damaged (left as it was)\n"
     "\n"
     "A transcript test (FILE.t) is a scenario with each command's expected output\n"
     "under it, indented by two blanks; '%% new process' ends the process and goes\n"
     "on in a new one on the same state directory. Run as a scenario, it prints\n"
-    "its transcript; with --check, it is compared.\n"
+    "its transcript; with --check, it is compared. Directive lines in the first\n"
+    "column: '#! strict' runs it with --strict; '#! exit N' declares that its run\n"
+    "ends with exit status N. --check fails a transcript whose run ends with a\n"
+    "status it does not declare (0 by default), so a failure written into the\n"
+    "expected output by --update never passes unless the file says it tests one.\n"
     "\n"
     "When standard input is a terminal and no scenario is named, a prompt runs\n"
     "each line as it is entered, with line editing and a history kept in\n"
@@ -210,8 +218,8 @@ class Scenario {
     }
     // A transcript is read once, its part kept as a scenario; false when
     // the file has no such part.
-    bool open_part(int part, int *parts) {
-        auto text = rire_host::transcript::part_scenario(file_, part, parts);
+    bool open_part(int part, int *parts, rire_host::transcript::Directives *directives) {
+        auto text = rire_host::transcript::part_scenario(file_, part, parts, directives);
         if (!text)
             return false;
         file_.close();
@@ -344,7 +352,8 @@ int run_prompt(const Options &o, const rire_host::VerbTable &verbs, rire_host::O
     return finish(session, o, ran);
 }
 
-int run_scenario(const std::string &path, const Options &o, const rire_host::VerbTable &verbs,
+// `o` by value: a transcript may ask for --strict itself.
+int run_scenario(const std::string &path, Options o, const rire_host::VerbTable &verbs,
                  rire_host::Output &out) {
     Scenario scenario(path);
     if (const std::string fault = scenario.open(); !fault.empty()) {
@@ -354,10 +363,16 @@ int run_scenario(const std::string &path, const Options &o, const rire_host::Ver
     const std::string name = scenario.name();
     if (rire_host::transcript::is_transcript(path)) {
         int parts = 0;
-        if (!scenario.open_part(std::max(o.part, 1), &parts)) {
+        rire_host::transcript::Directives directives;
+        if (!scenario.open_part(std::max(o.part, 1), &parts, &directives)) {
             std::cerr << "rire-host: " << name << " has no part " << o.part << "\n";
             return kExitUsage;
         }
+        if (!directives.error.empty()) {
+            out.script_error(name, directives.error_line, 0, directives.error);
+            return kExitUsage;
+        }
+        o.strict = o.strict || directives.strict;
         if (o.part == 0 && parts > 1)
             return rire_host::transcript::run_parts(runner(o), path, o.session.state_dir.string(),
                                                     parts);

@@ -8,7 +8,7 @@
 // code that makes no records becomes {"type": "text", "text": LINE} records in
 // JSON mode. The record types so far: boot, command, result, log, warning,
 // flush, request, pss_record, pss_update, arena, stat, dropped, error,
-// console, expectation_failed, expectations, strict, unflushed.
+// console, log_lost, expectation_failed, expectations, strict, unflushed.
 #pragma once
 
 #include <cstdio>

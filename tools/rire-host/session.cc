@@ -96,6 +96,7 @@ bool Session::start(std::string *error) {
     // The debug console's lines are kept and printed after each command, so
     // that they never land inside a line of the transcript.
     emu::log::set_console(nullptr);
+    emu::log::on_error_record([this](const emu::log::LoggedEvent &e) { logged_error(e); });
     emu::log::set_event_file_limits(options_.event_files);
     restore_oiflists();
     const bool booted = boot(had_store, error);
@@ -113,7 +114,7 @@ bool Session::restart(std::string *error) {
         *error = std::string("cannot reopen the store: ") + e.what();
         return false;
     }
-    log_printed_ = log_scanned_ = console_printed_ = 0;
+    log_printed_ = console_printed_ = 0;
     verdict_.restarted();
     restore_oiflists();
     return boot(true, error);
@@ -268,8 +269,14 @@ void Session::print_new_console() {
 
 void Session::print_new_log(bool numbered, std::string_view func_parts) {
     const auto &events = emu::log::event_log();
-    for (log_printed_ = std::max(log_printed_, events.first()); log_printed_ < events.size();
-         log_printed_++) {
+    if (log_printed_ < events.first()) {
+        const size_t lost = events.first() - log_printed_;
+        output_.record("log_lost", {{"count", lost}},
+                       "  (" + counted(lost, "earlier record") +
+                           " no longer held in memory; see events.log)\n");
+        log_printed_ = events.first();
+    }
+    for (; log_printed_ < events.size(); log_printed_++) {
         const auto &e = events[log_printed_];
         const std::string text =
             numbered ? std::string(e.text()) : unnumbered(std::string(e.text()));
@@ -280,19 +287,21 @@ void Session::print_new_log(bool numbered, std::string_view func_parts) {
     }
 }
 
-void Session::warn_dropped_updates() {
-    const auto &events = emu::log::event_log();
-    for (log_scanned_ = std::max(log_scanned_, events.first()); log_scanned_ < events.size();
-         log_scanned_++) {
-        const auto reason =
-            emu::dropped::classify(events[log_scanned_].level, events[log_scanned_].text());
-        if (!reason)
-            continue;
+void Session::logged_error(const emu::log::LoggedEvent &e) {
+    verdict_.logged_error(e.text());
+    if (const auto reason = emu::dropped::classify(e.level, e.text())) {
         dropped_[static_cast<int>(*reason)]++;
+        unwarned_.push_back(*reason);
+    }
+}
+
+void Session::warn_dropped_updates() {
+    for (const emu::dropped::Reason reason : unwarned_) {
         const std::string message =
-            std::string("the plugin gave up a PSS update: ") + emu::dropped::describe(*reason);
+            std::string("the plugin gave up a PSS update: ") + emu::dropped::describe(reason);
         output_.record("warning", {{"message", message}}, "  warning: " + message + "\n");
     }
+    unwarned_.clear();
 }
 
 void Session::begin_command(const std::string &file, int line, bool expectation) {

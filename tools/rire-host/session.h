@@ -30,6 +30,7 @@
 
 #include "emu/dropped_updates.h"
 #include "emu/event_log_file.h"
+#include "emu/log.h"
 #include "emu/plugin.h"
 #include "plugin/include/rire_orsk_platform_api.h"
 #include "tools/rire-host/output.h"
@@ -100,13 +101,14 @@ class Session {
     // The plugin's outstanding requests; nullopt when its queue is not visible.
     std::optional<std::vector<Request>> requests();
 
-    // Prints the log records the plugin wrote since the last call; with
+    // Prints the log records the plugin wrote since the last call, and how
+    // many of them the in-memory event log no longer holds; with
     // `numbered` false each record's source line shows as "_", so a record
     // reads the same after its statement moves; with comma-separated
     // `func_parts`, only the records of functions whose name holds one.
     void print_new_log(bool numbered = true, std::string_view func_parts = {});
     // Prints a warning for each PSS update the plugin gave up on since the
-    // last call, and counts it.
+    // last call (each is counted when its error record arrives).
     void warn_dropped_updates();
     // PSS updates given up so far, by emu::dropped::Reason.
     const std::array<uint64_t, emu::dropped::kReasons> &dropped_updates() const { return dropped_; }
@@ -129,15 +131,17 @@ class Session {
     void print_new_console();
     // Reports the plugin's heap blocks that nothing holds any more.
     void audit_heap();
+    // Every error-level record, as the host's log sink receives it.
+    void logged_error(const emu::log::LoggedEvent &e);
 
     SessionOptions options_;
     Output &output_;
     std::unique_ptr<emu::Plugin> plugin_;
     PssSchedule schedule_ = PssSchedule::kAuto;
     size_t log_printed_ = 0;
-    size_t log_scanned_ = 0; // records looked at by warn_dropped_updates
     size_t console_printed_ = 0;
     std::array<uint64_t, emu::dropped::kReasons> dropped_{};
+    std::vector<emu::dropped::Reason> unwarned_; // given up since the last warnings
     Verdict verdict_;
     std::optional<uint32_t> last_result_;
     std::string show_answer_;

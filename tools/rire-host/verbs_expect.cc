@@ -214,21 +214,20 @@ uint32_t level_code(const std::string &level) {
     return level == "error" ? RIRE_ORSK_LOG_LEVEL_ERROR : RIRE_ORSK_LOG_LEVEL_TRACE;
 }
 
-std::string record_text(const emu::log::LoggedEvent &e) {
-    std::string text(e.text());
+std::string record_text(uint32_t level, std::string_view text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    return (e.level == RIRE_ORSK_LOG_LEVEL_ERROR ? "error " : "trace ") + text;
+        text.remove_suffix(1);
+    return (level == RIRE_ORSK_LOG_LEVEL_ERROR ? "error " : "trace ") + std::string(text);
 }
 
 // A record matches when its level is the one named, its function (the text
 // before "(line):") is func= and its text holds text=.
-bool matches(const emu::log::LoggedEvent &e, const Args &a) {
-    if (!a.choice().empty() && e.level != level_code(a.choice()))
+bool matches(uint32_t level, std::string_view text, const Args &a) {
+    if (!a.choice().empty() && level != level_code(a.choice()))
         return false;
-    if (a.has("func") && e.text().substr(0, e.text().find('(')) != a.name("func"))
+    if (a.has("func") && text.substr(0, text.find('(')) != a.name("func"))
         return false;
-    return !a.has("text") || e.text().find(a.name("text")) != std::string::npos;
+    return !a.has("text") || text.find(a.name("text")) != std::string::npos;
 }
 
 std::string log_wanted(const Args &a) {
@@ -242,35 +241,64 @@ std::string log_wanted(const Args &a) {
     return text;
 }
 
-// The records of the last command that was not an expectation: the matching
-// one, or a short account of those of the level named.
-std::pair<bool, std::string> search_log(Session &s, const Args &a) {
-    const auto &events = emu::log::event_log();
+// What the records of the last command that was not an expectation say:
+// the matching one, or a short account of those of the level named; or no
+// answer, when the records asked about are no longer all held.
+struct LogAnswer {
+    enum { kFound, kNotFound, kUnknown } answer;
+    std::string got;
+};
+
+// Error-level records come from the verdict, which keeps every one; other
+// levels from the in-memory event log, which answers only while it still
+// holds every record of the command.
+LogAnswer search_log(Session &s, const Args &a) {
     std::vector<std::string> seen;
-    for (size_t i = std::max(s.verdict().log_window(), events.first()); i < events.size(); i++) {
-        if (matches(events[i], a))
-            return {true, "\"" + record_text(events[i]) + "\""};
-        if (a.choice().empty() || events[i].level == level_code(a.choice()))
-            seen.push_back(record_text(events[i]));
+    std::optional<std::string> found;
+    auto look = [&](uint32_t level, std::string_view text) {
+        if (matches(level, text, a))
+            found = "\"" + record_text(level, text) + "\"";
+        else if (a.choice().empty() || level == level_code(a.choice()))
+            seen.push_back(record_text(level, text));
+        return found.has_value();
+    };
+    if (a.choice() == "error") {
+        for (const std::string &text : s.verdict().window_errors())
+            if (look(RIRE_ORSK_LOG_LEVEL_ERROR, text))
+                break;
+    } else {
+        const auto &events = emu::log::event_log();
+        const size_t from = s.verdict().log_window();
+        if (from < events.first())
+            return {LogAnswer::kUnknown,
+                    "no answer: the command logged " + std::to_string(events.size() - from) +
+                        " records and only the newest " +
+                        std::to_string(events.size() - events.first()) +
+                        " are held in memory (expect log error sees every error record)"};
+        for (size_t i = from; i < events.size(); i++)
+            if (look(events[i].level, events[i].text()))
+                break;
     }
+    if (found)
+        return {LogAnswer::kFound, *found};
     std::string account = std::to_string(seen.size()) + " " +
                           (a.choice().empty() ? "" : a.choice() + " ") + "record" +
                           (seen.size() == 1 ? "" : "s");
     for (size_t i = 0; i < seen.size() && i < 3; i++)
         account += (i == 0 ? ": \"" : ", \"") + seen[i] + "\"";
-    return {false, account + (seen.size() > 3 ? ", ..." : "")};
+    return {LogAnswer::kNotFound, account + (seen.size() > 3 ? ", ..." : "")};
 }
 
 void expect_log(Session &s, const Args &a) {
-    const auto [found, got] = search_log(s, a);
-    if (!found)
-        s.verdict().expectation_failed(log_wanted(a), got);
+    const LogAnswer r = search_log(s, a);
+    if (r.answer != LogAnswer::kFound)
+        s.verdict().expectation_failed(log_wanted(a), r.got);
 }
 
 void expect_no_log(Session &s, const Args &a) {
-    const auto [found, got] = search_log(s, a);
-    if (found)
-        s.verdict().expectation_failed("no " + log_wanted(a), got);
+    const LogAnswer r = search_log(s, a);
+    if (r.answer != LogAnswer::kNotFound)
+        s.verdict().expectation_failed("no " + log_wanted(a), r.got);
 }
 
 // --- host state ---------------------------------------------------------------
@@ -447,7 +475,8 @@ void add_expect_verbs(VerbTable &verbs) {
                log_params(),
                {{"error", "trace"}, false},
                "the plugin logged a matching record while the last command that is not an\n"
-               "expectation ran",
+               "expectation ran. Error records are all kept; other levels fail, saying so,\n"
+               "when the in-memory event log no longer holds every record of the command",
                expect_log});
     verbs.add({"expect no-log",
                log_params(),

@@ -14,6 +14,8 @@
 namespace rire_host {
 namespace {
 
+constexpr uint64_t kMaxPutCount = 1'000'000;
+
 void oiflist_exists(Session &s, const Args &a) {
     s.set_oiflist(a.u32("type"), a.u32("index"), a.choice() != "gone");
 }
@@ -44,12 +46,24 @@ void recover(Session &s, const Args &) {
     print_result(s, s.api().pss_recover());
 }
 
+// The key after `key`, its bytes read as a little-endian number.
+void count_up(std::vector<uint8_t> *key) {
+    for (uint8_t &byte : *key)
+        if (++byte != 0)
+            return;
+}
+
 // Bytes written straight into the store, as an older or damaged process may
-// have left them; the framework's queue is bypassed.
+// have left them; the framework's queue is bypassed. count=N writes the
+// value under N keys counted up from the one given, in one transaction, so
+// that a scenario can fill the store in one line.
 void pss_put(Session &, const Args &a) {
     const uint32_t service = service_of(a.name("db")).value_or(0);
-    if (emu::pss::put_raw(service, *a.bytes("key"),
-                          a.bytes("value").value_or(std::vector<uint8_t>{})) != 0)
+    std::vector<std::vector<uint8_t>> keys;
+    std::vector<uint8_t> key = *a.bytes("key");
+    for (const uint32_t n = a.u32("count", 1); keys.size() < n; count_up(&key))
+        keys.push_back(key);
+    if (emu::pss::put_raw(service, keys, a.bytes("value").value_or(std::vector<uint8_t>{})) != 0)
         throw std::runtime_error("the store refused the record");
 }
 
@@ -110,9 +124,12 @@ void add_pss_verbs(VerbTable &verbs) {
     verbs.add({"pss put",
                {{"db", ArgKind::kName, true, "", 0, {"hw_update", "pending_di"}},
                 {"key", ArgKind::kBytes, true, "the key's bytes"},
-                {"value", ArgKind::kBytes, false, "the value's bytes (default: none)"}},
+                {"value", ArgKind::kBytes, false, "the value's bytes (default: none)"},
+                {"count", ArgKind::kU32, false,
+                 "under this many keys: key= counted up as a little-endian number", kMaxPutCount}},
                {},
-               "store a record's raw bytes directly, bypassing the plugin and the queue",
+               "store a record's raw bytes directly, bypassing the plugin and the queue\n"
+               "(one transaction)",
                pss_put});
     verbs.add({"dump stats",
                {},

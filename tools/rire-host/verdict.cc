@@ -9,22 +9,13 @@ namespace faults = emu::faults;
 void Verdict::begin_command(const std::string &file, int line, bool expectation) {
     file_ = file;
     line_ = line;
-    if (!expectation)
+    if (!expectation) {
         log_window_ = emu::log::event_log().size();
+        error_window_ = errors_.size();
+    }
 }
 
 void Verdict::end_command() {
-    const auto &events = emu::log::event_log();
-    for (log_scanned_ = std::max(log_scanned_, events.first()); log_scanned_ < events.size();
-         log_scanned_++) {
-        const auto &e = events[log_scanned_];
-        if (e.level != RIRE_ORSK_LOG_LEVEL_ERROR)
-            continue;
-        std::string text(e.text());
-        while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-            text.pop_back();
-        strict_failure("the plugin logged an error: " + text);
-    }
     for (const faults::Row &row : faults::rows()) {
         uint64_t &seen = fired_[static_cast<size_t>(row.id)];
         const uint64_t now = faults::fired(row.id);
@@ -36,7 +27,14 @@ void Verdict::end_command() {
 }
 
 void Verdict::restarted() {
-    log_window_ = log_scanned_ = 0;
+    log_window_ = 0;
+}
+
+void Verdict::logged_error(std::string_view text) {
+    errors_.emplace_back(text);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.remove_suffix(1);
+    strict_failure("the plugin logged an error: " + std::string(text));
 }
 
 void Verdict::expectation_failed(const std::string &wanted, const std::string &got) {

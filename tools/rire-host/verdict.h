@@ -1,16 +1,20 @@
 // What a run answers for at its end. Failed expectations (`expect ...`) are
 // printed where they happen, as FILE:LINE: expectation failed: wanted W, got G,
-// and make the run fail. Strict failures are gathered after every command,
-// each named with the line that caused it: a host call the fault table
-// refused, a log record the plugin wrote at error level, a callback result
-// that says the plugin failed (verbs report those), a flush the store
-// refused. They make the run fail under --strict. Heap blocks the plugin
-// lost, found when its process ends, make the run fail like an expectation.
+// and make the run fail. Strict failures are kept as they happen, each named
+// with the line that caused it: a log record the plugin wrote at error level
+// (handed over by the host's log sink when it arrives, never read back from
+// a ring), a callback result that says the plugin failed (verbs report
+// those), a flush the store refused, and, counted after every command, host
+// calls the fault table refused. They make the run fail under --strict.
+// Heap blocks the plugin lost, found when its process ends, make the run fail
+// like an expectation.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "emu/faults.h"
@@ -36,14 +40,20 @@ class Verdict {
     void expectation_failed(const std::string &wanted, const std::string &got);
     // A failure --strict reports, named with the current command's line.
     void strict_failure(const std::string &what);
+    // An error-level event-log record, as the plugin logs it: kept, and a
+    // strict failure.
+    void logged_error(std::string_view text);
     // The plugin's process ended (a restart, or the end of the run) with heap
     // blocks that nothing holds: a leak. Reported at once; fails the run.
     void heap_lost(uint32_t blocks, uint64_t bytes);
 
     // Sequence number of the first event-log record of the last command.
     size_t log_window() const { return log_window_; }
+    // The texts of the error-level records of the last command, as logged.
+    std::span<const std::string> window_errors() const {
+        return std::span(errors_).subspan(error_window_);
+    }
     size_t expectations_failed() const { return expectations_failed_; }
-    uint32_t heap_blocks_lost() const { return heap_lost_; }
     const std::vector<std::string> &strict_failures() const { return strict_; }
     // The end-of-run summary (standard error in text mode); true when the run failed:
     // an expectation failed, the plugin lost heap blocks, or `strict` and a
@@ -63,7 +73,8 @@ class Verdict {
     std::string file_;
     int line_ = 0;
     size_t log_window_ = 0;
-    size_t log_scanned_ = 0;
+    std::vector<std::string> errors_; // every error-level record of the run
+    size_t error_window_ = 0;
     std::array<uint64_t, static_cast<size_t>(emu::faults::Id::kCount)> fired_{};
     size_t expectations_failed_ = 0;
     uint32_t heap_lost_ = 0;
