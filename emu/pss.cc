@@ -319,7 +319,8 @@ extern "C" int fu_pss_service_get(uint32_t pss_type, uint32_t *handle) {
         return pss::kErrRefused;
     if (pss::by_type(pss_type) == nullptr)
         return pss::kErrNoService;
-    *handle = pss::kHandleBase + pss_type;
+    const bool zero = emu::faults::fires(emu::faults::Id::kPssLookupZero, pss_type).has_value();
+    *handle = zero ? 0 : pss::kHandleBase + pss_type;
     return 0;
 }
 

@@ -33,8 +33,9 @@
 // cursors, statistics and the commit hook; LMDB keeps what was committed.
 //
 // Faults (emu/faults.h): registration, lookup, queueing a write or a deletion
-// refused with kErrRefused; a cursor move onto a record that is there refused
-// with kErrRefused; a key or value fetch failed with kErrInjected.
+// refused with kErrRefused; a lookup that succeeds with handle 0, which names
+// no service; a cursor move onto a record that is there refused with
+// kErrRefused; a key or value fetch failed with kErrInjected.
 #pragma once
 
 #include <cstdint>
