@@ -154,11 +154,21 @@ void dump_heap(Session &s, const Args &) {
                           std::to_string(heap.freed) + " freed)\n");
 }
 
-// Empties the arena through the commit callback, then carves one block so
+// Empties the arena through the framework's commit, then carves one block so
 // that exactly `free` bytes stay free: the next record operation runs short.
+// The framework commits only after it has performed the updates queued with
+// blocks of the arena, so queued updates are flushed first, and it says so.
 void arena_fill(Session &s, const Args &a) {
     const uint32_t free_bytes = a.u32("free");
-    s.api().pss_buf_commit();
+    if (emu::pss::pending_count() != 0) {
+        s.out() << "  arena fill: flushing the queued PSS updates first\n";
+        s.flush();
+    } else {
+        emu::pss::flush(); // nothing queued: the framework only commits
+    }
+    if (emu::pss::pending_count() != 0)
+        throw std::runtime_error("arena fill: the store refused the flush, and the queued "
+                                 "updates still use the arena");
     if (free_bytes < RIRE_ORSK_PSS_BUF_SIZE)
         s.fn<decltype(&rire_orsk_pss_buf_allocate)>("rire_orsk_pss_buf_allocate")(
             RIRE_ORSK_PSS_BUF_SIZE - free_bytes);
@@ -275,8 +285,9 @@ void add_session_verbs(VerbTable &verbs) {
     verbs.add({"arena fill",
                {{"free", ArgKind::kU32, true, "bytes left free"}},
                {},
-               "empty the PSS scratch arena (the commit callback) and carve it so that\n"
-               "only this many bytes stay free; updates still queued lose their bytes",
+               "empty the PSS scratch arena (the framework's commit) and carve it so\n"
+               "that only this many bytes stay free; updates still queued are flushed\n"
+               "first, as the framework performs them before it commits",
                arena_fill});
 }
 
