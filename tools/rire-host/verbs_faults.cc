@@ -134,7 +134,7 @@ void add_fault_verbs(VerbTable &verbs) {
     verbs.add({"fault off",
                {},
                {row_names(), true},
-               "switch a fault off for every service or interface",
+               "switch a fault off for every service, interface or slot",
                [](Session &, const Args &a) { faults::clear(faults::find(a.choice())->id); }});
     verbs.add({"fault reset", {}, {}, "switch every fault off", [](Session &, const Args &) {
                    faults::reset();
