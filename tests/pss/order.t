@@ -58,30 +58,6 @@ log-of func=recover_hw_update_db
     trace "rire_orsk_pss_recover_hw_update_db(_): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 9 num_hold_di: 1\n"
     trace "rire_orsk_pss_recover_hw_update_db(_): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 8 num_hold_di: 1\n"
 
-# Another seed, another order; the same seed again, the same order.
-pss order shuffle seed=2
-restart
-    process restart: 0 unflushed updates lost
-  booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
-    recovered 2 pending-DI records and 4 hardware-update records: 4 requests rebuilt, 9 indexes reserved again
-dump queue
-    hw_update_req_q: 4 requests
-      req_id 9 type 1, 1 held: DI 302 (oiflist 16, ref 1)
-      req_id 8 type 2, 1 held: DI 301 (oiflist 20, ref 1)
-      req_id 10 type 1, 1 held: DI 303 (oiflist 18, ref 1)
-      req_id 7 type 1, 2 held: DI 300 (oiflist 12, ref 1), DI 310 (oiflist 13, ref 1)
-pss order shuffle seed=1
-restart
-    process restart: 0 unflushed updates lost
-  booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
-    recovered 2 pending-DI records and 4 hardware-update records: 4 requests rebuilt, 9 indexes reserved again
-dump queue
-    hw_update_req_q: 4 requests
-      req_id 10 type 1, 1 held: DI 303 (oiflist 18, ref 1)
-      req_id 7 type 1, 2 held: DI 300 (oiflist 12, ref 1), DI 310 (oiflist 13, ref 1)
-      req_id 9 type 1, 1 held: DI 302 (oiflist 16, ref 1)
-      req_id 8 type 2, 1 held: DI 301 (oiflist 20, ref 1)
-
 pss order ascending
 restart
     process restart: 0 unflushed updates lost
