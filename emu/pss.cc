@@ -135,7 +135,7 @@ void take_record(Service &s, const MDB_val &k, const MDB_val &v) {
 }
 
 // The database's keys in the walk order. The shuffle draws from mt19937,
-// whose output the language fixes, and not through a distribution, whose
+// whose output the C++ standard fixes, and not through a distribution, whose
 // results it leaves to each library: a seed gives one order everywhere.
 std::vector<Bytes> ordered_keys(const Service &s) {
     std::vector<Bytes> keys;
@@ -251,10 +251,6 @@ int flush() {
 
 void set_walk_order(WalkOrder order) {
     g_order = order;
-}
-
-WalkOrder walk_order() {
-    return g_order;
 }
 
 void set_commit_hook(std::function<int()> hook) {

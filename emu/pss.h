@@ -123,7 +123,6 @@ struct WalkOrder {
 };
 // The order of every walk from the next first move on; WalkOrder{} is the default.
 void set_walk_order(WalkOrder order);
-WalkOrder walk_order();
 const std::string &last_store_error();
 
 // Applies the queued updates in order in one write transaction, commits, then
