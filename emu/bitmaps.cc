@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "emu/faults.h"
 #include "emu/journal.h"
 #include "plugin/host/rire.h"
 
@@ -59,8 +60,10 @@ std::vector<uint32_t> Allocator::allocated() const {
     return indexes;
 }
 
-int Allocator::re_alloc(uint32_t start, uint32_t count) {
+int Allocator::re_alloc(uint32_t start, uint32_t count, int forced) {
     ++re_alloc_calls_;
+    if (forced == kNoBitmap || forced == kOutOfRange)
+        return forced;
     if (uint64_t{start} + count > kIndexCount)
         return kOutOfRange;
     int result = kOk;
@@ -69,7 +72,7 @@ int Allocator::re_alloc(uint32_t start, uint32_t count) {
             result = kAlreadyAllocated;
         used_.set(index);
     }
-    return result;
+    return forced == kOk ? result : forced;
 }
 
 void Allocator::clear() {
@@ -101,5 +104,7 @@ int index_range_re_alloc_blk(void *bitmap, uint32_t start, uint32_t count) {
     emu::journal::record("index_range_re_alloc_blk", {type, start, count});
     if (type <= 0)
         return emu::bitmaps::kNoBitmap;
-    return emu::bitmaps::allocator(static_cast<uint32_t>(type))->re_alloc(start, count);
+    const auto forced = emu::faults::fires(emu::faults::Id::kIndexReallocError);
+    return emu::bitmaps::allocator(static_cast<uint32_t>(type))
+        ->re_alloc(start, count, forced ? forced->code : emu::bitmaps::kOk);
 }

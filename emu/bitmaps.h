@@ -5,14 +5,20 @@
 // recorded in the journal as (handle's type, start, count), the type being
 // 0 for a null handle and -1 for a handle that is no allocator of this host.
 //
-// index_range_re_alloc_blk results:
-//   kOk                0  every index of the block was free and is now allocated
-//   kNoBitmap          1  null or unknown handle; nothing counted or marked
-//   kOutOfRange        2  the block leaves 0..65535; nothing marked
-//   kAlreadyAllocated  3  some index was allocated already; the free ones of
-//                         the block are allocated all the same
-// Every call with a known handle counts in that allocator's re_alloc_calls(),
-// whatever its result.
+// index_range_re_alloc_blk(handle, start, count) results, each with what the
+// call did:
+//   kOk                0  every index of [start, start + count) was free; all
+//                         are allocated now
+//   kNoBitmap          1  the handle is null or no allocator of this host;
+//                         nothing marked
+//   kOutOfRange        2  the block does not lie within 0..65535; nothing marked
+//   kAlreadyAllocated  3  some index of the block was allocated already; the
+//                         free ones are allocated all the same, so the whole
+//                         block is allocated now
+// No other result is returned. The fault row index.realloc.error
+// (emu/faults.h) makes a call with a known handle report 1, 2 or 3 and do
+// what that result says, whatever the bitmap holds. Every call with a known
+// handle counts in that allocator's re_alloc_calls(), whatever its result.
 #pragma once
 
 #include <bitset>
@@ -49,8 +55,9 @@ class Allocator {
     bool is_allocated(uint32_t index) const;
     // Every allocated index, ascending.
     std::vector<uint32_t> allocated() const;
-    // Marks [start, start + count) allocated; a ReAllocResult.
-    int re_alloc(uint32_t start, uint32_t count);
+    // Marks [start, start + count) allocated; a ReAllocResult. `forced`, when
+    // not kOk, is the result to report, and the call does what it says.
+    int re_alloc(uint32_t start, uint32_t count, int forced = kOk);
     uint32_t re_alloc_calls() const { return re_alloc_calls_; }
     void clear();
 

@@ -3,17 +3,23 @@
 #include <algorithm>
 #include <iterator>
 
+#include "emu/bitmaps.h"
+
 namespace emu::faults {
 namespace {
 
 constexpr const char *kRecordAt = "the record of each walk, 1-based";
 constexpr const char *kCallsFirst = "calls that go through first (default 0)";
+constexpr int32_t kReAllocCodes[] = {bitmaps::kNoBitmap, bitmaps::kOutOfRange,
+                                     bitmaps::kAlreadyAllocated};
 
 constexpr Row kRows[] = {
     {Id::kPssRegisterRefuse, "pss.register.refuse", Target::kService, Trigger::kEvery, false, true,
      "fu_init_arg_add_pss_service refuses to register the service", nullptr, nullptr},
     {Id::kPssLookupRefuse, "pss.lookup.refuse", Target::kService, Trigger::kEvery, false, true,
      "fu_pss_service_get refuses the service's handle", nullptr, nullptr},
+    {Id::kPssLookupZero, "pss.lookup.zero", Target::kService, Trigger::kEvery, false, true,
+     "fu_pss_service_get succeeds but hands back handle 0 for the service", nullptr, nullptr},
     {Id::kPssWriteRefuse, "pss.write.refuse", Target::kService, Trigger::kEvery, false, true,
      "fu_vdc_add_pss_data refuses to queue writes to the service", nullptr, nullptr},
     {Id::kPssDeleteRefuse, "pss.delete.refuse", Target::kService, Trigger::kEvery, false, true,
@@ -24,11 +30,21 @@ constexpr Row kRows[] = {
      "pss2_getkey fails on a record the cursor stands on", kRecordAt, nullptr},
     {Id::kPssGetvalueFail, "pss.getvalue.fail", Target::kService, Trigger::kAt, false, true,
      "pss2_getvalue fails on a record the cursor stands on", kRecordAt, nullptr},
-    {Id::kTlvAddRefuse, "tlv.add.refuse", Target::kNone, Trigger::kEvery, false, true,
-     "tlv_array_add_tlv refuses every TLV as if the array were full", nullptr, nullptr},
+    // The utility is not told which PSS service an array is for, so this row
+    // counts the utility's own calls.
+    {Id::kTlvAddRefuse, "tlv.add.refuse", Target::kNone, Trigger::kAfter, false, true,
+     "tlv_array_add_tlv refuses TLVs as if the array were full", kCallsFirst, nullptr},
     {Id::kTlvNextFail, "tlv.next.fail", Target::kNone, Trigger::kAt, false, true,
      "tlv_array_get_next_tlv fails on a TLV that tlv_array_get_num_tlvs counted",
      "the TLV of each array, 1-based", nullptr},
+    {Id::kIndexReallocError, "index.realloc.error", Target::kNone, Trigger::kAfter, true, true,
+     "index_range_re_alloc_blk reports a failure and does what it says", kCallsFirst,
+     "1 no bitmap, 2 out of range (neither marks), 3 already allocated (marks)", kReAllocCodes},
+    {Id::kHeartbeatSendError, "heartbeat.send.error", Target::kNone, Trigger::kAfter, true, true,
+     "rire_update_and_send_heartbeat fails and sends nothing", kCallsFirst,
+     "the result returned, nonzero"},
+    {Id::kPdbModinfoError, "pdb.modinfo.error", Target::kSlot, Trigger::kEvery, true, false,
+     "pdb_get_mod_info refuses to answer for the slot", nullptr, "the result returned, nonzero"},
     {Id::kLibcMallocFail, "libc.malloc.fail", Target::kNone, Trigger::kOnce, false, true,
      "the plugin's malloc returns null, once", kCallsFirst, nullptr},
     {Id::kImLoopbackError, "im.loopback.error", Target::kIfindex, Trigger::kAfter, true, false,

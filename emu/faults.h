@@ -6,10 +6,13 @@
 // Names read subsystem.operation.effect. The effect says what the caller sees:
 //   refuse  the service declines with its own refusal code
 //   fail    the operation fails (an injected-failure code, or a null pointer)
-//   error   the operation reports the code the setting gives
+//   error   the operation reports the code the setting gives (one of the
+//           row's `codes` when it lists them) and does what that code says
+//   zero    the operation reports success and hands back 0 for its object
 //
 // A row is keyed by its Target: one setting per PSS service type, one per
-// ifindex, or one for the whole row. Its Trigger says which calls fire:
+// ifindex, one per slot index of the module database, or one for the whole
+// row. Its Trigger says which calls fire:
 //   every   each call while the setting is on
 //   at      the call at the service's own 1-based position `count` (the k-th
 //           record of a cursor walk, the k-th TLV of an array), in every walk
@@ -18,9 +21,10 @@
 //
 // Lifetime. reset() switches every row off; host_start and host_stop do it.
 // A process restart (host_restart, so host_down/host_up) calls restart(): the
-// rows marked kept_at_restart stay on (the PSS, TLV and malloc rows, which a
-// test arms before a restart to reach recovery), the others go off with the
-// interface tables they name, which the host rebuilds empty. A service's own
+// rows marked kept_at_restart stay on (the PSS, TLV, index, heartbeat and
+// malloc rows, which a test arms before a restart to reach recovery or keeps
+// as run configuration), the others go off with the interface table or the
+// module database they name, which the host rebuilds empty. A service's own
 // reset (im::reset, l3lif::reset, pss::reset) leaves the table alone.
 #pragma once
 
@@ -37,6 +41,7 @@ namespace emu::faults {
 enum class Id : uint8_t {
     kPssRegisterRefuse,
     kPssLookupRefuse,
+    kPssLookupZero,
     kPssWriteRefuse,
     kPssDeleteRefuse,
     kPssMoveRefuse,
@@ -44,13 +49,16 @@ enum class Id : uint8_t {
     kPssGetvalueFail,
     kTlvAddRefuse,
     kTlvNextFail,
+    kIndexReallocError,
+    kHeartbeatSendError,
+    kPdbModinfoError,
     kLibcMallocFail,
     kImLoopbackError,
     kL3lifProgramError,
     kCount,
 };
 
-enum class Target : uint8_t { kNone, kService, kIfindex };
+enum class Target : uint8_t { kNone, kService, kIfindex, kSlot };
 enum class Trigger : uint8_t { kEvery, kAt, kAfter, kOnce };
 
 struct Row {
@@ -63,10 +71,12 @@ struct Row {
     const char *help;       // what the row refuses, one line
     const char *count_help; // what `count` counts (at and after rows)
     const char *code_help;  // what `code` is (takes_code rows)
+    // The codes a setting may give; empty: any nonzero code.
+    std::span<const int32_t> codes = {};
 };
 
 struct Setting {
-    uint32_t target = 0; // PSS service type or ifindex; 0 for Target::kNone
+    uint32_t target = 0; // PSS service type, ifindex or slot index; 0 for Target::kNone
     uint32_t count = 0;  // at: the 1-based position; after/once: calls that pass first
     int32_t code = 0;    // takes_code rows: the code reported, nonzero
 };

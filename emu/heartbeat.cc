@@ -1,15 +1,21 @@
 #include "emu/heartbeat.h"
 
+#include "emu/faults.h"
 #include "emu/journal.h"
 #include "plugin/host/rire.h"
 
 namespace emu::heartbeat {
 namespace {
-std::vector<int> g_flags; // one entry per heartbeat
+std::vector<int> g_flags; // one entry per heartbeat sent
+uint32_t g_failed = 0;
 } // namespace
 
 uint32_t count() {
     return static_cast<uint32_t>(g_flags.size());
+}
+
+uint32_t failed() {
+    return g_failed;
 }
 
 const std::vector<int> &flags() {
@@ -18,12 +24,17 @@ const std::vector<int> &flags() {
 
 void reset() {
     g_flags.clear();
+    g_failed = 0;
 }
 
 } // namespace emu::heartbeat
 
 int rire_update_and_send_heartbeat(int flags) {
     emu::journal::record("rire_update_and_send_heartbeat", {flags});
+    if (const auto fault = emu::faults::fires(emu::faults::Id::kHeartbeatSendError)) {
+        emu::heartbeat::g_failed++;
+        return fault->code;
+    }
     emu::heartbeat::g_flags.push_back(flags);
     return 0;
 }

@@ -1,6 +1,8 @@
 // The host's heartbeat, which the plugin sends during long DF updates:
-// rire_update_and_send_heartbeat(flags) counts one heartbeat, keeps its flags,
-// records the call in the journal and returns 0.
+// rire_update_and_send_heartbeat(flags) records the call in the journal,
+// sends one heartbeat, keeps its flags and returns 0. The fault row
+// heartbeat.send.error (emu/faults.h) makes it send nothing and return the
+// setting's code instead; the heartbeat counts as failed.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +12,11 @@ namespace emu::heartbeat {
 
 // Heartbeats sent since the last reset.
 uint32_t count();
-// The flags of each heartbeat, in the order they were sent.
+// Heartbeats that failed since the last reset.
+uint32_t failed();
+// The flags of each heartbeat sent, in the order they were sent.
 const std::vector<int> &flags();
-// Forgets every heartbeat.
+// Forgets every heartbeat, sent or failed.
 void reset();
 
 } // namespace emu::heartbeat

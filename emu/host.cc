@@ -132,6 +132,7 @@ void host_restart() {
 
 void host_stop() {
     pss::close_store();
+    pss::set_walk_order({});
     tlv::clear_read_extents();
     log::reset();
     reset_host_process();

@@ -50,13 +50,14 @@ void host_start(const HostOptions &options);
 // Process death and restart: drops the in-memory state of every service
 // (queued PSS updates, registrations, cursors, log records, host-process
 // state), keeps what LMDB committed, and reopens the store and the event log.
-// Log filters and debug switches are test configuration and survive; the
-// fault table keeps the rows it keeps at a restart (emu/faults.h). The lock
+// Log filters, debug switches and the PSS walk order are test configuration
+// and survive; the fault table keeps the rows it keeps at a restart
+// (emu/faults.h). The lock
 // stays held. Throws HostError as host_start does (a damaged store is never
 // moved aside here).
 void host_restart();
-// Closes the store and the event log, resets every service and the fault
-// table, and releases the state directory.
+// Closes the store and the event log, resets every service, the fault table
+// and the PSS walk order, and releases the state directory.
 void host_stop();
 // The state directory in use; empty when the host is stopped.
 const std::filesystem::path &host_state_dir();

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "emu/faults.h"
 #include "emu/journal.h"
 #include "plugin/host/pdb.h"
 
@@ -43,6 +44,8 @@ int pdb_get_mod_info(uint8_t *slot, pdb_mod_info *info, int what) {
     emu::journal::record("pdb_get_mod_info", {slot == nullptr ? -1 : *slot, what});
     if (slot == nullptr || info == nullptr || what != emu::pdb::kModInfoRequest)
         return emu::pdb::kBadRequest;
+    if (const auto fault = emu::faults::fires(emu::faults::Id::kPdbModinfoError, *slot))
+        return fault->code;
     const std::optional<uint16_t> card_id = emu::pdb::card(*slot);
     if (!card_id)
         return emu::pdb::kEmptySlot;

@@ -9,6 +9,8 @@
 //   kOk          0  the slot holds a card
 //   kBadRequest  1  `what` is not 2 (the module-info request), or a null address
 //   kEmptySlot   2  no card in the slot
+// The fault row pdb.modinfo.error (emu/faults.h), set for a slot index, makes
+// every lookup of that slot fail with the setting's code, card or no card.
 // The journal records (slot index, what), the index being -1 for a null address.
 #pragma once
 

@@ -1,7 +1,9 @@
 #include "emu/pss.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <random>
 
 #include "emu/faults.h"
 #include "emu/journal.h"
@@ -38,7 +40,8 @@ struct Service {
     MDB_dbi dbi;
     store::Cursor cursor;
     bool on_record = false;
-    uint32_t position = 0; // 1-based ordinal of the record at the cursor
+    uint32_t position = 0;   // 1-based ordinal of the record at the cursor
+    std::vector<Bytes> walk; // a walk other than ascending: its keys, in order
     ExactBuffer key_buf;
     ExactBuffer value_buf;
     pss_datum key{};
@@ -60,6 +63,7 @@ struct State {
 };
 
 State g;
+WalkOrder g_order; // run configuration: reset() keeps it
 
 Service *by_type(uint32_t type) {
     const auto it = g.services.find(type);
@@ -130,6 +134,38 @@ void take_record(Service &s, const MDB_val &k, const MDB_val &v) {
     s.on_record = true;
 }
 
+// The database's keys in the walk order. The shuffle draws from mt19937,
+// whose output the C++ standard fixes, and not through a distribution, whose
+// results it leaves to each library: a seed gives one order everywhere.
+std::vector<Bytes> ordered_keys(const Service &s) {
+    std::vector<Bytes> keys;
+    for (auto &record : records(s.name))
+        keys.push_back(std::move(record.first));
+    if (g_order.order == Order::kDescending) {
+        std::reverse(keys.begin(), keys.end());
+    } else {
+        std::mt19937 draw(g_order.seed);
+        for (std::size_t n = keys.size(); n > 1; --n)
+            std::swap(keys[n - 1], keys[draw() % n]);
+    }
+    return keys;
+}
+
+// A walk other than ascending: the record of the position-th key of the
+// walk, or of the first key after it that is still there.
+int move_in_order(Service &s, uint32_t position, MDB_val *k, MDB_val *v) {
+    if (position == 1)
+        s.walk = ordered_keys(s);
+    const std::size_t at = position - 1;
+    while (at < s.walk.size()) {
+        const int rc = store::seek(&s.cursor, s.dbi, s.walk[at], k, v);
+        if (rc != kErrNoRecord)
+            return rc;
+        s.walk.erase(s.walk.begin() + static_cast<std::ptrdiff_t>(at)); // deleted since
+    }
+    return kErrEndOfData;
+}
+
 // A move the fault table refuses leaves the cursor on no record, as a failed
 // move does, though the record is there.
 int move(Service &s, int where) {
@@ -137,7 +173,9 @@ int move(Service &s, int where) {
         return kErrNoRecord;
     const uint32_t position = where == PSS2_LOC_FIRST ? 1 : s.position + 1;
     MDB_val k, v;
-    int rc = store::move(&s.cursor, s.dbi, where == PSS2_LOC_FIRST, s.key, &k, &v);
+    int rc = g_order.order == Order::kAscending
+                 ? store::move(&s.cursor, s.dbi, where == PSS2_LOC_FIRST, s.key, &k, &v)
+                 : move_in_order(s, position, &k, &v);
     if (rc == 0 && faults::fires(faults::Id::kPssMoveRefuse, s.type, position))
         rc = kErrRefused;
     if (rc != 0) {
@@ -209,6 +247,10 @@ int flush() {
     if (g.hook)
         g.hook();
     return 0;
+}
+
+void set_walk_order(WalkOrder order) {
+    g_order = order;
 }
 
 void set_commit_hook(std::function<int()> hook) {
@@ -323,7 +365,8 @@ extern "C" int fu_pss_service_get(uint32_t pss_type, uint32_t *handle) {
         return pss::kErrRefused;
     if (pss::by_type(pss_type) == nullptr)
         return pss::kErrNoService;
-    *handle = pss::kHandleBase + pss_type;
+    const bool zero = emu::faults::fires(emu::faults::Id::kPssLookupZero, pss_type).has_value();
+    *handle = zero ? 0 : pss::kHandleBase + pss_type;
     return 0;
 }
 

@@ -12,10 +12,19 @@
 // pss_buf_commit). All fu_ and pss2_ results: 0 for success, else an Error.
 //
 // Store. One LMDB environment in the state directory, durable commits (a
-// committed flush survives SIGKILL). Records of every database come back in
+// committed flush survives SIGKILL). Records of every database are kept in
 // ascending key order: 4-byte keys as little-endian u32, numerically; keys of
 // other lengths by (length, bytes), so shorter keys sort before 4-byte ones
-// and longer keys after them.
+// and longer keys after them. records() and snapshot() list them so.
+//
+// Walk order. In which order a cursor walk presents the records is the
+// emulator's choice (the plugin's recovery rebuilds its request queue in
+// that order): ascending key, the default; descending; or shuffled from a
+// seed, the same seed giving the same order of the same keys. Other than
+// ascending, the first move takes the database's keys in that order and
+// every next move seeks the next of them, skipping keys deleted since, so a
+// record written after the first move is not visited. The order is run
+// configuration: a process restart (reset()) keeps it.
 //
 // Reading. One cursor per service, moved by pss2_move2location. Reads share
 // one LMDB read transaction, opened by the first read after a write and kept
@@ -33,8 +42,9 @@
 // cursors, statistics and the commit hook; LMDB keeps what was committed.
 //
 // Faults (emu/faults.h): registration, lookup, queueing a write or a deletion
-// refused with kErrRefused; a cursor move onto a record that is there refused
-// with kErrRefused; a key or value fetch failed with kErrInjected.
+// refused with kErrRefused; a lookup that succeeds with handle 0, which names
+// no service; a cursor move onto a record that is there refused with
+// kErrRefused; a key or value fetch failed with kErrInjected.
 #pragma once
 
 #include <cstdint>
@@ -105,6 +115,14 @@ int open_store(const std::filesystem::path &dir);
 void close_store();
 // Drops the framework's in-memory state: services, queue, cursors, stats.
 void reset();
+
+enum class Order { kAscending, kDescending, kShuffle };
+struct WalkOrder {
+    Order order = Order::kAscending;
+    uint32_t seed = 0; // kShuffle only
+};
+// The order of every walk from the next first move on; WalkOrder{} is the default.
+void set_walk_order(WalkOrder order);
 const std::string &last_store_error();
 
 // Applies the queued updates in order in one write transaction, commits, then

@@ -137,6 +137,19 @@ int after(MDB_cursor *c, const pss_datum &current, MDB_val *k, MDB_val *v) {
     return rc;
 }
 
+// Opens the read transaction and brings the cursor into it; *placed tells
+// whether it stood there already, on a record.
+int enter_read(store::Cursor *cursor, MDB_dbi dbi, bool *placed) {
+    if (const int rc = begin_read(); rc != 0)
+        return rc;
+    *placed = cursor->snapshot == g_store.snapshot;
+    if (*placed)
+        return 0;
+    const int rc = cursor->cursor == nullptr ? mdb_cursor_open(g_store.reader, dbi, &cursor->cursor)
+                                             : mdb_cursor_renew(g_store.reader, cursor->cursor);
+    return rc == 0 ? 0 : store_error("cursor", rc);
+}
+
 Records read_all(MDB_dbi dbi) {
     Records out;
     MDB_cursor *c;
@@ -232,16 +245,10 @@ int apply(const std::vector<Update> &updates, uint64_t *applied, uint64_t *rejec
 
 int move(Cursor *cursor, MDB_dbi dbi, bool first, const pss_datum &current, MDB_val *k,
          MDB_val *v) {
-    if (const int rc = begin_read(); rc != 0)
+    bool placed;
+    int rc = enter_read(cursor, dbi, &placed);
+    if (rc != 0)
         return rc;
-    const bool placed = cursor->snapshot == g_store.snapshot;
-    int rc = 0;
-    if (!placed) {
-        rc = cursor->cursor == nullptr ? mdb_cursor_open(g_store.reader, dbi, &cursor->cursor)
-                                       : mdb_cursor_renew(g_store.reader, cursor->cursor);
-        if (rc != 0)
-            return store_error("cursor", rc);
-    }
     if (first)
         rc = mdb_cursor_get(cursor->cursor, k, v, MDB_FIRST);
     else
@@ -250,6 +257,19 @@ int move(Cursor *cursor, MDB_dbi dbi, bool first, const pss_datum &current, MDB_
     cursor->snapshot = rc == 0 ? g_store.snapshot : 0;
     if (rc != 0)
         return rc == MDB_NOTFOUND ? kErrEndOfData : store_error("move", rc);
+    return 0;
+}
+
+int seek(Cursor *cursor, MDB_dbi dbi, const Bytes &key, MDB_val *k, MDB_val *v) {
+    bool placed;
+    int rc = enter_read(cursor, dbi, &placed);
+    if (rc != 0)
+        return rc;
+    *k = MDB_val{key.size(), const_cast<uint8_t *>(key.data())};
+    rc = mdb_cursor_get(cursor->cursor, k, v, MDB_SET_KEY);
+    cursor->snapshot = rc == 0 ? g_store.snapshot : 0;
+    if (rc != 0)
+        return rc == MDB_NOTFOUND ? kErrNoRecord : store_error("seek", rc);
     return 0;
 }
 

@@ -56,6 +56,8 @@ struct Cursor {
 // read transaction, else a seek for `current`. kErrEndOfData past the last.
 // *k and *v stay valid until the next store call.
 int move(Cursor *cursor, MDB_dbi dbi, bool first, const pss_datum &current, MDB_val *k, MDB_val *v);
+// Places the cursor on the record of `key`; kErrNoRecord when there is none.
+int seek(Cursor *cursor, MDB_dbi dbi, const Bytes &key, MDB_val *k, MDB_val *v);
 void close_cursor(Cursor *cursor);
 // Writes `value` (not null) under every key, or deletes every key, in one
 // transaction.

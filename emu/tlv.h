@@ -19,8 +19,10 @@
 // outside every extent is read unbounded, as the real utility does.
 //
 // Faults (emu/faults.h): tlv_array_add_tlv refused with kNoRoom, as a utility
-// would whose array cannot take the TLV; tlv_array_get_next_tlv failed with
-// kInjected on a well-formed TLV, one the count includes.
+// would whose array cannot take the TLV, from the k-th call on (the utility
+// is not told which PSS service an array is for, so only its own calls are
+// counted); tlv_array_get_next_tlv failed with kInjected on a well-formed
+// TLV, one the count includes.
 //
 // Results: 0 for success, else one of the Error codes below. Every call is
 // recorded in emu::journal.

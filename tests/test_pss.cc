@@ -4,6 +4,7 @@
 // simple model, and the replay of the saved fuzz inputs.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -167,6 +168,19 @@ class RoundTrip : public PluginTest {
         fn<decltype(&rire_orsk_pss_delete_pending_di_info)>("rire_orsk_pss_delete_pending_di_info")(
             static_cast<uint8_t>(type), &index);
     }
+    // The req_ids of the stored requests in the order a walk presents them.
+    static std::vector<uint32_t> walked_ids() {
+        std::vector<uint32_t> ids;
+        uint32_t handle = 0, scratch, id;
+        EXPECT_EQ(fu_pss_service_get(kHw, &handle), 0);
+        for (int where = PSS2_LOC_FIRST; pss2_move2location(&handle, 1, where, &scratch) == 0;
+             where = PSS2_LOC_NEXT) {
+            int err = 0;
+            std::memcpy(&id, pss2_getkey(handle, &err)->data, sizeof id);
+            ids.push_back(id);
+        }
+        return ids;
+    }
 };
 
 // A record says at most 255 held DIs: the first 255 of a longer hold queue.
@@ -188,11 +202,11 @@ TEST_F(RoundTrip, LongHoldQueueIsStoredCutTo255Entries) {
 }
 
 // Random sequences of link updates, swaps, completions, pending-DI writes and
-// flushes, from a fixed seed. After a flush and a restart every request comes
-// back with its id, type and DIs (reversed, count 1, same index), in id
-// order; every index a record refers to is reserved again in its type's
-// bitmap, and the counters say how often; completing the rebuilt requests and
-// deleting the pending records empties both databases.
+// flushes, from a fixed seed, under each walk order of the store. After a
+// flush and a restart every request comes back with its id, type and DIs
+// (reversed, count 1, same index), in the order the walk presents them; every index a record refers
+// to is reserved again in its type's bitmap, and the counters say how often; completing the rebuilt
+// requests and deleting the pending records empties both databases.
 TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
     std::mt19937 rng(20240501);
     auto pick = [&rng](uint32_t lo, uint32_t hi) {
@@ -201,6 +215,9 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
     uint32_t fresh_id = 1000;
     for (int seq = 0; seq < 30; seq++) {
         SCOPED_TRACE("sequence " + std::to_string(seq));
+        using emu::pss::Order;
+        const Order orders[] = {Order::kAscending, Order::kDescending, Order::kShuffle};
+        emu::pss::set_walk_order({orders[seq % 3], static_cast<uint32_t>(seq)});
         // The host's records (emu/pending_di.h) die with the process; their keys
         // are what the model needs after the restart.
         std::set<std::pair<uint32_t, uint32_t>> host;
@@ -241,8 +258,6 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
 
         // The model: what the plugin and the host held before the restart.
         std::vector<Request> expected = requests();
-        std::sort(expected.begin(), expected.end(),
-                  [](const Request &a, const Request &b) { return a.id < b.id; });
         std::map<uint32_t, std::set<uint32_t>> reserved;
         uint32_t reservations = 0;
         for (Request &r : expected) {
@@ -263,6 +278,12 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
         }
 
         restart_and_recover();
+        const std::vector<uint32_t> walked = walked_ids();
+        auto place = [&walked](const Request &r) {
+            return std::find(walked.begin(), walked.end(), r.id) - walked.begin();
+        };
+        std::sort(expected.begin(), expected.end(),
+                  [&](const Request &a, const Request &b) { return place(a) < place(b); });
         EXPECT_EQ(requests(), expected);
         for (uint32_t type : {1u, 2u}) {
             const auto got = emu::bitmaps::allocator(type)->allocated();

@@ -44,6 +44,7 @@ dump faults
     fault                restart  now
     pss.register.refuse  kept     off
     pss.lookup.refuse    kept     off
+    pss.lookup.zero      kept     off
     pss.write.refuse     kept     off
     pss.delete.refuse    kept     off
     pss.move.refuse      kept     on service=hw_update at=2
@@ -51,6 +52,9 @@ dump faults
     pss.getvalue.fail    kept     off
     tlv.add.refuse       kept     off
     tlv.next.fail        kept     off
+    index.realloc.error  kept     off
+    heartbeat.send.error kept     off
+    pdb.modinfo.error    cleared  off
     libc.malloc.fail     kept     off
     im.loopback.error    cleared  off
     l3lif.program.error  cleared  off
@@ -66,5 +70,35 @@ expect record db=hw_update key=8 held=301:14
 hw-done id=7
     result 1
     request 7 done, released DI 300
+
+# 3. The lookup succeeds but hands back handle 0, which names no service:
+#    each walk logs its entry message and finds nothing, so the pass reports
+#    an empty database; the other pass recovers as before.
+fault reset
+fault pss.lookup.zero service=hw_update
+restart
+    process restart: 1 unflushed update lost
+  booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
+    recovered 0 pending-DI records and 0 hardware-update records: 0 requests rebuilt, 0 indexes reserved again
+log-of func=recover,pss_get
+    trace "rire_orsk_pss_recover_pending_di_db(_): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
+    trace "rire_orsk_pss_get_first_pending_di_data(_): In rire_orsk_pss_get_first_pending_di_data\n"
+    trace "rire_orsk_pss_get_first_key(_): ERROR - first key missing \n"
+    trace "rire_orsk_pss_recover_pending_di_db(_): rire_orsk_pss_recover_pending_di_db: No pending DI info found \n"
+    trace "rire_orsk_pss_recover_hw_update_db(_): (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 0\n"
+    trace "rire_orsk_pss_get_first_hw_update_data(_): In rire_orsk_pss_get_first_hw_update_data\n"
+    trace "rire_orsk_pss_recover_hw_update_db(_): rire_orsk_pss_recover_hw_update_db: No hw update req info found \n"
+fault off pss.lookup.zero
+fault pss.lookup.zero service=pending_di
+pending-di-insert type=1 index=5 state=1 dis=300:30
+flush
+    committed 1 update: 1 write
+restart
+    process restart: 0 unflushed updates lost
+  booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
+    recovered 0 pending-DI records and 3 hardware-update records: 3 requests rebuilt, 3 indexes reserved again
+log-of func=pending_di
+    trace "rire_orsk_pss_recover_pending_di_db(_): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 0\n"
+    trace "rire_orsk_pss_get_first_pending_di_data(_): In rire_orsk_pss_get_first_pending_di_data\n"
+    trace "rire_orsk_pss_recover_pending_di_db(_): rire_orsk_pss_recover_pending_di_db: No pending DI info found \n"
   rire-host: the plugin gave up 1 PSS update: 1 because the framework refused the deletion
-  rire-host: 1 PSS update still queued at the end and never flushed: the process loses them

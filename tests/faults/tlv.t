@@ -33,3 +33,26 @@ expect record db=hw_update key=8 type=1
 hw-done id=8
     result 1
     no request changed
+
+# The TLV utility is not told which PSS service an array is for, so its
+# refusal counts the utility's own calls: after one call goes through, every
+# TLV is refused until the fault is off. A scenario refuses one service's
+# record by the command it puts under the fault.
+fault reset
+fault tlv.add.refuse after=1
+link-update req=9 type=1 old-index=16 old-di=302 new-index=17 new-di=402
+    result 1 (held)
+pending-di-insert type=1 index=5 state=1 dis=300:30
+    warning: the plugin gave up a PSS update: the TLV utility refused its value
+fault off tlv.add.refuse
+link-update req=10 type=1 old-index=18 old-di=303 new-index=19 new-di=403
+    result 1 (held)
+dump pending
+    2 queued updates
+      write hw_update req_id 9 type 1, 1 held: DI 302 (oiflist 16)
+        key 09000000  value 00000000010101010008002e0100001000000000
+      write hw_update req_id 10 type 1, 1 held: DI 303 (oiflist 18)
+        key 0a000000  value 00000000010101010008002f0100001200000000
+flush
+    committed 2 updates: 2 writes
+  rire-host: the plugin gave up 1 PSS update: 1 because the TLV utility refused its value

@@ -90,4 +90,17 @@ log-of func=pss
     error "rire_orsk_pss_delete_pending_di_info(_):ERROR: ERROR: Failed to alloc memory for PSS datum key\n"
 dump pending
     0 queued updates
+
+# The framework empties the arena only after it has performed the updates
+# queued with its blocks, so with an update queued arena fill flushes first.
+flush
+    committed 0 updates
+link-update req=16 type=1 old-index=10 old-di=105 new-index=11 new-di=400
+    result 1 (held)
+arena fill free=100
+    arena fill: flushing the queued PSS updates first
+    committed 1 update: 1 write
+expect record db=hw_update key=16 held=105:10
+dump arena
+    pss_buf: 65436 of 65536 bytes in use
   rire-host: the plugin gave up 8 PSS updates: 8 because the scratch arena is full

@@ -14,8 +14,9 @@
 //     die with the process. Interfaces, modules and DF bits belong to
 //     services that the emulator restarts with the process (its own choice:
 //     on a switch they outlive rire), so a scenario declares them again.
-// The fault table, debug switches and the PSS schedule are configuration of
-// this run: `restart` keeps them, a new process starts from its defaults.
+// The fault table, debug switches and the PSS schedule and walk order are
+// configuration of this run: `restart` keeps them, a new process starts from
+// its defaults.
 #pragma once
 
 #include <array>

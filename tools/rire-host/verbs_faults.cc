@@ -1,9 +1,11 @@
 // The host's fault table (emu/faults.h) as verbs, generated from its rows:
 // `fault NAME` with the row's arguments switches a row on, `fault off NAME`
 // switches it off for every target, `fault reset` switches every row off and
-// `dump faults` shows the table. Arguments: service= (hw_update|pending_di)
-// or ifindex= for the row's target, at= or after= for its trigger, code= for
-// what the operation reports.
+// `dump faults` shows the table. Arguments: service= (hw_update|pending_di),
+// ifindex= or slot= (a slot number, 1-based, as `module` takes it) for the
+// row's target, at= or after= for its trigger, code= for what the operation
+// reports.
+#include <algorithm>
 #include <sstream>
 
 #include "emu/faults.h"
@@ -36,6 +38,8 @@ std::vector<ParamSpec> params(const faults::Row &row) {
         out.push_back({"service", ArgKind::kName, true, "", 0, {"hw_update", "pending_di"}});
     if (row.target == faults::Target::kIfindex)
         out.push_back({"ifindex", ArgKind::kU32, true, ""});
+    if (row.target == faults::Target::kSlot)
+        out.push_back({"slot", ArgKind::kU8, true, "slot number, 1-based"});
     if (const char *key = count_key(row))
         out.push_back({key, ArgKind::kU32, row.trigger == faults::Trigger::kAt, row.count_help});
     if (row.takes_code)
@@ -48,6 +52,13 @@ std::optional<std::string> check(const faults::Row &row, const Args &a) {
         return "at= counts from 1";
     if (row.takes_code && a.i32("code") == 0)
         return "code= must be nonzero";
+    if (!row.codes.empty() &&
+        std::find(row.codes.begin(), row.codes.end(), a.i32("code")) == row.codes.end()) {
+        std::string listed;
+        for (const int32_t code : row.codes)
+            listed += (listed.empty() ? "" : "|") + std::to_string(code);
+        return "code= must be one of " + listed;
+    }
     return std::nullopt;
 }
 
@@ -57,6 +68,8 @@ void set(const faults::Row &row, const Args &a) {
         s.target = service_of(a.name("service")).value_or(0);
     else if (row.target == faults::Target::kIfindex)
         s.target = a.u32("ifindex");
+    else if (row.target == faults::Target::kSlot)
+        s.target = static_cast<uint8_t>(a.u32("slot") - 1); // the module database's slot index
     if (const char *key = count_key(row))
         s.count = a.u32(key);
     s.code = a.i32("code");
@@ -71,6 +84,8 @@ std::string describe(const faults::Row &row, const faults::Setting &s) {
         std::ostringstream hex;
         hex << "ifindex=0x" << std::hex << s.target;
         parts.push_back(hex.str());
+    } else if (row.target == faults::Target::kSlot) {
+        parts.push_back("slot=" + std::to_string(static_cast<uint8_t>(s.target + 1)));
     }
     if (const char *key = count_key(row))
         parts.push_back(std::string(key) + "=" + std::to_string(s.count));
@@ -119,7 +134,7 @@ void add_fault_verbs(VerbTable &verbs) {
     verbs.add({"fault off",
                {},
                {row_names(), true},
-               "switch a fault off for every service or interface",
+               "switch a fault off for every service, interface or slot",
                [](Session &, const Args &a) { faults::clear(faults::find(a.choice())->id); }});
     verbs.add({"fault reset", {}, {}, "switch every fault off", [](Session &, const Args &) {
                    faults::reset();

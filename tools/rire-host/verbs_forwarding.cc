@@ -112,9 +112,10 @@ void lc_download(Session &s, const Args &a) {
 
 // Heartbeats the plugin sent through the host during long DF updates.
 void dump_heartbeat(Session &s, const Args &) {
-    const uint32_t n = emu::heartbeat::count();
-    s.output().record("heartbeat", {{"count", n}},
-                      "  " + std::to_string(n) + " heartbeat" + (n == 1 ? "" : "s") + " sent\n");
+    const uint32_t n = emu::heartbeat::count(), failed = emu::heartbeat::failed();
+    s.output().record("heartbeat", {{"count", n}, {"failed", failed}},
+                      "  " + std::to_string(n) + " heartbeat" + (n == 1 ? "" : "s") + " sent" +
+                          (failed != 0 ? ", " + std::to_string(failed) + " failed" : "") + "\n");
 }
 
 const std::vector<ParamSpec> kVlanParams = {
@@ -166,7 +167,8 @@ void add_forwarding_verbs(VerbTable &verbs) {
     verbs.add({"dump heartbeat",
                {},
                {},
-               "how many heartbeats the plugin has sent through the host in this process",
+               "how many heartbeats the plugin has sent through the host in this process,\n"
+               "and how many failed (fault heartbeat.send.error)",
                dump_heartbeat});
     verbs.add({"igmp-snoop",
                kVlanParams,

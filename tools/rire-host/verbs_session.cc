@@ -45,6 +45,20 @@ void pss_schedule(Session &s, const Args &a) {
     s.set_schedule(a.choice() == "manual" ? PssSchedule::kManual : PssSchedule::kAuto);
 }
 
+void pss_order(Session &, const Args &a) {
+    using emu::pss::Order;
+    const Order order = a.choice() == "descending" ? Order::kDescending
+                        : a.choice() == "shuffle"  ? Order::kShuffle
+                                                   : Order::kAscending;
+    emu::pss::set_walk_order({order, a.u32("seed")});
+}
+
+std::optional<std::string> check_pss_order(const Args &a) {
+    if ((a.choice() == "shuffle") != a.has("seed"))
+        return "seed= goes with shuffle, and shuffle needs it";
+    return std::nullopt;
+}
+
 void restart(Session &s, const Args &) {
     const size_t lost = emu::pss::pending_count();
     s.out() << "  process restart: " << lost << " unflushed update" << (lost == 1 ? "" : "s")
@@ -159,11 +173,21 @@ void dump_heap(Session &s, const Args &) {
                       text + "\n");
 }
 
-// Empties the arena through the commit callback, then carves one block so
+// Empties the arena through the framework's commit, then carves one block so
 // that exactly `free` bytes stay free: the next record operation runs short.
+// The framework commits only after it has performed the updates queued with
+// blocks of the arena, so queued updates are flushed first, and it says so.
 void arena_fill(Session &s, const Args &a) {
     const uint32_t free_bytes = a.u32("free");
-    s.api().pss_buf_commit();
+    if (emu::pss::pending_count() != 0) {
+        s.out() << "  arena fill: flushing the queued PSS updates first\n";
+        s.flush();
+    } else {
+        emu::pss::flush(); // nothing queued: the framework only commits
+    }
+    if (emu::pss::pending_count() != 0)
+        throw std::runtime_error("arena fill: the store refused the flush, and the queued "
+                                 "updates still use the arena");
     if (free_bytes < RIRE_ORSK_PSS_BUF_SIZE)
         s.fn<decltype(&rire_orsk_pss_buf_allocate)>("rire_orsk_pss_buf_allocate")(
             RIRE_ORSK_PSS_BUF_SIZE - free_bytes);
@@ -221,6 +245,16 @@ void add_session_verbs(VerbTable &verbs) {
                "only at 'flush', so updates wait and a restart loses them. The framework\n"
                "of a switch has a schedule of its own; this one is the emulator's choice",
                pss_schedule});
+    verbs.add({"pss order",
+               {{"seed", ArgKind::kU32, false, "the shuffle's seed"}},
+               {{"ascending", "descending", "shuffle"}, true},
+               "the order in which a PSS walk presents the records of a database, and so\n"
+               "the order of the requests recovery rebuilds: ascending key (the default),\n"
+               "descending, or shuffled (the same seed, the same order). The order of a\n"
+               "switch's store is its own; this one is the emulator's choice. Kept by\n"
+               "restart, the default in a new process",
+               pss_order,
+               check_pss_order});
     verbs.add({"restart",
                {},
                {},
@@ -230,8 +264,8 @@ void add_session_verbs(VerbTable &verbs) {
                "plugin recovers. Lost: unflushed PSS updates, the plugin's requests, the\n"
                "host's pending-DI records, recovery statistics, index bitmaps, and (the\n"
                "emulator's choice: on a switch other processes keep them) interfaces,\n"
-               "modules and DF bits. Fault settings, debug switches and the PSS schedule\n"
-               "are this run's configuration: kept here, defaults in a new process.\n"
+               "modules and DF bits. Fault settings, debug switches, the PSS schedule and\n"
+               "order are this run's configuration: kept here, defaults in a new process.\n"
                "Prints the updates lost and what recovery found",
                restart});
     verbs.add({"log",
@@ -270,8 +304,9 @@ void add_session_verbs(VerbTable &verbs) {
     verbs.add({"arena fill",
                {{"free", ArgKind::kU32, true, "bytes left free"}},
                {},
-               "empty the PSS scratch arena (the commit callback) and carve it so that\n"
-               "only this many bytes stay free; updates still queued lose their bytes",
+               "empty the PSS scratch arena (the framework's commit) and carve it so\n"
+               "that only this many bytes stay free; updates still queued are flushed\n"
+               "first, as the framework performs them before it commits",
                arena_fill});
 }
 
