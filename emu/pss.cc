@@ -328,7 +328,7 @@ extern "C" int fu_init_arg_add_pss_service(void *init_arg, pss_service_arg *arg)
         return pss::kErrBadArg;
     }
     journal::record("fu_init_arg_add_pss_service",
-                    {arg->pss_type, arg->flags, arg->key_len, arg->value_len},
+                    {arg->pss_type, arg->word1, arg->word9, arg->word10},
                     arg->name == nullptr ? "" : arg->name);
     auto *ia = static_cast<pss::InitArg *>(init_arg);
     if (ia == nullptr || ia->magic != pss::InitArg::kMagic || arg->name == nullptr ||

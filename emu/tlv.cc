@@ -19,12 +19,6 @@ struct Extent {
 
 std::vector<Extent> g_extents;
 
-struct Tlv {
-    uint16_t type;
-    uint16_t len;
-    uint32_t next; // offset of the TLV after this one
-};
-
 // Bytes readable from `array`, or UINT64_MAX when no extent bounds it.
 uint64_t readable_from(const uint8_t *array) {
     for (const Extent &e : g_extents) {
@@ -43,26 +37,11 @@ void store_u16(uint8_t *p, uint16_t v) {
     p[1] = static_cast<uint8_t>(v >> 8);
 }
 
-// Parses the TLV at `at`, reading no byte at or past `limit` bytes.
-int parse_at(const uint8_t *array, uint32_t at, uint64_t limit, Tlv *out) {
-    if (at >= limit || array[at] == 0)
-        return kEnd;
-    if (array[at] != kMarker || at + uint64_t{kHeaderSize} > limit)
-        return kMalformed;
-    out->type = load_u16(array + at + 1);
-    out->len = load_u16(array + at + 3);
-    const uint64_t next = at + uint64_t{kHeaderSize} + out->len;
-    if (next > limit || next > UINT32_MAX)
-        return kMalformed;
-    out->next = static_cast<uint32_t>(next);
-    return 0;
-}
-
 // The 1-based ordinal of the TLV at byte offset `at`.
 uint32_t ordinal(const uint8_t *array, uint32_t at, uint64_t limit) {
     uint32_t n = 1;
     Tlv t{};
-    for (uint32_t i = 0; i < at && parse_at(array, i, limit, &t) == 0; i = t.next)
+    for (uint32_t i = 0; i < at && parse(array, i, limit, &t) == 0; i = t.next)
         ++n;
     return n;
 }
@@ -73,6 +52,23 @@ bool next_fails(const uint8_t *array, uint32_t at, uint64_t limit) {
 }
 
 } // namespace
+
+int parse(const void *array, uint32_t at, uint64_t limit, Tlv *out) {
+    const auto *bytes = static_cast<const uint8_t *>(array);
+    if (at >= limit || bytes[at] == 0)
+        return kEnd;
+    if (bytes[at] != kMarker || at + uint64_t{kHeaderSize} > limit)
+        return kMalformed;
+    out->type = load_u16(bytes + at + 1);
+    out->len = load_u16(bytes + at + 3);
+    const uint64_t payload = at + uint64_t{kHeaderSize};
+    const uint64_t next = payload + out->len;
+    if (next > limit || next > UINT32_MAX)
+        return kMalformed;
+    out->payload = static_cast<uint32_t>(payload);
+    out->next = static_cast<uint32_t>(next);
+    return 0;
+}
 
 // Called for every record a PSS walk reads: replaces the slot's extent in place.
 void set_read_extent(uint32_t slot, const void *begin, const void *end, std::size_t slack) {
@@ -116,7 +112,7 @@ extern "C" int tlv_array_add_tlv(void *array, uint32_t size, uint16_t type, uint
     uint32_t end = 0;
     tlv::Tlv t{};
     int rc;
-    while ((rc = tlv::parse_at(bytes, end, size, &t)) == 0)
+    while ((rc = tlv::parse(bytes, end, size, &t)) == 0)
         end = t.next;
     if (rc != tlv::kEnd)
         return rc;
@@ -138,7 +134,7 @@ extern "C" uint32_t tlv_array_get_num_tlvs(const void *array, int flags) {
     const uint64_t limit = tlv::readable_from(bytes);
     uint32_t n = 0;
     tlv::Tlv t{};
-    for (uint32_t at = 0; tlv::parse_at(bytes, at, limit, &t) == 0; at = t.next)
+    for (uint32_t at = 0; tlv::parse(bytes, at, limit, &t) == 0; at = t.next)
         ++n;
     return n;
 }
@@ -153,14 +149,14 @@ extern "C" int tlv_array_get_next_tlv(const void *array, uint16_t *type, uint16_
     const auto *bytes = static_cast<const uint8_t *>(array);
     tlv::Tlv t{};
     const uint64_t limit = tlv::readable_from(bytes);
-    const int rc = tlv::parse_at(bytes, *cursor, limit, &t);
+    const int rc = tlv::parse(bytes, *cursor, limit, &t);
     if (rc != 0)
         return rc;
     if (tlv::next_fails(bytes, *cursor, limit))
         return tlv::kInjected;
     *type = t.type;
     *len = t.len;
-    *payload = const_cast<uint8_t *>(bytes + *cursor + tlv::kHeaderSize);
+    *payload = const_cast<uint8_t *>(bytes + t.payload);
     *cursor = t.next;
     return 0;
 }

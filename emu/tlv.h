@@ -11,6 +11,11 @@
 // writes no terminator: the bytes behind the new TLV must already be zero.
 // Cursors are byte offsets from the array start (0 = the first TLV).
 //
+// parse() is the one reader of that encoding: the utility's calls below use
+// it, and so does anything else that decodes stored bytes (rire-host's dumps
+// and checks). It is pure: no fault table, no journal, no read extent, so a
+// reader that is not the plugin consumes no fault and leaves no call behind.
+//
 // Bounded reads: the PSS read side registers the bytes it hands out as a read
 // extent [begin, end), optionally with `slack` zero bytes of padding behind
 // end. A reader whose array starts inside [begin, end + slack) reads nothing
@@ -45,6 +50,19 @@ enum Error : int {
     kBadArg = 4,    // null array / output, or null payload with a nonzero length
     kInjected = 5,  // failed by the fault table
 };
+
+// One TLV of an array; offsets are from the array start.
+struct Tlv {
+    uint16_t type;
+    uint16_t len;     // payload length
+    uint32_t payload; // offset of the payload
+    uint32_t next;    // offset of the TLV after this one
+};
+
+// Parses the TLV at offset `at` of `array`, reading no byte at or past
+// `limit` bytes from the array start: 0 with *out filled, kEnd when the array
+// ends there, kMalformed for a bad marker or a TLV that crosses `limit`.
+int parse(const void *array, uint32_t at, uint64_t limit, Tlv *out);
 
 // Registers (or replaces) the extent kept under `slot`; one slot per owner,
 // e.g. the PSS service type whose value buffer it describes.

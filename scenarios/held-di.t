@@ -150,18 +150,18 @@ log
     trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
     trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
     trace "rire_orsk_pss_recover_pending_di_db(160): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
-    trace "rire_orsk_pss_get_first_pending_di_data(65): In rire_orsk_pss_get_first_pending_di_data\n"
+    trace "rire_orsk_pss_get_first_pending_di_data(57): In rire_orsk_pss_get_first_pending_di_data\n"
     trace "rire_orsk_pss_get_first_key(41): ERROR - first key missing \n"
-    trace "rire_orsk_pss_recover_pending_di_db(165): rire_orsk_pss_recover_pending_di_db: No pending DI info found \n"
+    trace "rire_orsk_pss_recover_pending_di_db(169): rire_orsk_pss_recover_pending_di_db: No pending DI info found \n"
     trace "rire_orsk_pss_recover_hw_update_db(160): (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 277\n"
-    trace "rire_orsk_pss_get_first_hw_update_data(65): In rire_orsk_pss_get_first_hw_update_data\n"
+    trace "rire_orsk_pss_get_first_hw_update_data(57): In rire_orsk_pss_get_first_hw_update_data\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 9 num_hold_di: 1\n"
     trace "rire_orsk_hw_update_req_q_insert(56): rire_orsk_hw_update_req_q_insert: Inserted req_id:9 to pending hw_update\n"
     trace "rire_orsk_add_di_to_hw_update_req(86): rire_orsk_add_di_to_hw_update_req: Adding DI:600 to hold_q for hw_update Req:9\n"
     trace "rire_orsk_di_hold_q_enqueue(109): rire_orsk_di_hold_q_enqueue: Inserted DI:600 to the hold_q\n"
     trace "rire_orsk_di_hold_q_enqueue(113): rire_orsk_di_hold_q_enqueue: DI:600, ref_count:1 \n"
     trace "rire_orsk_pss_get_hw_update_req_q_elem(73): TLV type oif len:8 \n"
-    trace "rire_orsk_pss_get_next_hw_update_data(65): In rire_orsk_pss_get_next_hw_update_data\n"
+    trace "rire_orsk_pss_get_next_hw_update_data(57): In rire_orsk_pss_get_next_hw_update_data\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 11 num_hold_di: 2\n"
     trace "rire_orsk_hw_update_req_q_insert(56): rire_orsk_hw_update_req_q_insert: Inserted req_id:11 to pending hw_update\n"
     trace "rire_orsk_add_di_to_hw_update_req(86): rire_orsk_add_di_to_hw_update_req: Adding DI:310 to hold_q for hw_update Req:11\n"
@@ -171,7 +171,7 @@ log
     trace "rire_orsk_di_hold_q_enqueue(109): rire_orsk_di_hold_q_enqueue: Inserted DI:300 to the hold_q\n"
     trace "rire_orsk_di_hold_q_enqueue(113): rire_orsk_di_hold_q_enqueue: DI:300, ref_count:1 \n"
     trace "rire_orsk_pss_get_hw_update_req_q_elem(73): TLV type oif len:16 \n"
-    trace "rire_orsk_pss_get_next_hw_update_data(65): In rire_orsk_pss_get_next_hw_update_data\n"
+    trace "rire_orsk_pss_get_next_hw_update_data(57): In rire_orsk_pss_get_next_hw_update_data\n"
     trace "rire_orsk_pss_get_next_key(43): ERROR - m2l failed for srv 115 err no more records"
 dump queue
     hw_update_req_q: 2 requests
@@ -215,18 +215,18 @@ log
     trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
     trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
     trace "rire_orsk_pss_recover_pending_di_db(160): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
-    trace "rire_orsk_pss_get_first_pending_di_data(65): In rire_orsk_pss_get_first_pending_di_data\n"
+    trace "rire_orsk_pss_get_first_pending_di_data(57): In rire_orsk_pss_get_first_pending_di_data\n"
     trace "rire_orsk_pss_get_first_key(41): ERROR - first key missing \n"
-    trace "rire_orsk_pss_recover_pending_di_db(165): rire_orsk_pss_recover_pending_di_db: No pending DI info found \n"
+    trace "rire_orsk_pss_recover_pending_di_db(169): rire_orsk_pss_recover_pending_di_db: No pending DI info found \n"
     trace "rire_orsk_pss_recover_hw_update_db(160): (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 277\n"
-    trace "rire_orsk_pss_get_first_hw_update_data(65): In rire_orsk_pss_get_first_hw_update_data\n"
+    trace "rire_orsk_pss_get_first_hw_update_data(57): In rire_orsk_pss_get_first_hw_update_data\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 9 num_hold_di: 1\n"
     trace "rire_orsk_hw_update_req_q_insert(56): rire_orsk_hw_update_req_q_insert: Inserted req_id:9 to pending hw_update\n"
     trace "rire_orsk_add_di_to_hw_update_req(86): rire_orsk_add_di_to_hw_update_req: Adding DI:600 to hold_q for hw_update Req:9\n"
     trace "rire_orsk_di_hold_q_enqueue(109): rire_orsk_di_hold_q_enqueue: Inserted DI:600 to the hold_q\n"
     trace "rire_orsk_di_hold_q_enqueue(113): rire_orsk_di_hold_q_enqueue: DI:600, ref_count:1 \n"
     trace "rire_orsk_pss_get_hw_update_req_q_elem(73): TLV type oif len:8 \n"
-    trace "rire_orsk_pss_get_next_hw_update_data(65): In rire_orsk_pss_get_next_hw_update_data\n"
+    trace "rire_orsk_pss_get_next_hw_update_data(57): In rire_orsk_pss_get_next_hw_update_data\n"
     trace "rire_orsk_pss_get_next_key(43): ERROR - m2l failed for srv 115 err no more records"
 dump queue
     hw_update_req_q: 1 request
@@ -244,7 +244,7 @@ dump queue
     hw_update_req_q: 1 request
       req_id 9 type 2, 1 held: DI 600 (oiflist 30, ref 1)
 
-# The answer to a bulk update (opcode 0x12827) completes the request.
+# Opcode 0x12827, another of the five answers, completes the request too.
 hw-done id=9 opcode=0x12827
     result 1
     request 9 done, released DI 600

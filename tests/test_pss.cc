@@ -75,7 +75,7 @@ TEST_F(PssExports, RequestWithoutDisIsStoredWithAnEmptyArray) {
 }
 
 // Each registration starts from the framework's defaults, then sets the
-// type, no flags, the name and 4-byte keys with values of any length.
+// type, the name, and 0, 4 and 0 in words 1, 9 and 10.
 TEST_F(PssExports, RegistrationsStartFromTheDefaults) {
     emu::journal::clear();
     emu::pss::InitArg init_arg;
@@ -121,6 +121,30 @@ TEST_F(PssExports, IterationRefusesMissingArguments) {
     }
     for (const auto &c : emu::journal::calls())
         EXPECT_FALSE(c.op.starts_with("pss2_")) << c.op;
+}
+
+// A stored key fills its own bytes of the caller's 4 and no more: a shorter
+// one leaves the others as they were, a longer one is cut to 4. The
+// pending-DI form reads the key into a zeroed word and hands out its low 16
+// bits.
+TEST_F(PssExports, IterationCopiesAKeysOwnBytesAndNoMore) {
+    ASSERT_EQ(emu::pss::put_raw(kHw, {0x07, 0x00}, {1}), 0);
+    ASSERT_EQ(emu::pss::put_raw(kHw, {1, 2, 3, 4, 5, 6}, {1}), 0);
+    ASSERT_EQ(emu::pss::put_raw(kPending, {0x05, 0x00, 0x02}, {1}), 0);
+    using HwFetch = decltype(&rire_orsk_pss_get_first_hw_update_data);
+    using PendingFetch = decltype(&rire_orsk_pss_get_first_pending_di_data);
+    uint32_t h = 0;
+    void *value = nullptr;
+    fu_pss_service_get(kHw, &h);
+    Bytes buf(6, 0xAA);
+    EXPECT_EQ(fn<HwFetch>("rire_orsk_pss_get_first_hw_update_data")(&h, buf.data(), &value), 1u);
+    EXPECT_EQ(buf, (Bytes{0x07, 0x00, 0xAA, 0xAA, 0xAA, 0xAA}));
+    EXPECT_EQ(fn<HwFetch>("rire_orsk_pss_get_next_hw_update_data")(&h, buf.data(), &value), 1u);
+    EXPECT_EQ(buf, (Bytes{1, 2, 3, 4, 0xAA, 0xAA}));
+    fu_pss_service_get(kPending, &h);
+    uint32_t index = 0xAAAAAAAA;
+    EXPECT_EQ(fn<PendingFetch>("rire_orsk_pss_get_first_pending_di_data")(&h, &index, &value), 1u);
+    EXPECT_EQ(index, 5u);
 }
 
 // --- Store, restart, recover against a model ---------------------------------

@@ -9,14 +9,17 @@ extern "C" {
 
 typedef struct mts_msg mts_msg; /* the host's message; opaque to the plugin */
 
-/* The answers to a hardware-update request; each of them completes the
- * request whose message id it carries. Any other opcode completes nothing. */
+/* The five answers to a hardware-update request. Each completes the request
+ * whose message id it carries, and that is all the plugin does with any of
+ * them: what an answer says, and its name, are the MTS service's. The four
+ * besides 0x12801 are named here by their hex value. Any other opcode
+ * completes nothing. */
 enum {
     MTS_OPC_HW_UPDATE_DONE = 0x12801,
-    MTS_OPC_HW_UPDATE_FAILED = 0x12802,
-    MTS_OPC_HW_UPDATE_TIMEOUT = 0x12803,
-    MTS_OPC_HW_UPDATE_BULK_DONE = 0x12827,
-    MTS_OPC_HW_UPDATE_BULK_FAILED = 0x12828,
+    MTS_OPC_HW_UPDATE_ANSWER_12802 = 0x12802,
+    MTS_OPC_HW_UPDATE_ANSWER_12803 = 0x12803,
+    MTS_OPC_HW_UPDATE_ANSWER_12827 = 0x12827,
+    MTS_OPC_HW_UPDATE_ANSWER_12828 = 0x12828,
 };
 
 /* Read by mts_opc_check and by the completion of a hardware update, inside

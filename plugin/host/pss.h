@@ -30,14 +30,15 @@ typedef struct fu_global_t {
 extern fu_global_t fu_global;
 
 /* Descriptor of one PSS service to register. The plugin sets words 0, 1, 2,
- * 9 and 10 and leaves the others at the framework's defaults. */
+ * 9 and 10 and leaves the others at the framework's defaults. What words 1,
+ * 9 and 10 mean is the framework's; the plugin sets them to 0, 4 and 0. */
 typedef struct pss_service_arg {
     uint32_t pss_type;    /* word 0: the service number, also its PSS type */
-    uint32_t flags;       /* word 1 */
+    uint32_t word1;       /* word 1 */
     const char *name;     /* word 2: static string naming the database */
     uint32_t defaults[6]; /* words 3..8: framework defaults */
-    uint32_t key_len;     /* word 9: fixed key length in bytes */
-    uint32_t value_len;   /* word 10: fixed value length, 0 for variable */
+    uint32_t word9;       /* word 9 */
+    uint32_t word10;      /* word 10 */
     uint32_t reserved[5];
 } pss_service_arg;
 
@@ -83,8 +84,9 @@ const char *syserr2str(int code);
 }
 static_assert(offsetof(fu_global_t, vdc_num) == 4);
 static_assert(offsetof(fu_global_t, vdc) == 8);
+static_assert(offsetof(pss_service_arg, word1) == 4);
 static_assert(offsetof(pss_service_arg, name) == 8);
-static_assert(offsetof(pss_service_arg, key_len) == 36);
-static_assert(offsetof(pss_service_arg, value_len) == 40);
+static_assert(offsetof(pss_service_arg, word9) == 36);
+static_assert(offsetof(pss_service_arg, word10) == 40);
 static_assert(sizeof(pss_service_arg) >= 44);
 #endif

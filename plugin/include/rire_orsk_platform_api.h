@@ -39,8 +39,8 @@ typedef struct rire_orsk_platform_api {
     /* The host asks whether the platform takes a message. Reads the opcode
      * and nothing else. Always 0. */
     int32_t (*mts_opc_check)(mts_msg *msg);
-    /* An answer to a hardware-update request arrived. For one of the five
-     * answer opcodes (MTS_OPC_HW_UPDATE_*) the request of the answer's
+    /* An answer to a hardware-update request arrived. For any of the five
+     * answer opcodes (plugin/host/mts.h) the request of the answer's
      * message id is unlinked, its PSS record deleted, its held DIs released
      * and freed, and the request freed; any other opcode only traces. The
      * message stays the host's. Always 1. */
@@ -178,8 +178,9 @@ RIRE_ORSK_EXPORT void rire_orsk_pss_delete_pending_di_info(uint8_t oiflist_type,
  * at the end, on a failed fetch, or for a null reference or handle 0. */
 RIRE_ORSK_EXPORT pss_datum *rire_orsk_pss_get_first_key(uint32_t *service_ref);
 RIRE_ORSK_EXPORT pss_datum *rire_orsk_pss_get_next_key(uint32_t *service_ref);
-/* 1 when a record was fetched: the 4 key bytes go to key_buf, the value's
- * address to *value_out. 0 leaves both as they were. */
+/* 1 when a record was fetched: the key's bytes go to key_buf (4 bytes; a
+ * shorter key leaves the others as they were, a longer one is cut to 4), the
+ * value's address to *value_out. 0 leaves both as they were. */
 RIRE_ORSK_EXPORT uint32_t rire_orsk_pss_get_first_hw_update_data(uint32_t *service_ref,
                                                                  void *key_buf, void **value_out);
 RIRE_ORSK_EXPORT uint32_t rire_orsk_pss_get_next_hw_update_data(uint32_t *service_ref,

@@ -11,10 +11,10 @@ namespace {
 bool rire_orsk_is_hw_update_answer(uint32_t opcode) {
     switch (opcode) {
     case MTS_OPC_HW_UPDATE_DONE:
-    case MTS_OPC_HW_UPDATE_FAILED:
-    case MTS_OPC_HW_UPDATE_TIMEOUT:
-    case MTS_OPC_HW_UPDATE_BULK_DONE:
-    case MTS_OPC_HW_UPDATE_BULK_FAILED:
+    case MTS_OPC_HW_UPDATE_ANSWER_12802:
+    case MTS_OPC_HW_UPDATE_ANSWER_12803:
+    case MTS_OPC_HW_UPDATE_ANSWER_12827:
+    case MTS_OPC_HW_UPDATE_ANSWER_12828:
         return true;
     default:
         return false;

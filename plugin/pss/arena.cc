@@ -13,17 +13,17 @@ namespace {
 
 constexpr const char *kPendingDiServiceName = "pending_di";
 constexpr const char *kHwUpdateServiceName = "hw_update";
-constexpr uint32_t kKeyLen = 4;   /* every key of both databases */
-constexpr uint32_t kValueLen = 0; /* values vary in length */
+/* Descriptor words 9 and 10 of both services; what they mean is the framework's. */
+constexpr uint32_t kWord9 = 4, kWord10 = 0;
 
 int32_t rire_orsk_pss_register(void *init_arg, uint32_t pss_type, const char *name) {
     pss_service_arg arg;
     fu_global_pss_service_default_arg(&arg);
     arg.pss_type = pss_type;
-    arg.flags = 0;
+    arg.word1 = 0;
     arg.name = name;
-    arg.key_len = kKeyLen;
-    arg.value_len = kValueLen;
+    arg.word9 = kWord9;
+    arg.word10 = kWord10;
     return fu_init_arg_add_pss_service(init_arg, &arg);
 }
 

@@ -4,9 +4,9 @@
  * The cursor belongs to the PSS service; nothing here keeps state, and
  * nothing here allocates: keys are copied out, values are read in place.
  *
- * Every key the plugin writes is 4 bytes. A stored key of another length is
- * read zero-extended or cut to its first 4 bytes, so the copy never runs past
- * the caller's 4 bytes and the walk goes on to the records after it. */
+ * Every key the plugin writes is 4 bytes. A shorter stored key fills only its
+ * own bytes of the caller's 4; a longer one is cut to its first 4 bytes (our
+ * choice), so the copy never runs past the caller's 4 and the walk goes on. */
 #include <string.h>
 
 #include "plugin/host/pss.h"
@@ -47,20 +47,12 @@ pss_datum *rire_orsk_pss_move_key(const char *func, uint32_t *service_ref, bool 
     return rire_orsk_pss_key_at_cursor(func, *service_ref, first);
 }
 
-/* The key's first 4 bytes, zero-extended when the key is shorter. */
-uint32_t rire_orsk_pss_key_word(const pss_datum *key) {
-    uint32_t word = 0;
-    memcpy(&word, key->data, key->len < kKeyLen ? key->len : kKeyLen);
-    return word;
-}
-
-/* Fetches one record at the first or next position: its key word, masked to
- * the part its database hands out, into the caller's 4 bytes, and the address
- * of its value. 0 with nothing written when an argument is missing or either
- * fetch fails. */
-uint32_t rire_orsk_pss_get_data(const char *func, uint32_t *service_ref, bool first,
-                                uint32_t key_mask, void *key_out, void **value_out) {
-    if (service_ref == nullptr || key_out == nullptr || value_out == nullptr)
+/* Fetches one record at the first or next position: the key's bytes, at
+ * most 4, into the caller's `key_buf`, and the address of its value. 0 with
+ * nothing written when an argument is missing or either fetch fails. */
+uint32_t rire_orsk_pss_get_data(const char *func, uint32_t *service_ref, bool first, void *key_buf,
+                                void **value_out) {
+    if (service_ref == nullptr || key_buf == nullptr || value_out == nullptr)
         return 0;
     RIRE_TRACE_AS(func, "In %s\n", func);
     pss_datum *key =
@@ -71,9 +63,21 @@ uint32_t rire_orsk_pss_get_data(const char *func, uint32_t *service_ref, bool fi
     pss_datum *value = pss2_getvalue(*service_ref, &err);
     if (err != 0)
         return 0;
-    const uint32_t word = rire_orsk_pss_key_word(key) & key_mask;
-    memcpy(key_out, &word, sizeof word);
+    memcpy(key_buf, key->data, key->len < kKeyLen ? key->len : kKeyLen);
     *value_out = value->data;
+    return 1;
+}
+
+/* A pending-DI key goes into a zeroed word, of which only the low 16 bits,
+ * the oiflist index, are handed out; the type tag above them is dropped. */
+uint32_t rire_orsk_pss_get_pending_di(const char *func, uint32_t *service_ref, bool first,
+                                      uint32_t *oiflist_index, void **value_out) {
+    if (oiflist_index == nullptr)
+        return 0;
+    uint32_t word = 0;
+    if (rire_orsk_pss_get_data(func, service_ref, first, &word, value_out) == 0)
+        return 0;
+    *oiflist_index = word & RIRE_ORSK_PSS_KEY_INDEX_MASK;
     return 1;
 }
 
@@ -91,24 +95,20 @@ pss_datum *rire_orsk_pss_get_next_key(uint32_t *service_ref) {
 /* A hardware-update key is the whole request id. */
 uint32_t rire_orsk_pss_get_first_hw_update_data(uint32_t *service_ref, void *key_buf,
                                                 void **value_out) {
-    return rire_orsk_pss_get_data(__func__, service_ref, true, UINT32_MAX, key_buf, value_out);
+    return rire_orsk_pss_get_data(__func__, service_ref, true, key_buf, value_out);
 }
 
 uint32_t rire_orsk_pss_get_next_hw_update_data(uint32_t *service_ref, void *key_buf,
                                                void **value_out) {
-    return rire_orsk_pss_get_data(__func__, service_ref, false, UINT32_MAX, key_buf, value_out);
+    return rire_orsk_pss_get_data(__func__, service_ref, false, key_buf, value_out);
 }
 
-/* A pending-DI key carries the oiflist index in its low 16 bits; the type
- * tag above it is dropped. */
 uint32_t rire_orsk_pss_get_first_pending_di_data(uint32_t *service_ref, uint32_t *oiflist_index,
                                                  void **value_out) {
-    return rire_orsk_pss_get_data(__func__, service_ref, true, RIRE_ORSK_PSS_KEY_INDEX_MASK,
-                                  oiflist_index, value_out);
+    return rire_orsk_pss_get_pending_di(__func__, service_ref, true, oiflist_index, value_out);
 }
 
 uint32_t rire_orsk_pss_get_next_pending_di_data(uint32_t *service_ref, uint32_t *oiflist_index,
                                                 void **value_out) {
-    return rire_orsk_pss_get_data(__func__, service_ref, false, RIRE_ORSK_PSS_KEY_INDEX_MASK,
-                                  oiflist_index, value_out);
+    return rire_orsk_pss_get_pending_di(__func__, service_ref, false, oiflist_index, value_out);
 }

@@ -159,6 +159,10 @@ void rire_orsk_pss_recover_db(const rire_orsk_pss_pass &p) {
     }
     RIRE_TRACE_AS(p.func, "(%s:)-RIRE_PLATFORM_PSS_TYPE_%s %d pss_service = %d\n", p.func,
                   p.type_name, p.pss_type, handle);
+    /* One key word for the whole walk, zeroed once. A stored key shorter than
+     * 4 bytes fills only its own bytes of it; the others keep what the key
+     * before it left there (zero for the first record), so the request such a
+     * key rebuilds depends on the order the store presents records in. */
     uint32_t key = 0;
     void *value = nullptr;
     if (p.fetch(&handle, true, &key, &value) == 0) {

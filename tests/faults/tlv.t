@@ -29,7 +29,7 @@ log unnumbered
 dump queue
     hw_update_req_q: 0 requests
 expect no-request req=8
-expect record db=hw_update key=8 type=1
+expect record db=hw_update key=8 type=1 held=301:14
 hw-done id=8
     result 1
     no request changed

@@ -18,8 +18,11 @@ log-of func=pss
     trace "rire_orsk_pss_get_first_key(_): ERROR - first key missing \n"
     trace "rire_orsk_pss_recover_hw_update_db(_): rire_orsk_pss_recover_hw_update_db: No hw update req info found \n"
 
-# Keys of other lengths: shorter ones are zero-extended, longer ones cut to
-# four bytes; a pending-DI key hands out its low 16 bits only.
+# Keys of other lengths. A shorter one fills only its own bytes of
+# recovery's key word, zeroed before the walk and not yet written by a longer
+# key (the store presents shorter keys first): 05 00 rebuilds request 5. A
+# longer one is cut to four bytes; a pending-DI key hands out its low 16 bits
+# only.
 pss put db=hw_update key=0x0500 value=0x0000000001010101000800640000000c00000000
 pss put db=hw_update key=0x010203040506 value=0x0000000001010101000800650000000d00000000
 pss put db=hw_update key=0x0a000000 value=0x0000000001010101000800660000000e00000000

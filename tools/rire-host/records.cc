@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "emu/tlv.h"
-#include "plugin/host/tlv.h"
 #include "plugin/include/rire_orsk_platform_api.h"
 #include "plugin/include/rire_orsk_pss_records.h"
 
@@ -14,36 +13,31 @@ namespace {
 
 using emu::bytes::Bytes;
 
-constexpr uint32_t kReadExtentSlot = 0xD0;
-
 uint32_t le32(const Bytes &b) {
     uint32_t v = 0;
     std::memcpy(&v, b.data(), sizeof v);
     return v;
 }
 
-// The oif TLVs of the array at `array_at`, num_hold_di entries at most.
+// The oif TLVs of the array at `array_at`, num_hold_di entries at most, read
+// no further than the value's last byte.
 void read_tlvs(const Bytes &value, size_t array_at, Record *r) {
     if (array_at >= value.size())
         return;
-    emu::tlv::set_read_extent(kReadExtentSlot, value.data(), value.data() + value.size());
-    uint32_t cursor = 0;
-    uint16_t type, len;
-    void *payload;
-    while (tlv_array_get_next_tlv(value.data() + array_at, &type, &len, &payload, 0, &cursor) ==
-           0) {
-        if (type != RIRE_PLATFORM_PSS_TLV_OIF) {
-            r->other_tlvs.push_back(type);
+    const uint8_t *array = value.data() + array_at;
+    emu::tlv::Tlv t;
+    for (uint32_t at = 0; emu::tlv::parse(array, at, value.size() - array_at, &t) == 0;
+         at = t.next) {
+        if (t.type != RIRE_PLATFORM_PSS_TLV_OIF) {
+            r->other_tlvs.push_back(t.type);
             continue;
         }
-        const auto *p = static_cast<const uint8_t *>(payload);
         rire_orsk_pss_hold_di entry;
-        for (uint32_t i = 0; i < r->num_hold_di && (i + 1) * sizeof entry <= len; i++) {
-            std::memcpy(&entry, p + i * sizeof entry, sizeof entry);
+        for (uint32_t i = 0; i < r->num_hold_di && (i + 1) * sizeof entry <= t.len; i++) {
+            std::memcpy(&entry, array + t.payload + i * sizeof entry, sizeof entry);
             r->held.emplace_back(entry.di, entry.oiflist_index);
         }
     }
-    emu::tlv::clear_read_extent(kReadExtentSlot);
 }
 
 } // namespace

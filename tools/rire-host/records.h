@@ -1,9 +1,11 @@
 // The PSS records as rire-host reads them: a stored key and value decoded
 // with the one record layout (plugin/include/rire_orsk_pss_records.h), the
-// held DIs read with the host's TLV utility bounded by the value, so a
-// damaged value cannot be read past its end. One decoder for every reader of
-// the store: the scenario's dumps, `expect record|queued` and
-// `rire-host inspect`.
+// held DIs read with the TLV encoding's own parser (emu::tlv::parse) bounded
+// by the value, so a damaged value cannot be read past its end. The parser
+// is pure: decoding calls no host service, so it consumes no fault the
+// plugin is meant to meet and adds no call to the journal. One decoder for
+// every reader of the store: the scenario's dumps, `expect record|queued`
+// and `rire-host inspect`.
 #pragma once
 
 #include <cstddef>
