@@ -21,7 +21,7 @@
 // end. A reader whose array starts inside [begin, end + slack) reads nothing
 // at or past `end`: a TLV whose header or payload crosses `end` is malformed
 // (counting stops before it, tlv_array_get_next_tlv fails on it). An array
-// outside every extent is read unbounded, as the real utility does.
+// outside every extent is read unbounded: the utility is given no length.
 //
 // Faults (emu/faults.h): tlv_array_add_tlv refused with kNoRoom, as a utility
 // would whose array cannot take the TLV, from the k-th call on (the utility
