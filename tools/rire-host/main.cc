@@ -16,10 +16,11 @@
 #include <sstream>
 
 #include "emu/host.h"
+#include "emu/log.h"
 #include "tools/rire-host/check.h"
-#include "tools/rire-host/store_view.h"
 #include "tools/rire-host/prompt.h"
 #include "tools/rire-host/session.h"
+#include "tools/rire-host/store_view.h"
 #include "tools/rire-host/verbs.h"
 
 namespace {
@@ -270,6 +271,16 @@ void report_dropped(rire_host::Session &session) {
     session.output().notice("dropped", {{"total", total}, {"reasons", reasons}}, text + "\n");
 }
 
+// The end-of-run count of the records events.log missed once it stopped.
+void report_missed(rire_host::Session &session) {
+    const uint64_t missed = emu::log::event_file_missed();
+    if (missed == 0)
+        return;
+    session.output().notice("missed", {{"file", "events.log"}, {"records", missed}},
+                            "rire-host: events.log missed " + std::to_string(missed) + " record" +
+                                (missed == 1 ? "" : "s") + "\n");
+}
+
 int start(rire_host::Session &session) {
     rire_host::Output &out = session.output();
     std::string error;
@@ -314,6 +325,7 @@ bool run_command(rire_host::Session &session, const rire_host::Command &cmd,
 // command failed and ended it.
 int finish(rire_host::Session &session, const Options &o, bool ran) {
     report_dropped(session);
+    report_missed(session);
     const bool failed = session.verdict().report(o.strict);
     return !ran || failed ? kExitFailed : kExitOk;
 }

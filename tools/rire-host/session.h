@@ -106,6 +106,9 @@ class Session {
     // Prints a warning for each PSS update the plugin gave up on since the
     // last call, and counts it.
     void warn_dropped_updates();
+    // Prints a warning for each file of the state directory the host could
+    // not write since the last call (emu/disk.h), a --strict failure each.
+    void warn_unwritten();
     // PSS updates given up so far, by emu::dropped::Reason.
     const std::array<uint64_t, emu::dropped::kReasons> &dropped_updates() const { return dropped_; }
 
@@ -133,6 +136,7 @@ class Session {
     size_t log_printed_ = 0;
     size_t log_scanned_ = 0; // records looked at by warn_dropped_updates
     size_t console_printed_ = 0;
+    size_t disk_printed_ = 0; // emu::disk::failures() reported
     std::array<uint64_t, emu::dropped::kReasons> dropped_{};
     Verdict verdict_;
     std::optional<uint32_t> last_result_;
