@@ -89,7 +89,7 @@ std::string failed_write(int rc) {
 }
 
 // Commits a write transaction together with the store's bookkeeping
-// (emu/store_check.h), so that every commit leaves the two in step.
+// (emu/store_check.h), so that every commit leaves the two in step. Returns
 // LMDB's code.
 int commit(MDB_txn *txn) {
     MDB_dbi book;
@@ -132,7 +132,7 @@ void end_read() {
 
 // Doubles the map, between transactions. LMDB unmaps the old map before it
 // maps the new one and cannot go back, so the address space is tried first.
-// 0, or an error text.
+// Empty, or why the map could not grow.
 std::string grow_map() {
     MDB_envinfo info;
     mdb_env_info(g_store.env, &info);
