@@ -6,11 +6,13 @@
 #include <x86intrin.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 
+#include "emu/disk.h"
 #include "plugin/include/rire_orsk_log.h"
 
 namespace emu {
@@ -149,6 +151,7 @@ std::size_t text_end(int fd) {
 
 bool EventLogFile::open(const std::filesystem::path &dir) {
     close();
+    reserve_error_ = stopped_ = 0;
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     path_ = dir / "events.log";
@@ -184,6 +187,7 @@ bool EventLogFile::set_limits(const Limits &limits) {
     if (fd_ >= 0) {
         unmap();
         ahead_.drop();
+        reserve_error_ = 0;
         if (ftruncate(fd_, static_cast<off_t>(pos_)) != 0)
             std::perror(path_.c_str());
     }
@@ -198,15 +202,20 @@ void EventLogFile::unmap() {
     win_len_ = 0;
 }
 
-// Asks for the window from the page of `off`, its pages faulted in from `from` on.
+// Asks for the window from the page of `off`, its pages faulted in from
+// `from` on, once its space is reserved.
 void EventLogFile::request_window(std::size_t off, std::size_t from) {
     off = off / page_size() * page_size();
-    ahead_.request(fd_, off, std::min(kWindow, limits_.max_bytes - off), from);
+    const std::size_t len = std::min(kWindow, limits_.max_bytes - off);
+    reserve_error_ = disk::reserve(fd_, off, len);
+    if (reserve_error_ == 0)
+        ahead_.request(fd_, off, len, from);
 }
 
 // Moves to the window asked for, or, when it does not hold the next line, to
-// one from the page of pos_; then asks for the one after it, which starts at
-// the page where a line too long for this one would start.
+// one from the page of pos_ unless the space of the one asked for could not
+// be reserved; then asks for the one after it, which starts at the page
+// where a line too long for this one would start.
 bool EventLogFile::next_window() {
     unmap();
     MapAhead::Window w = ahead_.take();
@@ -214,7 +223,7 @@ bool EventLogFile::next_window() {
         munmap(w.map, w.len);
         w = {};
     }
-    if (w.map == nullptr) {
+    if (w.map == nullptr && reserve_error_ == 0) {
         request_window(pos_, pos_);
         w = ahead_.take();
     }
@@ -244,10 +253,18 @@ bool EventLogFile::rotate() {
     return open(dir);
 }
 
-bool EventLogFile::ensure_room() {
+// 0 when the window mapped has room for a line at pos_, else why it has not.
+int EventLogFile::ensure_room() {
     if (pos_ + kMaxLine > limits_.max_bytes && !rotate())
-        return false;
-    return (map_ != nullptr && pos_ + kMaxLine <= win_off_ + win_len_) || next_window();
+        return errno != 0 ? errno : EIO;
+    if ((map_ != nullptr && pos_ + kMaxLine <= win_off_ + win_len_) || next_window())
+        return 0;
+    return reserve_error_ != 0 ? reserve_error_ : ENOMEM; // else mapping the window failed
+}
+
+void EventLogFile::stop(int error) {
+    stopped_ = error;
+    disk::failed(path_, error);
 }
 
 char *EventLogFile::write_stamp(char *out) {
@@ -281,9 +298,15 @@ char *EventLogFile::write_tag(char *out, uint32_t level) {
     return out + tag_len_;
 }
 
-void EventLogFile::append(uint32_t level, const char *text, std::size_t len) {
-    if (fd_ < 0 || !ensure_room())
-        return;
+bool EventLogFile::append(uint32_t level, const char *text, std::size_t len) {
+    if (stopped_ != 0)
+        return false;
+    if (fd_ < 0)
+        return true;
+    if (const int error = ensure_room(); error != 0) {
+        stop(error);
+        return false;
+    }
     len = std::min<std::size_t>(len, 511);
     char *const line = map_ + (pos_ - win_off_);
     // The line is written from its second byte on, then published by its
@@ -296,6 +319,7 @@ void EventLogFile::append(uint32_t level, const char *text, std::size_t len) {
     *out++ = '\n';
     std::atomic_ref<char>(*line).store(head[0], std::memory_order_release);
     pos_ += out - line;
+    return true;
 }
 
 std::vector<std::string> EventLogFile::read_lines(const std::filesystem::path &file) {

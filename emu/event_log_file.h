@@ -16,6 +16,13 @@
 // is one read of the CPU's time-stamp counter, kept in step with the wall
 // clock about once a second.
 //
+// Space: each window's bytes are reserved (emu/disk.h) before it is mapped,
+// so a file system without room never faults the writer. When the file
+// cannot grow, or its next window cannot be mapped, it stops: append()
+// takes no line from then on, and the failure is noted once
+// (emu::disk::failed). The next open() (a restart, or set_state_dir) tries
+// again.
+//
 // Rotation: a line that could take events.log past max_bytes first moves it
 // to events.log.1 (.1 to .2, and so on); `files` counts events.log and its
 // rotated files, the oldest is dropped. So the files never hold more than
@@ -57,14 +64,18 @@ class EventLogFile {
     bool set_limits(const Limits &limits);
     const Limits &limits() const { return limits_; }
 
-    // Writes one line; a text of up to 511 bytes is written whole.
-    void append(uint32_t level, const char *text, std::size_t len);
+    // Writes one line; a text of up to 511 bytes is written whole. False
+    // when the file has stopped and the line is not in it.
+    bool append(uint32_t level, const char *text, std::size_t len);
+    // The errno that stopped the file, or 0.
+    int stopped() const { return stopped_; }
 
     // The whole lines of one event-log file, without their newlines.
     static std::vector<std::string> read_lines(const std::filesystem::path &file);
 
   private:
-    bool ensure_room();
+    int ensure_room();
+    void stop(int error);
     bool rotate();
     void request_window(std::size_t off, std::size_t from);
     bool next_window();
@@ -80,6 +91,8 @@ class EventLogFile {
     std::size_t win_len_ = 0;
     MapAhead ahead_;            // maps the window after map_
     std::size_t pos_ = 0;       // file offset of the next line
+    int reserve_error_ = 0;     // why the last window asked for was not: its space
+    int stopped_ = 0;           // why the file takes no more lines
     int64_t stamp_sec_ns_ = -1; // the second of stamp_, in ns since the epoch
     std::size_t stamp_len_ = 0;
     char stamp_[24] = {}; // "YYYY-MM-DDTHH:MM:SS."

@@ -53,6 +53,9 @@ constexpr Row kRows[] = {
     {Id::kL3lifProgramError, "l3lif.program.error", Target::kIfindex, Trigger::kEvery, true, false,
      "l3lif_pgm_property_for_if refuses property requests for the interface", nullptr,
      "the result returned, nonzero"},
+    {Id::kDiskFull, "disk.full", Target::kNone, Trigger::kBytes, false, true,
+     "the state directory's file system is full: the emulator's writes fail with ENOSPC",
+     "bytes it still takes (default 0)", nullptr},
 };
 
 constexpr bool rows_in_id_order() {
@@ -162,6 +165,11 @@ std::optional<Setting> firing(Id id, uint32_t target, uint32_t position) {
         if (row(id).trigger == Trigger::kOnce)
             g_on.erase(it);
         return s;
+    case Trigger::kBytes:
+        if (position > s.count)
+            return s;
+        it->setting.count -= position;
+        return std::nullopt;
     }
     return std::nullopt;
 }

@@ -18,14 +18,16 @@
 //           record of a cursor walk, the k-th TLV of an array), in every walk
 //   after   each call once `count` calls have passed normally
 //   once    one call once `count` calls have passed; then the setting is off
+//   bytes   a call goes through while its `position` (the bytes it writes)
+//           fits in `count`, which it uses up; a call that does not fit fires
 //
 // Lifetime. reset() switches every row off; host_start and host_stop do it.
 // A process restart (host_restart, so host_down/host_up) calls restart(): the
-// rows marked kept_at_restart stay on (the PSS, TLV, index, heartbeat and
-// malloc rows, which a test arms before a restart to reach recovery or keeps
-// as run configuration), the others go off with the interface table or the
-// module database they name, which the host rebuilds empty. A service's own
-// reset (im::reset, l3lif::reset, pss::reset) leaves the table alone.
+// rows marked kept_at_restart stay on (the PSS, TLV, index, heartbeat, malloc
+// and disk rows, which a test arms before a restart to reach recovery or
+// keeps as run configuration), the others go off with the interface table or
+// the module database they name, which the host rebuilds empty. A service's
+// own reset (im::reset, l3lif::reset, pss::reset) leaves the table alone.
 #pragma once
 
 #include <cstddef>
@@ -55,11 +57,12 @@ enum class Id : uint8_t {
     kLibcMallocFail,
     kImLoopbackError,
     kL3lifProgramError,
+    kDiskFull,
     kCount,
 };
 
 enum class Target : uint8_t { kNone, kService, kIfindex, kSlot };
-enum class Trigger : uint8_t { kEvery, kAt, kAfter, kOnce };
+enum class Trigger : uint8_t { kEvery, kAt, kAfter, kOnce, kBytes };
 
 struct Row {
     Id id;
@@ -77,7 +80,8 @@ struct Row {
 
 struct Setting {
     uint32_t target = 0; // PSS service type, ifindex or slot index; 0 for Target::kNone
-    uint32_t count = 0;  // at: the 1-based position; after/once: calls that pass first
+    uint32_t count = 0;  // at: the 1-based position; after/once: calls that pass first;
+                         // bytes: the bytes that still fit
     int32_t code = 0;    // takes_code rows: the code reported, nonzero
 };
 
@@ -105,7 +109,8 @@ bool is_on(Id id);
 
 // For the host services: the setting that fires on this call of the row's
 // operation for `target`, or nullopt when the call goes through. `position`
-// is the caller's 1-based position for `at` rows, ignored for the others.
+// is the caller's 1-based position for `at` rows, the bytes of the call for
+// `bytes` rows, ignored for the others.
 // An `after` or `once` setting counts the calls it lets through.
 std::optional<Setting> fires(Id id, uint32_t target = 0, uint32_t position = 0);
 

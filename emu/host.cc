@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "emu/disk.h"
 #include "emu/faults.h"
 #include "emu/journal.h"
 #include "emu/log.h"
@@ -125,6 +126,7 @@ void host_restart() {
     pss::close_store();
     tlv::clear_read_extents();
     log::clear();
+    disk::clear_failures();
     reset_host_process();
     faults::restart();
     open_state({g_state_dir});
@@ -135,6 +137,7 @@ void host_stop() {
     pss::set_walk_order({});
     tlv::clear_read_extents();
     log::reset();
+    disk::clear_failures();
     reset_host_process();
     faults::reset();
     state_lock::release();

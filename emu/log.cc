@@ -35,6 +35,7 @@ struct State {
     Ring<std::string> console_lines{kConsoleCapacity};
     Ring<LoggedEvent> event_log{kEventLogCapacity};
     EventLogFile file;
+    uint64_t file_missed = 0; // records the file did not take since reset()
 };
 
 State g;
@@ -138,8 +139,13 @@ void clear() {
     g.event_log.clear();
 }
 
+uint64_t event_file_missed() {
+    return g.file_missed;
+}
+
 void reset() {
     g.file.close();
+    g.file_missed = 0;
     g.file.set_limits({});
     g.config = Config{};
     g.history.set_capacity(kDefaultHistoryCapacity);
@@ -214,7 +220,8 @@ extern "C" int sdwrap_his_log_event_for_uuid_inst(uint32_t uuid, uint32_t hist_i
     if (journal::enabled())
         journal::record("sdwrap_his_log_event_for_uuid_inst", {uuid, hist_id, one, zero, len},
                         std::string(ev->text()));
-    g.file.append(ev->level, ev->bytes, ev->size);
+    if (!g.file.append(ev->level, ev->bytes, ev->size))
+        g.file_missed++;
     if (ev->level == RIRE_ORSK_LOG_LEVEL_ERROR && g.config.on_error)
         g.config.on_error(*ev);
     return 0;

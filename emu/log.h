@@ -87,6 +87,9 @@ void on_error_record(std::function<void(const LoggedEvent &)> listener);
 // directory and the file if needed); an empty path stops the file output.
 // Returns false when the file cannot be opened.
 bool set_state_dir(const std::filesystem::path &dir);
+// Records events.log did not take since the host started because it had
+// stopped (EventLogFile: a file system without room).
+uint64_t event_file_missed();
 // Size and number of the event-log files (EventLogFile::Limits); false, and
 // nothing changed, for limits EventLogFile refuses. Configuration: survives
 // clear() and set_state_dir().

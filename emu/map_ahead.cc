@@ -2,9 +2,9 @@
 
 #include <pthread.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <exception>
 #include <mutex>
 
 namespace emu {
@@ -66,10 +66,15 @@ void MapAhead::request(int fd, std::size_t off, std::size_t len, std::size_t fro
     window_ = {nullptr, off, len};
     from_ = from;
     state_.store(kRequested, std::memory_order_release);
-    if (thread_ != nullptr)
+    if (thread_ != nullptr) {
         state_.notify_all();
-    else
+        return;
+    }
+    try {
         thread_ = std::make_unique<std::thread>(&MapAhead::serve, this);
+    } catch (const std::exception &) {
+        state_.store(kIdle, std::memory_order_relaxed); // no thread (no memory for one): no window
+    }
 }
 
 MapAhead::Window MapAhead::take() {
@@ -100,11 +105,6 @@ void MapAhead::serve() {
 }
 
 void MapAhead::prepare() {
-    const std::size_t end = window_.off + window_.len;
-    struct stat st {};
-    if (fstat(fd_, &st) != 0 || (static_cast<std::size_t>(st.st_size) < end &&
-                                 ftruncate(fd_, static_cast<off_t>(end)) != 0))
-        return;
     void *map = mmap(nullptr, window_.len, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
                      static_cast<off_t>(window_.off));
     if (map == MAP_FAILED)

@@ -5,13 +5,15 @@
 // times a short memcpy.
 //
 // One window is asked for at a time: request() it, take() it (waiting while
-// the thread still works on it). The thread grows the file to the window's
-// end (never shrinks it) and touches only the pages from `from` on, with a
-// write that changes nothing, so a line being written there is never
-// clobbered. No such thread lives across a fork (an emulator running the
-// child could not start one of its own if it did): fork() first waits for
-// the window in progress and stops the thread; the next request() in either
-// process starts it again.
+// the thread still works on it). The caller has reserved the window's space
+// first (emu/disk.h), which makes the file reach its end: a page past the
+// end, or one the file system cannot back, would kill the process when
+// touched. The thread touches only the pages from `from` on, with a write
+// that changes nothing, so a line being written there is never clobbered.
+// No such thread lives across a fork (an emulator running the child could
+// not start one of its own if it did): fork() first waits for the window in
+// progress and stops the thread; the next request() in either process
+// starts it again.
 #pragma once
 
 #include <atomic>
@@ -39,7 +41,8 @@ class MapAhead {
     // `from`. Any window asked for before and not taken is dropped.
     void request(int fd, std::size_t off, std::size_t len, std::size_t from);
     // The window asked for, once mapped, now the caller's to unmap; an empty
-    // Window when none was asked for.
+    // Window when none was asked for, or it could not be mapped (or no
+    // thread started for it).
     Window take();
     // take(), unmapping the window: before the file shrinks or closes.
     void drop();

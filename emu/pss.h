@@ -12,10 +12,13 @@
 // pss_buf_commit). All fu_ and pss2_ results: 0 for success, else an Error.
 //
 // Store. One LMDB environment in the state directory, durable commits (a
-// committed flush survives SIGKILL). Records of every database are kept in
-// ascending key order: 4-byte keys as little-endian u32, numerically; keys of
-// other lengths by (length, bytes), so shorter keys sort before 4-byte ones
-// and longer keys after them. records() and snapshot() list them so.
+// committed flush survives SIGKILL). Its map starts at 1 MiB and doubles
+// whenever a transaction needs more; a commit the file system has no room
+// for fails like any LMDB failure (emu/disk.h). Records of every database
+// are kept in ascending key order: 4-byte keys as little-endian u32,
+// numerically; keys of other lengths by (length, bytes), so shorter keys
+// sort before 4-byte ones and longer keys after them. records() and
+// snapshot() list them so.
 //
 // Walk order. In which order a cursor walk presents the records is the
 // emulator's choice (the plugin's recovery rebuilds its request queue in

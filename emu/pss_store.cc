@@ -1,8 +1,16 @@
 #include "emu/pss_store.h"
 
+#include <sys/mman.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 
+#include "emu/disk.h"
 #include "emu/store_check.h"
 
 namespace emu::pss {
@@ -12,8 +20,13 @@ using store::load_datum;
 using store::Update;
 
 constexpr unsigned kMaxDbs = 32;
-// The whole process lives in 4 GiB of address space: keep the map modest.
-constexpr std::size_t kMapSize = std::size_t{256} << 20;
+// The map starts small and doubles whenever a transaction finds it full
+// (grow_map()): the whole process lives in 4 GiB of address space.
+constexpr std::size_t kFirstMapSize = std::size_t{1} << 20;
+// LMDB maps its lock file and writes its reader table through the map: the
+// file's space is reserved before LMDB opens it. 126 readers of 64 bytes
+// and the table's header take 8 KiB; LMDB takes a larger file as it is.
+constexpr std::size_t kLockFileSize = 16 * 1024;
 
 struct Store {
     MDB_env *env = nullptr;
@@ -22,6 +35,7 @@ struct Store {
     uint64_t snapshot = 0;     // read transactions opened so far: the current one's number
     std::size_t max_key = 0;
     std::map<std::string, MDB_dbi> dbis;
+    std::filesystem::path file; // data.mdb
 };
 
 Store g_store;
@@ -56,8 +70,27 @@ int compare_keys(const MDB_val *a, const MDB_val *b) {
     return std::memcmp(a->mv_data, b->mv_data, a->mv_size);
 }
 
+// A write that failed, named by the file: "data.mdb: LMDB's error (PATH)".
+int write_error(const std::string &error) {
+    g_last_error = disk::describe(g_store.file, error);
+    return kErrStore;
+}
+
+// LMDB's text for a failed write. LMDB reports a write that came back short
+// as EIO, which is what a file system that runs out of room midway does: so
+// EIO on a file system with less than a page left says that too.
+std::string failed_write(int rc) {
+    std::string text = mdb_strerror(rc);
+    struct statvfs fs {};
+    if (rc == EIO && statvfs(g_store.file.parent_path().c_str(), &fs) == 0 &&
+        uint64_t{fs.f_bavail} * fs.f_frsize < uint64_t(sysconf(_SC_PAGESIZE)))
+        text += ": the file system is full";
+    return text;
+}
+
 // Commits a write transaction together with the store's bookkeeping
-// (emu/store_check.h), so that every commit leaves the two in step.
+// (emu/store_check.h), so that every commit leaves the two in step. Returns
+// LMDB's code.
 int commit(MDB_txn *txn) {
     MDB_dbi book;
     int rc = mdb_dbi_open(txn, check::kBookDb, MDB_CREATE, &book);
@@ -67,10 +100,9 @@ int commit(MDB_txn *txn) {
         rc = check::record(txn, book, g_store.dbis);
     if (rc != 0) {
         mdb_txn_abort(txn);
-        return store_error("bookkeeping", rc);
+        return rc;
     }
-    rc = mdb_txn_commit(txn);
-    return rc == 0 ? 0 : store_error("commit", rc);
+    return mdb_txn_commit(txn);
 }
 
 // Opens the store's read transaction unless it is open already: what was
@@ -98,11 +130,55 @@ void end_read() {
     g_store.reading = false;
 }
 
-// Begins a write transaction; the read transaction ends first.
-int begin_write(MDB_txn **txn) {
-    end_read();
-    const int rc = mdb_txn_begin(g_store.env, nullptr, 0, txn);
-    return rc == 0 ? 0 : store_error("begin", rc);
+// Doubles the map, between transactions. LMDB unmaps the old map before it
+// maps the new one and cannot go back, so the address space is tried first.
+// Empty, or why the map could not grow.
+std::string grow_map() {
+    MDB_envinfo info;
+    mdb_env_info(g_store.env, &info);
+    const std::size_t from = info.me_mapsize, to = from * 2;
+    const auto mib = [](std::size_t n) { return std::to_string(n >> 20) + " MiB"; };
+    const std::string cannot = "; the map cannot grow from " + mib(from) + " to " + mib(to) + ": ";
+    void *probe =
+        to > from ? mmap(nullptr, to, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) : MAP_FAILED;
+    if (probe == MAP_FAILED)
+        return cannot + std::strerror(to > from ? errno : ENOMEM);
+    munmap(probe, to);
+    if (const int rc = mdb_env_set_mapsize(g_store.env, to); rc != 0) {
+        // The old map is gone: nothing may read through this environment.
+        mdb_env_close(g_store.env);
+        g_store.env = nullptr;
+        g_store.reader = nullptr;
+        g_store.reading = false;
+        g_store.dbis.clear();
+        return cannot + mdb_strerror(rc) + "; the store is closed";
+    }
+    return {};
+}
+
+// Runs `body` in a write transaction and commits it; the read transaction
+// ends first. The `bytes` it writes are asked of the file system once, up
+// front (emu/disk.h). When LMDB finds the map full, in the body or at the
+// commit, the map grows and the whole transaction runs again.
+int write_txn(std::size_t bytes, const std::function<int(MDB_txn *)> &body) {
+    if (const int error = disk::charge(bytes); error != 0)
+        return write_error(mdb_strerror(error));
+    while (g_store.env != nullptr) {
+        end_read();
+        MDB_txn *txn;
+        int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
+        if (rc == 0 && (rc = body(txn)) != 0)
+            mdb_txn_abort(txn);
+        else if (rc == 0)
+            rc = commit(txn);
+        if (rc == 0)
+            return 0;
+        if (rc != MDB_MAP_FULL)
+            return write_error(failed_write(rc));
+        if (const std::string failed = grow_map(); !failed.empty())
+            return write_error(mdb_strerror(rc) + failed);
+    }
+    return kErrNoStore;
 }
 
 bool valid(const Update &u) {
@@ -113,6 +189,28 @@ bool valid(const Update &u) {
         return true;
     const pss_datum v = load_datum(u.value);
     return v.data != nullptr || v.len == 0;
+}
+
+// What an update asks of the file system: its key's and value's bytes.
+std::size_t record_bytes(const Update &u) {
+    const std::size_t key = load_datum(u.key).len;
+    return u.kind == Kind::kDelete ? key : key + load_datum(u.value).len;
+}
+
+// Creates the named database: a write, committed with the bookkeeping,
+// which counts the new database's records too.
+int create_dbi(const std::string &name, MDB_dbi *out) {
+    const int rc = write_txn(name.size(), [&](MDB_txn *txn) {
+        int rc = mdb_dbi_open(txn, name.c_str(), MDB_CREATE, out);
+        if (rc == 0)
+            rc = mdb_set_compare(txn, *out, compare_keys);
+        if (rc == 0)
+            g_store.dbis[name] = *out;
+        return rc;
+    });
+    if (rc != 0)
+        g_store.dbis.erase(name);
+    return rc;
 }
 
 int apply_one(MDB_txn *txn, const Update &u) {
@@ -198,45 +296,47 @@ int open_dbi(const std::string &name, bool create, MDB_dbi *out) {
         *out = it->second;
         return 0;
     }
+    // An existing database opens in a transaction that writes nothing, so
+    // it opens on a file system without room too.
+    end_read();
     MDB_txn *txn;
-    int rc = begin_write(&txn);
+    int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
     if (rc != 0)
-        return rc;
+        return store_error("begin", rc);
     rc = mdb_dbi_open(txn, name.c_str(), 0, out);
-    const bool creating = rc == MDB_NOTFOUND && create;
-    if (creating)
-        rc = mdb_dbi_open(txn, name.c_str(), MDB_CREATE, out);
     if (rc == 0)
         rc = mdb_set_compare(txn, *out, compare_keys);
-    if (rc != 0) {
+    if (rc == 0)
+        rc = mdb_txn_commit(txn);
+    else
         mdb_txn_abort(txn);
-        return rc == MDB_NOTFOUND ? kErrNoService : store_error("open database", rc);
-    }
-    g_store.dbis.emplace(name, *out);
-    rc = creating ? commit(txn) : mdb_txn_commit(txn);
+    if (rc == MDB_NOTFOUND && create)
+        return create_dbi(name, out);
     if (rc != 0)
-        g_store.dbis.erase(name);
-    return rc == 0 || creating ? rc : store_error("commit", rc);
+        return rc == MDB_NOTFOUND ? kErrNoService : store_error("open database", rc);
+    g_store.dbis.emplace(name, *out);
+    return 0;
 }
 
 int apply(const std::vector<Update> &updates, uint64_t *applied, uint64_t *rejected) {
-    MDB_txn *txn;
-    int rc = begin_write(&txn);
-    if (rc != 0)
-        return rc;
+    std::size_t bytes = 0;
+    for (const Update &u : updates)
+        bytes += valid(u) ? record_bytes(u) : 0;
     uint64_t done = 0, skipped = 0;
-    for (const Update &u : updates) {
-        if (!valid(u)) {
-            ++skipped;
-            continue;
+    const int rc = write_txn(bytes, [&](MDB_txn *txn) {
+        done = skipped = 0;
+        for (const Update &u : updates) {
+            if (!valid(u)) {
+                ++skipped;
+                continue;
+            }
+            if (const int rc = apply_one(txn, u); rc != 0)
+                return rc;
+            ++done;
         }
-        if ((rc = apply_one(txn, u)) != 0) {
-            mdb_txn_abort(txn);
-            return store_error("update", rc);
-        }
-        ++done;
-    }
-    if ((rc = commit(txn)) != 0)
+        return 0;
+    });
+    if (rc != 0)
         return rc;
     *applied += done;
     *rejected += skipped;
@@ -283,25 +383,25 @@ int write_raw(const std::string &name, const std::vector<Bytes> &keys, const Byt
     MDB_dbi dbi;
     if (const int rc = open_dbi(name, true, &dbi); rc != 0)
         return rc;
-    MDB_txn *txn;
-    int rc = begin_write(&txn);
-    if (rc != 0)
-        return rc;
-    for (const Bytes &key : keys) {
-        MDB_val k{key.size(), const_cast<uint8_t *>(key.data())};
-        if (value == nullptr) {
-            rc = mdb_del(txn, dbi, &k, nullptr);
-            rc = rc == MDB_NOTFOUND ? 0 : rc;
-        } else {
-            MDB_val v{value->size(), const_cast<uint8_t *>(value->data())};
-            rc = mdb_put(txn, dbi, &k, &v, 0);
+    std::size_t bytes = 0;
+    for (const Bytes &key : keys)
+        bytes += key.size() + (value != nullptr ? value->size() : 0);
+    return write_txn(bytes, [&](MDB_txn *txn) {
+        for (const Bytes &key : keys) {
+            MDB_val k{key.size(), const_cast<uint8_t *>(key.data())};
+            int rc;
+            if (value == nullptr) {
+                rc = mdb_del(txn, dbi, &k, nullptr);
+                rc = rc == MDB_NOTFOUND ? 0 : rc;
+            } else {
+                MDB_val v{value->size(), const_cast<uint8_t *>(value->data())};
+                rc = mdb_put(txn, dbi, &k, &v, 0);
+            }
+            if (rc != 0)
+                return rc;
         }
-        if (rc != 0) {
-            mdb_txn_abort(txn);
-            return store_error("raw update", rc);
-        }
-    }
-    return commit(txn);
+        return 0;
+    });
 }
 
 } // namespace store
@@ -319,12 +419,14 @@ int open_store(const std::filesystem::path &dir) {
     const std::filesystem::path file = dir / "data.mdb";
     if (auto fault = check::file(file))
         return unusable(file, *fault);
+    if (const int error = disk::reserve_file(dir / "lock.mdb", kLockFileSize); error != 0)
+        disk::failed(dir / "lock.mdb", error);
     MDB_env *env;
     int rc = mdb_env_create(&env);
     if (rc != 0)
         return store_error("create", rc);
     if ((rc = mdb_env_set_maxdbs(env, kMaxDbs)) != 0 ||
-        (rc = mdb_env_set_mapsize(env, kMapSize)) != 0 ||
+        (rc = mdb_env_set_mapsize(env, kFirstMapSize)) != 0 ||
         (rc = mdb_env_open(env, dir.c_str(), MDB_NOTLS, 0644)) != 0) {
         mdb_env_close(env);
         return is_damage(rc) ? unusable(file, mdb_strerror(rc))
@@ -335,6 +437,7 @@ int open_store(const std::filesystem::path &dir) {
         return unusable(file, *fault);
     }
     g_store.env = env;
+    g_store.file = file;
     g_store.max_key = static_cast<std::size_t>(mdb_env_get_maxkeysize(env));
     return 0;
 }

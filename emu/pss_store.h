@@ -41,7 +41,10 @@ bool is_open();
 int open_dbi(const std::string &name, bool create, MDB_dbi *out);
 // Applies the updates in order in one write transaction and commits. An
 // update with an empty or oversized key, or null data with a nonzero length,
-// is skipped and counted in *rejected. On failure nothing is applied.
+// is skipped and counted in *rejected. On failure nothing is applied, and
+// last_store_error() names data.mdb and LMDB's error: a file system without
+// room (emu/disk.h) is ENOSPC. A transaction that finds the map full grows
+// it (doubling) and runs again; MDB_MAP_FULL means it could not grow.
 int apply(const std::vector<Update> &updates, uint64_t *applied, uint64_t *rejected);
 // A service's read cursor and the read transaction it was placed in. The
 // store keeps one read transaction open from the first read until the next

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "emu/disk.h"
+
 namespace emu::state_lock {
 namespace {
 
@@ -27,10 +29,17 @@ pid_t read_holder(int fd) {
     return 0;
 }
 
-bool write_pid(int fd) {
+// Writes over the bytes there and then cuts the file to the new text, so
+// that a file system without room for more still takes the id the file held
+// before. 0, or the errno.
+int write_pid(int fd) {
     const std::string text = std::to_string(getpid()) + "\n";
-    return ftruncate(fd, 0) == 0 &&
-           pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
+    if (const int error = disk::reserve(fd, 0, text.size()); error != 0)
+        return error;
+    const ssize_t n = pwrite(fd, text.data(), text.size(), 0);
+    if (n != static_cast<ssize_t>(text.size()))
+        return n < 0 ? errno : ENOSPC;
+    return ftruncate(fd, static_cast<off_t>(text.size())) == 0 ? 0 : errno;
 }
 
 } // namespace
@@ -49,11 +58,10 @@ Result acquire(const std::filesystem::path &dir) {
         close(fd);
         return r;
     }
-    if (!write_pid(fd)) {
-        const int error = errno;
-        close(fd);
-        return {false, 0, error};
-    }
+    // The lock holds without the id: a second process is then told that
+    // another one holds the directory.
+    if (const int error = write_pid(fd); error != 0)
+        disk::failed(dir / kFileName, error);
     g_fd = fd;
     return {true, 0, 0};
 }

@@ -2,10 +2,13 @@
 // state directory, judged by what it prints and by its exit code.
 #include <fcntl.h>
 #include <lmdb.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -349,6 +352,84 @@ TEST_F(Cli, AbandonedPssUpdatesAreWarnedAndSummedAndStrictFails) {
                                       "rire_orsk_pss_buf_allocate("))
             << r.err;
     }
+}
+
+size_t count(const std::string &text, const std::string &part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        n++;
+    return n;
+}
+
+// A state directory on a 600 KiB tmpfs, for real. The event log fills it and
+// stops, saying so once; the run goes on to the end. Once the file system is
+// full to its last block, a new process recovers and answers, says what it
+// cannot write and fails --strict; a commit that needs room is refused, its
+// updates kept queued; inspect finds the store as last committed. Needs a
+// process allowed to mount a tmpfs (root, outside a restricted container).
+TEST_F(Cli, FullFileSystemIsReportedNeverASignal) {
+    const auto mnt = dir_.path() / "small";
+    std::filesystem::create_directory(mnt);
+    if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=600k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs on " << mnt << ": " << std::strerror(errno);
+    struct Unmount {
+        std::filesystem::path at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{mnt};
+    const auto state = mnt / "state";
+    const auto run_on_state = [&](const std::string &script, bool strict = false) {
+        std::ofstream(scenario()) << script;
+        std::vector<std::string> args = {"--state", state.string(), scenario().string()};
+        if (strict)
+            args.insert(args.begin(), "--strict");
+        return run(args);
+    };
+    const std::string stopped = "  warning: events.log: no space left on device (" +
+                                (state / "events.log").string() + ")\n";
+
+    std::string script;
+    for (int i = 1; i <= 1500; i++)
+        script += "link-update req=" + std::to_string(i) +
+                  " type=1 old-index=12 old-di=300 new-index=13 new-di=400\nhw-done id=" +
+                  std::to_string(i) + "\n";
+    script += "link-update req=9001 type=1 old-index=20 old-di=301 new-index=21 new-di=401\n";
+    Outcome r = run_on_state(script);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count(r.out, stopped), 1u) << r.out.substr(0, 2000);
+    EXPECT_TRUE(r.out.ends_with("new-di=401\n  result 1 (held)\n"
+                                "  scheduled flush: committed 1 update: 1 write\n"));
+    EXPECT_TRUE(r.err.starts_with("rire-host: events.log missed ")) << r.err;
+
+    {
+        std::ofstream fill(mnt / "filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        while (fill.write(block.data(), block.size()) && fill.flush()) {
+        }
+    }
+    r = run_on_state("dump queue\nshow oif\noiflist-exists type=1 index=30\n", true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.out, "1 request rebuilt")) << r.out;
+    EXPECT_TRUE(contains(r.out, stopped)) << r.out;
+    EXPECT_TRUE(contains(r.out, "req_id 9001 type 1, 1 held: DI 301")) << r.out;
+    EXPECT_TRUE(contains(r.out, "rire# show oif\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "  warning: pi-oiflists: no space left on device (")) << r.out;
+    EXPECT_TRUE(contains(r.err, "  boot: events.log: no space left on device (")) << r.err;
+
+    script = "pss schedule manual\n";
+    for (int i = 1; i <= 1000; i++)
+        script += "link-update req=" + std::to_string(i) +
+                  " type=1 old-index=" + std::to_string(i) +
+                  " old-di=300 new-index=13 new-di=400\n";
+    r = run_on_state(script + "flush\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "  flush refused: data.mdb: ")) << r.out;
+    EXPECT_TRUE(
+        contains(r.out, " (" + (state / "data.mdb").string() + "); 1000 updates stay queued\n"))
+        << r.out;
+
+    r = run({"inspect", state.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "  hw_update (21): 1 record\n    req_id 9001 ")) << r.out;
 }
 
 // A transcript with one wrong expected line: --check prints the unified diff

@@ -1,7 +1,8 @@
 // The PSS path where a transcript cannot look: the results of the exported
 // arena, store and iteration operations (no caller of the plugin's own reads
 // them), a seeded round trip through store, restart and recovery against a
-// simple model, and the replay of the saved fuzz inputs.
+// simple model, the same for flushes on a file system short of room, and the
+// replay of the saved fuzz inputs.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -329,6 +330,92 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
         if (HasFailure())
             return;
     }
+}
+
+// Random link updates, completions and flushes from a fixed seed, each flush
+// on a file system with a random number of bytes left (fault disk.full: up
+// to 160, or a third of the time plenty). A flush whose keys and values do
+// not fit is refused whole, the store as last committed and the queue as it
+// was; one that fits commits them. A restart rebuilds what the store holds.
+TEST_F(RoundTrip, FlushWithoutRoomIsRefusedWholeAndCommittedLater) {
+    std::mt19937 rng(20240519);
+    auto pick = [&rng](uint32_t lo, uint32_t hi) {
+        return std::uniform_int_distribution<uint32_t>(lo, hi)(rng);
+    };
+    std::map<Bytes, Bytes> committed;
+    const auto stored = [] {
+        const auto records = emu::pss::records(kHw);
+        return std::map<Bytes, Bytes>(records.begin(), records.end());
+    };
+    size_t refused = 0, flushes = 0;
+    for (int step = 0; step < 400; step++) {
+        const uint32_t op = pick(0, 9);
+        if (op < 5) {
+            link_update(pick(1, 30), 1, pick(1, 60), pick(1, 20));
+            continue;
+        }
+        if (op < 7) {
+            hw_done(pick(1, 30));
+            continue;
+        }
+        const std::vector<Update> before = queued();
+        size_t bytes = 0;
+        for (const auto &[kind, service, key, value] : before)
+            bytes += key.size() + value.size();
+        const uint32_t room = pick(0, 2) == 0 ? 1u << 20 : pick(0, 160);
+        faults::set(faults::Id::kDiskFull, {0, room, 0});
+        const int rc = emu::pss::flush();
+        faults::clear(faults::Id::kDiskFull);
+        flushes++;
+        ASSERT_EQ(rc == 0, bytes <= room) << "step " << step << ": " << bytes << " bytes, room "
+                                          << room << ": " << emu::pss::last_store_error();
+        if (rc != 0) {
+            refused++;
+            EXPECT_EQ(queued(), before) << "step " << step;
+        }
+        for (const auto &[kind, service, key, value] : rc == 0 ? before : std::vector<Update>{}) {
+            if (kind == 'W')
+                committed[key] = value;
+            else
+                committed.erase(key);
+        }
+        ASSERT_EQ(stored(), committed) << "step " << step;
+    }
+    EXPECT_GT(refused, flushes / 10);
+    EXPECT_LT(refused, flushes * 9 / 10);
+
+    restart_and_recover();
+    std::vector<uint32_t> ids = queue_ids();
+    std::sort(ids.begin(), ids.end());
+    std::vector<uint32_t> want;
+    for (const auto &[key, value] : committed)
+        want.push_back(key[0] | key[1] << 8 | key[2] << 16 | uint32_t{key[3]} << 24);
+    EXPECT_EQ(ids, want);
+}
+
+// A flush larger than the store's first map (1 MiB) grows the map and commits
+// whole; the next process reads every record.
+TEST_F(PssExports, FlushLargerThanTheFirstMapGrowsIt) {
+    constexpr uint32_t kRecords = 300;
+    const Bytes value(8000, 0x5a);
+    std::vector<uint32_t> keys(kRecords);
+    std::vector<pss_datum> key_datums(kRecords), value_datums(kRecords);
+    for (uint32_t i = 0; i < kRecords; i++) {
+        keys[i] = i + 1;
+        key_datums[i] = {&keys[i], sizeof keys[i]};
+        value_datums[i] = {const_cast<uint8_t *>(value.data()),
+                           static_cast<uint32_t>(value.size())};
+        ASSERT_EQ(fu_vdc_add_pss_data(fu_global.vdc_num, &fu_global.vdc, kHw, &key_datums[i], 0,
+                                      &value_datums[i], 0),
+                  0);
+    }
+    ASSERT_EQ(emu::pss::flush(), 0) << emu::pss::last_store_error();
+    EXPECT_GT(std::filesystem::file_size(state_.path() / "data.mdb"), 2u << 20);
+    plugin_.reset();
+    emu::host_restart();
+    const auto records = emu::pss::records("hw_update");
+    ASSERT_EQ(records.size(), kRecords);
+    EXPECT_EQ(records.back(), std::make_pair(le32(kRecords), value));
 }
 
 // Every saved fuzz input recovers without breaking an invariant.

@@ -58,6 +58,7 @@ dump faults
     libc.malloc.fail     kept     off
     im.loopback.error    cleared  off
     l3lif.program.error  cleared  off
+    disk.full            kept     off
 restart
     process restart: 0 unflushed updates lost
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS

@@ -19,6 +19,7 @@ constexpr const char *kDirective = "#!";
 constexpr const char *kIndent = "  ";
 constexpr const char *kEcho = "rire# ";
 constexpr size_t kContext = 3;
+constexpr const char *kStateWord = "$STATE";
 
 enum class Kind { kComment, kCommand, kNewProcess, kOutput };
 
@@ -170,7 +171,8 @@ int wait_for(pid_t pid) {
 // Runs one part in the file's folder, so that what it prints names the file
 // the same wherever the check runs, and hands its output out to the part's
 // slots: what comes before the first echoed command to the boot slot, then
-// each command's to its own, in order. The part's exit status.
+// each command's to its own, in order. The state directory, fresh for each
+// check, shows as kStateWord. The part's exit status.
 int run_part(const Runner &runner, const std::filesystem::path &path, const std::string &state,
              int number, Part &part) {
     int fd = -1;
@@ -184,6 +186,9 @@ int run_part(const Runner &runner, const std::filesystem::path &path, const std:
         close(fd);
     const int status = wait_for(pid);
     size_t slot = 0;
+    const std::string word = kStateWord;
+    for (size_t at = 0; (at = text.find(state, at)) != std::string::npos; at += word.size())
+        text.replace(at, state.size(), word);
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (line.starts_with(kEcho) && slot + 1 < part.slots.size())

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "emu/host.h"
+#include "emu/log.h"
 #include "tools/rire-host/check.h"
 #include "tools/rire-host/prompt.h"
 #include "tools/rire-host/session.h"
@@ -63,7 +64,8 @@ const char *kUsage =
     "                 BYTES (default 16777216, at least 16384)\n"
     "  --log-files N  events.log and its rotated files kept, N >= 1 (default 4)\n"
     "  --strict       fail (exit 1) on any refused host call, plugin error-level\n"
-    "                 log record or failed callback result; each is named at the end\n"
+    "                 log record, failed callback result, refused flush or file of\n"
+    "                 the state directory not written; each is named at the end\n"
     "  --check        run each FILE.t as a transcript test on a fresh state directory;\n"
     "                 print a unified diff where its output differs, and name a file\n"
     "                 whose run ends with an exit status it does not declare (exit 1)\n"
@@ -90,6 +92,11 @@ const char *kUsage =
     "Every PSS update the plugin gives up on (scratch arena full, TLV or\n"
     "framework refusal) is printed as a warning after its command and counted\n"
     "in a summary on standard error at the end.\n"
+    "\n"
+    "A full file system never stops a run: each file of the state directory\n"
+    "that cannot be written is named in a warning, events.log stops taking\n"
+    "lines (the records it missed are counted at the end), and a flush without\n"
+    "room is refused, its updates kept queued for the next one.\n"
     "\n"
     "Exit status:\n"
     "  0  the scenario ran\n"
@@ -278,6 +285,16 @@ void report_dropped(rire_host::Session &session) {
     session.output().notice("dropped", {{"total", total}, {"reasons", reasons}}, text + "\n");
 }
 
+// The end-of-run count of the records events.log missed once it stopped.
+void report_missed(rire_host::Session &session) {
+    const uint64_t missed = emu::log::event_file_missed();
+    if (missed == 0)
+        return;
+    session.output().notice("missed", {{"file", "events.log"}, {"records", missed}},
+                            "rire-host: events.log missed " + std::to_string(missed) + " record" +
+                                (missed == 1 ? "" : "s") + "\n");
+}
+
 int start(rire_host::Session &session) {
     rire_host::Output &out = session.output();
     std::string error;
@@ -323,6 +340,7 @@ bool run_command(rire_host::Session &session, const rire_host::Command &cmd,
 int finish(rire_host::Session &session, const Options &o, bool ran) {
     session.end_run();
     report_dropped(session);
+    report_missed(session);
     const bool failed = session.verdict().report(o.strict);
     return !ran || failed ? kExitFailed : kExitOk;
 }

@@ -7,8 +7,9 @@
 // standard output and nothing on standard error. Text written to stream() by
 // code that makes no records becomes {"type": "text", "text": LINE} records in
 // JSON mode. The record types so far: boot, command, result, log, warning,
-// flush, request, pss_record, pss_update, arena, stat, dropped, error,
-// console, log_lost, expectation_failed, expectations, strict, unflushed.
+// flush, request, pss_record, pss_update, arena, stat, dropped, missed,
+// error, console, log_lost, expectation_failed, expectations, strict,
+// unflushed.
 #pragma once
 
 #include <cstdio>

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <stdexcept>
 
 #include "emu/boot.h"
+#include "emu/disk.h"
 #include "emu/host.h"
 #include "emu/log.h"
 #include "emu/oiflists.h"
@@ -114,7 +114,7 @@ bool Session::restart(std::string *error) {
         *error = std::string("cannot reopen the store: ") + e.what();
         return false;
     }
-    log_printed_ = console_printed_ = 0;
+    log_printed_ = console_printed_ = disk_printed_ = 0;
     verdict_.restarted();
     restore_oiflists();
     return boot(true, error);
@@ -148,6 +148,7 @@ bool Session::boot(bool recover, std::string *error) {
     if (recover)
         print_recovery();
     warn_dropped_updates();
+    warn_unwritten();
     print_new_console();
     if (options_.echo_log)
         print_new_log();
@@ -166,21 +167,20 @@ void Session::restore_oiflists() {
                          << counted(restored, "live oiflist") << "\n";
 }
 
+// The layer's list changes whether or not the file takes it: a file that
+// cannot be written is reported, and a restart would restore the list it
+// still holds.
 void Session::set_oiflist(uint32_t type, uint32_t index, bool live) {
     if (live)
         emu::oiflists::declare(type, index);
     else
         emu::oiflists::remove(type, index);
+    std::string text;
+    for (const auto &o : emu::oiflists::list())
+        text += std::to_string(o.type) + " " + std::to_string(o.index) + "\n";
     const auto path = options_.state_dir / kPiOiflistsFile;
-    const auto next = path.string() + ".new";
-    {
-        std::ofstream file(next, std::ios::trunc);
-        for (const auto &o : emu::oiflists::list())
-            file << o.type << " " << o.index << "\n";
-        if (!file.flush())
-            throw std::runtime_error("cannot write " + next);
-    }
-    std::filesystem::rename(next, path);
+    if (const int error = emu::disk::replace(path, text); error != 0)
+        emu::disk::failed(path, error);
 }
 
 void Session::print_recovery() {
@@ -222,9 +222,13 @@ void Session::flush(bool scheduled) {
         writes += p.kind == emu::pss::Kind::kWrite;
     const int rc = emu::pss::flush();
     if (rc != 0) {
-        const std::string error = std::string(syserr2str(rc)) + " " + emu::pss::last_store_error();
-        output_.record("flush", {{"failed", error}}, "  flush failed: " + error + "\n");
-        verdict_.strict_failure(std::string("the store refused the flush: ") + syserr2str(rc));
+        const std::string error =
+            rc == emu::pss::kErrStore ? emu::pss::last_store_error() : syserr2str(rc);
+        const size_t n = queued.size();
+        output_.record("flush", {{"failed", error}, {"queued", n}},
+                       "  flush refused: " + error + "; " + counted(n, "update") +
+                           (n == 1 ? " stays" : " stay") + " queued\n");
+        verdict_.strict_failure("the store refused the flush: " + error);
         return;
     }
     const size_t deletes = queued.size() - writes;
@@ -253,10 +257,22 @@ void Session::end_command() {
         }
     }
     warn_dropped_updates();
+    warn_unwritten();
     print_new_console();
     if (options_.echo_log)
         print_new_log();
     verdict_.end_command();
+}
+
+void Session::warn_unwritten() {
+    const auto &failures = emu::disk::failures();
+    for (; disk_printed_ < failures.size(); disk_printed_++) {
+        const std::string message = failures[disk_printed_].message();
+        output_.record("warning",
+                       {{"message", message}, {"file", failures[disk_printed_].file.string()}},
+                       "  warning: " + message + "\n");
+        verdict_.strict_failure(message);
+    }
 }
 
 void Session::print_new_console() {

@@ -111,6 +111,9 @@ class Session {
     // Prints a warning for each PSS update the plugin gave up on since the
     // last call (each is counted when its error record arrives).
     void warn_dropped_updates();
+    // Prints a warning for each file of the state directory the host could
+    // not write since the last call (emu/disk.h), a --strict failure each.
+    void warn_unwritten();
     // PSS updates given up so far, by emu::dropped::Reason.
     const std::array<uint64_t, emu::dropped::kReasons> &dropped_updates() const { return dropped_; }
 
@@ -141,6 +144,7 @@ class Session {
     PssSchedule schedule_ = PssSchedule::kAuto;
     size_t log_printed_ = 0;
     size_t console_printed_ = 0;
+    size_t disk_printed_ = 0; // emu::disk::failures() reported
     std::array<uint64_t, emu::dropped::kReasons> dropped_{};
     std::vector<emu::dropped::Reason> unwarned_; // given up since the last warnings
     Verdict verdict_;

@@ -25,6 +25,7 @@ const char *count_key(const faults::Row &row) {
         return "at";
     case faults::Trigger::kAfter:
     case faults::Trigger::kOnce:
+    case faults::Trigger::kBytes:
         return "after";
     case faults::Trigger::kEvery:
         break;
