@@ -302,7 +302,18 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
                 reserved[type].insert(e->oiflist_index);
         }
 
+        // A stored value holds one oif TLV when it holds a DI; recovery fetches
+        // each TLV the utility counts, and asks for no more.
+        size_t stored_tlvs = 0;
+        for (const auto &[service, count_at] : {std::pair{kPending, 2}, {kHw, 5}})
+            for (const auto &[key, value] : emu::pss::records(service))
+                stored_tlvs += value[count_at] != 0;
+        const size_t calls_before = emu::journal::calls().size();
         restart_and_recover();
+        size_t fetches = 0;
+        for (size_t at = calls_before; at < emu::journal::calls().size(); at++)
+            fetches += emu::journal::calls()[at].op == "tlv_array_get_next_tlv";
+        EXPECT_EQ(fetches, stored_tlvs);
         const std::vector<uint32_t> walked = walked_ids();
         auto place = [&walked](const Request &r) {
             return std::find(walked.begin(), walked.end(), r.id) - walked.begin();
