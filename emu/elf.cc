@@ -34,9 +34,10 @@ bool is_elf32_le(const Elf32_Ehdr *eh) {
            eh->e_shentsize == sizeof(Elf32_Shdr);
 }
 
-// Appends the defined data objects of one symbol table section.
-void collect_objects(const Image &image, const Elf32_Shdr *sections, uint32_t nsections,
-                     const Elf32_Shdr &symtab, Symbols *out) {
+// Appends the defined symbols of one type (STT_OBJECT, STT_FUNC) of one
+// symbol table section.
+void collect_defined(const Image &image, const Elf32_Shdr *sections, uint32_t nsections,
+                     const Elf32_Shdr &symtab, unsigned type, Symbols *out) {
     if (symtab.sh_link >= nsections)
         return;
     const Elf32_Shdr &strtab = sections[symtab.sh_link];
@@ -47,7 +48,7 @@ void collect_objects(const Image &image, const Elf32_Shdr *sections, uint32_t ns
         return;
     for (uint32_t i = 0; i < count; ++i) {
         const Elf32_Sym &s = syms[i];
-        if (ELF32_ST_TYPE(s.st_info) != STT_OBJECT || s.st_shndx == SHN_UNDEF ||
+        if (ELF32_ST_TYPE(s.st_info) != type || s.st_shndx == SHN_UNDEF ||
             s.st_name >= strtab.sh_size)
             continue;
         const char *name = names + s.st_name;
@@ -116,8 +117,10 @@ bool read(const std::filesystem::path &path, Layout *out, std::string *error) {
         return false;
     }
     for (uint32_t i = 0; i < eh->e_shnum; ++i) {
-        if (sections[i].sh_type == SHT_SYMTAB)
-            collect_objects(image, sections, eh->e_shnum, sections[i], &out->objects);
+        if (sections[i].sh_type == SHT_SYMTAB) {
+            collect_defined(image, sections, eh->e_shnum, sections[i], STT_OBJECT, &out->objects);
+            collect_defined(image, sections, eh->e_shnum, sections[i], STT_FUNC, &out->functions);
+        }
         if (sections[i].sh_type == SHT_REL)
             collect_imports(image, sections, eh->e_shnum, sections[i], &out->imports);
     }

@@ -1,5 +1,5 @@
 // The ELF side of loading the plugin: what the emulator reads from the
-// copy's file (its static data objects, the GOT entries that bind its
+// copy's file (its static data objects and functions, the GOT entries that bind its
 // imports, its RELRO range) and the one write it makes into a loaded copy
 // (a GOT word). Addresses here are link-time; add the load base to use them.
 #pragma once
@@ -15,8 +15,9 @@ namespace emu::elf {
 using Symbols = std::vector<std::pair<std::string, uint32_t>>; // name, link-time address
 
 struct Layout {
-    Symbols objects; // defined data objects of .symtab (names as the compiler wrote them)
-    Symbols imports; // R_386_JUMP_SLOT / R_386_GLOB_DAT relocations: name, GOT entry
+    Symbols objects;   // defined data objects of .symtab (names as the compiler wrote them)
+    Symbols functions; // defined functions of .symtab, hidden ones included
+    Symbols imports;   // R_386_JUMP_SLOT / R_386_GLOB_DAT relocations: name, GOT entry
     std::pair<uint32_t, uint32_t> relro{0, 0}; // [begin, end); {0, 0} when none
 };
 

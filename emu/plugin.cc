@@ -271,12 +271,24 @@ int32_t Plugin::reset_queue(const char *export_name) {
     return reset();
 }
 
-void *Plugin::object(const std::string &name) const {
-    for (const auto &[symbol, address] : layout_.objects) {
+namespace {
+
+void *find(const elf::Symbols &symbols, uintptr_t base, const std::string &name) {
+    for (const auto &[symbol, address] : symbols) {
         if (elf::denotes(symbol, name))
-            return reinterpret_cast<void *>(base_ + address);
+            return reinterpret_cast<void *>(base + address);
     }
     return nullptr;
+}
+
+} // namespace
+
+void *Plugin::object(const std::string &name) const {
+    return find(layout_.objects, base_, name);
+}
+
+void *Plugin::function(const std::string &name) const {
+    return find(layout_.functions, base_, name);
 }
 
 queue_hdr *Plugin::hw_update_req_q() const {

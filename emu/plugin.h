@@ -78,6 +78,9 @@ class Plugin {
     // Address of a data object of the plugin by its source name, hidden or
     // not; null when the symbol table has no such object.
     void *object(const std::string &name) const;
+    // Address of a function of the plugin, exported or not, by its name; null
+    // when the symbol table has none.
+    void *function(const std::string &name) const;
     queue_hdr *hw_update_req_q() const;
     uint32_t *mts_q_handle() const;
     uint8_t *pss_buf() const;

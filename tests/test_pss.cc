@@ -17,6 +17,7 @@
 #include "emu/pending_di.h"
 #include "emu/stats.h"
 #include "fuzz/plant.h"
+#include "plugin/pss/record_format.h"
 #include "tests/harness.h"
 
 namespace rire_test {
@@ -73,6 +74,29 @@ TEST_F(PssExports, RequestWithoutDisIsStoredWithAnEmptyArray) {
     EXPECT_EQ(queued(),
               (std::vector<Update>{{'W', kHw, le32(9), {0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0}}}));
     emu::pss::discard_pending();
+}
+
+// The encoders are not exported; the symbol table finds them. Without a
+// record or a value block they write nothing, log nothing and say 0.
+TEST_F(PssExports, EncodersRefuseAMissingRecordOrValue) {
+    using HwEncoder = decltype(&rire_orsk_get_hw_update_pss_info);
+    using PendingEncoder = decltype(&rire_orsk_get_pending_di_pss_info);
+    auto hw = reinterpret_cast<HwEncoder>(plugin_->function("rire_orsk_get_hw_update_pss_info"));
+    auto pending =
+        reinterpret_cast<PendingEncoder>(plugin_->function("rire_orsk_get_pending_di_pss_info"));
+    ASSERT_NE(hw, nullptr);
+    ASSERT_NE(pending, nullptr);
+    rire_orsk_hw_update_req req{};
+    rire_orsk_di_req rec{};
+    const uint32_t tlv_len = 0;
+    uint8_t value[16] = {};
+    const size_t logged = emu::log::event_log().size();
+    EXPECT_EQ(hw(nullptr, &tlv_len, value, sizeof value), 0u);
+    EXPECT_EQ(hw(&req, &tlv_len, nullptr, sizeof value), 0u);
+    EXPECT_EQ(pending(nullptr, &tlv_len, value, sizeof value), 0u);
+    EXPECT_EQ(pending(&rec, &tlv_len, nullptr, sizeof value), 0u);
+    EXPECT_EQ(Bytes(value, value + sizeof value), Bytes(sizeof value, 0));
+    EXPECT_EQ(emu::log::event_log().size(), logged);
 }
 
 // Each registration starts from the framework's defaults, then sets the
