@@ -11,6 +11,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "tools/rire-host/output.h"
+
 namespace rire_host::transcript {
 namespace {
 
@@ -42,7 +44,8 @@ std::vector<std::string> read_lines(std::istream &in) {
     return lines;
 }
 
-// The "#!" lines; the first one that is no directive ends the reading.
+// The "#!" lines of the file; the first that is no directive is reported
+// and ends the reading.
 Directives read_directives(const std::vector<std::string> &lines) {
     Directives d;
     for (size_t i = 0; i < lines.size() && d.error.empty(); i++) {
@@ -435,7 +438,7 @@ int check(const Runner &runner, const std::vector<std::string> &files, bool upda
         differ += c.differs;
         failed += c.failed;
     }
-    std::cout << read << " transcript" << (read == 1 ? "" : "s") << " checked";
+    std::cout << counted(read, "transcript") << " checked";
     if (differ != 0)
         std::cout << ", " << differ << (update ? " updated" : " differ");
     if (failed != 0)

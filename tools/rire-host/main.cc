@@ -271,8 +271,8 @@ void report_dropped(rire_host::Session &session) {
     const uint64_t total = std::accumulate(counts.begin(), counts.end(), uint64_t{0});
     if (total == 0)
         return;
-    std::string text = "rire-host: the plugin gave up " + std::to_string(total) + " PSS update" +
-                       (total == 1 ? "" : "s") + ":";
+    std::string text =
+        "rire-host: the plugin gave up " + rire_host::counted(total, "PSS update") + ":";
     rire_host::Fields reasons = rire_host::Fields::object();
     const char *sep = " ";
     for (int i = 0; i < emu::dropped::kReasons; i++)
@@ -291,8 +291,8 @@ void report_missed(rire_host::Session &session) {
     if (missed == 0)
         return;
     session.output().notice("missed", {{"file", "events.log"}, {"records", missed}},
-                            "rire-host: events.log missed " + std::to_string(missed) + " record" +
-                                (missed == 1 ? "" : "s") + "\n");
+                            "rire-host: events.log missed " + rire_host::counted(missed, "record") +
+                                "\n");
 }
 
 int start(rire_host::Session &session) {

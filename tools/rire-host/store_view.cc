@@ -60,8 +60,7 @@ void print_db(Output &out, const std::string &name, const Records &records, bool
     const auto type = service_of(name);
     out.record("pss_db", {{"db", name}, {"count", records.size()}},
                "  " + name + (type ? " (" + std::to_string(*type) + ")" : "") + ": " +
-                   std::to_string(records.size()) + " record" + (records.size() == 1 ? "" : "s") +
-                   "\n");
+                   counted(records.size(), "record") + "\n");
     for (const auto &[key, value] : records) {
         const std::string meaning = type ? describe_record(*type, key, value) : "";
         std::string text = type ? "    " + meaning + "\n" : "";
@@ -97,7 +96,7 @@ void print_events(Output &out, const std::filesystem::path &dir, size_t tail) {
     const size_t shown = std::min(tail, lines.size());
     out.record("events", {{"shown", shown}, {"total", lines.size()}},
                "  events.log: last " + std::to_string(shown) + " of " +
-                   std::to_string(lines.size()) + " line" + (lines.size() == 1 ? "" : "s") + "\n");
+                   counted(lines.size(), "line") + "\n");
     for (size_t i = lines.size() - shown; i < lines.size(); i++)
         out.record("event", {{"line", lines[i]}}, "    " + lines[i] + "\n");
 }

@@ -281,9 +281,8 @@ LogAnswer search_log(Session &s, const Args &a) {
     }
     if (found)
         return {LogAnswer::kFound, *found};
-    std::string account = std::to_string(seen.size()) + " " +
-                          (a.choice().empty() ? "" : a.choice() + " ") + "record" +
-                          (seen.size() == 1 ? "" : "s");
+    std::string account =
+        counted(seen.size(), a.choice().empty() ? "record" : (a.choice() + " record").c_str());
     for (size_t i = 0; i < seen.size() && i < 3; i++)
         account += (i == 0 ? ": \"" : ", \"") + seen[i] + "\"";
     return {LogAnswer::kNotFound, account + (seen.size() > 3 ? ", ..." : "")};

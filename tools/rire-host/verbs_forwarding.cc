@@ -114,7 +114,7 @@ void lc_download(Session &s, const Args &a) {
 void dump_heartbeat(Session &s, const Args &) {
     const uint32_t n = emu::heartbeat::count(), failed = emu::heartbeat::failed();
     s.output().record("heartbeat", {{"count", n}, {"failed", failed}},
-                      "  " + std::to_string(n) + " heartbeat" + (n == 1 ? "" : "s") + " sent" +
+                      "  " + counted(n, "heartbeat") + " sent" +
                           (failed != 0 ? ", " + std::to_string(failed) + " failed" : "") + "\n");
 }
 

@@ -61,8 +61,7 @@ std::optional<std::string> check_pss_order(const Args &a) {
 
 void restart(Session &s, const Args &) {
     const size_t lost = emu::pss::pending_count();
-    s.out() << "  process restart: " << lost << " unflushed update" << (lost == 1 ? "" : "s")
-            << " lost\n";
+    s.out() << "  process restart: " << counted(lost, "unflushed update") << " lost\n";
     std::string error;
     if (!s.restart(&error))
         throw std::runtime_error(error);
@@ -83,8 +82,7 @@ void dump_queue(Session &s, const Args &) {
         return;
     }
     s.output().record("queue", {{"count", requests->size()}},
-                      "  hw_update_req_q: " + std::to_string(requests->size()) + " request" +
-                          (requests->size() == 1 ? "" : "s") + "\n");
+                      "  hw_update_req_q: " + counted(requests->size(), "request") + "\n");
     for (const Request &r : *requests) {
         std::ostringstream text;
         text << "    req_id " << r.req_id << " type " << r.type << ", " << r.held.size() << " held";
@@ -109,8 +107,7 @@ void dump_pss(Session &s, const Args &a) {
         const auto records = emu::pss::records(type);
         s.output().record("pss_db", {{"db", name}, {"service", type}, {"count", records.size()}},
                           "  " + name + " (" + std::to_string(type) +
-                              "): " + std::to_string(records.size()) + " record" +
-                              (records.size() == 1 ? "" : "s") + "\n");
+                              "): " + counted(records.size(), "record") + "\n");
         for (auto &[key, value] : records)
             print_record(s, "pss_record", {{"db", name}}, type, key, &value,
                          describe_record(type, key, value));
@@ -120,8 +117,7 @@ void dump_pss(Session &s, const Args &a) {
 void dump_pending(Session &s, const Args &) {
     const auto pending = emu::pss::pending();
     s.output().record("pending", {{"count", pending.size()}},
-                      "  " + std::to_string(pending.size()) + " queued update" +
-                          (pending.size() == 1 ? "" : "s") + "\n");
+                      "  " + counted(pending.size(), "queued update") + "\n");
     for (const auto &p : pending) {
         const bool write = p.kind == emu::pss::Kind::kWrite;
         const std::string op = write ? "write" : "delete";

@@ -20,8 +20,8 @@ void Verdict::end_command() {
         uint64_t &seen = fired_[static_cast<size_t>(row.id)];
         const uint64_t now = faults::fired(row.id);
         if (now > seen)
-            strict_failure("the host refused " + std::to_string(now - seen) + " call" +
-                           (now - seen == 1 ? "" : "s") + " (fault " + row.name + ")");
+            strict_failure("the host refused " + counted(now - seen, "call") + " (fault " +
+                           row.name + ")");
         seen = now;
     }
 }
@@ -59,11 +59,9 @@ void Verdict::heap_lost(uint32_t blocks, uint64_t bytes) {
 bool Verdict::report(bool strict) const {
     if (expectations_failed_ != 0)
         out_.notice("expectations", {{"failed", expectations_failed_}},
-                    "rire-host: " + std::to_string(expectations_failed_) + " expectation" +
-                        (expectations_failed_ == 1 ? "" : "s") + " failed\n");
+                    "rire-host: " + counted(expectations_failed_, "expectation") + " failed\n");
     if (strict && !strict_.empty()) {
-        std::string text = "rire-host: --strict: " + std::to_string(strict_.size()) + " failure" +
-                           (strict_.size() == 1 ? "" : "s") + ":\n";
+        std::string text = "rire-host: --strict: " + counted(strict_.size(), "failure") + ":\n";
         for (const std::string &s : strict_)
             text += "  " + s + "\n";
         out_.notice("strict", {{"failures", strict_}}, text);
