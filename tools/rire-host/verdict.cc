@@ -11,7 +11,7 @@ void Verdict::begin_command(const std::string &file, int line, bool expectation)
     line_ = line;
     if (!expectation) {
         log_window_ = emu::log::event_log().size();
-        error_window_ = errors_.size();
+        errors_.clear();
     }
 }
 

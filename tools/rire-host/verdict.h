@@ -12,7 +12,6 @@
 
 #include <array>
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,9 +49,7 @@ class Verdict {
     // Sequence number of the first event-log record of the last command.
     size_t log_window() const { return log_window_; }
     // The texts of the error-level records of the last command, as logged.
-    std::span<const std::string> window_errors() const {
-        return std::span(errors_).subspan(error_window_);
-    }
+    const std::vector<std::string> &window_errors() const { return errors_; }
     size_t expectations_failed() const { return expectations_failed_; }
     const std::vector<std::string> &strict_failures() const { return strict_; }
     // The end-of-run summary (standard error in text mode); true when the run failed:
@@ -73,8 +70,7 @@ class Verdict {
     std::string file_;
     int line_ = 0;
     size_t log_window_ = 0;
-    std::vector<std::string> errors_; // every error-level record of the run
-    size_t error_window_ = 0;
+    std::vector<std::string> errors_; // the error-level records of the last command
     std::array<uint64_t, static_cast<size_t>(emu::faults::Id::kCount)> fired_{};
     size_t expectations_failed_ = 0;
     uint32_t heap_lost_ = 0;
