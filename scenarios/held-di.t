@@ -145,6 +145,11 @@ restart
     process restart: 0 unflushed updates lost
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
     recovered 0 pending-DI records and 2 hardware-update records: 2 requests rebuilt, 3 indexes reserved again
+# Recovery's log has two trace records whose text begins with "ERROR -":
+# "first key missing" (the pending_di database is empty) and "m2l failed
+# ... no more records" (the walk of hw_update is past its last record).
+# That is the host's own wording for the end of a walk, logged at trace
+# level: a healthy recovery, not a failure.
 log
     trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
     trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"

@@ -77,6 +77,8 @@ restart
     the platform-independent layer restored 2 live oiflists
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS
     recovered 2 pending-DI records and 1 hardware-update record: 1 request rebuilt, 4 indexes reserved again
+# Each walk ends with a trace "ERROR - m2l failed ... no more records": the
+# host's wording for the end of a walk, not a failure.
 log
     trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
     trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
