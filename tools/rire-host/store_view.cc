@@ -2,7 +2,6 @@
 
 #include <lmdb.h>
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <fstream>
 #include <iostream>
@@ -69,12 +68,15 @@ void print_db(Output &out, const std::string &name, const Records &records, bool
             print_bytes(bytes, key, &value, SIZE_MAX);
             text += bytes.str();
         }
-        out.record("pss_record",
-                   {{"db", name},
-                    {"key", emu::bytes::hex(key.data(), key.size(), key.size())},
-                    {"value", emu::bytes::hex(value.data(), value.size(), value.size())},
-                    {"text", meaning}},
-                   text);
+        Fields fields = {{"db", name},
+                         {"key", emu::bytes::hex(key.data(), key.size(), key.size())},
+                         {"value", emu::bytes::hex(value.data(), value.size(), value.size())},
+                         {"text", meaning}};
+        if (type) {
+            fields["service"] = *type;
+            fields.update(record_fields(*type, key, &value));
+        }
+        out.record("pss_record", std::move(fields), text);
     }
 }
 
@@ -145,10 +147,19 @@ int print_store(const InspectOptions &o, Output &out) {
     return 0;
 }
 
+// A directory a run has used holds at least one of these.
+bool is_state_dir(const std::filesystem::path &dir) {
+    std::error_code ec;
+    for (const char *file : {"data.mdb", "events.log", "host.pid", kPiOiflistsFile})
+        if (std::filesystem::exists(dir / file, ec))
+            return true;
+    return false;
+}
+
 } // namespace
 
 int inspect(const InspectOptions &o, Output &out) {
-    if (!std::filesystem::is_directory(o.dir)) {
+    if (!is_state_dir(o.dir)) {
         const std::string message = "inspect: " + o.dir.string() + " is not a state directory";
         out.notice("error", {{"message", message}}, "rire-host: " + message + "\n");
         return 2;
@@ -159,28 +170,6 @@ int inspect(const InspectOptions &o, Output &out) {
     print_oiflists(out, o.dir);
     print_events(out, o.dir, o.tail);
     return 0;
-}
-
-int inspect_main(int argc, char **argv) {
-    CLI::App app("Prints what a state directory holds: both PSS databases decoded, the live\n"
-                 "oiflists and the tail of events.log. Reads without the plugin, without\n"
-                 "locks, and never writes to DIR.",
-                 "rire-host inspect");
-    InspectOptions o;
-    app.add_option("DIR", o.dir, "the state directory")->required();
-    app.add_flag("--raw", o.raw, "also each record's key and value bytes");
-    app.add_option("--tail", o.tail, "lines of events.log shown (default 20)");
-    Format format = Format::kText;
-    app.add_option("--format", format, "text or json (JSON Lines)")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, Format>{{"text", Format::kText}, {"json", Format::kJson}}));
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError &e) {
-        return app.exit(e) == 0 ? 0 : 2;
-    }
-    const auto out = make_output(format, std::cout, std::cerr);
-    return inspect(o, *out);
 }
 
 } // namespace rire_host
