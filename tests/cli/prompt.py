@@ -62,6 +62,7 @@ def main():
         # Ctrl-C drops the half-typed line (the request is not answered);
         # the process goes on.
         term.type("hw-done id=7")
+        term.wait_for("id=7")  # echoed: the line editor is reading
         term.type("\x03")
         term.wait_for("rire# ")
         if term.proc.poll() is not None:

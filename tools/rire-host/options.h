@@ -109,7 +109,7 @@ inline constexpr Option kOptions[] = {
     {Id::kFormat, "--format", "text|json", Kind::kChoice,
      "json: one JSON object per line on standard output for every report, each with its "
      "\"type\" (rire-host.schema.json describes them)",
-     "text", kRun | kInspect, false, 0, 0, "text|json"},
+     "text", kRun | kInspect, true, 0, 0, "text|json"},
     {Id::kPart, "--part", "N", Kind::kNumber,
      "run only process part N of a transcript (after N-1 '%% new process' lines)", nullptr, kRun,
      false, 1, INT32_MAX},

@@ -93,6 +93,33 @@ void print_oiflists(Output &out, const std::filesystem::path &dir) {
                    list + "\n");
 }
 
+// An events.log line, "TIME LEVEL(CODE) FUNCTION(LINE): TEXT", as fields;
+// what does not have that form stays in "text".
+Fields event_fields(const std::string &line) {
+    std::istringstream in(line);
+    std::string time, tag;
+    in >> time >> tag;
+    const size_t open = tag.find('(');
+    if (time.empty() || time.back() != 'Z' || open == std::string::npos || tag.back() != ')' ||
+        open + 2 > tag.size() - 1 ||
+        tag.find_first_not_of("0123456789", open + 1) != tag.size() - 1)
+        return {{"text", line}};
+    Fields fields = {{"time", time},
+                     {"level", tag.substr(0, open)},
+                     {"level_code", std::stoul(tag.substr(open + 1))}};
+    std::string rest;
+    std::getline(in >> std::ws, rest);
+    const size_t paren = rest.find('('), close = rest.find("): ");
+    if (paren != std::string::npos && close != std::string::npos && paren < close &&
+        rest.find_first_not_of("0123456789", paren + 1) == close && close > paren + 1) {
+        fields["function"] = rest.substr(0, paren);
+        fields["source_line"] = std::stoul(rest.substr(paren + 1, close - paren - 1));
+        rest = rest.substr(close + 3);
+    }
+    fields["text"] = rest;
+    return fields;
+}
+
 void print_events(Output &out, const std::filesystem::path &dir, size_t tail) {
     const auto lines = emu::EventLogFile::read_lines(dir / "events.log");
     const size_t shown = std::min(tail, lines.size());
@@ -100,7 +127,7 @@ void print_events(Output &out, const std::filesystem::path &dir, size_t tail) {
                "  events.log: last " + std::to_string(shown) + " of " +
                    counted(lines.size(), "line") + "\n");
     for (size_t i = lines.size() - shown; i < lines.size(); i++)
-        out.record("event", {{"line", lines[i]}}, "    " + lines[i] + "\n");
+        out.record("event", event_fields(lines[i]), "    " + lines[i] + "\n");
 }
 
 // Opens the store read-only and prints it; an exit status.
