@@ -86,7 +86,7 @@ Fields record_fields(uint32_t service, const Bytes &key, const Bytes *value) {
         fields[hw ? "req_id" : "index"] = *r.key;
     if (!r.has_header)
         return fields;
-    fields[hw ? "req_type" : "type"] = r.type;
+    fields[hw ? "req_type" : "oiflist_type"] = r.type;
     if (r.state)
         fields["state"] = *r.state;
     fields["num_hold_di"] = r.num_hold_di;

@@ -45,7 +45,7 @@ std::optional<uint32_t> service_of(const std::string &db_name);
 std::string db_name_of(uint32_t service);
 // A stored record (or, without `value`, a key) as JSON fields, named as run
 // mode's request records name them: req_id (hw_update) or index
-// (pending_di), then when the value has its header req_type or type and
+// (pending_di), then when the value has its header req_type or oiflist_type and
 // state, num_hold_di, held [{di, oiflist}] newest first, other_tlvs.
 Fields record_fields(uint32_t service, const emu::bytes::Bytes &key,
                      const emu::bytes::Bytes *value);
