@@ -1,18 +1,15 @@
 // rire-host: loads the platform plugin into the host emulator, boots it as
 // the switch's rire process would, and runs a scenario of host events, or
-// the lines typed at a prompt when standard input is a terminal.
+// the lines typed at a prompt when standard input is a terminal; or runs
+// transcript tests (check), looks at a state directory (inspect), or prints
+// the scenario language (help). The command line is read by command_line.h
+// from the declarations of options.h.
 #include <unistd.h>
 
-#include <cerrno>
-#include <climits>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <iostream>
 #include <numeric>
-#include <sstream>
 
 #include "emu/host.h"
 #include "emu/log.h"
