@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The rire-host prompt on a real pseudo-terminal: Tab completion, Ctrl-C on
-a half-typed line, the history written line by line, help, a typo's hint.
+a half-typed line, the history written line by line, help, a typo's hint,
+and the state directory a run without --state names.
 
 usage: prompt.py RIRE_HOST [LAUNCHER]"""
 import fcntl
@@ -15,9 +16,9 @@ import time
 
 
 class Terminal:
-    def __init__(self, argv, env):
+    def __init__(self, argv, env, cwd):
         self.master, slave = pty.openpty()
-        self.proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=slave, env=env,
+        self.proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=slave, env=env, cwd=cwd,
                                      start_new_session=True,
                                      preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
         os.close(slave)
@@ -46,12 +47,14 @@ class Terminal:
 
 
 def main():
-    host = sys.argv[1]
+    host = os.path.abspath(sys.argv[1])
     launcher = [sys.argv[2]] if len(sys.argv) > 2 and sys.argv[2] else []
     with tempfile.TemporaryDirectory() as home:
         env = dict(os.environ, HOME=home, TERM="vt100")
         history = os.path.join(home, ".rire_host_history")
-        term = Terminal(launcher + [host, "--state", os.path.join(home, "state")], env)
+        # Without --state, the run says which state directory it uses.
+        term = Terminal(launcher + [host], env, home)
+        term.wait_for("rire-host: state rire-state: created")
         term.wait_for("rire# ")
 
         # Tab completes a verb and its argument keys with their '=': the
