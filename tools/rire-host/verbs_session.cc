@@ -219,8 +219,8 @@ void add_session_verbs(VerbTable &verbs) {
     verbs.add({"help",
                {},
                {},
-               "help [VERB|all]: one line per verb; the arguments of the verbs VERB\n"
-               "names (\"help dump\": every dump verb); all: every verb in full",
+               "the verbs, one line each; help VERB: the arguments of the verbs VERB\n"
+               "names (\"help dump\": every dump verb); help all: every verb in full",
                help});
     verbs.add(
         {"init", {}, {}, "run the plugin's entry point again (empties its request queue)", init});
