@@ -163,8 +163,9 @@ void Session::restore_oiflists() {
     for (uint32_t type, index; in >> type >> index; restored++)
         emu::oiflists::declare(type, index);
     if (restored != 0)
-        output_.stream() << "  the platform-independent layer restored "
-                         << counted(restored, "live oiflist") << "\n";
+        output_.record("oiflists_restored", {{"count", restored}},
+                       "  the platform-independent layer restored " +
+                           counted(restored, "live oiflist") + "\n");
 }
 
 // The layer's list changes whether or not the file takes it: a file that
