@@ -14,12 +14,7 @@ using options::Command;
 using options::Kind;
 using options::Option;
 
-const Option &option(options::Id id) {
-    for (const Option &o : options::kOptions)
-        if (o.id == id)
-            return o;
-    std::abort(); // every Id has its row
-}
+using options::option;
 
 const Option *find_option(const std::string &name) {
     for (const Option &o : options::kOptions)

@@ -11,6 +11,7 @@
 #include <iostream>
 #include <numeric>
 
+#include "emu/event_log_file.h"
 #include "emu/host.h"
 #include "emu/log.h"
 #include "tools/rire-host/check.h"
@@ -24,6 +25,9 @@
 namespace {
 
 using rire_host::options::Id;
+
+// The event log's own limit, as the option table states it.
+static_assert(rire_host::options::option(Id::kLogSize).min == emu::EventLogFile::kMinFileBytes);
 
 struct Options {
     rire_host::CommandLine line;
@@ -59,10 +63,9 @@ Options options_of(const rire_host::CommandLine &line) {
     o.session.plugin_path = line.has(Id::kPlugin) ? line.text(Id::kPlugin) : RIRE_DEFAULT_PLUGIN;
     o.session.echo_log = line.has(Id::kLog);
     o.session.move_damaged_store = line.has(Id::kMoveDamagedStore);
-    if (line.has(Id::kLogSize))
-        o.session.event_files.max_bytes = static_cast<uint32_t>(line.number(Id::kLogSize));
-    if (line.has(Id::kLogFiles))
-        o.session.event_files.files = static_cast<uint32_t>(line.number(Id::kLogFiles));
+    // The defaults are the table's, which the usage text shows.
+    o.session.event_files.max_bytes = static_cast<uint32_t>(line.number(Id::kLogSize));
+    o.session.event_files.files = static_cast<uint32_t>(line.number(Id::kLogFiles));
     o.format = format_of(line);
     o.strict = line.has(Id::kStrict);
     o.part = static_cast<int>(line.number(Id::kPart));

@@ -133,4 +133,12 @@ inline constexpr Option kOptions[] = {
      kEvery, false},
 };
 
+// The row of `id`; every Id has one.
+constexpr const Option &option(Id id) {
+    for (const Option &o : kOptions)
+        if (o.id == id)
+            return o;
+    throw "an Id without its row";
+}
+
 } // namespace rire_host::options
