@@ -42,6 +42,18 @@ class Terminal:
             self.seen += chunk
         _, _, self.seen = self.seen.partition(want)
 
+    def read_to_end(self, timeout=60):
+        """Reads until the process closes the terminal: it restores the
+        terminal's modes at its end, which waits until its output is read."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if select.select([self.master], [], [], 1)[0]:
+                try:
+                    if not os.read(self.master, 4096):
+                        return
+                except OSError:
+                    return
+
     def type(self, keys):
         os.write(self.master, keys.encode())
 
@@ -79,6 +91,10 @@ def main():
             lines = f.read().replace("\\040", " ")  # libedit's escape of a blank
         if "dump queue" not in lines or "hw-done" in lines:
             sys.exit(f"FAIL: history after ctrl-C holds {lines!r}")
+        # Tab completes the word a key takes.
+        term.type("dump pss db=pe\t\r")
+        term.wait_for("pending_di (20): 0 records")
+        term.wait_for("rire# ")
         # Tab completes a fault name, after help too.
         term.type("help fault index.re\t\r")
         term.wait_for("fault index.realloc.error [after=u32]")
@@ -97,6 +113,7 @@ def main():
         term.wait_for("rire# ")
 
         term.type("\x04")
+        term.read_to_end()
         status = term.proc.wait(timeout=60)
         if status != 0:
             sys.exit(f"FAIL: ctrl-D ended with status {status}")

@@ -634,9 +634,17 @@ std::vector<std::string> completions(const VerbTable &verbs, const std::string &
             verbs.find(two ? tokens[0].text + " " + tokens[1].text : tokens[0].text);
         if (verb == nullptr)
             return {};
-        words.assign(verb->choice.words.begin(), verb->choice.words.end());
-        for (const std::string &key : keys_of(*verb))
-            words.push_back(key);
+        const size_t eq = typed.find('=');
+        const ParamSpec *p =
+            eq == std::string::npos ? nullptr : find_param(*verb, typed.substr(0, eq));
+        if (p != nullptr) // a key's value, when the key takes words
+            for (const char *word : p->words)
+                words.push_back(typed.substr(0, eq + 1) + word);
+        if (eq == std::string::npos) {
+            words.assign(verb->choice.words.begin(), verb->choice.words.end());
+            for (const std::string &key : keys_of(*verb))
+                words.push_back(key);
+        }
     }
     std::vector<std::string> matches;
     for (const std::string &word : words)

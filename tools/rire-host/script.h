@@ -161,8 +161,9 @@ class ScriptReader {
 };
 
 // What Tab may complete the last word of `before` (the line up to the cursor)
-// to: a verb, a subcommand ("dump q" -> "queue"), a verb's choice word or its
-// argument keys with their '=' ("req="); whole words, in table order.
+// to: a verb, a subcommand ("dump q" -> "queue"), a verb's choice word, its
+// argument keys with their '=' ("re" -> "req=") or the words a key takes
+// ("db=h" -> "db=hw_update"); whole words, in table order.
 std::vector<std::string> completions(const VerbTable &verbs, const std::string &before);
 
 // The language reference, built from the verb table: the index (verb_index)
