@@ -22,7 +22,7 @@ apt_install() { # packages...
 
 need=()
 for pkg in g++-multilib cmake googletest clang libclang-rt-14-dev liblmdb-dev:i386 lmdb-utils \
-    libcli11-dev nlohmann-json3-dev libedit-dev:i386; do
+    nlohmann-json3-dev libedit-dev:i386 python3-jsonschema; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 [ ${#need[@]} -eq 0 ] || apt_install "${need[@]}"

@@ -84,6 +84,7 @@ constexpr const char *kValidPrefix =
     "link-update req=7 type=1 old-index=12 old-di=300 new-index=13 new-di=400\n"
     "flush\n";
 
+// Every message of a bad command line, in its one style, pinned here once.
 TEST_F(Cli, BadCommandLineExitsTwoWithAHint) {
     const std::string hint = "try rire-host --help\n";
     const std::string missing = (dir_.path() / "missing.scn").string();
@@ -93,11 +94,28 @@ TEST_F(Cli, BadCommandLineExitsTwoWithAHint) {
         std::string err;
         int status = 2;
     } cases[] = {
-        {{"--bogus"}, "rire-host: The following argument was not expected: --bogus\n" + hint},
-        {{"--state"}, "rire-host: --state: 1 required DIR missing\n" + hint},
-        {{"--log-files=0"}, "rire-host: --log-files: bad value 0\n" + hint},
+        {{"--stat"}, "rire-host: unknown option '--stat'; did you mean '--state'?\n" + hint},
+        {{"--state"}, "rire-host: --state: needs DIR\n" + hint},
+        {{"--state", scenario().string(), scenario().string()},
+         "rire-host: --state: " + scenario().string() + " is not a directory\n" + hint},
+        {{"--state", (dir_.path() / "no/such/state").string(), scenario().string()},
+         "rire-host: --state: " + (dir_.path() / "no/such").string() +
+             " does not exist (--state-create-parents creates it)\n" + hint},
+        {{"--log-files=0"}, "rire-host: --log-files: 0 is below the minimum, 1\n" + hint},
+        {{"--log-size", "10"}, "rire-host: --log-size: 10 is below the minimum, 16384\n" + hint},
+        {{"--part", "0"}, "rire-host: --part: 0 is below the minimum, 1\n" + hint},
+        {{"--format", "xml"}, "rire-host: --format: 'xml' is not one of text, json\n" + hint},
+        {{"--strict=yes"}, "rire-host: --strict: takes no value\n" + hint},
+        {{"--raw", "a.scn"}, "rire-host: --raw: only for inspect\n" + hint},
+        {{"inspect", "--tail", "abc", "x"}, "rire-host: --tail: 'abc' is not a number\n" + hint},
+        {{"inspect"}, "rire-host: inspect: needs DIR\n" + hint},
+        {{"inspect", dir_.path().string()},
+         "rire-host: inspect: " + dir_.path().string() + " is not a state directory\n"},
+        {{"check"}, "rire-host: check: needs transcript files (FILE.t...)\n" + hint},
+        {{"hlep"}, "rire-host: hlep: no such scenario; did you mean 'rire-host help'?\n" + hint},
         {{"a.scn", "b.scn"}, "rire-host: one scenario at a time (a.scn, b.scn)\n" + hint},
-        {{"help", "frob"}, "rire-host: no verb 'frob'\n" + hint},
+        {{"help", "hw-don"},
+         "rire-host: help: unknown verb 'hw-don'; did you mean 'hw-done'?\n" + hint},
         {{missing}, "rire-host: cannot read " + missing + ": No such file or directory\n"},
         {{dir_.path().string()},
          "rire-host: " + dir_.path().string() + " is a directory, not a scenario\n"},

@@ -1,44 +1,43 @@
 // rire-host: loads the platform plugin into the host emulator, boots it as
 // the switch's rire process would, and runs a scenario of host events, or
-// the lines typed at a prompt when standard input is a terminal.
+// the lines typed at a prompt when standard input is a terminal; or runs
+// transcript tests (check), looks at a state directory (inspect), or prints
+// the scenario language (help). The command line is read by command_line.h
+// from the declarations of options.h.
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
-#include <cerrno>
-#include <climits>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <iostream>
 #include <numeric>
-#include <sstream>
 
+#include "emu/event_log_file.h"
 #include "emu/host.h"
 #include "emu/log.h"
 #include "tools/rire-host/check.h"
+#include "tools/rire-host/command_line.h"
 #include "tools/rire-host/prompt.h"
+#include "tools/rire-host/scenario.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/store_view.h"
 #include "tools/rire-host/verbs.h"
 
 namespace {
 
+using rire_host::options::Id;
+
+// The event log's own limit, as the option table states it.
+static_assert(rire_host::options::option(Id::kLogSize).min == emu::EventLogFile::kMinFileBytes);
+
 struct Options {
+    rire_host::CommandLine line;
     rire_host::SessionOptions session;
-    std::vector<std::string> files;      // the scenario; more than one only with --check
-    std::vector<std::string> help_topic; // rire-host help VERB
     rire_host::Format format = rire_host::Format::kText;
     bool strict = false;
-    bool help = false;
-    bool version = false;
-    bool check = false;  // --check: run transcript tests and compare
-    bool update = false; // --update: rewrite the expected output of those that differ
-    int part = 0;        // --part N: run only process part N of a transcript
+    int part = 0; // --part N: run only process part N of a transcript
 };
 
-// Exit statuses, documented in kUsage.
+// Exit statuses, as the usage text gives them.
 enum Exit {
     kExitOk = 0,
     kExitFailed = 1,        // a command or expectation failed, a heap block lost; --strict failure
@@ -46,224 +45,74 @@ enum Exit {
     kExitStoreUnusable = 3, // the PSS store is damaged; its file is left as it was
 };
 
-const char *kUsage =
-    "usage: rire-host [OPTIONS] [SCENARIO | -]\n"
-    "       rire-host --check [--update] [OPTIONS] FILE.t...\n"
-    "       rire-host inspect [--raw] [--tail N] [--format text|json] DIR\n"
-    "       rire-host help [VERB]\n"
-    "\n"
-    "Boots zarided_kelda_orsk_platform.so in the host emulator and runs SCENARIO\n"
-    "(standard input when '-' or absent). The state directory keeps the PSS store\n"
-    "(LMDB) and events.log; a second run on the same directory is a process\n"
-    "restart and recovers what the first one committed.\n"
-    "\n"
-    "  --state DIR    state directory (default ./rire-state)\n"
-    "  --plugin PATH  the plugin to load\n"
-    "  --log          print the plugin's log records after every command\n"
-    "  --log-size BYTES  events.log moves to events.log.1 before it passes\n"
-    "                 BYTES (default 16777216, at least 16384)\n"
-    "  --log-files N  events.log and its rotated files kept, N >= 1 (default 4)\n"
-    "  --strict       fail (exit 1) on any refused host call, plugin error-level\n"
-    "                 log record, failed callback result, refused flush or file of\n"
-    "                 the state directory not written; each is named at the end\n"
-    "  --check        run each FILE.t as a transcript test on a fresh state directory;\n"
-    "                 print a unified diff where its output differs, and name a file\n"
-    "                 whose run ends with an exit status it does not declare (exit 1)\n"
-    "  --update       with --check, rewrite the expected output of a file that differs;\n"
-    "                 a file it wrote a failing run into is named and fails (exit 1)\n"
-    "  --part N       run only process part N of a transcript (after N-1 '%% new process'\n"
-    "                 lines); without it, every part runs in a process of its own\n"
-    "  --move-damaged-store\n"
-    "                 when the PSS store is damaged, rename data.mdb to\n"
-    "                 data.mdb.damaged-YYYYMMDD-HHMMSS and start with an empty store\n"
-    "  --format text|json\n"
-    "                 json: one JSON object per line (JSON Lines) on standard\n"
-    "                 output for every command, result, dump record, warning and\n"
-    "                 error, each with its \"type\"; the debug console writes\n"
-    "                 to standard error\n"
-    "  --version      print the version and stop\n"
-    "  -h, --help     print this text and stop\n"
-    "Options take their value as --opt VALUE or --opt=VALUE.\n"
-    "\n"
-    "Only one process at a time uses a state directory: another one is refused\n"
-    "with \"state DIR is in use by process N\". The store is checked before it is\n"
-    "used; a damaged one stops the run and is left exactly as it was.\n"
-    "\n"
-    "Every PSS update the plugin gives up on (scratch arena full, TLV or\n"
-    "framework refusal) is printed as a warning after its command and counted\n"
-    "in a summary on standard error at the end.\n"
-    "\n"
-    "A full file system never stops a run: each file of the state directory\n"
-    "that cannot be written is named in a warning, events.log stops taking\n"
-    "lines (the records it missed are counted at the end), and a flush without\n"
-    "room is refused, its updates kept queued for the next one.\n"
-    "\n"
-    "Exit status:\n"
-    "  0  the scenario ran\n"
-    "  1  a command or an expectation failed, the plugin lost heap blocks, a\n"
-    "     --strict failure, or a transcript differs or ends with an exit status\n"
-    "     it does not declare\n"
-    "  2  bad command line or scenario (nothing ran); the state directory is in use;\n"
-    "     --check: a transcript cannot be read\n"
-    "  3  the PSS store is damaged (left as it was)\n"
-    "\n"
-    "A transcript test (FILE.t) is a scenario with each command's expected output\n"
-    "under it, indented by two blanks; '%% new process' ends the process and goes\n"
-    "on in a new one on the same state directory. Run as a scenario, it prints\n"
-    "its transcript; with --check, it is compared. Directive lines in the first\n"
-    "column: '#! strict' runs it with --strict; '#! exit N' declares that its run\n"
-    "ends with exit status N. --check fails a transcript whose run ends with a\n"
-    "status it does not declare (0 by default), so a failure written into the\n"
-    "expected output by --update never passes unless the file says it tests one.\n"
-    "\n"
-    "When standard input is a terminal and no scenario is named, a prompt runs\n"
-    "each line as it is entered, with line editing and a history kept in\n"
-    "$HOME/.rire_host_history; a bad line is reported and skipped.\n"
-    "\n"
-    "A scenario is one command per line; '#' starts a comment. Numbers are\n"
-    "decimal or 0x-hex, lists are comma-separated with ranges a-b. The whole\n"
-    "scenario is checked before anything runs: a bad line is reported as\n"
-    "FILE:LINE:COLUMN and nothing is applied. It is then read again and run\n"
-    "line by line, so a scenario of any length runs in bounded memory (standard\n"
-    "input is kept aside in a temporary file). Commands:\n\n";
-
 const char *kTryHelp = "try rire-host --help\n";
 
-// --log-size or --log-files into `limits`; an error text for a value the
-// event log refuses.
-std::string parse_limit(const std::string &arg, const std::string &value,
-                        emu::EventLogFile::Limits *limits) {
-    char *end = nullptr;
-    const unsigned long long n = std::strtoull(value.c_str(), &end, 0);
-    emu::EventLogFile::Limits next = *limits;
-    (arg == "--log-size" ? next.max_bytes : next.files) = static_cast<unsigned>(n);
-    const bool ok = !value.empty() && *end == '\0' && n <= UINT32_MAX &&
-                    next.max_bytes >= emu::EventLogFile::kMinFileBytes && next.files >= 1;
-    if (!ok)
-        return "bad value " + value;
-    *limits = next;
-    return {};
+int usage_error(const std::string &message) {
+    std::cerr << "rire-host: " << message << "\n" << kTryHelp;
+    return kExitUsage;
 }
 
-// The command line into `o`; false (reported) when it is not understood.
-bool parse_options(int argc, char **argv, Options *o) {
-    o->session.state_dir = "rire-state";
-    o->session.plugin_path = RIRE_DEFAULT_PLUGIN;
-    CLI::App app("", "rire-host");
-    app.set_help_flag();
-    app.add_flag("-h,--help", o->help);
-    app.add_flag("--version", o->version);
-    app.add_flag("--log", o->session.echo_log);
-    app.add_flag("--strict", o->strict);
-    app.add_flag("--check", o->check);
-    app.add_flag("--update", o->update)->needs("--check");
-    app.add_option("--part", o->part)->type_name("N")->check(CLI::PositiveNumber);
-    app.add_flag("--move-damaged-store", o->session.move_damaged_store);
-    std::string state = o->session.state_dir.string();
-    app.add_option("--state", state)->type_name("DIR");
-    app.add_option("--plugin", o->session.plugin_path)->type_name("PATH");
-    for (const char *limit : {"--log-size", "--log-files"})
-        app.add_option(limit)->type_name("NUMBER")->each([o, limit](const std::string &value) {
-            if (auto fault = parse_limit(limit, value, &o->session.event_files); !fault.empty())
-                throw CLI::ValidationError(fault);
-        });
-    app.add_option("--format", o->format)
-        ->type_name("text|json")
-        ->transform(CLI::CheckedTransformer(std::map<std::string, rire_host::Format>{
-            {"text", rire_host::Format::kText}, {"json", rire_host::Format::kJson}}));
-    app.add_option("scenario", o->files);
-    app.add_subcommand("help")->add_option("verb", o->help_topic);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError &e) {
-        std::cerr << "rire-host: " << e.what() << "\n" << kTryHelp;
-        return false;
-    }
-    o->session.state_dir = state;
-    if (o->check && o->files.empty()) {
-        std::cerr << "rire-host: --check needs transcript files\n" << kTryHelp;
-        return false;
-    }
-    if (!o->check && o->files.size() > 1) {
-        std::cerr << "rire-host: one scenario at a time (" << o->files[0] << ", " << o->files[1]
-                  << ")\n"
-                  << kTryHelp;
-        return false;
-    }
-    o->help = o->help || app.got_subcommand("help");
-    return true;
+rire_host::Format format_of(const rire_host::CommandLine &line) {
+    return line.text(Id::kFormat) == "json" ? rire_host::Format::kJson : rire_host::Format::kText;
+}
+
+Options options_of(const rire_host::CommandLine &line) {
+    Options o;
+    o.line = line;
+    o.session.state_dir = line.text(Id::kState);
+    o.session.plugin_path = line.has(Id::kPlugin) ? line.text(Id::kPlugin) : RIRE_DEFAULT_PLUGIN;
+    o.session.echo_log = line.has(Id::kLog);
+    o.session.move_damaged_store = line.has(Id::kMoveDamagedStore);
+    // The defaults are the table's, which the usage text shows.
+    o.session.event_files.max_bytes = static_cast<uint32_t>(line.number(Id::kLogSize));
+    o.session.event_files.files = static_cast<uint32_t>(line.number(Id::kLogFiles));
+    o.format = format_of(line);
+    o.strict = line.has(Id::kStrict);
+    o.part = static_cast<int>(line.number(Id::kPart));
+    return o;
 }
 
 // The options a transcript's processes get from this one.
 rire_host::transcript::Runner runner(const Options &o) {
-    rire_host::transcript::Runner r;
-    r.options = {"--plugin",    o.session.plugin_path,
-                 "--log-size",  std::to_string(o.session.event_files.max_bytes),
-                 "--log-files", std::to_string(o.session.event_files.files)};
-    if (o.strict)
+    rire_host::transcript::Runner r{rire_host::passed_on(o.line)};
+    if (o.strict && !o.line.has(Id::kStrict))
         r.options.push_back("--strict");
-    if (o.session.echo_log)
-        r.options.push_back("--log");
     return r;
 }
 
-// A scenario file, or standard input kept aside in an unlinked temporary
-// file while it is checked, so that it can be read a second time.
-class Scenario {
-  public:
-    explicit Scenario(const std::string &path) : path_(path) {}
-    // Empty when the scenario can be read, else why not.
-    std::string open() {
-        if (path_ == "-")
-            return spool() ? "" : "cannot keep standard input aside";
-        // A directory opens and reads as empty: it would run nothing.
-        std::error_code ec;
-        if (std::filesystem::is_directory(path_, ec))
-            return path_ + " is a directory, not a scenario";
-        file_.open(path_, std::ios::in);
-        return file_.is_open() ? "" : "cannot read " + path_ + ": " + std::strerror(errno);
+// The state directory, made ready for a run: an existing directory, or a new
+// one whose parent exists (all of the path with --state-create-parents). An
+// error text when it cannot be one. When --state was not given, a notice
+// says which directory the run uses and whether it is new, since a run on
+// one kept from an earlier run is a restart.
+std::string prepare_state(const Options &o, rire_host::Output &out) {
+    const std::filesystem::path &dir = o.session.state_dir;
+    std::error_code ec;
+    bool created = false;
+    if (std::filesystem::exists(dir, ec)) {
+        if (!std::filesystem::is_directory(dir, ec))
+            return "--state: " + dir.string() + " is not a directory";
+    } else {
+        const bool parents = o.line.has(Id::kStateCreateParents);
+        const auto parent = dir.has_parent_path() ? dir.parent_path() : ".";
+        if (!parents && !std::filesystem::is_directory(parent, ec))
+            return "--state: " + parent.string() +
+                   " does not exist (--state-create-parents creates it)";
+        created = parents ? std::filesystem::create_directories(dir, ec)
+                          : std::filesystem::create_directory(dir, ec);
+        if (!created)
+            return "--state: cannot create " + dir.string() + ": " + ec.message();
     }
-    // A transcript is read once, its part kept as a scenario; false when
-    // the file has no such part.
-    bool open_part(int part, int *parts, rire_host::transcript::Directives *directives) {
-        auto text = rire_host::transcript::part_scenario(file_, part, parts, directives);
-        if (!text)
-            return false;
-        file_.close();
-        part_.str(*text);
-        transcript_ = true;
-        return true;
+    if (!o.line.has(Id::kState)) {
+        const bool restart = std::filesystem::exists(dir / "data.mdb", ec);
+        out.notice("state", {{"dir", dir.string()}, {"created", created}, {"restart", restart}},
+                   "rire-host: state " + dir.string() +
+                       (created   ? ": created\n"
+                        : restart ? ": kept from an earlier run; this run is its restart\n"
+                                  : ": kept from an earlier run\n"));
     }
-    const char *name() const { return path_ == "-" ? "<stdin>" : path_.c_str(); }
-    std::istream &first_pass() {
-        return transcript_ ? part_ : path_ == "-" ? std::cin : static_cast<std::istream &>(file_);
-    }
-    std::ostream *copy() { return path_ == "-" ? &file_ : nullptr; }
-    std::istream &second_pass() {
-        std::iostream &in = transcript_ ? static_cast<std::iostream &>(part_) : file_;
-        in.clear();
-        in.seekg(0);
-        return in;
-    }
-
-  private:
-    bool spool() {
-        std::string name =
-            (std::filesystem::temp_directory_path() / "rire-host-stdin-XXXXXX").string();
-        const int fd = mkstemp(name.data());
-        if (fd < 0)
-            return false;
-        close(fd);
-        file_.open(name, std::ios::in | std::ios::out | std::ios::trunc);
-        std::remove(name.c_str());
-        return file_.is_open();
-    }
-
-    std::string path_;
-    std::fstream file_;
-    std::stringstream part_;
-    bool transcript_ = false;
-};
+    return "";
+}
 
 // The end-of-run summary of the PSS updates the plugin gave up on.
 void report_dropped(rire_host::Session &session) {
@@ -351,8 +200,10 @@ int run_prompt(const Options &o, const rire_host::VerbTable &verbs, rire_host::O
     rire_host::Session session(o.session, out);
     if (const int status = start(session); status != kExitOk)
         return status;
-    out.record("prompt", {}, "type help for the verbs, ctrl-D to end\n");
-    rire_host::Prompt prompt(rire_host::history_file(o.session.state_dir));
+    out.record("prompt", {}, "type help for the verbs, Tab to complete, ctrl-D to end\n");
+    rire_host::Prompt prompt(
+        rire_host::history_file(o.session.state_dir),
+        [&verbs](const std::string &before) { return rire_host::completions(verbs, before); });
     bool ran = true;
     for (int number = 1; ran; number++) {
         std::cout.flush();
@@ -373,7 +224,7 @@ int run_prompt(const Options &o, const rire_host::VerbTable &verbs, rire_host::O
 // `o` by value: a transcript may ask for --strict itself.
 int run_scenario(const std::string &path, Options o, const rire_host::VerbTable &verbs,
                  rire_host::Output &out) {
-    Scenario scenario(path);
+    rire_host::Scenario scenario(path);
     if (const std::string fault = scenario.open(); !fault.empty()) {
         out.notice("error", {{"message", fault}}, "rire-host: " + fault + "\n");
         return kExitUsage;
@@ -391,9 +242,12 @@ int run_scenario(const std::string &path, Options o, const rire_host::VerbTable 
             return kExitUsage;
         }
         o.strict = o.strict || directives.strict;
-        if (o.part == 0 && parts > 1)
+        if (o.part == 0 && parts > 1) {
+            if (const std::string fault = prepare_state(o, out); !fault.empty())
+                return usage_error(fault);
             return rire_host::transcript::run_parts(runner(o), path, o.session.state_dir.string(),
                                                     parts);
+        }
     }
     const size_t bad = rire_host::check_script(
         scenario.first_pass(), verbs,
@@ -403,6 +257,8 @@ int run_scenario(const std::string &path, Options o, const rire_host::VerbTable 
         scenario.copy());
     if (bad != 0)
         return kExitUsage;
+    if (const std::string fault = prepare_state(o, out); !fault.empty())
+        return usage_error(fault);
 
     rire_host::Session session(o.session, out);
     if (const int status = start(session); status != kExitOk)
@@ -417,39 +273,60 @@ int run_scenario(const std::string &path, Options o, const rire_host::VerbTable 
     return finish(session, o, true);
 }
 
-int help(const Options &o, const rire_host::VerbTable &verbs) {
+int help(const rire_host::CommandLine &line, const rire_host::VerbTable &verbs) {
     std::string topic;
-    for (const std::string &word : o.help_topic)
+    for (const std::string &word : line.operands)
         topic += (topic.empty() ? "" : " ") + word;
     const auto text = rire_host::describe(verbs, topic);
-    if (!text) {
-        std::cerr << "rire-host: no verb '" << topic << "'\n" << kTryHelp;
-        return kExitUsage;
-    }
-    std::cout << (topic.empty() ? kUsage : "") << *text;
+    if (!text)
+        return usage_error("help: " + rire_host::no_verb(verbs, topic));
+    std::cout << *text;
     return kExitOk;
+}
+
+int inspect(const rire_host::CommandLine &line) {
+    rire_host::InspectOptions o;
+    o.dir = line.operands[0];
+    o.raw = line.has(Id::kRaw);
+    o.tail = line.number(Id::kTail);
+    const auto out = rire_host::make_output(format_of(line), std::cout, std::cerr);
+    return rire_host::inspect(o, *out);
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc > 1 && std::string(argv[1]) == "inspect")
-        return rire_host::inspect_main(argc - 1, argv + 1);
-    Options o;
-    if (!parse_options(argc, argv, &o))
-        return kExitUsage;
-    if (o.version) {
+    const rire_host::Parsed parsed = rire_host::parse_command_line(argc, argv);
+    if (!parsed.line)
+        return usage_error(parsed.error);
+    const rire_host::CommandLine &line = *parsed.line;
+    if (line.has(Id::kVersion)) {
         std::cout << "rire-host " RIRE_VERSION "\n";
         return kExitOk;
     }
-    if (o.check)
-        return rire_host::transcript::check(runner(o), o.files, o.update);
+    if (line.has(Id::kHelp)) {
+        std::cout << rire_host::usage(line.command);
+        return kExitOk;
+    }
     const rire_host::VerbTable verbs = rire_host::all_verbs();
-    if (o.help)
-        return help(o, verbs);
-    const std::string script = o.files.empty() ? "-" : o.files[0];
+    switch (line.command) {
+    case rire_host::options::kHelp:
+        return help(line, verbs);
+    case rire_host::options::kInspect:
+        return inspect(line);
+    case rire_host::options::kCheck:
+        return rire_host::transcript::check(runner(options_of(line)), line.operands,
+                                            line.has(Id::kUpdate));
+    default:
+        break;
+    }
+    const Options o = options_of(line);
+    const std::string script = line.operands.empty() ? "-" : line.operands[0];
     const auto out = rire_host::make_output(o.format, std::cout, std::cerr);
-    if (script == "-" && isatty(STDIN_FILENO))
+    if (script == "-" && isatty(STDIN_FILENO)) {
+        if (const std::string fault = prepare_state(o, *out); !fault.empty())
+            return usage_error(fault);
         return run_prompt(o, verbs, *out);
+    }
     return run_scenario(script, o, verbs, *out);
 }

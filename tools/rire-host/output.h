@@ -6,10 +6,9 @@
 // summaries on standard error); JSON mode prints {"type": TYPE, FIELDS...} on
 // standard output and nothing on standard error. Text written to stream() by
 // code that makes no records becomes {"type": "text", "text": LINE} records in
-// JSON mode. The record types so far: boot, command, result, log, warning,
-// flush, request, pss_record, pss_update, arena, stat, dropped, missed,
-// error, console, log_lost, expectation_failed, expectations, strict,
-// unflushed.
+// JSON mode. rire-host.schema.json, beside the README, describes every
+// record type and its fields; a new record or field goes there too (the
+// tests check every record the transcripts write against it).
 #pragma once
 
 #include <cstdio>

@@ -74,6 +74,31 @@ Record decode_record(uint32_t service, const Bytes &key, const Bytes &value) {
     return r;
 }
 
+Fields record_fields(uint32_t service, const Bytes &key, const Bytes *value) {
+    const bool hw = service == RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB;
+    Fields fields = Fields::object();
+    Record r;
+    if (value)
+        r = decode_record(service, key, *value);
+    else
+        r.key = decode_key(service, key);
+    if (r.key)
+        fields[hw ? "req_id" : "index"] = *r.key;
+    if (!r.has_header)
+        return fields;
+    fields[hw ? "req_type" : "oiflist_type"] = r.type;
+    if (r.state)
+        fields["state"] = *r.state;
+    fields["num_hold_di"] = r.num_hold_di;
+    Fields held = Fields::array();
+    for (const auto &[di, oiflist] : r.held)
+        held.push_back({{"di", di}, {"oiflist", oiflist}});
+    fields["held"] = held;
+    if (!r.other_tlvs.empty())
+        fields["other_tlvs"] = r.other_tlvs;
+    return fields;
+}
+
 namespace {
 
 // The plugin's databases by the names it registers them under.

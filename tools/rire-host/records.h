@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "emu/bytes.h"
+#include "tools/rire-host/output.h"
 
 namespace rire_host {
 
@@ -42,6 +43,12 @@ std::optional<uint32_t> service_of(const std::string &db_name);
 // The name of the plugin's database of PSS type `service`; the number for any
 // other type.
 std::string db_name_of(uint32_t service);
+// A stored record (or, without `value`, a key) as JSON fields, named as run
+// mode's request records name them: req_id (hw_update) or index
+// (pending_di), then when the value has its header req_type or oiflist_type and
+// state, num_hold_di, held [{di, oiflist}] newest first, other_tlvs.
+Fields record_fields(uint32_t service, const emu::bytes::Bytes &key,
+                     const emu::bytes::Bytes *value);
 // What a key names: "req_id 7", "oiflist 5".
 std::string describe_key(uint32_t service, const emu::bytes::Bytes &key);
 // One line that says what a stored record means, in the words of dump queue.

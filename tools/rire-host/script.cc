@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <set>
 #include <sstream>
+
+#include "tools/rire-host/suggest.h"
 
 namespace rire_host {
 namespace {
@@ -106,6 +109,8 @@ uint64_t kind_max(ArgKind kind) {
 
 std::optional<Failure> bounded(const std::string &text, uint64_t max, uint64_t *out) {
     auto v = parse_number(text);
+    if (!v && text.size() > 1 && text[0] == '-' && parse_number(text.substr(1)))
+        return Failure{0, shown(text) + " is out of range (0.." + std::to_string(max) + ")"};
     if (!v)
         return Failure{0, quoted(text) + " is not a number"};
     if (*v > max)
@@ -257,7 +262,8 @@ std::optional<Failure> parse_value(const ParamSpec &p, const std::string &text, 
         if (text.empty())
             return Failure{0, "empty value"};
         if (!p.words.empty() && !one_of(p.words, text))
-            return Failure{0, quoted(text) + " is not one of " + joined(p.words)};
+            return Failure{0, quoted(text) + " is not one of " + joined(p.words) +
+                                  did_you_mean(text, {p.words.begin(), p.words.end()})};
         *out = text;
         return std::nullopt;
     case ArgKind::kBytes: {
@@ -286,7 +292,49 @@ std::string choices_text(const VerbSpec &verb) {
     return joined(verb.choice.words);
 }
 
-// Checks one line's tokens against its verb; the first fault wins.
+// The keys a verb takes, as written: "old=", "new=".
+std::vector<std::string> keys_of(const VerbSpec &verb) {
+    std::vector<std::string> keys;
+    for (const ParamSpec &p : verb.params)
+        keys.push_back(std::string(p.key) + "=");
+    return keys;
+}
+
+std::string listed(const std::vector<std::string> &words) {
+    std::string text;
+    for (const std::string &w : words)
+        text += (text.empty() ? "" : " ") + w;
+    return text;
+}
+
+// A word without '=' that is not one of the verb's choices: the nearest
+// choice or key, and what the verb takes.
+std::string unexpected_word(const VerbSpec &verb, const std::string &word) {
+    std::vector<std::string> takes(verb.choice.words.begin(), verb.choice.words.end());
+    for (const std::string &key : keys_of(verb))
+        takes.push_back(key);
+    std::string text = "unexpected word " + quoted(word) + " for " + verb.name;
+    if (takes.empty())
+        return text + " (it takes nothing)";
+    const auto near = nearest(word, takes);
+    const auto key = nearest(word + "=", takes);
+    if (near || key)
+        return text + "; did you mean '" + (key ? *key : *near) + "'?";
+    return text + (verb.choice.words.empty() ? "" : " (expected " + choices_text(verb) + ")");
+}
+
+std::string unknown_key(const VerbSpec &verb, const std::string &key) {
+    const std::vector<std::string> keys = keys_of(verb);
+    const std::string text = "unknown argument " + quoted(key) + " for " + verb.name;
+    if (keys.empty())
+        return text + " (it takes none)";
+    if (const auto near = nearest(key + "=", keys))
+        return text + "; did you mean '" + *near + "'?";
+    return text + " (it takes " + listed(keys) + ")";
+}
+
+// Checks one line's tokens against its verb; the first fault wins, but every
+// missing argument is named at once.
 std::optional<ScriptError> check_command(int line, const std::vector<Token> &tokens, size_t first,
                                          const VerbSpec &verb, Args *args) {
     auto error = [line](int column, std::string message) {
@@ -297,10 +345,7 @@ std::optional<ScriptError> check_command(int line, const std::vector<Token> &tok
         size_t eq = t.text.find('=');
         if (eq == std::string::npos) {
             if (!is_choice(verb, t.text))
-                return error(t.column, "unexpected word " + quoted(t.text) + " for " + verb.name +
-                                           (verb.choice.words.empty()
-                                                ? std::string()
-                                                : " (expected " + choices_text(verb) + ")"));
+                return error(t.column, unexpected_word(verb, t.text));
             if (!args->choice_.empty())
                 return error(t.column, quoted(t.text) + " conflicts with " + quoted(args->choice_));
             args->choice_ = t.text;
@@ -309,7 +354,7 @@ std::optional<ScriptError> check_command(int line, const std::vector<Token> &tok
         const std::string key = t.text.substr(0, eq);
         const ParamSpec *p = find_param(verb, key);
         if (p == nullptr)
-            return error(t.column, "unknown argument " + quoted(key) + " for " + verb.name);
+            return error(t.column, unknown_key(verb, key));
         if (args->has(key))
             return error(t.column, "argument " + quoted(key) + " given twice");
         Value v;
@@ -319,11 +364,14 @@ std::optional<ScriptError> check_command(int line, const std::vector<Token> &tok
         args->values_[key] = std::move(v);
     }
     const int verb_column = tokens[0].column;
+    std::vector<std::string> missing;
     for (const ParamSpec &p : verb.params)
         if (p.required && !args->has(p.key))
-            return error(verb_column, verb.name + " needs " + p.key + "=");
+            missing.push_back(std::string(p.key) + "=");
     if (verb.choice.required && args->choice_.empty())
-        return error(verb_column, verb.name + " needs one of " + choices_text(verb));
+        missing.push_back("one of " + choices_text(verb));
+    if (!missing.empty())
+        return error(verb_column, verb.name + " needs " + listed(missing));
     if (verb.check)
         if (auto fault = verb.check(*args))
             return error(verb_column, verb.name + ": " + *fault);
@@ -388,7 +436,47 @@ std::string shown(const std::string &text) {
 }
 
 void VerbTable::add(VerbSpec verb) {
+    verb.group = group_;
     verbs_.push_back(std::move(verb));
+}
+
+std::vector<std::string> VerbTable::first_words() const {
+    std::vector<std::string> words;
+    for (const VerbSpec &v : verbs_)
+        if (std::string word = v.name.substr(0, v.name.find(' '));
+            std::find(words.begin(), words.end(), word) == words.end())
+            words.push_back(std::move(word));
+    return words;
+}
+
+std::vector<std::string> VerbTable::subcommands(const std::string &word) const {
+    std::vector<std::string> words;
+    const std::string prefix = word + " ";
+    for (const VerbSpec &v : verbs_)
+        if (v.name.starts_with(prefix))
+            words.push_back(v.name.substr(prefix.size()));
+    return words;
+}
+
+std::string no_verb(const VerbTable &verbs, const std::string &words) {
+    const size_t blank = words.find(' ');
+    const std::string first = words.substr(0, blank);
+    if (verbs.is_prefix(first)) {
+        const auto subs = verbs.subcommands(first);
+        std::string choices;
+        for (const std::string &sub : subs)
+            choices += (choices.empty() ? "" : "|") + sub;
+        if (blank == std::string::npos)
+            return quoted(first) + " needs a subcommand, one of " + choices;
+        const std::string sub = words.substr(blank + 1);
+        const auto near = nearest(sub, subs);
+        return "unknown verb " + quoted(words) +
+               (near ? "; did you mean '" + first + " " + *near + "'?" : "") + " (" + first +
+               " takes " + choices + ")";
+    }
+    const auto near = nearest(first, verbs.first_words());
+    return "unknown verb " + quoted(words) +
+           (near ? "; did you mean '" + *near + "'?" : " (help lists the verbs)");
 }
 
 const VerbSpec *VerbTable::find(const std::string &name) const {
@@ -417,7 +505,7 @@ std::variant<std::monostate, Command, ScriptError> help_command(int number, cons
         topic += (i == 1 ? "" : " ") + tokens[i].text;
     auto text = describe(verbs, topic);
     if (!text)
-        return ScriptError{number, tokens[1].column, "help: no verb " + quoted(topic)};
+        return ScriptError{number, tokens[1].column, "help: " + no_verb(verbs, topic)};
     Command cmd{number, trim(line.substr(0, line.find('#'))), &help, {}};
     cmd.args.values_["text"] = std::move(*text);
     return cmd;
@@ -437,7 +525,9 @@ std::variant<std::monostate, Command, ScriptError> parse_line(int number, const 
     if (verbs.is_prefix(name)) {
         if (tokens.size() < 2 || !verbs.find(name + " " + tokens[1].text)) {
             int column = tokens.size() < 2 ? tokens[0].column : tokens[1].column;
-            return ScriptError{number, column, quoted(name) + " needs a known subcommand"};
+            return ScriptError{
+                number, column,
+                no_verb(verbs, tokens.size() < 2 ? name : name + " " + tokens[1].text)};
         }
         name += " " + tokens[1].text;
         first = 2;
@@ -446,7 +536,7 @@ std::variant<std::monostate, Command, ScriptError> parse_line(int number, const 
     if (verb != nullptr && name == "help")
         return help_command(number, line, tokens, *verb, verbs);
     if (verb == nullptr)
-        return ScriptError{number, tokens[0].column, "unknown verb " + quoted(name)};
+        return ScriptError{number, tokens[0].column, no_verb(verbs, name)};
     Command cmd{number, trim(line.substr(0, comment_at(line))), verb, {}};
     if (auto e = check_command(number, tokens, first, *verb, &cmd.args))
         return *e;
@@ -479,6 +569,12 @@ std::optional<Command> ScriptReader::next() {
 
 namespace {
 
+// "word-3" -> "word-", for keys that differ only by their number.
+std::string numbered_stem(const std::string &key) {
+    const size_t digits = key.find_last_not_of("0123456789");
+    return digits + 1 < key.size() && key[digits] == '-' ? key.substr(0, digits + 1) : "";
+}
+
 void describe_verb(const VerbSpec &v, std::ostream &out) {
     static const char *kinds[] = {"0..255", "0..65535",     "u32",  "i32",  "DI|null|invalid",
                                   "list",   "DI:index,...", "word", "0xHEX"};
@@ -486,10 +582,15 @@ void describe_verb(const VerbSpec &v, std::ostream &out) {
     if (!v.choice.words.empty())
         out << (v.choice.required ? " " : " [") << choices_text(v)
             << (v.choice.required ? "" : "]");
-    for (const ParamSpec &p : v.params)
-        out << (p.required ? " " : " [") << p.key << "="
+    std::set<std::string> stems; // numbered keys are shown once, as word-N
+    for (const ParamSpec &p : v.params) {
+        const std::string stem = numbered_stem(p.key);
+        if (!stem.empty() && !stems.insert(stem).second)
+            continue;
+        out << (p.required ? " " : " [") << (stem.empty() ? p.key : stem + "N") << "="
             << (p.words.empty() ? kinds[static_cast<int>(p.kind)] : joined(p.words))
             << (p.required ? "" : "]");
+    }
     out << "\n";
     std::istringstream help(v.help);
     for (std::string line; std::getline(help, line);)
@@ -499,12 +600,90 @@ void describe_verb(const VerbSpec &v, std::ostream &out) {
             out << "        " << p.key << ": " << p.help << "\n";
 }
 
+// What a verb is for, in a line of the index: its help's first clause, or
+// its first words up to kWidth characters.
+std::string summary(const char *text, size_t width) {
+    std::string s = text ? text : "";
+    std::replace(s.begin(), s.end(), '\n', ' ');
+    const size_t clause = std::min({s.find(": "), s.find("; "), s.find(" (")});
+    if (clause != std::string::npos && clause <= width && clause >= width / 3)
+        return s.substr(0, clause);
+    if (s.size() <= width)
+        return s;
+    return s.substr(0, s.rfind(' ', width)) + " ...";
+}
+
 } // namespace
 
+std::vector<std::string> completions(const VerbTable &verbs, const std::string &before) {
+    std::vector<Token> tokens = tokenize(before);
+    if (before.empty() || is_blank(before.back()))
+        tokens.push_back({"", static_cast<int>(before.size()) + 1});
+    const std::string typed = tokens.back().text;
+    tokens.pop_back();
+    std::vector<std::string> words;
+    if (tokens.empty() || (tokens.size() == 1 && tokens[0].text == "help"))
+        words = verbs.first_words();
+    else if (tokens.size() == 1 && verbs.is_prefix(tokens[0].text))
+        words = verbs.subcommands(tokens[0].text);
+    else if (tokens.size() == 2 && tokens[0].text == "help")
+        words = verbs.subcommands(tokens[1].text);
+    else {
+        const bool two = verbs.is_prefix(tokens[0].text) && tokens.size() > 1;
+        const VerbSpec *verb =
+            verbs.find(two ? tokens[0].text + " " + tokens[1].text : tokens[0].text);
+        if (verb == nullptr)
+            return {};
+        const size_t eq = typed.find('=');
+        const ParamSpec *p =
+            eq == std::string::npos ? nullptr : find_param(*verb, typed.substr(0, eq));
+        if (p != nullptr) // a key's value, when the key takes words
+            for (const char *word : p->words)
+                words.push_back(typed.substr(0, eq + 1) + word);
+        if (eq == std::string::npos) {
+            words.assign(verb->choice.words.begin(), verb->choice.words.end());
+            for (const std::string &key : keys_of(*verb))
+                words.push_back(key);
+        }
+    }
+    std::vector<std::string> matches;
+    for (const std::string &word : words)
+        if (word.starts_with(typed))
+            matches.push_back(word);
+    return matches;
+}
+
+std::string verb_index(const VerbTable &verbs) {
+    constexpr size_t kFolded = 15; // a first word with more verbs gets one line
+    constexpr size_t kWidth = 22;
+    std::ostringstream out;
+    std::string group;
+    std::set<std::string> folded;
+    for (const VerbSpec &v : verbs.all()) {
+        if (v.group != group)
+            out << (group.empty() ? "" : "\n") << (group = v.group) << ":\n";
+        const std::string first = v.name.substr(0, v.name.find(' '));
+        const size_t many = verbs.subcommands(first).size();
+        std::string name = v.name, help = summary(v.help, 78 - kWidth - 2);
+        if (many > kFolded) {
+            if (!folded.insert(first).second)
+                continue;
+            name = first + " ...";
+            help = std::to_string(many) + " verbs: help " + first;
+        }
+        name.resize(std::max(kWidth, name.size() + 1), ' ');
+        out << "  " << name << help << "\n";
+    }
+    out << "\nhelp VERB shows a verb's arguments; help dump, help expect: every verb of a word.\n";
+    return out.str();
+}
+
 std::optional<std::string> describe(const VerbTable &verbs, const std::string &topic) {
+    if (topic.empty())
+        return verb_index(verbs);
     std::ostringstream out;
     for (const VerbSpec &v : verbs.all())
-        if (topic.empty() || v.name == topic || v.name.rfind(topic + " ", 0) == 0)
+        if (topic == "all" || v.name == topic || v.name.rfind(topic + " ", 0) == 0)
             describe_verb(v, out);
     if (out.str().empty())
         return std::nullopt;

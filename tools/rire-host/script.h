@@ -94,19 +94,31 @@ struct VerbSpec {
     const char *help;
     Handler run;
     Check check = {};
+    std::string group = {}; // set by VerbTable::add: what the verb is for, in `help`
 };
 
 class VerbTable {
   public:
+    // The verbs added from now on are listed under `name` in the help index.
+    void group(std::string name) { group_ = std::move(name); }
     void add(VerbSpec verb);
     const VerbSpec *find(const std::string &name) const;
     // True when `word` begins a two-word verb ("dump", "show").
     bool is_prefix(const std::string &word) const;
     const std::vector<VerbSpec> &all() const { return verbs_; }
+    // The first word of every verb, once, in table order.
+    std::vector<std::string> first_words() const;
+    // The second words of the verbs `word` begins ("dump" -> queue, pss, ...).
+    std::vector<std::string> subcommands(const std::string &word) const;
 
   private:
     std::vector<VerbSpec> verbs_;
+    std::string group_;
 };
+
+// Why `words` names no verb, with the nearest verb or the subcommands of its
+// first word: "unknown verb 'hw-dnoe'; did you mean 'hw-done'?".
+std::string no_verb(const VerbTable &verbs, const std::string &words);
 
 struct Command {
     int line;
@@ -148,9 +160,18 @@ class ScriptReader {
     int number_ = 0;
 };
 
-// The language reference printed by --help, built from the verb table: every
-// verb when `topic` is empty, else the verb it names or, for a first word such
-// as "dump", every verb it begins. Nothing when `topic` names no verb.
+// What Tab may complete the last word of `before` (the line up to the cursor)
+// to: a verb, a subcommand ("dump q" -> "queue"), a verb's choice word, its
+// argument keys with their '=' ("re" -> "req=") or the words a key takes
+// ("db=h" -> "db=hw_update"); whole words, in table order.
+std::vector<std::string> completions(const VerbTable &verbs, const std::string &before);
+
+// The language reference, built from the verb table: the index (verb_index)
+// when `topic` is empty, every verb in full for "all", else the verb it names or, for a first word
+// such as "dump", every verb it begins. Nothing when `topic` names no verb.
 std::optional<std::string> describe(const VerbTable &verbs, const std::string &topic = {});
+// The index `help` prints: one line per verb, grouped by purpose; a first
+// word with many verbs (the faults) is one line naming them.
+std::string verb_index(const VerbTable &verbs);
 
 } // namespace rire_host

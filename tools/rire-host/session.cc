@@ -163,8 +163,9 @@ void Session::restore_oiflists() {
     for (uint32_t type, index; in >> type >> index; restored++)
         emu::oiflists::declare(type, index);
     if (restored != 0)
-        output_.stream() << "  the platform-independent layer restored "
-                         << counted(restored, "live oiflist") << "\n";
+        output_.record("oiflists_restored", {{"count", restored}},
+                       "  the platform-independent layer restored " +
+                           counted(restored, "live oiflist") + "\n");
 }
 
 // The layer's list changes whether or not the file takes it: a file that
@@ -194,10 +195,17 @@ void Session::print_recovery() {
             hw = c.value;
     }
     const auto rebuilt = requests();
-    output_.stream() << "  recovered " << counted(pending, "pending-DI record") << " and "
-                     << counted(hw, "hardware-update record") << ": "
-                     << (rebuilt ? counted(rebuilt->size(), "request") : std::string("? requests"))
-                     << " rebuilt, " << counted(realloc, "index", "indexes") << " reserved again\n";
+    Fields fields = {{"pending_di_records", pending},
+                     {"hw_update_records", hw},
+                     {"requests", nullptr},
+                     {"indexes_reserved", realloc}};
+    if (rebuilt)
+        fields["requests"] = rebuilt->size();
+    output_.record("recovered", std::move(fields),
+                   "  recovered " + counted(pending, "pending-DI record") + " and " +
+                       counted(hw, "hardware-update record") + ": " +
+                       (rebuilt ? counted(rebuilt->size(), "request") : "? requests") +
+                       " rebuilt, " + counted(realloc, "index", "indexes") + " reserved again\n");
 }
 
 std::optional<std::vector<Request>> Session::requests() {
@@ -228,7 +236,7 @@ void Session::flush(bool scheduled) {
         output_.record("flush", {{"failed", error}, {"queued", n}},
                        "  flush refused: " + error + "; " + counted(n, "update") +
                            (n == 1 ? " stays" : " stay") + " queued\n");
-        verdict_.strict_failure("the store refused the flush: " + error);
+        verdict_.strict_failure("flush_refused", "the store refused the flush: " + error);
         return;
     }
     const size_t deletes = queued.size() - writes;
@@ -271,7 +279,7 @@ void Session::warn_unwritten() {
         output_.record("warning",
                        {{"message", message}, {"file", failures[disk_printed_].file.string()}},
                        "  warning: " + message + "\n");
-        verdict_.strict_failure(message);
+        verdict_.strict_failure("file_not_written", message);
     }
 }
 

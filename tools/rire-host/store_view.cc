@@ -2,7 +2,6 @@
 
 #include <lmdb.h>
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <fstream>
 #include <iostream>
@@ -69,12 +68,15 @@ void print_db(Output &out, const std::string &name, const Records &records, bool
             print_bytes(bytes, key, &value, SIZE_MAX);
             text += bytes.str();
         }
-        out.record("pss_record",
-                   {{"db", name},
-                    {"key", emu::bytes::hex(key.data(), key.size(), key.size())},
-                    {"value", emu::bytes::hex(value.data(), value.size(), value.size())},
-                    {"text", meaning}},
-                   text);
+        Fields fields = {{"db", name},
+                         {"key", emu::bytes::hex(key.data(), key.size(), key.size())},
+                         {"value", emu::bytes::hex(value.data(), value.size(), value.size())},
+                         {"text", meaning}};
+        if (type) {
+            fields["service"] = *type;
+            fields.update(record_fields(*type, key, &value));
+        }
+        out.record("pss_record", std::move(fields), text);
     }
 }
 
@@ -91,6 +93,33 @@ void print_oiflists(Output &out, const std::filesystem::path &dir) {
                    list + "\n");
 }
 
+// An events.log line, "TIME LEVEL(CODE) FUNCTION(LINE): TEXT", as fields;
+// what does not have that form stays in "text".
+Fields event_fields(const std::string &line) {
+    std::istringstream in(line);
+    std::string time, tag;
+    in >> time >> tag;
+    const size_t open = tag.find('(');
+    if (time.empty() || time.back() != 'Z' || open == std::string::npos || tag.back() != ')' ||
+        open + 2 > tag.size() - 1 ||
+        tag.find_first_not_of("0123456789", open + 1) != tag.size() - 1)
+        return {{"text", line}};
+    Fields fields = {{"time", time},
+                     {"level", tag.substr(0, open)},
+                     {"level_code", std::stoul(tag.substr(open + 1))}};
+    std::string rest;
+    std::getline(in >> std::ws, rest);
+    const size_t paren = rest.find('('), close = rest.find("): ");
+    if (paren != std::string::npos && close != std::string::npos && paren < close &&
+        rest.find_first_not_of("0123456789", paren + 1) == close && close > paren + 1) {
+        fields["function"] = rest.substr(0, paren);
+        fields["source_line"] = std::stoul(rest.substr(paren + 1, close - paren - 1));
+        rest = rest.substr(close + 3);
+    }
+    fields["text"] = rest;
+    return fields;
+}
+
 void print_events(Output &out, const std::filesystem::path &dir, size_t tail) {
     const auto lines = emu::EventLogFile::read_lines(dir / "events.log");
     const size_t shown = std::min(tail, lines.size());
@@ -98,7 +127,7 @@ void print_events(Output &out, const std::filesystem::path &dir, size_t tail) {
                "  events.log: last " + std::to_string(shown) + " of " +
                    counted(lines.size(), "line") + "\n");
     for (size_t i = lines.size() - shown; i < lines.size(); i++)
-        out.record("event", {{"line", lines[i]}}, "    " + lines[i] + "\n");
+        out.record("event", event_fields(lines[i]), "    " + lines[i] + "\n");
 }
 
 // Opens the store read-only and prints it; an exit status.
@@ -145,10 +174,19 @@ int print_store(const InspectOptions &o, Output &out) {
     return 0;
 }
 
+// A directory a run has used holds at least one of these.
+bool is_state_dir(const std::filesystem::path &dir) {
+    std::error_code ec;
+    for (const char *file : {"data.mdb", "events.log", "host.pid", kPiOiflistsFile})
+        if (std::filesystem::exists(dir / file, ec))
+            return true;
+    return false;
+}
+
 } // namespace
 
 int inspect(const InspectOptions &o, Output &out) {
-    if (!std::filesystem::is_directory(o.dir)) {
+    if (!is_state_dir(o.dir)) {
         const std::string message = "inspect: " + o.dir.string() + " is not a state directory";
         out.notice("error", {{"message", message}}, "rire-host: " + message + "\n");
         return 2;
@@ -159,28 +197,6 @@ int inspect(const InspectOptions &o, Output &out) {
     print_oiflists(out, o.dir);
     print_events(out, o.dir, o.tail);
     return 0;
-}
-
-int inspect_main(int argc, char **argv) {
-    CLI::App app("Prints what a state directory holds: both PSS databases decoded, the live\n"
-                 "oiflists and the tail of events.log. Reads without the plugin, without\n"
-                 "locks, and never writes to DIR.",
-                 "rire-host inspect");
-    InspectOptions o;
-    app.add_option("DIR", o.dir, "the state directory")->required();
-    app.add_flag("--raw", o.raw, "also each record's key and value bytes");
-    app.add_option("--tail", o.tail, "lines of events.log shown (default 20)");
-    Format format = Format::kText;
-    app.add_option("--format", format, "text or json (JSON Lines)")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, Format>{{"text", Format::kText}, {"json", Format::kJson}}));
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError &e) {
-        return app.exit(e) == 0 ? 0 : 2;
-    }
-    const auto out = make_output(format, std::cout, std::cerr);
-    return inspect(o, *out);
 }
 
 } // namespace rire_host

@@ -21,10 +21,9 @@ struct InspectOptions {
     size_t tail = 20; // lines of events.log shown, newest last
 };
 
-// Exit status: 0, 2 when DIR is no directory, 3 when the store is damaged,
-// 1 when LMDB cannot open it. Errors are notices of `out`.
+// Exit status: 0, 2 when DIR is no state directory (none of data.mdb,
+// events.log, host.pid, pi-oiflists in it), 3 when the store is damaged, 1
+// when LMDB cannot open it. Errors are notices of `out`.
 int inspect(const InspectOptions &options, Output &out);
-// The subcommand's own command line: argv[0] is "inspect".
-int inspect_main(int argc, char **argv);
 
 } // namespace rire_host

@@ -20,12 +20,19 @@ void add_expect_verbs(VerbTable &verbs);     // expect request|record|queued|log
 
 inline VerbTable all_verbs() {
     VerbTable verbs;
+    verbs.group("session, dumps and help");
     add_session_verbs(verbs);
+    verbs.group("hardware updates and oiflists");
     add_hw_update_verbs(verbs);
+    verbs.group("pending DIs, PSS and recovery");
     add_pss_verbs(verbs);
+    verbs.group("interfaces, modules, DF, snooping, line cards");
     add_forwarding_verbs(verbs);
+    verbs.group("show commands");
     add_show_verbs(verbs);
+    verbs.group("faults");
     add_fault_verbs(verbs);
+    verbs.group("expectations");
     add_expect_verbs(verbs);
     return verbs;
 }

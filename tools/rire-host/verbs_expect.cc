@@ -302,10 +302,17 @@ void expect_no_log(Session &s, const Args &a) {
 
 // --- host state ---------------------------------------------------------------
 
+// A counter as an argument names it: "word 3" is typed word-3.
+std::string stat_key(const std::string &name) {
+    std::string key = name;
+    std::replace(key.begin(), key.end(), ' ', '-');
+    return key;
+}
+
 void expect_stat(Session &s, const Args &a) {
     std::string wanted, got;
     for (const auto &c : emu::stats::named()) {
-        const std::string name(c.name);
+        const std::string name = stat_key(c.name);
         if (!a.has(name))
             continue;
         wanted += (wanted.empty() ? "" : " ") + name + "=" + std::to_string(a.u32(name));
@@ -422,12 +429,13 @@ std::vector<ParamSpec> stat_params() {
     static const std::vector<std::string> names = [] {
         std::vector<std::string> v;
         for (const auto &c : emu::stats::named())
-            v.emplace_back(c.name);
+            v.push_back(stat_key(c.name));
         return v;
     }();
     std::vector<ParamSpec> params;
     for (const std::string &name : names)
-        params.push_back({name.c_str(), ArgKind::kU32, false, ""});
+        params.push_back({name.c_str(), ArgKind::kU32, false,
+                          name.starts_with("word-") ? "" : "a counter the plugin names"});
     return params;
 }
 
@@ -485,7 +493,8 @@ void add_expect_verbs(VerbTable &verbs) {
     verbs.add({"expect stat",
                stat_params(),
                {},
-               "recovery counters have these values (dump stats)",
+               "recovery counters have these values (dump stats); a word the plugin does\n"
+               "not name is word-N, N 0..23",
                expect_stat,
                some_stat});
     verbs.add({"expect df",

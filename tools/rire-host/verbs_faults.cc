@@ -100,17 +100,23 @@ std::string describe(const faults::Row &row, const faults::Setting &s) {
 
 void dump_faults(Session &s, const Args &) {
     const auto on = faults::active();
-    s.out() << "  fault                restart  now\n";
+    s.output().record(nullptr, {}, "  fault                restart  now\n");
     for (const faults::Row &row : faults::rows()) {
         std::string now;
+        Fields settings = Fields::array();
         for (const auto &[id, setting] : on) {
-            if (id == row.id)
+            if (id == row.id) {
                 now += (now.empty() ? "on " : ", ") + describe(row, setting);
+                settings.push_back(describe(row, setting));
+            }
         }
         std::string name = row.name;
         name.resize(20, ' ');
-        s.out() << "  " << name << " " << (row.kept_at_restart ? "kept   " : "cleared") << "  "
-                << (now.empty() ? "off" : now) << "\n";
+        s.output().record(
+            "fault",
+            {{"name", row.name}, {"kept_at_restart", row.kept_at_restart}, {"on", settings}},
+            "  " + name + " " + (row.kept_at_restart ? "kept   " : "cleared") + "  " +
+                (now.empty() ? "off" : now) + "\n");
     }
 }
 

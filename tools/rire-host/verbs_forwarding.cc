@@ -26,7 +26,8 @@ void print_status(Session &s, uint32_t result) {
                       text.str());
     s.set_result(result);
     if (result != RIRE_ORSK_REQ_DONE)
-        s.verdict().strict_failure("the plugin answered " + std::to_string(result) + " (failed)");
+        s.verdict().strict_failure("result",
+                                   "the plugin answered " + std::to_string(result) + " (failed)");
 }
 
 void interface_add(Session &s, const Args &a) {

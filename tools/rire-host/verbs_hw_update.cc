@@ -31,7 +31,7 @@ void link_update(Session &s, const Args &a) {
                       "  result " + std::to_string(held) +
                           (held == 1 ? " (held)\n" : " (not held)\n"));
     if (held != 1)
-        s.verdict().strict_failure("link-update: the DI was not held");
+        s.verdict().strict_failure("result", "link-update: the DI was not held");
 }
 
 std::string held_list(const Request &r) {
@@ -39,6 +39,14 @@ std::string held_list(const Request &r) {
     for (const HeldDi &h : r.held)
         text += (text.empty() ? "" : ", ") + std::string("DI ") + std::to_string(h.di);
     return text.empty() ? "no DIs" : text;
+}
+
+// The DIs a request holds, newest first.
+Fields held_dis(const Request &r) {
+    Fields dis = Fields::array();
+    for (const HeldDi &h : r.held)
+        dis.push_back(h.di);
+    return dis;
 }
 
 // What a command did to the plugin's requests: one line for each request
@@ -59,16 +67,23 @@ void print_changes(Session &s, const std::optional<std::vector<Request>> &before
     for (const Request &r : *after)
         if (!has(*before, r))
             added.push_back(r);
+    Output &out = s.output();
     if (gone.size() == 1 && added.size() == 1 && held_list(gone[0]) == held_list(added[0])) {
-        s.out() << "  request " << gone[0].req_id << " re-keyed to " << added[0].req_id << "\n";
+        out.record("rekeyed", {{"req_id", gone[0].req_id}, {"new_req_id", added[0].req_id}},
+                   "  request " + std::to_string(gone[0].req_id) + " re-keyed to " +
+                       std::to_string(added[0].req_id) + "\n");
         return;
     }
     for (const Request &r : gone)
-        s.out() << "  request " << r.req_id << " done, released " << held_list(r) << "\n";
+        out.record("done", {{"req_id", r.req_id}, {"released", held_dis(r)}},
+                   "  request " + std::to_string(r.req_id) + " done, released " + held_list(r) +
+                       "\n");
     for (const Request &r : added)
-        s.out() << "  request " << r.req_id << " added, holding " << held_list(r) << "\n";
+        out.record("added", {{"req_id", r.req_id}, {"held", held_dis(r)}},
+                   "  request " + std::to_string(r.req_id) + " added, holding " + held_list(r) +
+                       "\n");
     if (gone.empty() && added.empty())
-        s.out() << "  no request changed\n";
+        out.record("unchanged", {}, "  no request changed\n");
 }
 
 void swap(Session &s, const Args &a) {
@@ -122,7 +137,9 @@ std::vector<ParamSpec> alloc_params() {
 void add_hw_update_verbs(VerbTable &verbs) {
     verbs.add({"link-update",
                {{"req", ArgKind::kU32, true, "message id of the hardware-update request"},
-                {"type", ArgKind::kU32, true, "oiflist type (1 or 2)"},
+                {"type", ArgKind::kU32, true,
+                 "oiflist type: the host has 1 and 2; any other value reaches the plugin\n"
+                 "          as given (it keeps the low 8 bits), to test what it does with it"},
                 {"old-index", ArgKind::kU32, false, "index of the oiflist left"},
                 {"old-di", ArgKind::kDi, true, "its DI"},
                 {"new-index", ArgKind::kU32, false, "index of the oiflist joined"},

@@ -79,22 +79,32 @@ void dump_stats(Session &s, const Args &a) {
 // Allocated indexes, runs folded into ranges.
 void dump_bitmap(Session &s, const Args &a) {
     const emu::bitmaps::Allocator *alloc = emu::bitmaps::allocator(a.u32("type"));
+    const uint32_t type = a.u32("type");
     if (alloc == nullptr) {
-        s.out() << "  no index bitmap for oiflist type " << a.u32("type") << "\n";
+        s.output().record("bitmap", {{"oiflist_type", type}, {"present", false}},
+                          "  no index bitmap for oiflist type " + std::to_string(type) + "\n");
         return;
     }
     const auto used = alloc->allocated();
-    s.out() << "  oiflist type " << a.u32("type") << ": " << used.size() << " allocated";
+    std::string text = "  oiflist type " + std::to_string(type) + ": " +
+                       std::to_string(used.size()) + " allocated";
+    Fields ranges = Fields::array();
     for (size_t i = 0; i < used.size();) {
         size_t j = i;
         while (j + 1 < used.size() && used[j + 1] == used[j] + 1)
             j++;
-        s.out() << (i == 0 ? ": " : ",") << used[i];
-        if (j > i)
-            s.out() << "-" << used[j];
+        text += (i == 0 ? ": " : ",") + std::to_string(used[i]) +
+                (j > i ? "-" + std::to_string(used[j]) : "");
+        ranges.push_back({used[i], used[j]});
         i = j + 1;
     }
-    s.out() << " (" << alloc->re_alloc_calls() << " re-alloc calls)\n";
+    s.output().record("bitmap",
+                      {{"oiflist_type", type},
+                       {"present", true},
+                       {"allocated", used.size()},
+                       {"ranges", ranges},
+                       {"realloc_calls", alloc->re_alloc_calls()}},
+                      text + " (" + std::to_string(alloc->re_alloc_calls()) + " re-alloc calls)\n");
 }
 
 } // namespace

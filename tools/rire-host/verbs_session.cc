@@ -34,6 +34,7 @@ void print_record(Session &s, const char *type, Fields fields, uint32_t service,
         fields["value"] = emu::bytes::hex(value->data(), value->size(), value->size());
     }
     fields["text"] = meaning;
+    fields.update(record_fields(service, key, value));
     s.output().record(type, std::move(fields), text + "\n");
 }
 
@@ -61,7 +62,8 @@ std::optional<std::string> check_pss_order(const Args &a) {
 
 void restart(Session &s, const Args &) {
     const size_t lost = emu::pss::pending_count();
-    s.out() << "  process restart: " << counted(lost, "unflushed update") << " lost\n";
+    s.output().record("restart", {{"lost_updates", lost}},
+                      "  process restart: " + counted(lost, "unflushed update") + " lost\n");
     std::string error;
     if (!s.restart(&error))
         throw std::runtime_error(error);
@@ -217,8 +219,8 @@ void add_session_verbs(VerbTable &verbs) {
     verbs.add({"help",
                {},
                {},
-               "help [VERB]: the help of every verb, or of those VERB names\n"
-               "(\"help dump\" shows every dump verb)",
+               "the verbs, one line each; help VERB: the arguments of the verbs VERB\n"
+               "names (\"help dump\": every dump verb); help all: every verb in full",
                help});
     verbs.add(
         {"init", {}, {}, "run the plugin's entry point again (empties its request queue)", init});

@@ -26,10 +26,15 @@ void print_response(Session &s, const cmd_req &req) {
         text = "% " + req.answer_text;
     s.set_show_answer(text);
     std::istringstream lines(text);
+    std::string shown;
     for (std::string line; std::getline(lines, line);) {
         line.erase(line.find_last_not_of(' ') + 1);
-        s.out() << line << "\n";
+        shown += line + "\n";
     }
+    s.output().record("show",
+                      {{"ok", req.answer != emu::cmd::Answer::nok},
+                       {"text", req.answer == emu::cmd::Answer::nok ? req.answer_text : shown}},
+                      shown);
 }
 
 template <class Call> void answer(Session &s, const Args &a, int32_t index_tag, Call call) {
@@ -61,8 +66,10 @@ void show_command(Session &s, const Args &a) {
 void show_pending(Session &s, const Args &a) {
     rire_orsk_di_req *rec = emu::pending_di::find(a.u32("type"), a.u32("index"));
     if (rec == nullptr) {
-        s.out() << "% no pending-DI record for oiflist type " << a.u32("type") << " index "
-                << a.u32("index") << "\n";
+        const std::string text = "no pending-DI record for oiflist type " +
+                                 std::to_string(a.u32("type")) + " index " +
+                                 std::to_string(a.u32("index"));
+        s.output().record("show", {{"ok", false}, {"text", text}}, "% " + text + "\n");
         return;
     }
     answer(s, Args{}, 0, [&](cmd_req &req) {
@@ -91,7 +98,7 @@ std::string hex32(uint32_t v) {
 // One row per interface: the DF bits programmed on it and the MTS queue of
 // the last property request ('-' when none came).
 void show_interfaces(Session &s, const Args &) {
-    s.out() << "  Interface        Ifindex     Kind       DF mask     Queue\n";
+    s.output().record(nullptr, {}, "  Interface        Ifindex     Kind       DF mask     Queue\n");
     for (const auto &i : emu::im::list()) {
         uint32_t q = 0;
         for (const auto &st : emu::l3lif::interfaces())
@@ -100,9 +107,18 @@ void show_interfaces(Session &s, const Args &) {
         std::ostringstream queue;
         if (q != 0)
             queue << "0x" << std::hex << q;
-        s.out() << "  " << std::left << std::setw(16) << i.name << " " << hex32(i.ifindex) << "  "
-                << std::setw(10) << emu::im::kind_name(i.kind) << " "
-                << hex32(emu::l3lif::df_mask(i.ifindex)) << "  " << (q ? queue.str() : "-") << "\n";
+        std::ostringstream row;
+        row << "  " << std::left << std::setw(16) << i.name << " " << hex32(i.ifindex) << "  "
+            << std::setw(10) << emu::im::kind_name(i.kind) << " "
+            << hex32(emu::l3lif::df_mask(i.ifindex)) << "  " << (q ? queue.str() : "-") << "\n";
+        Fields fields = {{"name", i.name},
+                         {"ifindex", i.ifindex},
+                         {"kind", emu::im::kind_name(i.kind)},
+                         {"df_mask", emu::l3lif::df_mask(i.ifindex)},
+                         {"queue", nullptr}};
+        if (q != 0)
+            fields["queue"] = q;
+        s.output().record("interface", std::move(fields), row.str());
     }
 }
 

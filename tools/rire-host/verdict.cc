@@ -9,21 +9,29 @@ namespace faults = emu::faults;
 void Verdict::begin_command(const std::string &file, int line, bool expectation) {
     file_ = file;
     line_ = line;
+    command_strict_ = strict_.size();
     if (!expectation) {
         log_window_ = emu::log::event_log().size();
         errors_.clear();
     }
 }
 
+// The host's refusals are counted when the command ends, but come first
+// among its failures: a refusal causes the errors the plugin logs after it.
 void Verdict::end_command() {
+    std::vector<StrictFailure> refused;
     for (const faults::Row &row : faults::rows()) {
         uint64_t &seen = fired_[static_cast<size_t>(row.id)];
         const uint64_t now = faults::fired(row.id);
         if (now > seen)
-            strict_failure("the host refused " + counted(now - seen, "call") + " (fault " +
-                           row.name + ")");
+            refused.push_back(
+                {where(), line_ > 0 ? line_ : 0, "host_refused",
+                 "the host refused " + counted(now - seen, "call") + " (fault " + row.name + ")"});
         seen = now;
     }
+    strict_.insert(strict_.begin() + static_cast<std::ptrdiff_t>(command_strict_), refused.begin(),
+                   refused.end());
+    command_strict_ = strict_.size();
 }
 
 void Verdict::restarted() {
@@ -34,7 +42,7 @@ void Verdict::logged_error(std::string_view text) {
     errors_.emplace_back(text);
     while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
         text.remove_suffix(1);
-    strict_failure("the plugin logged an error: " + std::string(text));
+    strict_failure("log_error", "the plugin logged an error: " + std::string(text));
 }
 
 void Verdict::expectation_failed(const std::string &wanted, const std::string &got) {
@@ -44,8 +52,8 @@ void Verdict::expectation_failed(const std::string &wanted, const std::string &g
                 where() + ": expectation failed: wanted " + wanted + ", got " + got + "\n");
 }
 
-void Verdict::strict_failure(const std::string &what) {
-    strict_.push_back(where() + ": " + what);
+void Verdict::strict_failure(const char *kind, const std::string &cause) {
+    strict_.push_back({where(), line_ > 0 ? line_ : 0, kind, cause});
 }
 
 void Verdict::heap_lost(uint32_t blocks, uint64_t bytes) {
@@ -62,9 +70,13 @@ bool Verdict::report(bool strict) const {
                     "rire-host: " + counted(expectations_failed_, "expectation") + " failed\n");
     if (strict && !strict_.empty()) {
         std::string text = "rire-host: --strict: " + counted(strict_.size(), "failure") + ":\n";
-        for (const std::string &s : strict_)
-            text += "  " + s + "\n";
-        out_.notice("strict", {{"failures", strict_}}, text);
+        Fields failures = Fields::array();
+        for (const StrictFailure &f : strict_) {
+            text += "  " + f.where + ": " + f.cause + "\n";
+            failures.push_back(
+                {{"where", f.where}, {"line", f.line}, {"kind", f.kind}, {"cause", f.cause}});
+        }
+        out_.notice("strict", {{"failures", failures}}, text);
     }
     return expectations_failed_ != 0 || heap_lost_ != 0 || (strict && !strict_.empty());
 }

@@ -37,8 +37,10 @@ class Verdict {
 
     // Reports the failure (standard error in text mode) and counts it.
     void expectation_failed(const std::string &wanted, const std::string &got);
-    // A failure --strict reports, named with the current command's line.
-    void strict_failure(const std::string &what);
+    // A failure --strict reports, named with the current command's line;
+    // `kind` says what failed: "host_refused", "log_error", "result",
+    // "flush_refused", "file_not_written".
+    void strict_failure(const char *kind, const std::string &cause);
     // An error-level event-log record, as the plugin logs it: kept, and a
     // strict failure.
     void logged_error(std::string_view text);
@@ -51,7 +53,13 @@ class Verdict {
     // The texts of the error-level records of the last command, as logged.
     const std::vector<std::string> &window_errors() const { return errors_; }
     size_t expectations_failed() const { return expectations_failed_; }
-    const std::vector<std::string> &strict_failures() const { return strict_; }
+    struct StrictFailure {
+        std::string where; // FILE:LINE, "boot" or "end of run"
+        int line;          // 0 for boot and end of run
+        const char *kind;
+        std::string cause;
+    };
+    const std::vector<StrictFailure> &strict_failures() const { return strict_; }
     // The end-of-run summary (standard error in text mode); true when the run failed:
     // an expectation failed, the plugin lost heap blocks, or `strict` and a
     // strict failure happened.
@@ -74,7 +82,8 @@ class Verdict {
     std::array<uint64_t, static_cast<size_t>(emu::faults::Id::kCount)> fired_{};
     size_t expectations_failed_ = 0;
     uint32_t heap_lost_ = 0;
-    std::vector<std::string> strict_;
+    std::vector<StrictFailure> strict_;
+    size_t command_strict_ = 0; // the first strict failure of the running command
 };
 
 } // namespace rire_host
