@@ -31,13 +31,13 @@
 #include <string>
 #include <vector>
 
+#include "emu/base/faults.h"
 #include "emu/boot.h"
-#include "emu/faults.h"
 #include "emu/host.h"
-#include "emu/log.h"
-#include "emu/mts.h"
-#include "emu/plugin.h"
-#include "emu/pss.h"
+#include "emu/loader/plugin.h"
+#include "emu/log/log.h"
+#include "emu/pss/pss.h"
+#include "emu/services/mts.h"
 #include "plugin/host/log.h"
 #include "plugin/include/rire_orsk_log.h"
 
@@ -68,7 +68,7 @@ constexpr double kRecoveryBudget = 60.0;
 constexpr double kSampleBudget = 15.0;
 
 const fs::path g_dir = fs::temp_directory_path() / "rire-bench";
-std::unique_ptr<emu::Plugin> g_plugin;
+std::unique_ptr<emu::loader::Plugin> g_plugin;
 // The script-readable summary, printed last.
 std::vector<std::string> g_summary;
 
@@ -102,7 +102,7 @@ void link(uint32_t req_id, uint32_t di) {
 }
 
 void done(uint32_t req_id) {
-    mts_msg msg = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, req_id);
+    mts_msg msg = emu::services::mts::make(MTS_OPC_HW_UPDATE_DONE, req_id);
     api().hw_update_done(&msg);
 }
 
@@ -462,10 +462,11 @@ double recovery_floor(const fs::path &dir, uint32_t expect) {
 // ends the walk there), followed by a restart.
 double recover(uint32_t stored, uint32_t sample, bool sinks) {
     emu::log::set_sinks_enabled(sinks);
-    emu::faults::clear(emu::faults::Id::kPssGetkeyFail);
+    emu::base::faults::clear(emu::base::faults::Id::kPssGetkeyFail);
     if (sample < stored)
-        emu::faults::set(emu::faults::Id::kPssGetkeyFail,
-                         {.target = RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, .count = sample + 1});
+        emu::base::faults::set(
+            emu::base::faults::Id::kPssGetkeyFail,
+            {.target = RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, .count = sample + 1});
     const auto start = Clock::now();
     api().pss_recover();
     const double spent = Seconds(Clock::now() - start).count();

@@ -16,7 +16,7 @@
 #include <sstream>
 
 #include "emu/host.h"
-#include "emu/log.h"
+#include "emu/log/log.h"
 #include "tools/rire-host/check.h"
 #include "tools/rire-host/prompt.h"
 #include "tools/rire-host/session.h"
@@ -132,13 +132,13 @@ const char *kTryHelp = "try rire-host --help\n";
 // --log-size or --log-files into `limits`; an error text for a value the
 // event log refuses.
 std::string parse_limit(const std::string &arg, const std::string &value,
-                        emu::EventLogFile::Limits *limits) {
+                        emu::log::EventLogFile::Limits *limits) {
     char *end = nullptr;
     const unsigned long long n = std::strtoull(value.c_str(), &end, 0);
-    emu::EventLogFile::Limits next = *limits;
+    emu::log::EventLogFile::Limits next = *limits;
     (arg == "--log-size" ? next.max_bytes : next.files) = static_cast<unsigned>(n);
     const bool ok = !value.empty() && *end == '\0' && n <= UINT32_MAX &&
-                    next.max_bytes >= emu::EventLogFile::kMinFileBytes && next.files >= 1;
+                    next.max_bytes >= emu::log::EventLogFile::kMinFileBytes && next.files >= 1;
     if (!ok)
         return "bad value " + value;
     *limits = next;
@@ -275,9 +275,10 @@ void report_dropped(rire_host::Session &session) {
         "rire-host: the plugin gave up " + rire_host::counted(total, "PSS update") + ":";
     rire_host::Fields reasons = rire_host::Fields::object();
     const char *sep = " ";
-    for (int i = 0; i < emu::dropped::kReasons; i++)
+    for (int i = 0; i < emu::log::dropped::kReasons; i++)
         if (counts[i] != 0) {
-            const char *reason = emu::dropped::describe(static_cast<emu::dropped::Reason>(i));
+            const char *reason =
+                emu::log::dropped::describe(static_cast<emu::log::dropped::Reason>(i));
             text += sep + std::to_string(counts[i]) + " because " + reason;
             reasons[reason] = counts[i];
             sep = ", ";

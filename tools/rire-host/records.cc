@@ -4,14 +4,14 @@
 #include <cstring>
 #include <sstream>
 
-#include "emu/tlv.h"
+#include "emu/services/tlv.h"
 #include "plugin/include/rire_orsk_platform_api.h"
 #include "plugin/include/rire_orsk_pss_records.h"
 
 namespace rire_host {
 namespace {
 
-using emu::bytes::Bytes;
+using emu::base::bytes::Bytes;
 
 uint32_t le32(const Bytes &b) {
     uint32_t v = 0;
@@ -25,8 +25,8 @@ void read_tlvs(const Bytes &value, size_t array_at, Record *r) {
     if (array_at >= value.size())
         return;
     const uint8_t *array = value.data() + array_at;
-    emu::tlv::Tlv t;
-    for (uint32_t at = 0; emu::tlv::parse(array, at, value.size() - array_at, &t) == 0;
+    emu::services::tlv::Tlv t;
+    for (uint32_t at = 0; emu::services::tlv::parse(array, at, value.size() - array_at, &t) == 0;
          at = t.next) {
         if (t.type != RIRE_PLATFORM_PSS_TLV_OIF) {
             r->other_tlvs.push_back(t.type);
@@ -131,9 +131,9 @@ std::string describe_record(uint32_t service, const Bytes &key, const Bytes &val
 }
 
 void print_bytes(std::ostream &out, const Bytes &key, const Bytes *value, size_t max) {
-    out << "      key " << emu::bytes::hex(key.data(), key.size());
+    out << "      key " << emu::base::bytes::hex(key.data(), key.size());
     if (value)
-        out << "  value " << emu::bytes::hex(value->data(), value->size(), max);
+        out << "  value " << emu::base::bytes::hex(value->data(), value->size(), max);
     out << "\n";
 }
 

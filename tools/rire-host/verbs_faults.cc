@@ -1,4 +1,4 @@
-// The host's fault table (emu/faults.h) as verbs, generated from its rows:
+// The host's fault table (emu/base/faults.h) as verbs, generated from its rows:
 // `fault NAME` with the row's arguments switches a row on, `fault off NAME`
 // switches it off for every target, `fault reset` switches every row off and
 // `dump faults` shows the table. Arguments: service= (hw_update|pending_di),
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "emu/faults.h"
+#include "emu/base/faults.h"
 #include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
@@ -16,7 +16,7 @@
 namespace rire_host {
 namespace {
 
-namespace faults = emu::faults;
+namespace faults = emu::base::faults;
 
 // The argument that carries Setting::count, or null for `every` rows.
 const char *count_key(const faults::Row &row) {

@@ -8,10 +8,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "emu/faults.h"
-#include "emu/heartbeat.h"
-#include "emu/im.h"
-#include "emu/pdb.h"
+#include "emu/base/faults.h"
+#include "emu/rire/heartbeat.h"
+#include "emu/services/im.h"
+#include "emu/services/pdb.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -31,8 +31,8 @@ void print_status(Session &s, uint32_t result) {
 
 void interface_add(Session &s, const Args &a) {
     const uint32_t ifindex = a.u32("ifindex");
-    const auto kind = emu::im::parse_kind(a.name("kind", "other"));
-    emu::im::add({ifindex, a.name("name", "if" + std::to_string(ifindex)), *kind});
+    const auto kind = emu::services::im::parse_kind(a.name("kind", "other"));
+    emu::services::im::add({ifindex, a.name("name", "if" + std::to_string(ifindex)), *kind});
     (void)s;
 }
 
@@ -40,18 +40,19 @@ void interface_add(Session &s, const Args &a) {
 void interface_error(Session &, const Args &a) {
     const int32_t status = a.i32("status");
     if (status == 0)
-        emu::faults::clear(emu::faults::Id::kImLoopbackError, a.u32("ifindex"));
+        emu::base::faults::clear(emu::base::faults::Id::kImLoopbackError, a.u32("ifindex"));
     else
-        emu::faults::set(emu::faults::Id::kImLoopbackError,
-                         {.target = a.u32("ifindex"), .count = a.u32("after"), .code = status});
+        emu::base::faults::set(
+            emu::base::faults::Id::kImLoopbackError,
+            {.target = a.u32("ifindex"), .count = a.u32("after"), .code = status});
 }
 
 void module(Session &, const Args &a) {
     const uint8_t index = static_cast<uint8_t>(a.u32("slot") - 1);
     if (a.choice() == "empty")
-        emu::pdb::remove(index);
+        emu::services::pdb::remove(index);
     else
-        emu::pdb::set_card(index, static_cast<uint16_t>(a.u32("card")));
+        emu::services::pdb::set_card(index, static_cast<uint16_t>(a.u32("card")));
 }
 
 void df_update(Session &s, const Args &a) {
@@ -112,7 +113,7 @@ void lc_download(Session &s, const Args &a) {
 
 // Heartbeats the plugin sent through the host during long DF updates.
 void dump_heartbeat(Session &s, const Args &) {
-    const uint32_t n = emu::heartbeat::count(), failed = emu::heartbeat::failed();
+    const uint32_t n = emu::rire::heartbeat::count(), failed = emu::rire::heartbeat::failed();
     s.output().record("heartbeat", {{"count", n}, {"failed", failed}},
                       "  " + counted(n, "heartbeat") + " sent" +
                           (failed != 0 ? ", " + std::to_string(failed) + " failed" : "") + "\n");

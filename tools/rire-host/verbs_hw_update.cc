@@ -2,7 +2,7 @@
 // and hardware-update answers, each delivered through the callback vector.
 #include <algorithm>
 
-#include "emu/mts.h"
+#include "emu/services/mts.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -72,15 +72,17 @@ void print_changes(Session &s, const std::optional<std::vector<Request>> &before
 }
 
 void swap(Session &s, const Args &a) {
-    mts_msg old_msg = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("old"));
-    mts_msg new_msg = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("new"));
+    mts_msg old_msg =
+        emu::services::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("old"));
+    mts_msg new_msg =
+        emu::services::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("new"));
     const auto before = s.requests();
     s.api().hw_update_req_swap(&old_msg, &new_msg);
     print_changes(s, before);
 }
 
 void hw_done(Session &s, const Args &a) {
-    mts_msg answer = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("id"));
+    mts_msg answer = emu::services::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("id"));
     const auto before = s.requests();
     print_result(s, s.api().hw_update_done(&answer));
     print_changes(s, before);
@@ -103,7 +105,7 @@ void oiflist_delete(Session &s, const Args &a) {
 }
 
 void opc_check(Session &s, const Args &a) {
-    mts_msg msg = emu::mts::make(a.u32("opcode"), a.u32("id"));
+    mts_msg msg = emu::services::mts::make(a.u32("opcode"), a.u32("id"));
     print_result(s, s.api().mts_opc_check(&msg));
 }
 
