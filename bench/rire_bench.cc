@@ -37,9 +37,11 @@
 #include "emu/loader/plugin.h"
 #include "emu/log/log.h"
 #include "emu/pss/pss.h"
+#include "emu/pss/store.h"
 #include "emu/services/mts.h"
 #include "plugin/host/log.h"
 #include "plugin/include/rire_orsk_log.h"
+#include "plugin/include/rire_orsk_platform_api.h"
 
 namespace {
 
@@ -121,22 +123,19 @@ size_t settle() {
 // filtered), the debug console (when on) and the event log, each record
 // wrapped with the function's name and line.
 void floor_vlog(uint32_t level, const char *func, int line, const char *fmt, va_list ap) {
-    struct {
-        uint32_t level;
-        char text[512];
-    } rec;
+    rire_orsk_event_rec rec;
     const char *wrapper = level == RIRE_ORSK_LOG_LEVEL_ERROR ? "%s(%d):ERROR: %s" : "%s(%d): %s";
     const auto wrap = [&] {
         rec.level = level;
         std::snprintf(rec.text, sizeof rec.text, wrapper, func, line, rire_log_buf);
-        return static_cast<uint32_t>(std::strlen(rec.text) + 5);
+        return RIRE_ORSK_EVENT_LEN(std::strlen(rec.text));
     };
     std::vsnprintf(rire_log_buf, RIRE_LOG_BUF_SIZE, fmt, ap);
-    if (sdwrap_hist_event_subtype_check(0x730000, level) == 0)
-        sdwrap_hist_event(0x730000, wrap(), &rec);
+    if (sdwrap_hist_event_subtype_check(RIRE_LOG_HIST_ID, level) == 0)
+        sdwrap_hist_event(RIRE_LOG_HIST_ID, wrap(), &rec);
     if (sdwrap_chk_int(level, 0, 0, 1) != 0)
         buginf(1, sdwrap_dbg_modname, 0, "%s(%d): %s", func, line, rire_log_buf);
-    sdwrap_his_log_event_for_uuid_inst(384, 0x730000, 1, 0, wrap(), &rec);
+    sdwrap_his_log_event_for_uuid_inst(RIRE_LOG_SERVICE_UUID, RIRE_LOG_HIST_ID, 1, 0, wrap(), &rec);
 }
 
 __attribute__((format(printf, 4, 5))) void floor_log(uint32_t level, const char *func, int line,
@@ -300,7 +299,7 @@ void write_requests(uint32_t n) {
 // The store of `dir`, opened read-only beside (never with) the host's own.
 MDB_env *open_store_readonly(const fs::path &dir) {
     MDB_env *env;
-    if (mdb_env_create(&env) != 0 || mdb_env_set_maxdbs(env, 32) != 0 ||
+    if (mdb_env_create(&env) != 0 || mdb_env_set_maxdbs(env, emu::pss::store::kMaxDatabases) != 0 ||
         mdb_env_open(env, dir.c_str(), MDB_RDONLY | MDB_NOTLS, 0644) != 0)
         die("cannot open the LMDB environment in " + dir.string());
     return env;
@@ -312,7 +311,8 @@ MDB_cursor *open_hw_update_cursor(MDB_env *env, MDB_txn **txn) {
     MDB_dbi dbi;
     MDB_cursor *cur;
     if (mdb_txn_begin(env, nullptr, MDB_RDONLY, txn) != 0 ||
-        mdb_dbi_open(*txn, "hw_update", 0, &dbi) != 0 || mdb_cursor_open(*txn, dbi, &cur) != 0)
+        mdb_dbi_open(*txn, RIRE_PLATFORM_PSS_NAME_HW_UPDATE, 0, &dbi) != 0 ||
+        mdb_cursor_open(*txn, dbi, &cur) != 0)
         die("cannot read the hw_update database");
     return cur;
 }

@@ -21,8 +21,9 @@ namespace {
 // Bytes mapped at a time; the file grows by this much, and after a crash at
 // most this much of NUL bytes ends it.
 constexpr std::size_t kWindow = 256 * 1024;
-// The longest line: stamp, tag, a 511-byte text with every byte escaped, newline.
-constexpr std::size_t kMaxLine = 24 + 32 + 2 * 511 + 1;
+// The longest line: stamp, tag, the longest record text with every byte
+// escaped, newline.
+constexpr std::size_t kMaxLine = 24 + 32 + 2 * (RIRE_ORSK_EVENT_TEXT_SIZE - 1) + 1;
 static_assert(EventLogFile::kMinFileBytes >= 4 * kMaxLine);
 
 std::size_t page_size() {
@@ -307,7 +308,7 @@ bool EventLogFile::append(uint32_t level, const char *text, std::size_t len) {
         stop(error);
         return false;
     }
-    len = std::min<std::size_t>(len, 511);
+    len = std::min<std::size_t>(len, RIRE_ORSK_EVENT_TEXT_SIZE - 1);
     char *const line = map_ + (pos_ - win_off_);
     // The line is written from its second byte on, then published by its
     // first: until then a reader finds a NUL where the line starts.

@@ -64,7 +64,7 @@ class EventLogFile {
     bool set_limits(const Limits &limits);
     const Limits &limits() const { return limits_; }
 
-    // Writes one line; a text of up to 511 bytes is written whole. False
+    // Writes one line; a text as long as the event record holds is written whole. False
     // when the file has stopped and the line is not in it.
     bool append(uint32_t level, const char *text, std::size_t len);
     // The errno that stopped the file, or 0.

@@ -45,7 +45,7 @@ constexpr std::size_t kEventLogCapacity = 16384;
 
 // The longest record text kept: the plugin's event record holds at most this
 // much before its terminator.
-constexpr std::size_t kTextMax = 511;
+constexpr std::size_t kTextMax = RIRE_ORSK_EVENT_TEXT_SIZE - 1;
 
 // One record as handed to sdwrap_hist_event. The text is kept in the slot
 // itself, so that a full ring allocates and frees nothing per record.

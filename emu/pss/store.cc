@@ -19,7 +19,6 @@ namespace {
 using store::load_datum;
 using store::Update;
 
-constexpr unsigned kMaxDbs = 32;
 // The map starts small and doubles whenever a transaction finds it full
 // (grow_map()): the whole process lives in 4 GiB of address space.
 constexpr std::size_t kFirstMapSize = std::size_t{1} << 20;
@@ -426,7 +425,7 @@ int open_store(const std::filesystem::path &dir) {
     int rc = mdb_env_create(&env);
     if (rc != 0)
         return store_error("create", rc);
-    if ((rc = mdb_env_set_maxdbs(env, kMaxDbs)) != 0 ||
+    if ((rc = mdb_env_set_maxdbs(env, store::kMaxDatabases)) != 0 ||
         (rc = mdb_env_set_mapsize(env, kFirstMapSize)) != 0 ||
         (rc = mdb_env_open(env, dir.c_str(), MDB_NOTLS, 0644)) != 0) {
         mdb_env_close(env);

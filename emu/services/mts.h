@@ -2,8 +2,8 @@
 // and a message id. Tests and tools build messages with make() and hand their
 // addresses to the plugin; the plugin reads them with mts_opc_get and
 // mts_msg_id_get (a null message reads as 0). The names of the opcodes are
-// the MTS service's; the emulator's choice is to name 0x12801 alone
-// ("MTS_OPC_HW_UPDATE_DONE") and to render any other opcode, the four other
+// the MTS service's; the emulator's choice is to name MTS_OPC_HW_UPDATE_DONE
+// alone and to render any other opcode, the four other
 // answers included, as hex text ("0x12802") rather than invent a name, in a
 // static buffer that the next call overwrites (single host thread). Every
 // call is recorded in emu::base::journal: the getters with the message's opcode and

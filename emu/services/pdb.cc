@@ -42,7 +42,7 @@ void reset() {
 
 int pdb_get_mod_info(uint8_t *slot, pdb_mod_info *info, int what) {
     emu::base::journal::record("pdb_get_mod_info", {slot == nullptr ? -1 : *slot, what});
-    if (slot == nullptr || info == nullptr || what != emu::services::pdb::kModInfoRequest)
+    if (slot == nullptr || info == nullptr || what != PDB_MOD_INFO_CARD_ID)
         return emu::services::pdb::kBadRequest;
     if (const auto fault = emu::base::faults::fires(emu::base::faults::Id::kPdbModinfoError, *slot))
         return fault->code;

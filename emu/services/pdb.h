@@ -26,9 +26,6 @@ enum Result : int {
     kEmptySlot = 2,
 };
 
-// The request code pdb_get_mod_info answers.
-inline constexpr int kModInfoRequest = 2;
-
 struct Module {
     uint8_t slot_index;
     uint16_t card_id;

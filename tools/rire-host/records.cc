@@ -78,11 +78,17 @@ namespace {
 
 // The plugin's databases by the names it registers them under.
 constexpr std::pair<const char *, uint32_t> kDatabases[] = {
-    {"pending_di", RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB},
-    {"hw_update", RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB},
+    {RIRE_PLATFORM_PSS_NAME_PENDING_DI, RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB},
+    {RIRE_PLATFORM_PSS_NAME_HW_UPDATE, RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB},
 };
 
 } // namespace
+
+const std::vector<const char *> &database_words() {
+    static const std::vector<const char *> words = {RIRE_PLATFORM_PSS_NAME_HW_UPDATE,
+                                                    RIRE_PLATFORM_PSS_NAME_PENDING_DI};
+    return words;
+}
 
 std::optional<uint32_t> service_of(const std::string &db_name) {
     for (const auto &[name, service] : kDatabases)

@@ -37,6 +37,8 @@ Record decode_record(uint32_t service, const emu::base::bytes::Bytes &key,
 // The key alone, for a deletion.
 std::optional<uint32_t> decode_key(uint32_t service, const emu::base::bytes::Bytes &key);
 
+// The names of the plugin's databases, as the words a verb's db= accepts.
+const std::vector<const char *> &database_words();
 // The PSS type of a database the plugin keeps ("pending_di", "hw_update").
 std::optional<uint32_t> service_of(const std::string &db_name);
 // The name of the plugin's database of PSS type `service`; the number for any

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "plugin/include/rire_orsk_records.h"
+
 namespace rire_host {
 namespace {
 
@@ -230,7 +232,7 @@ std::optional<Failure> parse_value(const ParamSpec &p, const std::string &text, 
     }
     case ArgKind::kDi: {
         if (text == "null" || text == "invalid") {
-            *out = uint64_t{text == "null" ? 0u : 0xFFFFFFFFu};
+            *out = uint64_t{text == "null" ? RIRE_DI_NULL : RIRE_DI_INVALID};
             return std::nullopt;
         }
         uint64_t v = 0;

@@ -14,6 +14,7 @@
 #include "emu/base/bytes.h"
 #include "emu/log/event_log_file.h"
 #include "emu/pss/check.h"
+#include "emu/pss/store.h"
 #include "tools/rire-host/output.h"
 #include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
@@ -23,8 +24,6 @@ namespace {
 
 using emu::base::bytes::Bytes;
 using Records = std::vector<std::pair<Bytes, Bytes>>;
-
-constexpr unsigned kMaxDbs = 64;
 
 // Every named database but the bookkeeping, with its records in store order.
 std::map<std::string, Records> read_store(MDB_env *env) {
@@ -120,7 +119,7 @@ int print_store(const InspectOptions &o, Output &out) {
         return damaged(*fault);
     MDB_env *env;
     int rc = mdb_env_create(&env);
-    if (rc == 0 && (rc = mdb_env_set_maxdbs(env, kMaxDbs)) == 0)
+    if (rc == 0 && (rc = mdb_env_set_maxdbs(env, emu::pss::store::kMaxDatabases)) == 0)
         rc = mdb_env_open(env, o.dir.c_str(), MDB_RDONLY | MDB_NOLOCK | MDB_NOTLS, 0);
     if (rc != 0) {
         mdb_env_close(env);

@@ -398,7 +398,7 @@ void expect_result(Session &s, const Args &a) {
 
 // --- the table ------------------------------------------------------------------
 
-const ParamSpec kDb = {"db", ArgKind::kName, true, "", 0, {"hw_update", "pending_di"}};
+const ParamSpec kDb = {"db", ArgKind::kName, true, "", 0, database_words()};
 const ParamSpec kKey = {"key", ArgKind::kU32, true,
                         "req_id (hw_update) or oiflist index (pending_di), as dump pss names it"};
 

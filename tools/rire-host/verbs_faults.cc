@@ -36,7 +36,7 @@ const char *count_key(const faults::Row &row) {
 std::vector<ParamSpec> params(const faults::Row &row) {
     std::vector<ParamSpec> out;
     if (row.target == faults::Target::kService)
-        out.push_back({"service", ArgKind::kName, true, "", 0, {"hw_update", "pending_di"}});
+        out.push_back({"service", ArgKind::kName, true, "", 0, database_words()});
     if (row.target == faults::Target::kIfindex)
         out.push_back({"ifindex", ArgKind::kU32, true, ""});
     if (row.target == faults::Target::kSlot)

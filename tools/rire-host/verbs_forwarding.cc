@@ -12,6 +12,7 @@
 #include "emu/rire/heartbeat.h"
 #include "emu/services/im.h"
 #include "emu/services/pdb.h"
+#include "plugin/include/rire_orsk_records.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -64,12 +65,12 @@ void df_update(Session &s, const Args &a) {
                                       static_cast<uint32_t>(oifs.size()), oifs.data()));
 }
 
-// The VLAN set record: a host word, then VLAN v at bit 0x80 >> (v % 8) of
-// bitmap byte v / 8. It ends where a readable page ends and the next page is
-// inaccessible, so a handler that reads past the record faults at once.
+// The VLAN set record (rire_vlan_set). It ends where a readable page ends and
+// the next page is inaccessible, so a handler that reads past the record
+// faults at once.
 class VlanSet {
   public:
-    static constexpr size_t kSize = 516;
+    static constexpr size_t kSize = sizeof(rire_vlan_set);
 
     explicit VlanSet(const Args &a) {
         page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -77,10 +78,10 @@ class VlanSet {
         if (map_ == MAP_FAILED || mprotect(static_cast<uint8_t *>(map_) + page_, page_, PROT_NONE))
             throw std::runtime_error("cannot map a VLAN set");
         rec_ = static_cast<uint8_t *>(map_) + page_ - kSize;
-        const uint32_t word = a.u32("word");
-        std::memcpy(rec_, &word, sizeof word);
+        auto *set = reinterpret_cast<rire_vlan_set *>(rec_);
+        set->host_word = a.u32("word");
         for (uint32_t v : a.list("vlans"))
-            rec_[4 + v / 8] |= static_cast<uint8_t>(0x80 >> (v % 8));
+            set->bitmap[v / 8] |= RIRE_VLAN_SET_BIT(v);
     }
     ~VlanSet() { munmap(map_, 2 * page_); }
     VlanSet(const VlanSet &) = delete;

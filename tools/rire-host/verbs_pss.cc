@@ -122,7 +122,7 @@ void add_pss_verbs(VerbTable &verbs) {
                pending_di_delete});
     verbs.add({"recover", {}, {}, "call the plugin's recovery without a restart", recover});
     verbs.add({"pss put",
-               {{"db", ArgKind::kName, true, "", 0, {"hw_update", "pending_di"}},
+               {{"db", ArgKind::kName, true, "", 0, database_words()},
                 {"key", ArgKind::kBytes, true, "the key's bytes"},
                 {"value", ArgKind::kBytes, false, "the value's bytes (default: none)"},
                 {"count", ArgKind::kU32, false,

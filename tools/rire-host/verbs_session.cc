@@ -284,12 +284,11 @@ void add_session_verbs(VerbTable &verbs) {
                "switch the debug console; its lines follow the command's own output",
                set_debug});
     verbs.add({"dump queue", {}, {}, "the plugin's outstanding requests and held DIs", dump_queue});
-    verbs.add(
-        {"dump pss",
-         {{"db", ArgKind::kName, false, "only this database", 0, {"hw_update", "pending_di"}}},
-         {},
-         "the records stored in PSS",
-         dump_pss});
+    verbs.add({"dump pss",
+               {{"db", ArgKind::kName, false, "only this database", 0, database_words()}},
+               {},
+               "the records stored in PSS",
+               dump_pss});
     verbs.add({"dump pending", {}, {}, "PSS updates queued and not yet flushed", dump_pending});
     verbs.add({"dump arena", {}, {}, "bytes of the PSS scratch arena in use", dump_arena});
     verbs.add({"dump heap",
