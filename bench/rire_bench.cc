@@ -91,10 +91,11 @@ rire_orsk_platform_api &api() {
 
 // Loads a fresh plugin and boots it as the switch does.
 void boot() {
-    emu::Booted b = emu::host_up({g_dir, RIRE_PLUGIN_PATH});
+    const std::string plugin = emu::loader::Plugin::default_path();
+    emu::Booted b = emu::host_up({g_dir, plugin});
     g_plugin = std::move(b.plugin);
     if (!g_plugin)
-        die("cannot boot " RIRE_PLUGIN_PATH ": " + b.error);
+        die("cannot boot " + plugin + ": " + b.error);
     if (b.open_status != 0)
         die("pss_open_file failed");
 }

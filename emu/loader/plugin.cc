@@ -1,5 +1,6 @@
 #include "emu/loader/plugin.h"
 
+#include <dlfcn.h>
 #include <link.h>
 #include <unistd.h>
 
@@ -78,6 +79,14 @@ void add_elements(const queue_hdr &q, std::size_t limit, std::unordered_set<cons
 }
 
 } // namespace
+
+std::string Plugin::default_path() {
+    Dl_info self;
+    if (dladdr(reinterpret_cast<void *>(&Plugin::default_path), &self) == 0 ||
+        self.dli_fname == nullptr)
+        return RIRE_PLUGIN_FILE;
+    return (std::filesystem::absolute(self.dli_fname).parent_path() / RIRE_PLUGIN_FILE).string();
+}
 
 std::unique_ptr<Plugin> Plugin::load(const std::string &so_path, std::string *error) {
     std::unique_ptr<Plugin> plugin(new Plugin);

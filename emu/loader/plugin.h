@@ -56,6 +56,9 @@ class Plugin {
 
     // Null on failure, with the reason in *error (when error is not null).
     static std::unique_ptr<Plugin> load(const std::string &so_path, std::string *error);
+    // The plugin beside this library (librire_emu.so): where the build puts
+    // both, and where the package installs both.
+    static std::string default_path();
     ~Plugin();
     Plugin(const Plugin &) = delete;
     Plugin &operator=(const Plugin &) = delete;

@@ -18,6 +18,7 @@
 #include "emu/host.h"
 #include "emu/log/log.h"
 #include "tools/rire-host/check.h"
+#include "tools/rire-host/manual.h"
 #include "tools/rire-host/prompt.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/store_view.h"
@@ -58,7 +59,8 @@ const char *kUsage =
     "restart and recovers what the first one committed.\n"
     "\n"
     "  --state DIR    state directory (default ./rire-state)\n"
-    "  --plugin PATH  the plugin to load\n"
+    "  --plugin PATH  the plugin to load (default: the one beside the emulator's\n"
+    "                 library, as built and as installed)\n"
     "  --log          print the plugin's log records after every command\n"
     "  --log-size BYTES  events.log moves to events.log.1 before it passes\n"
     "                 BYTES (default 16777216, at least 16384)\n"
@@ -148,7 +150,7 @@ std::string parse_limit(const std::string &arg, const std::string &value,
 // The command line into `o`; false (reported) when it is not understood.
 bool parse_options(int argc, char **argv, Options *o) {
     o->session.state_dir = "rire-state";
-    o->session.plugin_path = RIRE_DEFAULT_PLUGIN;
+    o->session.plugin_path = emu::loader::Plugin::default_path();
     CLI::App app("", "rire-host");
     app.set_help_flag();
     app.add_flag("-h,--help", o->help);
@@ -436,6 +438,8 @@ int help(const Options &o, const rire_host::VerbTable &verbs) {
 int main(int argc, char **argv) {
     if (argc > 1 && std::string(argv[1]) == "inspect")
         return rire_host::inspect_main(argc - 1, argv + 1);
+    if (argc > 1 && (std::string(argv[1]) == "--manpage" || std::string(argv[1]) == "--completion"))
+        return rire_host::manual::run(argc, argv, kUsage, rire_host::all_verbs(), RIRE_VERSION);
     Options o;
     if (!parse_options(argc, argv, &o))
         return kExitUsage;

@@ -482,17 +482,7 @@ std::optional<Command> ScriptReader::next() {
 namespace {
 
 void describe_verb(const VerbSpec &v, std::ostream &out) {
-    static const char *kinds[] = {"0..255", "0..65535",     "u32",  "i32",  "DI|null|invalid",
-                                  "list",   "DI:index,...", "word", "0xHEX"};
-    out << "  " << v.name;
-    if (!v.choice.words.empty())
-        out << (v.choice.required ? " " : " [") << choices_text(v)
-            << (v.choice.required ? "" : "]");
-    for (const ParamSpec &p : v.params)
-        out << (p.required ? " " : " [") << p.key << "="
-            << (p.words.empty() ? kinds[static_cast<int>(p.kind)] : joined(p.words))
-            << (p.required ? "" : "]");
-    out << "\n";
+    out << "  " << verb_synopsis(v) << "\n";
     std::istringstream help(v.help);
     for (std::string line; std::getline(help, line);)
         out << "      " << line << "\n";
@@ -502,6 +492,21 @@ void describe_verb(const VerbSpec &v, std::ostream &out) {
 }
 
 } // namespace
+
+std::string verb_synopsis(const VerbSpec &v) {
+    static const char *kinds[] = {"0..255", "0..65535",     "u32",  "i32",  "DI|null|invalid",
+                                  "list",   "DI:index,...", "word", "0xHEX"};
+    std::ostringstream out;
+    out << v.name;
+    if (!v.choice.words.empty())
+        out << (v.choice.required ? " " : " [") << choices_text(v)
+            << (v.choice.required ? "" : "]");
+    for (const ParamSpec &p : v.params)
+        out << (p.required ? " " : " [") << p.key << "="
+            << (p.words.empty() ? kinds[static_cast<int>(p.kind)] : joined(p.words))
+            << (p.required ? "" : "]");
+    return out.str();
+}
 
 std::optional<std::string> describe(const VerbTable &verbs, const std::string &topic) {
     std::ostringstream out;

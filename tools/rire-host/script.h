@@ -152,5 +152,7 @@ class ScriptReader {
 // verb when `topic` is empty, else the verb it names or, for a first word such
 // as "dump", every verb it begins. Nothing when `topic` names no verb.
 std::optional<std::string> describe(const VerbTable &verbs, const std::string &topic = {});
+// One verb's line of that help: "link-update req=u32 ... [opcode=u32]".
+std::string verb_synopsis(const VerbSpec &verb);
 
 } // namespace rire_host
