@@ -46,6 +46,13 @@ while read -r verb; do
     done
 done <<<"$verbs"
 
+options=$("${launcher[@]}" "$host" --help | sed -n '/^  -/p' |
+    awk '{ for (i = 1; i <= NF && $i ~ /^-/; i++) { sub(/,$/, "", $i); print $i } }')
+for option in $options; do
+    grep -qF -- "$option" "$dest/man.txt" || fail "the man page lacks $option"
+    grep -qw -- "$option" "$completion" || fail "the completion lacks $option"
+done
+
 echo '#include "plugin/include/rire_orsk_platform_api.h"' |
     c++ -m32 -std=c++20 -fsyntax-only -x c++ -I "$usr/include/rire-host" - ||
     fail "the installed contract headers do not compile"
