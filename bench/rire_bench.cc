@@ -31,15 +31,17 @@
 #include <string>
 #include <vector>
 
+#include "emu/base/faults.h"
 #include "emu/boot.h"
-#include "emu/faults.h"
 #include "emu/host.h"
-#include "emu/log.h"
-#include "emu/mts.h"
-#include "emu/plugin.h"
-#include "emu/pss.h"
+#include "emu/loader/plugin.h"
+#include "emu/log/log.h"
+#include "emu/pss/pss.h"
+#include "emu/pss/store.h"
+#include "emu/services/mts.h"
 #include "plugin/host/log.h"
 #include "plugin/include/rire_orsk_log.h"
+#include "plugin/include/rire_orsk_platform_api.h"
 
 namespace {
 
@@ -68,7 +70,7 @@ constexpr double kRecoveryBudget = 60.0;
 constexpr double kSampleBudget = 15.0;
 
 const fs::path g_dir = fs::temp_directory_path() / "rire-bench";
-std::unique_ptr<emu::Plugin> g_plugin;
+std::unique_ptr<emu::loader::Plugin> g_plugin;
 // The script-readable summary, printed last.
 std::vector<std::string> g_summary;
 
@@ -89,10 +91,11 @@ rire_orsk_platform_api &api() {
 
 // Loads a fresh plugin and boots it as the switch does.
 void boot() {
-    emu::Booted b = emu::host_up({g_dir, RIRE_PLUGIN_PATH});
+    const std::string plugin = emu::loader::Plugin::default_path();
+    emu::Booted b = emu::host_up({g_dir, plugin});
     g_plugin = std::move(b.plugin);
     if (!g_plugin)
-        die("cannot boot " RIRE_PLUGIN_PATH ": " + b.error);
+        die("cannot boot " + plugin + ": " + b.error);
     if (b.open_status != 0)
         die("pss_open_file failed");
 }
@@ -102,7 +105,7 @@ void link(uint32_t req_id, uint32_t di) {
 }
 
 void done(uint32_t req_id) {
-    mts_msg msg = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, req_id);
+    mts_msg msg = emu::services::mts::make(MTS_OPC_HW_UPDATE_DONE, req_id);
     api().hw_update_done(&msg);
 }
 
@@ -121,22 +124,19 @@ size_t settle() {
 // filtered), the debug console (when on) and the event log, each record
 // wrapped with the function's name and line.
 void floor_vlog(uint32_t level, const char *func, int line, const char *fmt, va_list ap) {
-    struct {
-        uint32_t level;
-        char text[512];
-    } rec;
+    rire_orsk_event_rec rec;
     const char *wrapper = level == RIRE_ORSK_LOG_LEVEL_ERROR ? "%s(%d):ERROR: %s" : "%s(%d): %s";
     const auto wrap = [&] {
         rec.level = level;
         std::snprintf(rec.text, sizeof rec.text, wrapper, func, line, rire_log_buf);
-        return static_cast<uint32_t>(std::strlen(rec.text) + 5);
+        return RIRE_ORSK_EVENT_LEN(std::strlen(rec.text));
     };
     std::vsnprintf(rire_log_buf, RIRE_LOG_BUF_SIZE, fmt, ap);
-    if (sdwrap_hist_event_subtype_check(0x730000, level) == 0)
-        sdwrap_hist_event(0x730000, wrap(), &rec);
+    if (sdwrap_hist_event_subtype_check(RIRE_LOG_HIST_ID, level) == 0)
+        sdwrap_hist_event(RIRE_LOG_HIST_ID, wrap(), &rec);
     if (sdwrap_chk_int(level, 0, 0, 1) != 0)
         buginf(1, sdwrap_dbg_modname, 0, "%s(%d): %s", func, line, rire_log_buf);
-    sdwrap_his_log_event_for_uuid_inst(384, 0x730000, 1, 0, wrap(), &rec);
+    sdwrap_his_log_event_for_uuid_inst(RIRE_LOG_SERVICE_UUID, RIRE_LOG_HIST_ID, 1, 0, wrap(), &rec);
 }
 
 __attribute__((format(printf, 4, 5))) void floor_log(uint32_t level, const char *func, int line,
@@ -300,7 +300,7 @@ void write_requests(uint32_t n) {
 // The store of `dir`, opened read-only beside (never with) the host's own.
 MDB_env *open_store_readonly(const fs::path &dir) {
     MDB_env *env;
-    if (mdb_env_create(&env) != 0 || mdb_env_set_maxdbs(env, 32) != 0 ||
+    if (mdb_env_create(&env) != 0 || mdb_env_set_maxdbs(env, emu::pss::store::kMaxDatabases) != 0 ||
         mdb_env_open(env, dir.c_str(), MDB_RDONLY | MDB_NOTLS, 0644) != 0)
         die("cannot open the LMDB environment in " + dir.string());
     return env;
@@ -312,7 +312,8 @@ MDB_cursor *open_hw_update_cursor(MDB_env *env, MDB_txn **txn) {
     MDB_dbi dbi;
     MDB_cursor *cur;
     if (mdb_txn_begin(env, nullptr, MDB_RDONLY, txn) != 0 ||
-        mdb_dbi_open(*txn, "hw_update", 0, &dbi) != 0 || mdb_cursor_open(*txn, dbi, &cur) != 0)
+        mdb_dbi_open(*txn, RIRE_PLATFORM_PSS_NAME_HW_UPDATE, 0, &dbi) != 0 ||
+        mdb_cursor_open(*txn, dbi, &cur) != 0)
         die("cannot read the hw_update database");
     return cur;
 }
@@ -462,10 +463,11 @@ double recovery_floor(const fs::path &dir, uint32_t expect) {
 // ends the walk there), followed by a restart.
 double recover(uint32_t stored, uint32_t sample, bool sinks) {
     emu::log::set_sinks_enabled(sinks);
-    emu::faults::clear(emu::faults::Id::kPssGetkeyFail);
+    emu::base::faults::clear(emu::base::faults::Id::kPssGetkeyFail);
     if (sample < stored)
-        emu::faults::set(emu::faults::Id::kPssGetkeyFail,
-                         {.target = RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, .count = sample + 1});
+        emu::base::faults::set(
+            emu::base::faults::Id::kPssGetkeyFail,
+            {.target = RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, .count = sample + 1});
     const auto start = Clock::now();
     api().pss_recover();
     const double spent = Seconds(Clock::now() - start).count();

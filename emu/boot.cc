@@ -1,8 +1,8 @@
 #include "emu/boot.h"
 
 #include "emu/host.h"
-#include "emu/pending_di.h"
-#include "emu/pss.h"
+#include "emu/pss/pss.h"
+#include "emu/rire/pending_di.h"
 
 namespace emu {
 
@@ -10,7 +10,7 @@ Booted host_up(const BootOptions &options) {
     Booted b;
     if (host_state_dir().empty())
         host_start({options.state_dir});
-    b.plugin = Plugin::load(options.plugin_path, &b.error);
+    b.plugin = loader::Plugin::load(options.plugin_path, &b.error);
     if (!b.plugin)
         return b;
     if (!b.plugin->init()) {
@@ -36,26 +36,26 @@ namespace {
 
 // The host's records go first: their held DIs return to the plugin's heap
 // before the plugin dies.
-void plugin_dies(std::unique_ptr<Plugin> &plugin) {
+void plugin_dies(std::unique_ptr<loader::Plugin> &plugin) {
     if (plugin)
-        pending_di::drop_all(*plugin);
+        rire::pending_di::drop_all(*plugin);
     plugin.reset();
 }
 
 } // namespace
 
-void host_down(std::unique_ptr<Plugin> &plugin) {
+void host_down(std::unique_ptr<loader::Plugin> &plugin) {
     plugin_dies(plugin);
     host_restart();
 }
 
-void host_end(std::unique_ptr<Plugin> &plugin) {
+void host_end(std::unique_ptr<loader::Plugin> &plugin) {
     plugin_dies(plugin);
     host_stop();
 }
 
-Plugin::Census heap_census(const Plugin &plugin) {
-    return plugin.census(pending_di::hold_queues());
+loader::Plugin::Census heap_census(const loader::Plugin &plugin) {
+    return plugin.census(rire::pending_di::hold_queues());
 }
 
 } // namespace emu

@@ -5,15 +5,15 @@
 //
 // host_up, in this order: starts the host on the state directory when it is
 // not running (emu/host.h; after host_down it is, and keeps its store); loads
-// a fresh copy of the plugin (emu/plugin.h); calls its init entry; hands it
+// a fresh copy of the plugin (emu/loader/plugin.h); calls its init entry; hands it
 // the MTS queue handle kQueueHandle through set_q_handle; points the PSS
 // commit hook at its pss_buf_commit; registers the PSS services through its
 // pss_open_file; and, when asked, calls pss_recover.
 //
-// host_down: the host's pending-DI records are dropped (emu/pending_di.h),
+// host_down: the host's pending-DI records are dropped (emu/rire/pending_di.h),
 // the plugin dies (what it holds reclaimed, the copy unloaded), and the host
 // restarts: unflushed PSS updates are lost, LMDB keeps what was committed,
-// the fault table keeps its restart rows (emu/faults.h). host_end: the same
+// the fault table keeps its restart rows (emu/base/faults.h). host_end: the same
 // death with no restart; the host stops (emu/host.h host_stop).
 #pragma once
 
@@ -22,7 +22,7 @@
 #include <memory>
 #include <string>
 
-#include "emu/plugin.h"
+#include "emu/loader/plugin.h"
 
 namespace emu {
 
@@ -36,9 +36,9 @@ struct BootOptions {
 };
 
 struct Booted {
-    std::unique_ptr<Plugin> plugin; // null when the boot failed
-    int32_t open_status = 0;        // what pss_open_file returned
-    std::string error;              // why the boot failed
+    std::unique_ptr<loader::Plugin> plugin; // null when the boot failed
+    int32_t open_status = 0;                // what pss_open_file returned
+    std::string error;                      // why the boot failed
 };
 
 // A plugin that cannot be loaded or has no init entry leaves `plugin` null
@@ -47,11 +47,11 @@ struct Booted {
 // run then.
 Booted host_up(const BootOptions &options);
 // Process death and restart; `plugin` is null afterwards.
-void host_down(std::unique_ptr<Plugin> &plugin);
+void host_down(std::unique_ptr<loader::Plugin> &plugin);
 // Process death, and the host stops; `plugin` is null afterwards.
-void host_end(std::unique_ptr<Plugin> &plugin);
+void host_end(std::unique_ptr<loader::Plugin> &plugin);
 // Where the plugin's live heap blocks are, the elements of the host's
 // pending-DI records counted as the host's.
-Plugin::Census heap_census(const Plugin &plugin);
+loader::Plugin::Census heap_census(const loader::Plugin &plugin);
 
 } // namespace emu

@@ -4,38 +4,38 @@
 #include <cstring>
 #include <string>
 
-#include "emu/disk.h"
-#include "emu/faults.h"
-#include "emu/journal.h"
-#include "emu/log.h"
-#include "emu/pss.h"
+#include "emu/base/disk.h"
+#include "emu/base/faults.h"
+#include "emu/base/journal.h"
+#include "emu/log/log.h"
+#include "emu/pss/check.h"
+#include "emu/pss/pss.h"
+#include "emu/services/tlv.h"
 #include "emu/state_lock.h"
-#include "emu/store_check.h"
-#include "emu/tlv.h"
 
 // The host-process modules; each drops its in-memory state.
-namespace emu::im {
+namespace emu::services::im {
 void reset();
 }
-namespace emu::l3lif {
+namespace emu::services::l3lif {
 void reset();
 }
-namespace emu::heartbeat {
+namespace emu::rire::heartbeat {
 void reset();
 }
-namespace emu::pdb {
+namespace emu::services::pdb {
 void reset();
 }
-namespace emu::cmd {
+namespace emu::services::cmd {
 void reset();
 }
-namespace emu::oiflists {
+namespace emu::rire::oiflists {
 void reset();
 }
-namespace emu::bitmaps {
+namespace emu::rire::bitmaps {
 void reset();
 }
-namespace emu::stats {
+namespace emu::rire::stats {
 void reset();
 }
 
@@ -45,14 +45,14 @@ namespace {
 std::filesystem::path g_state_dir;
 
 void reset_host_process() {
-    im::reset();
-    l3lif::reset();
-    heartbeat::reset();
-    pdb::reset();
-    cmd::reset();
-    oiflists::reset();
-    bitmaps::reset();
-    stats::reset();
+    services::im::reset();
+    services::l3lif::reset();
+    rire::heartbeat::reset();
+    services::pdb::reset();
+    services::cmd::reset();
+    rire::oiflists::reset();
+    rire::bitmaps::reset();
+    rire::stats::reset();
 }
 
 std::filesystem::path fresh_temp_dir() {
@@ -109,7 +109,7 @@ void open_state(const HostOptions &options) {
 
 void host_start(const HostOptions &options) {
     host_stop();
-    journal::clear();
+    base::journal::clear();
     g_state_dir = options.state_dir.empty() ? fresh_temp_dir() : options.state_dir;
     try {
         lock_state();
@@ -124,22 +124,22 @@ void host_restart() {
     if (g_state_dir.empty())
         throw HostError(HostError::kFailed, "host_restart: the host is not running");
     pss::close_store();
-    tlv::clear_read_extents();
+    services::tlv::clear_read_extents();
     log::clear();
-    disk::clear_failures();
+    base::disk::clear_failures();
     reset_host_process();
-    faults::restart();
+    base::faults::restart();
     open_state({g_state_dir});
 }
 
 void host_stop() {
     pss::close_store();
     pss::set_walk_order({});
-    tlv::clear_read_extents();
+    services::tlv::clear_read_extents();
     log::reset();
-    disk::clear_failures();
+    base::disk::clear_failures();
     reset_host_process();
-    faults::reset();
+    base::faults::reset();
     state_lock::release();
     g_state_dir.clear();
 }

@@ -1,12 +1,8 @@
 // The emulated host process as a whole: starting it, killing and restarting
-// it, stopping it. The host's services live in this library (emu::log,
-// emu::queue, emu::mts, emu::tlv, emu::pss and the host-process modules);
-// these calls move all of them together between the lifecycle states.
-//
-// A test or tool starts the host, loads the plugin (emu::Plugin), calls its
-// init, hands it the PSS InitArg through pss_open_file and sets the PSS
-// commit hook to the plugin's pss_buf_commit; to emulate a crash it destroys
-// the Plugin, calls host_restart() and loads a fresh one.
+// it, stopping it. The host's services live in this library (emu::base,
+// emu::log, emu::pss, emu::services, emu::rire); these calls move all of them
+// together between the lifecycle states. Booting the plugin inside the host
+// is emu/boot.h's.
 #pragma once
 
 #include <filesystem>
@@ -20,7 +16,7 @@ struct HostOptions {
     // Holds the LMDB store and events.log; created if needed. Empty: a fresh
     // directory under the system's temporary directory.
     std::filesystem::path state_dir;
-    // A damaged store is renamed aside (never deleted, emu/store_check.h) and
+    // A damaged store is renamed aside (never deleted, emu/pss/check.h) and
     // an empty one started; on_store_moved hears where it went and why.
     bool move_damaged_store = false;
     std::function<void(const std::filesystem::path &to, const std::string &fault)> on_store_moved =
@@ -52,7 +48,7 @@ void host_start(const HostOptions &options);
 // state), keeps what LMDB committed, and reopens the store and the event log.
 // Log filters, debug switches and the PSS walk order are test configuration
 // and survive; the fault table keeps the rows it keeps at a restart
-// (emu/faults.h). The lock
+// (emu/base/faults.h). The lock
 // stays held. Throws HostError as host_start does (a damaged store is never
 // moved aside here).
 void host_restart();

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "emu/disk.h"
+#include "emu/base/disk.h"
 
 namespace emu::state_lock {
 namespace {
@@ -34,7 +34,7 @@ pid_t read_holder(int fd) {
 // before. 0, or the errno.
 int write_pid(int fd) {
     const std::string text = std::to_string(getpid()) + "\n";
-    if (const int error = disk::reserve(fd, 0, text.size()); error != 0)
+    if (const int error = base::disk::reserve(fd, 0, text.size()); error != 0)
         return error;
     const ssize_t n = pwrite(fd, text.data(), text.size(), 0);
     if (n != static_cast<ssize_t>(text.size()))
@@ -61,7 +61,7 @@ Result acquire(const std::filesystem::path &dir) {
     // The lock holds without the id: a second process is then told that
     // another one holds the directory.
     if (const int error = write_pid(fd); error != 0)
-        disk::failed(dir / kFileName, error);
+        base::disk::failed(dir / kFileName, error);
     g_fd = fd;
     return {true, 0, 0};
 }

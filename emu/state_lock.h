@@ -4,7 +4,7 @@
 // left by a killed process never blocks the next one. The file itself stays.
 // A second process (or a second acquire in this one, while the first is held)
 // is refused with the holder's process id. A process id that cannot be
-// written (a file system without room) is noted (emu::disk::failed); the
+// written (a file system without room) is noted (emu::base::disk::failed); the
 // lock holds all the same.
 #pragma once
 

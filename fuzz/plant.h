@@ -21,17 +21,17 @@
 #include <string>
 #include <vector>
 
-#include "emu/bitmaps.h"
-#include "emu/log.h"
-#include "emu/mts.h"
-#include "emu/oiflists.h"
-#include "emu/plugin.h"
-#include "emu/pss.h"
-#include "emu/stats.h"
+#include "emu/loader/plugin.h"
+#include "emu/log/log.h"
+#include "emu/pss/pss.h"
+#include "emu/rire/bitmaps.h"
+#include "emu/rire/oiflists.h"
+#include "emu/rire/stats.h"
+#include "emu/services/mts.h"
 
 namespace rire_fuzz {
 
-using emu::bytes::Bytes;
+using emu::base::bytes::Bytes;
 
 constexpr std::size_t kKeyLens[8] = {4, 4, 4, 4, 1, 2, 6, 8};
 constexpr std::size_t kMaxCommands = 32;
@@ -91,7 +91,7 @@ class Reader {
 };
 
 inline std::string hex(const Bytes &b) {
-    return emu::bytes::hex(b.data(), b.size(), 8);
+    return emu::base::bytes::hex(b.data(), b.size(), 8);
 }
 
 } // namespace detail
@@ -129,9 +129,9 @@ inline void clear_host() {
          {RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB, RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB})
         for (const auto &[key, value] : emu::pss::records(type))
             emu::pss::delete_raw(type, key);
-    emu::oiflists::reset();
-    emu::bitmaps::reset();
-    emu::stats::reset();
+    emu::rire::oiflists::reset();
+    emu::rire::bitmaps::reset();
+    emu::rire::stats::reset();
     emu::log::clear();
 }
 
@@ -147,8 +147,8 @@ inline std::string check_recovered(const queue_hdr &queue, std::size_t pending_r
     if (st.num_pending_di_restored != pending_records ||
         st.num_hw_update_req_restored != hw_records)
         return "restored counters do not match the stored records";
-    if (st.num_index_realloc !=
-        emu::bitmaps::allocator(1)->re_alloc_calls() + emu::bitmaps::allocator(2)->re_alloc_calls())
+    if (st.num_index_realloc != emu::rire::bitmaps::allocator(1)->re_alloc_calls() +
+                                    emu::rire::bitmaps::allocator(2)->re_alloc_calls())
         return "num_index_realloc does not match the allocators' calls";
     std::set<uint32_t> ids;
     for (auto *r = static_cast<const rire_orsk_hw_update_req *>(queue.head); r; r = r->next) {
@@ -157,7 +157,7 @@ inline std::string check_recovered(const queue_hdr &queue, std::size_t pending_r
         uint32_t n = 0;
         for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(r->hold_q.head); e;
              e = e->next, n++) {
-            const bool live = emu::oiflists::exists(r->req_type, e->oiflist_index);
+            const bool live = emu::rire::oiflists::exists(r->req_type, e->oiflist_index);
             if (e->di == 0 || e->oiflist_index == 0 || (e->oiflist_index > 65534 && !live))
                 return "request " + std::to_string(r->req_id) + " holds DI " +
                        std::to_string(e->di) + " of index " + std::to_string(e->oiflist_index);
@@ -175,11 +175,12 @@ inline std::string check_recovered(const queue_hdr &queue, std::size_t pending_r
 // completes every rebuilt request and flushes, which must empty the queue,
 // free every block of the plugin's heap and delete each rebuilt request's
 // record. "" or the broken invariant.
-inline std::string recover_input(emu::Plugin &plugin, const uint8_t *data, std::size_t size) {
+inline std::string recover_input(emu::loader::Plugin &plugin, const uint8_t *data,
+                                 std::size_t size) {
     detail::clear_host();
     const Input in = parse(data, size);
     for (const Oiflist &o : in.oiflists)
-        emu::oiflists::declare(o.type, o.index);
+        emu::rire::oiflists::declare(o.type, o.index);
     for (const Record &rec : in.records)
         emu::pss::put_raw(rec.type, rec.key, rec.value); // keys LMDB refuses are dropped
     const std::size_t pending = emu::pss::records(RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB).size();
@@ -193,7 +194,7 @@ inline std::string recover_input(emu::Plugin &plugin, const uint8_t *data, std::
     for (auto *r = static_cast<const rire_orsk_hw_update_req *>(queue.head); r; r = r->next)
         ids.push_back(r->req_id);
     for (uint32_t id : ids) {
-        mts_msg answer = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, id);
+        mts_msg answer = emu::services::mts::make(MTS_OPC_HW_UPDATE_DONE, id);
         plugin.api()->hw_update_done(&answer);
     }
     emu::pss::flush();

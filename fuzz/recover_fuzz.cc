@@ -7,23 +7,23 @@
 #include <memory>
 #include <string>
 
+#include "emu/base/journal.h"
 #include "emu/boot.h"
 #include "emu/host.h"
-#include "emu/journal.h"
-#include "emu/log.h"
+#include "emu/log/log.h"
 #include "fuzz/plant.h"
 
 namespace {
 
 // The booted host, as the switch starts it; lives for the whole run.
 struct Host {
-    std::unique_ptr<emu::Plugin> plugin;
+    std::unique_ptr<emu::loader::Plugin> plugin;
 
     Host() {
         emu::host_start({});
         // Per-input records would grow without bound: keep only what the
         // invariants read.
-        emu::journal::set_enabled(false);
+        emu::base::journal::set_enabled(false);
         emu::log::set_state_dir({});
         emu::log::set_console(nullptr);
         emu::Booted b = emu::host_up({{}, RIRE_PLUGIN_PATH});

@@ -24,7 +24,7 @@ df-update add ordinal=3 oifs=0x1a000000,0x1a000200,0x14000000,0x14000001
 log
     trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
     trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
-    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_pss_open_file(59): rire_orsk_pss_open_file: Done..\n"
     trace "rire_orsk_df_update(39): rire_orsk_df_update: Received df_ordinal: 3, num_oifs:4, opc:Add                          df_mask:4\n"
     trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: SET df_mask: 4\n"
     trace "rire_orsk_df_update(27): rire_orsk_df_update: opc: SET df_mask: 4\n"
@@ -106,11 +106,11 @@ lc-download slot=4 db=2
 lc-download slot=5 db=1
     download (1)
 log
-    trace "rire_orsk_check_lc_download_db(42): rire_orsk_check_lc_download_db: Donot download v4/v6 db for DCE LC in slot 3\n"
-    trace "rire_orsk_check_lc_download_db(46): Download V4-ROUTES to slot 4\n"
-    trace "rire_orsk_check_lc_download_db(49): Dont download 0x2 to slot 4\n"
-    error "rire_orsk_is_module_dce(33):ERROR: rire_orsk_is_module_dce: failed to get card id for slot 4 \n"
-    trace "rire_orsk_check_lc_download_db(46): Download V4-ROUTES to slot 5\n"
+    trace "rire_orsk_check_lc_download_db(41): rire_orsk_check_lc_download_db: Donot download v4/v6 db for DCE LC in slot 3\n"
+    trace "rire_orsk_check_lc_download_db(45): Download V4-ROUTES to slot 4\n"
+    trace "rire_orsk_check_lc_download_db(48): Dont download 0x2 to slot 4\n"
+    error "rire_orsk_is_module_dce(32):ERROR: rire_orsk_is_module_dce: failed to get card id for slot 4 \n"
+    trace "rire_orsk_check_lc_download_db(45): Download V4-ROUTES to slot 5\n"
 
 # 5. Show commands on the console. This platform keeps no oiflists of its
 #    own, so both listings answer "not found", naming the index asked for.

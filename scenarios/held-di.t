@@ -22,8 +22,8 @@ link-update req=7 type=1 old-index=12 old-di=300 new-index=13 new-di=400
 log
     trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
     trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
-    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
-    trace "rire_orsk_oiflist_link_update(19): rire_orsk_oiflist_link_update: new index: 13 new DI 400\n"
+    trace "rire_orsk_pss_open_file(59): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_oiflist_link_update(31): rire_orsk_oiflist_link_update: new index: 13 new DI 400\n"
     trace "rire_orsk_oiflist_link_update(39): rire_orsk_oiflist_link_update:Case 5: old-di(300) valid, new-di(400) valid\n"
     trace "rire_orsk_hw_update_req_q_insert(56): rire_orsk_hw_update_req_q_insert: Inserted req_id:7 to pending hw_update\n"
     trace "rire_orsk_add_di_to_hw_update_req(86): rire_orsk_add_di_to_hw_update_req: Adding DI:300 to hold_q for hw_update Req:7\n"
@@ -37,7 +37,7 @@ log
 link-update req=7 type=1 old-index=12 old-di=300 new-index=13 new-di=400
     result 1 (held)
 log
-    trace "rire_orsk_oiflist_link_update(19): rire_orsk_oiflist_link_update: new index: 13 new DI 400\n"
+    trace "rire_orsk_oiflist_link_update(31): rire_orsk_oiflist_link_update: new index: 13 new DI 400\n"
     trace "rire_orsk_oiflist_link_update(39): rire_orsk_oiflist_link_update:Case 5: old-di(300) valid, new-di(400) valid\n"
     trace "rire_orsk_add_di_to_hw_update_req(86): rire_orsk_add_di_to_hw_update_req: Adding DI:300 to hold_q for hw_update Req:7\n"
     trace "rire_orsk_di_hold_q_enqueue(113): rire_orsk_di_hold_q_enqueue: DI:300, ref_count:2 \n"
@@ -53,7 +53,7 @@ link-update req=7 type=1 old-index=14 old-di=310 new-index=15 new-di=invalid
 #    and the plugin's result means nothing, so none is shown.
 link-update req=8 type=1 old-index=20 old-di=500 new-index=21 new-di=null
 log
-    trace "rire_orsk_oiflist_link_update(19): rire_orsk_oiflist_link_update: new index: 15 new DI -1\n"
+    trace "rire_orsk_oiflist_link_update(31): rire_orsk_oiflist_link_update: new index: 15 new DI -1\n"
     trace "rire_orsk_oiflist_link_update(37): rire_orsk_oiflist_link_update:Case 4: old-di(310) valid, new-di(-1) invalid\n"
     trace "rire_orsk_add_di_to_hw_update_req(86): rire_orsk_add_di_to_hw_update_req: Adding DI:310 to hold_q for hw_update Req:7\n"
     trace "rire_orsk_di_hold_q_enqueue(109): rire_orsk_di_hold_q_enqueue: Inserted DI:310 to the hold_q\n"
@@ -61,15 +61,15 @@ log
     trace "rire_orsk_get_hw_update_pss_info(69): rire_orsk_get_hw_update_pss_info: pss'ed DI 310 index 14\n"
     trace "rire_orsk_get_hw_update_pss_info(69): rire_orsk_get_hw_update_pss_info: pss'ed DI 300 index 12\n"
     trace "rire_orsk_pss_insert_hw_update_info(119): rire_orsk_pss_insert_hw_update_info: req_id 7\n"
-    trace "rire_orsk_oiflist_link_update(19): rire_orsk_oiflist_link_update: new index: 21 new DI 0\n"
-    trace "rire_orsk_oiflist_link_update(21): rire_orsk_oiflist_link_update: Case 1: old DI:500, new pltfm index is NULL\n"
+    trace "rire_orsk_oiflist_link_update(31): rire_orsk_oiflist_link_update: new index: 21 new DI 0\n"
+    trace "rire_orsk_oiflist_link_update(18): rire_orsk_oiflist_link_update: Case 1: old DI:500, new pltfm index is NULL\n"
 
 # 5. One more request, 9, holds DI 600 of a type-2 oiflist. It stays
 #    outstanding to the end of this process (see the new process below).
 link-update req=9 type=2 old-index=30 old-di=600 new-index=31 new-di=610
     result 1 (held)
 log
-    trace "rire_orsk_oiflist_link_update(19): rire_orsk_oiflist_link_update: new index: 31 new DI 610\n"
+    trace "rire_orsk_oiflist_link_update(31): rire_orsk_oiflist_link_update: new index: 31 new DI 610\n"
     trace "rire_orsk_oiflist_link_update(39): rire_orsk_oiflist_link_update:Case 5: old-di(600) valid, new-di(610) valid\n"
     trace "rire_orsk_hw_update_req_q_insert(56): rire_orsk_hw_update_req_q_insert: Inserted req_id:9 to pending hw_update\n"
     trace "rire_orsk_add_di_to_hw_update_req(86): rire_orsk_add_di_to_hw_update_req: Adding DI:600 to hold_q for hw_update Req:9\n"
@@ -153,20 +153,20 @@ restart
 log
     trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
     trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
-    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_pss_open_file(59): rire_orsk_pss_open_file: Done..\n"
     trace "rire_orsk_pss_recover_pending_di_db(160): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
-    trace "rire_orsk_pss_get_first_pending_di_data(57): In rire_orsk_pss_get_first_pending_di_data\n"
-    trace "rire_orsk_pss_get_first_key(41): ERROR - first key missing \n"
+    trace "rire_orsk_pss_get_first_pending_di_data(55): In rire_orsk_pss_get_first_pending_di_data\n"
+    trace "rire_orsk_pss_get_first_key(39): ERROR - first key missing \n"
     trace "rire_orsk_pss_recover_pending_di_db(169): rire_orsk_pss_recover_pending_di_db: No pending DI info found \n"
     trace "rire_orsk_pss_recover_hw_update_db(160): (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 277\n"
-    trace "rire_orsk_pss_get_first_hw_update_data(57): In rire_orsk_pss_get_first_hw_update_data\n"
+    trace "rire_orsk_pss_get_first_hw_update_data(55): In rire_orsk_pss_get_first_hw_update_data\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 9 num_hold_di: 1\n"
     trace "rire_orsk_hw_update_req_q_insert(56): rire_orsk_hw_update_req_q_insert: Inserted req_id:9 to pending hw_update\n"
     trace "rire_orsk_add_di_to_hw_update_req(86): rire_orsk_add_di_to_hw_update_req: Adding DI:600 to hold_q for hw_update Req:9\n"
     trace "rire_orsk_di_hold_q_enqueue(109): rire_orsk_di_hold_q_enqueue: Inserted DI:600 to the hold_q\n"
     trace "rire_orsk_di_hold_q_enqueue(113): rire_orsk_di_hold_q_enqueue: DI:600, ref_count:1 \n"
     trace "rire_orsk_pss_get_hw_update_req_q_elem(73): TLV type oif len:8 \n"
-    trace "rire_orsk_pss_get_next_hw_update_data(57): In rire_orsk_pss_get_next_hw_update_data\n"
+    trace "rire_orsk_pss_get_next_hw_update_data(55): In rire_orsk_pss_get_next_hw_update_data\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 11 num_hold_di: 2\n"
     trace "rire_orsk_hw_update_req_q_insert(56): rire_orsk_hw_update_req_q_insert: Inserted req_id:11 to pending hw_update\n"
     trace "rire_orsk_add_di_to_hw_update_req(86): rire_orsk_add_di_to_hw_update_req: Adding DI:310 to hold_q for hw_update Req:11\n"
@@ -176,8 +176,8 @@ log
     trace "rire_orsk_di_hold_q_enqueue(109): rire_orsk_di_hold_q_enqueue: Inserted DI:300 to the hold_q\n"
     trace "rire_orsk_di_hold_q_enqueue(113): rire_orsk_di_hold_q_enqueue: DI:300, ref_count:1 \n"
     trace "rire_orsk_pss_get_hw_update_req_q_elem(73): TLV type oif len:16 \n"
-    trace "rire_orsk_pss_get_next_hw_update_data(57): In rire_orsk_pss_get_next_hw_update_data\n"
-    trace "rire_orsk_pss_get_next_key(43): ERROR - m2l failed for srv 115 err no more records"
+    trace "rire_orsk_pss_get_next_hw_update_data(55): In rire_orsk_pss_get_next_hw_update_data\n"
+    trace "rire_orsk_pss_get_next_key(41): ERROR - m2l failed for srv 115 err no more records"
 dump queue
     hw_update_req_q: 2 requests
       req_id 9 type 2, 1 held: DI 600 (oiflist 30, ref 1)
@@ -218,21 +218,21 @@ pss schedule manual
 log
     trace "rire_orsk_platform_api_init(72): rire_orsk_platform_api_init: mts_q_handle 0"
     trace "rire_orsk_platform_api_init(73): rire_orsk_platform_api_init: Completed init \n"
-    trace "rire_orsk_pss_open_file(60): rire_orsk_pss_open_file: Done..\n"
+    trace "rire_orsk_pss_open_file(59): rire_orsk_pss_open_file: Done..\n"
     trace "rire_orsk_pss_recover_pending_di_db(160): (rire_orsk_pss_recover_pending_di_db:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20 pss_service = 276\n"
-    trace "rire_orsk_pss_get_first_pending_di_data(57): In rire_orsk_pss_get_first_pending_di_data\n"
-    trace "rire_orsk_pss_get_first_key(41): ERROR - first key missing \n"
+    trace "rire_orsk_pss_get_first_pending_di_data(55): In rire_orsk_pss_get_first_pending_di_data\n"
+    trace "rire_orsk_pss_get_first_key(39): ERROR - first key missing \n"
     trace "rire_orsk_pss_recover_pending_di_db(169): rire_orsk_pss_recover_pending_di_db: No pending DI info found \n"
     trace "rire_orsk_pss_recover_hw_update_db(160): (rire_orsk_pss_recover_hw_update_db:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB 21 pss_service = 277\n"
-    trace "rire_orsk_pss_get_first_hw_update_data(57): In rire_orsk_pss_get_first_hw_update_data\n"
+    trace "rire_orsk_pss_get_first_hw_update_data(55): In rire_orsk_pss_get_first_hw_update_data\n"
     trace "rire_orsk_pss_recover_hw_update_db(149): rire_orsk_pss_recover_hw_update_db Recovered data hw update req with id 9 num_hold_di: 1\n"
     trace "rire_orsk_hw_update_req_q_insert(56): rire_orsk_hw_update_req_q_insert: Inserted req_id:9 to pending hw_update\n"
     trace "rire_orsk_add_di_to_hw_update_req(86): rire_orsk_add_di_to_hw_update_req: Adding DI:600 to hold_q for hw_update Req:9\n"
     trace "rire_orsk_di_hold_q_enqueue(109): rire_orsk_di_hold_q_enqueue: Inserted DI:600 to the hold_q\n"
     trace "rire_orsk_di_hold_q_enqueue(113): rire_orsk_di_hold_q_enqueue: DI:600, ref_count:1 \n"
     trace "rire_orsk_pss_get_hw_update_req_q_elem(73): TLV type oif len:8 \n"
-    trace "rire_orsk_pss_get_next_hw_update_data(57): In rire_orsk_pss_get_next_hw_update_data\n"
-    trace "rire_orsk_pss_get_next_key(43): ERROR - m2l failed for srv 115 err no more records"
+    trace "rire_orsk_pss_get_next_hw_update_data(55): In rire_orsk_pss_get_next_hw_update_data\n"
+    trace "rire_orsk_pss_get_next_key(41): ERROR - m2l failed for srv 115 err no more records"
 dump queue
     hw_update_req_q: 1 request
       req_id 9 type 2, 1 held: DI 600 (oiflist 30, ref 1)

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <unistd.h>
 
-#include "emu/mts.h"
+#include "emu/services/mts.h"
 
 namespace rire_test {
 
@@ -21,7 +21,7 @@ TempDir::~TempDir() {
 }
 
 void PluginTest::SetUp() {
-    emu::journal::set_enabled(true); // the tests check which host calls were made
+    emu::base::journal::set_enabled(true); // the tests check which host calls were made
     boot();
 }
 
@@ -33,7 +33,7 @@ void PluginTest::TearDown() {
 void PluginTest::expect_no_lost_blocks() {
     if (!plugin_)
         return;
-    const emu::Plugin::Census census = emu::heap_census(*plugin_);
+    const emu::loader::Plugin::Census census = emu::heap_census(*plugin_);
     EXPECT_EQ(census.lost, 0u) << "heap blocks of the plugin that nothing holds ("
                                << census.lost_bytes << " bytes)";
 }
@@ -74,13 +74,13 @@ uint32_t PluginTest::link_update(uint32_t req, uint32_t type, uint32_t old_index
 }
 
 int32_t PluginTest::hw_done(uint32_t id, uint32_t opcode) {
-    mts_msg msg = emu::mts::make(opcode, id);
+    mts_msg msg = emu::services::mts::make(opcode, id);
     return api().hw_update_done(&msg);
 }
 
 void PluginTest::swap(uint32_t old_id, uint32_t new_id) {
-    mts_msg old_msg = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, old_id);
-    mts_msg new_msg = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, new_id);
+    mts_msg old_msg = emu::services::mts::make(MTS_OPC_HW_UPDATE_DONE, old_id);
+    mts_msg new_msg = emu::services::mts::make(MTS_OPC_HW_UPDATE_DONE, new_id);
     api().hw_update_req_swap(&old_msg, &new_msg);
 }
 

@@ -12,18 +12,18 @@
 #include <tuple>
 #include <vector>
 
+#include "emu/base/faults.h"
+#include "emu/base/journal.h"
 #include "emu/boot.h"
-#include "emu/faults.h"
 #include "emu/host.h"
-#include "emu/journal.h"
-#include "emu/log.h"
-#include "emu/plugin.h"
-#include "emu/pss.h"
+#include "emu/loader/plugin.h"
+#include "emu/log/log.h"
+#include "emu/pss/pss.h"
 #include "plugin/include/rire_orsk_platform_api.h"
 
 namespace rire_test {
 
-namespace faults = emu::faults;
+namespace faults = emu::base::faults;
 
 constexpr uint32_t kQueueHandle = emu::kQueueHandle;
 
@@ -47,7 +47,7 @@ class PluginTest : public ::testing::Test {
     void boot();
     // Process death and restart, then recovery: what a switch does.
     void restart_and_recover();
-    // Every live block of the plugin's heap is held by something (emu/plugin.h);
+    // Every live block of the plugin's heap is held by something (emu/loader/plugin.h);
     // checked at every process death.
     void expect_no_lost_blocks();
 
@@ -70,7 +70,7 @@ class PluginTest : public ::testing::Test {
     void swap(uint32_t old_id, uint32_t new_id);
 
     TempDir state_;
-    std::unique_ptr<emu::Plugin> plugin_;
+    std::unique_ptr<emu::loader::Plugin> plugin_;
 };
 
 // Little-endian bytes of a u32.

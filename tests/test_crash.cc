@@ -16,8 +16,8 @@
 
 #include "emu/boot.h"
 #include "emu/host.h"
-#include "emu/mts.h"
-#include "emu/pending_di.h"
+#include "emu/rire/pending_di.h"
+#include "emu/services/mts.h"
 #include "tests/harness.h"
 
 namespace rire_test {
@@ -83,18 +83,18 @@ class Process {
             api().oiflist_link_update(op.a, op.b, op.c, op.d, 0, 400);
             break;
         case Op::kSwap: {
-            mts_msg old_msg = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, op.a);
-            mts_msg new_msg = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, op.b);
+            mts_msg old_msg = emu::services::mts::make(MTS_OPC_HW_UPDATE_DONE, op.a);
+            mts_msg new_msg = emu::services::mts::make(MTS_OPC_HW_UPDATE_DONE, op.b);
             api().hw_update_req_swap(&old_msg, &new_msg);
             break;
         }
         case Op::kDone: {
-            mts_msg answer = emu::mts::make(MTS_OPC_HW_UPDATE_DONE, op.a);
+            mts_msg answer = emu::services::mts::make(MTS_OPC_HW_UPDATE_DONE, op.a);
             api().hw_update_done(&answer);
             break;
         }
         case Op::kPendingInsert: {
-            rire_orsk_di_req &rec = emu::pending_di::get(op.b, op.c);
+            rire_orsk_di_req &rec = emu::rire::pending_di::get(op.b, op.c);
             rec.state = RIRE_DI_REQ_STATE_PENDING_HW_UPDATE;
             uint32_t is_new;
             plugin_->fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue")(
@@ -107,7 +107,7 @@ class Process {
             uint32_t index = op.c;
             plugin_->fn<decltype(&rire_orsk_pss_delete_pending_di_info)>(
                 "rire_orsk_pss_delete_pending_di_info")(static_cast<uint8_t>(op.b), &index);
-            emu::pending_di::drop(*plugin_, op.b, op.c);
+            emu::rire::pending_di::drop(*plugin_, op.b, op.c);
             break;
         }
         case Op::kFlush:
@@ -119,7 +119,7 @@ class Process {
     }
 
   private:
-    std::unique_ptr<emu::Plugin> plugin_;
+    std::unique_ptr<emu::loader::Plugin> plugin_;
 };
 
 using Store = std::map<std::string, emu::pss::Records>;
@@ -132,7 +132,7 @@ const std::vector<Op> kUnflushed = {{Op::kLink, 1, 1, 7, 9},
 
 // The lines of <dir>/events.log without their timestamps.
 std::vector<std::string> logged(const std::filesystem::path &dir) {
-    std::vector<std::string> lines = emu::EventLogFile::read_lines(dir / "events.log");
+    std::vector<std::string> lines = emu::log::EventLogFile::read_lines(dir / "events.log");
     for (std::string &line : lines)
         line.erase(0, line.find(' ') + 1);
     return lines;

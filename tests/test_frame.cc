@@ -3,7 +3,7 @@
 // one function, and the frame operations reachable only by their export.
 #include <cstring>
 
-#include "emu/mts.h"
+#include "emu/services/mts.h"
 #include "tests/harness.h"
 
 namespace rire_test {
@@ -22,11 +22,11 @@ TEST_F(Frame, InitWritesIdentityAndNamedSlotsOnly) {
     EXPECT_EQ(v[0], 8);
     EXPECT_EQ(word_at(v, 4), 1u);
     for (size_t b = 1; b <= 3; b++)
-        EXPECT_EQ(v[b], emu::Plugin::kApiFill) << "byte " << b;
+        EXPECT_EQ(v[b], emu::loader::Plugin::kApiFill) << "byte " << b;
     const uint32_t fill = 0xA5A5A5A5u;
     for (size_t off : {20u, 60u, 80u, 84u})
         EXPECT_EQ(word_at(v, off), fill) << "slot " << off;
-    for (size_t off = 92; off < emu::Plugin::kApiStorageSize; off += 4)
+    for (size_t off = 92; off < emu::loader::Plugin::kApiStorageSize; off += 4)
         EXPECT_EQ(word_at(v, off), fill) << "host bytes past the vector at " << off;
     const struct {
         size_t offset;
@@ -78,9 +78,9 @@ TEST_F(Frame, ExportedFrameOperations) {
     api().set_q_handle(9);
     EXPECT_EQ(get(), 9u);
     EXPECT_EQ(fn<decltype(&rire_orsk_oiflist_di_update)>("rire_orsk_oiflist_di_update")(), 1);
-    mts_msg msg = emu::mts::make(0x12804, 3);
+    mts_msg msg = emu::services::mts::make(0x12804, 3);
     EXPECT_EQ(api().mts_opc_check(&msg), 0);
-    EXPECT_EQ(emu::journal::calls().back().op, "mts_opc_get");
+    EXPECT_EQ(emu::base::journal::calls().back().op, "mts_opc_get");
     for (const char *reset : {"rire_orsk_hw_update_req_q_init", "rire_orsk_oiflist_db_init"}) {
         link_update(8, 1, 12, 300);
         const rire_orsk_hw_update_req *dropped = request(8);
@@ -91,9 +91,9 @@ TEST_F(Frame, ExportedFrameOperations) {
         EXPECT_EQ(request_queue().count, 0u) << reset;
         EXPECT_EQ(dropped->req_id, 8u) << reset;
     }
-    const size_t calls = emu::journal::calls().size();
+    const size_t calls = emu::base::journal::calls().size();
     fn<decltype(&rire_orsk_flush_batched_updates)>("rire_orsk_flush_batched_updates")();
-    EXPECT_EQ(emu::journal::calls().size(), calls);
+    EXPECT_EQ(emu::base::journal::calls().size(), calls);
 }
 
 } // namespace

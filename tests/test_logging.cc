@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "emu/journal.h"
+#include "emu/base/journal.h"
 #include "plugin/host/log.h"
 #include "tests/harness.h"
 
@@ -43,15 +43,15 @@ class Logging : public PluginTest {
         PluginTest::TearDown();
     }
     // One record of either level, and the host calls it made.
-    std::vector<emu::journal::Call> log_once(bool error) {
-        const size_t mark = emu::journal::calls().size();
+    std::vector<emu::base::journal::Call> log_once(bool error) {
+        const size_t mark = emu::base::journal::calls().size();
         if (error)
             api().oiflist_hw_update_done(3);
         else
             api().oiflist_delete(1, 12, 300);
-        std::vector<emu::journal::Call> calls;
-        for (size_t i = mark; i < emu::journal::calls().size(); i++)
-            calls.push_back(emu::journal::calls()[i]);
+        std::vector<emu::base::journal::Call> calls;
+        for (size_t i = mark; i < emu::base::journal::calls().size(); i++)
+            calls.push_back(emu::base::journal::calls()[i]);
         return calls;
     }
     // The plugin's host now names every opcode `name`.

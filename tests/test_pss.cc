@@ -13,9 +13,9 @@
 #include <set>
 #include <tuple>
 
-#include "emu/bitmaps.h"
-#include "emu/pending_di.h"
-#include "emu/stats.h"
+#include "emu/rire/bitmaps.h"
+#include "emu/rire/pending_di.h"
+#include "emu/rire/stats.h"
 #include "fuzz/plant.h"
 #include "plugin/pss/record_format.h"
 #include "tests/harness.h"
@@ -23,7 +23,7 @@
 namespace rire_test {
 namespace {
 
-using emu::bytes::Bytes;
+using emu::base::bytes::Bytes;
 
 constexpr uint32_t kPending = RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB;
 constexpr uint32_t kHw = RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB;
@@ -102,11 +102,11 @@ TEST_F(PssExports, EncodersRefuseAMissingRecordOrValue) {
 // Each registration starts from the framework's defaults, then sets the
 // type, the name, and 0, 4 and 0 in words 1, 9 and 10.
 TEST_F(PssExports, RegistrationsStartFromTheDefaults) {
-    emu::journal::clear();
+    emu::base::journal::clear();
     emu::pss::InitArg init_arg;
     api().pss_open_file(&init_arg);
     std::vector<std::tuple<std::string, std::vector<int64_t>, std::string>> calls;
-    for (const auto &c : emu::journal::calls())
+    for (const auto &c : emu::base::journal::calls())
         if (c.op.starts_with("fu_"))
             calls.emplace_back(c.op, c.args, c.detail);
     const auto defaults =
@@ -144,7 +144,7 @@ TEST_F(PssExports, IterationRefusesMissingArguments) {
         EXPECT_EQ(fn<decltype(&rire_orsk_pss_get_first_key)>(name)(nullptr), nullptr) << name;
         EXPECT_EQ(fn<decltype(&rire_orsk_pss_get_first_key)>(name)(&h), nullptr) << name;
     }
-    for (const auto &c : emu::journal::calls())
+    for (const auto &c : emu::base::journal::calls())
         EXPECT_FALSE(c.op.starts_with("pss2_")) << c.op;
 }
 
@@ -234,7 +234,7 @@ class RoundTrip : public PluginTest {
 
 // A record says at most 255 held DIs: the first 255 of a longer hold queue.
 TEST_F(RoundTrip, LongHoldQueueIsStoredCutTo255Entries) {
-    rire_orsk_di_req &host = emu::pending_di::get(1, 5);
+    rire_orsk_di_req &host = emu::rire::pending_di::get(1, 5);
     auto enqueue = fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue");
     for (uint32_t di = 1, is_new; di <= 300; di++)
         enqueue(&host.hold_q, di, 1000 + di, &is_new);
@@ -267,7 +267,7 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
         using emu::pss::Order;
         const Order orders[] = {Order::kAscending, Order::kDescending, Order::kShuffle};
         emu::pss::set_walk_order({orders[seq % 3], static_cast<uint32_t>(seq)});
-        // The host's records (emu/pending_di.h) die with the process; their keys
+        // The host's records (emu/rire/pending_di.h) die with the process; their keys
         // are what the model needs after the restart.
         std::set<std::pair<uint32_t, uint32_t>> host;
         const uint32_t index_span = pick(0, 1) ? 40 : 65534;
@@ -287,11 +287,11 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
                 const auto [type, index] = std::make_pair(pick(1, 2), pick(1, index_span));
                 if (host.contains({type, index}) && pick(0, 2) == 0) {
                     delete_pending(type, index);
-                    emu::pending_di::drop(*plugin_, type, index);
+                    emu::rire::pending_di::drop(*plugin_, type, index);
                     host.erase({type, index});
                     continue;
                 }
-                rire_orsk_di_req &rec = emu::pending_di::get(type, index);
+                rire_orsk_di_req &rec = emu::rire::pending_di::get(type, index);
                 rec.state = 1;
                 host.insert({type, index});
                 auto enqueue =
@@ -320,7 +320,7 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
         for (const auto &[type, index] : host) {
             reserved[type].insert(index);
             reservations++;
-            const auto *rec = emu::pending_di::find(type, index);
+            const auto *rec = emu::rire::pending_di::find(type, index);
             for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(rec->hold_q.head); e;
                  e = e->next, reservations++)
                 reserved[type].insert(e->oiflist_index);
@@ -332,11 +332,11 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
         for (const auto &[service, count_at] : {std::pair{kPending, 2}, {kHw, 5}})
             for (const auto &[key, value] : emu::pss::records(service))
                 stored_tlvs += value[count_at] != 0;
-        const size_t calls_before = emu::journal::calls().size();
+        const size_t calls_before = emu::base::journal::calls().size();
         restart_and_recover();
         size_t fetches = 0;
-        for (size_t at = calls_before; at < emu::journal::calls().size(); at++)
-            fetches += emu::journal::calls()[at].op == "tlv_array_get_next_tlv";
+        for (size_t at = calls_before; at < emu::base::journal::calls().size(); at++)
+            fetches += emu::base::journal::calls()[at].op == "tlv_array_get_next_tlv";
         EXPECT_EQ(fetches, stored_tlvs);
         const std::vector<uint32_t> walked = walked_ids();
         auto place = [&walked](const Request &r) {
@@ -346,10 +346,10 @@ TEST_F(RoundTrip, RandomSequencesComeBackRequestByRequest) {
                   [&](const Request &a, const Request &b) { return place(a) < place(b); });
         EXPECT_EQ(requests(), expected);
         for (uint32_t type : {1u, 2u}) {
-            const auto got = emu::bitmaps::allocator(type)->allocated();
+            const auto got = emu::rire::bitmaps::allocator(type)->allocated();
             EXPECT_EQ(std::set<uint32_t>(got.begin(), got.end()), reserved[type]) << type;
         }
-        const auto counters = emu::stats::named();
+        const auto counters = emu::rire::stats::named();
         EXPECT_EQ(counters[17].value, reservations);
         EXPECT_EQ(counters[20].value, host.size());
         EXPECT_EQ(counters[21].value, expected.size());

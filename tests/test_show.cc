@@ -7,25 +7,25 @@
 #include <string>
 #include <vector>
 
-#include "emu/cmd.h"
+#include "emu/services/cmd.h"
 #include "tests/harness.h"
 
 namespace rire_test {
 namespace {
 
-using emu::cmd::Answer;
+using emu::services::cmd::Answer;
 using Args = std::vector<std::vector<int64_t>>;
 
 class Show : public PluginTest {
   protected:
-    cmd_req &open(std::optional<emu::cmd::Bytes> cookie = std::nullopt) {
-        mark_ = emu::journal::calls().size();
-        return emu::cmd::open({}, std::move(cookie));
+    cmd_req &open(std::optional<emu::services::cmd::Bytes> cookie = std::nullopt) {
+        mark_ = emu::base::journal::calls().size();
+        return emu::services::cmd::open({}, std::move(cookie));
     }
     // (tag, len) of each print argument made since the last open().
     Args print_args() {
         Args out;
-        const auto &all = emu::journal::calls();
+        const auto &all = emu::base::journal::calls();
         for (size_t i = mark_; i < all.size(); i++)
             if (all[i].op == "cmd_prt_arg_make")
                 out.push_back(all[i].args);
@@ -61,24 +61,24 @@ TEST_F(Show, AnswersAndTheirResults) {
                 {kPrintOiflist, 0, Answer::not_found, "No Oiflists found"}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.which);
-        std::optional<emu::cmd::Bytes> cookie;
+        std::optional<emu::services::cmd::Bytes> cookie;
         if (row.cookie_len != 0)
-            cookie = emu::cmd::Bytes(row.cookie_len, 0);
+            cookie = emu::services::cmd::Bytes(row.cookie_len, 0);
         cmd_req &req = open(cookie);
-        EXPECT_EQ(call(row.which, req), emu::cmd::kOk);
+        EXPECT_EQ(call(row.which, req), emu::services::cmd::kOk);
         EXPECT_EQ(req.answer, row.answer);
         EXPECT_EQ(req.answer_text, row.text);
         cmd_req &answered = open(cookie);
         answered.answer = Answer::nok;
-        EXPECT_EQ(call(row.which, answered), emu::cmd::kAnswered);
+        EXPECT_EQ(call(row.which, answered), emu::services::cmd::kAnswered);
     }
     uint8_t info[14] = {};
     auto print_info = fn<decltype(&rire_print_one_di_info)>("rire_print_one_di_info");
-    EXPECT_EQ(print_info(&open(), info), emu::cmd::kOk);
+    EXPECT_EQ(print_info(&open(), info), emu::services::cmd::kOk);
     EXPECT_EQ(print_args(), (Args{{0x22600006, 4}, {0x11600007, 4}, {0x22600006, 4}}));
     cmd_req &answered = open();
     answered.answer = Answer::nok;
-    EXPECT_EQ(print_info(&answered, info), emu::cmd::kAnswered);
+    EXPECT_EQ(print_info(&answered, info), emu::services::cmd::kAnswered);
 }
 
 // Held DIs are printed only when counted, and then walked to the null link.
@@ -106,7 +106,7 @@ TEST_F(Show, PendingRecordPrintsHeldDisByTheirLinks) {
         rec.hold_q.count = row.count;
         cmd_req &req = open();
         print(&req, &rec);
-        const std::string out = emu::cmd::output(req);
+        const std::string out = emu::services::cmd::output(req);
         EXPECT_NE(out.find(std::string("State: ") + row.state_text + " \n"), std::string::npos);
         Args want = {{0x11600003, 4},
                      {0x11600004, 4},

@@ -14,9 +14,13 @@ typedef struct __attribute__((packed)) pdb_mod_info {
     uint8_t host_byte;
 } pdb_mod_info;
 
+/* The request code of pdb_get_mod_info that asks for the card id. */
+#define PDB_MOD_INFO_CARD_ID 2
+
 /* Asked by the line-card download filter for the card in a slot, with
- * `what` = 2 (the card id). Fills *info for the zero-based slot index *slot.
- * 0 on success; any other result is a failure and *info is not to be used. */
+ * `what` = PDB_MOD_INFO_CARD_ID. Fills *info for the zero-based slot index
+ * *slot. 0 on success; any other result is a failure and *info is not to be
+ * used. */
 int pdb_get_mod_info(uint8_t *slot, pdb_mod_info *info, int what);
 
 #ifdef __cplusplus

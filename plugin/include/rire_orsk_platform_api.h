@@ -154,7 +154,10 @@ RIRE_ORSK_EXPORT rire_orsk_di_hold_q_elem *rire_orsk_di_hold_q_dequeue(queue_hdr
 /* --- PSS arena and store ---------------------------------------------- */
 #define RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB 20u
 #define RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB  21u
-#define RIRE_ORSK_PSS_BUF_SIZE               65536u
+/* The names the two services register under, which name their databases. */
+#define RIRE_PLATFORM_PSS_NAME_PENDING_DI "pending_di"
+#define RIRE_PLATFORM_PSS_NAME_HW_UPDATE  "hw_update"
+#define RIRE_ORSK_PSS_BUF_SIZE            65536u
 
 RIRE_ORSK_EXPORT void *
 rire_orsk_pss_buf_allocate(uint32_t size);               /* null when the arena cannot hold it */

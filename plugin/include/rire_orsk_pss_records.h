@@ -32,6 +32,9 @@
 
 #define RIRE_PLATFORM_PSS_TLV_OIF 1u
 
+/* Every key of both databases is 4 bytes: a u32 written as it lies. */
+#define RIRE_ORSK_PSS_KEY_LEN 4u
+
 /* num_hold_di is one byte: a stored record describes at most this many held
  * DIs, the newest ones of a longer hold queue. */
 #define RIRE_ORSK_PSS_MAX_HOLD_DI 255u

@@ -23,6 +23,13 @@ enum {
 #define RIRE_DI_NULL    0u
 #define RIRE_DI_INVALID 0xFFFFFFFFu
 
+/* Whether a link update from old_di to new_di holds old_di: only a valid old
+ * DI re-linked to a DI that is not null. Otherwise the link update holds
+ * nothing and reports 1, as a successful hold does. */
+static inline int rire_orsk_link_update_holds(uint32_t old_di, uint32_t new_di) {
+    return old_di != RIRE_DI_NULL && old_di != RIRE_DI_INVALID && new_di != RIRE_DI_NULL;
+}
+
 /* One held DI. Handed to the host by rire_orsk_di_hold_q_dequeue and walked
  * in the host's rire_orsk_di_req records, so the 16-byte layout is fixed. */
 typedef struct rire_orsk_di_hold_q_elem {
@@ -64,10 +71,22 @@ typedef struct pss_datum {
     uint32_t len;
 } pss_datum;
 
+/* The VLAN set the snooping and OMF handlers receive: a host word, then a
+ * 4096-bit bitmap in network bit order, VLAN v at bit RIRE_VLAN_SET_BIT(v) of
+ * bitmap byte v / 8. */
+#define RIRE_VLAN_SET_BITMAP_BYTES 512u
+#define RIRE_VLAN_SET_BIT(v)       ((uint8_t)(0x80u >> ((v) % 8)))
+typedef struct rire_vlan_set {
+    uint32_t host_word;
+    uint8_t bitmap[RIRE_VLAN_SET_BITMAP_BYTES];
+} rire_vlan_set;
+
 #ifdef __cplusplus
 }
 
 static_assert(sizeof(void *) == 4, "the plugin ABI is 32-bit");
+static_assert(offsetof(rire_vlan_set, bitmap) == 4);
+static_assert(sizeof(rire_vlan_set) == 516);
 
 static_assert(offsetof(rire_orsk_di_hold_q_elem, next) == 0);
 static_assert(offsetof(rire_orsk_di_hold_q_elem, di) == 4);

@@ -11,7 +11,6 @@ namespace {
 
 constexpr int32_t kDbV4Routes = 1;
 constexpr int32_t kDbV6Routes = 2;
-constexpr int kModInfoCardId = 2;
 
 constexpr uint16_t kDceCardIds[] = {38, 48, 58, 60, 61, 64, 76, 77, 121, 122, 123, 139, 159, 177};
 
@@ -29,7 +28,7 @@ int32_t rire_orsk_is_module_dce(uint8_t slot) {
     pdb_mod_info info;
     memset(&info, 0, sizeof info);
     uint8_t slot_index = static_cast<uint8_t>(slot - 1);
-    if (pdb_get_mod_info(&slot_index, &info, kModInfoCardId) != 0) {
+    if (pdb_get_mod_info(&slot_index, &info, PDB_MOD_INFO_CARD_ID) != 0) {
         RIRE_ERROR("%s: failed to get card id for slot %d \n", __func__, slot_index);
         return 0;
     }

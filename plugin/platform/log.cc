@@ -12,16 +12,6 @@
 
 namespace {
 
-constexpr size_t kEventTextSize = 512;
-
-/* The event record the host receives: level code, then the wrapped text.
- * Its length is the text's length plus the code and the terminator. */
-struct rire_orsk_event_rec {
-    uint32_t level;
-    char text[kEventTextSize];
-};
-static_assert(offsetof(rire_orsk_event_rec, text) == 4);
-
 /* A level: its code (also the event-history subtype) and the wrapper format
  * that names the logging function and line in front of the message. */
 struct rire_orsk_log_level {
@@ -36,7 +26,7 @@ uint32_t rire_orsk_wrap_event(rire_orsk_event_rec *rec, const rire_orsk_log_leve
                               const char *func, int line) {
     rec->level = level.code;
     snprintf(rec->text, sizeof rec->text, level.wrapper, func, line, rire_log_buf);
-    return (uint32_t)strlen(rec->text) + 5;
+    return RIRE_ORSK_EVENT_LEN(strlen(rec->text));
 }
 
 void rire_orsk_emit(const rire_orsk_log_level &level, const char *func, int line, const char *fmt,

@@ -12,25 +12,25 @@ uint32_t rire_orsk_oiflist_alloc(uint32_t, uint32_t, uint32_t, uint32_t, uint32_
     return 1;
 }
 
+/* Traces which of cases 1 to 3 a link update that holds nothing is. */
+static void trace_no_hold(const char *func, uint32_t old_di, uint32_t new_di) {
+    if (new_di == RIRE_DI_NULL)
+        RIRE_TRACE_AS(func, "%s: Case 1: old DI:%d, new pltfm index is NULL\n", func, old_di);
+    else if (old_di == RIRE_DI_NULL)
+        RIRE_TRACE_AS(func, "%s:Case 1b: old pltfm index NULL, new-di(%d) Valid\n", func, new_di);
+    else if (new_di == RIRE_DI_INVALID)
+        RIRE_TRACE_AS(func, "%s:Case 2 old-di(%d)invalid, new-di(%d) invalid\n", func, -1, -1);
+    else
+        RIRE_TRACE_AS(func, "%s:Case 3: old-di(%d) Invalid, new-di(%d) Valid\n", func, -1, new_di);
+}
+
 /* Cases 1 to 3 hold nothing and report 1, the same as a successful hold, so
  * the host never mistakes a re-link that needs no hold for a failure. */
 uint32_t rire_orsk_oiflist_link_update(uint32_t req_id, uint32_t oiflist_type, uint32_t old_index,
                                        uint32_t old_di, uint32_t new_index, uint32_t new_di) {
     RIRE_TRACE("%s: new index: %d new DI %d\n", __func__, new_index, new_di);
-    if (new_di == RIRE_DI_NULL) {
-        RIRE_TRACE("%s: Case 1: old DI:%d, new pltfm index is NULL\n", __func__, old_di);
-        return 1;
-    }
-    if (old_di == RIRE_DI_NULL) {
-        RIRE_TRACE("%s:Case 1b: old pltfm index NULL, new-di(%d) Valid\n", __func__, new_di);
-        return 1;
-    }
-    if (old_di == RIRE_DI_INVALID && new_di == RIRE_DI_INVALID) {
-        RIRE_TRACE("%s:Case 2 old-di(%d)invalid, new-di(%d) invalid\n", __func__, -1, -1);
-        return 1;
-    }
-    if (old_di == RIRE_DI_INVALID) {
-        RIRE_TRACE("%s:Case 3: old-di(%d) Invalid, new-di(%d) Valid\n", __func__, -1, new_di);
+    if (!rire_orsk_link_update_holds(old_di, new_di)) {
+        trace_no_hold(__func__, old_di, new_di);
         return 1;
     }
     if (new_di == RIRE_DI_INVALID)

@@ -2,8 +2,8 @@
  * for either; each request is acknowledged and traced, one line for the
  * request and one per VLAN in ascending order.
  *
- * The VLAN set is a 4-byte host word followed by a 4096-bit bitmap in network
- * bit order: VLAN v is bit 0x80 >> (v % 8) of bitmap byte v / 8. */
+ * The VLAN set is the record rire_vlan_set; its bitmap is read a big-endian
+ * word at a time. */
 #include <string.h>
 
 #include "plugin/include/rire_orsk_log.h"
@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr uint32_t kBitmapOffset = 4;
-constexpr uint32_t kBitmapBytes = 512;
+constexpr uint32_t kBitmapOffset = offsetof(rire_vlan_set, bitmap);
+constexpr uint32_t kBitmapBytes = RIRE_VLAN_SET_BITMAP_BYTES;
 constexpr uint32_t kBitmapWords = kBitmapBytes / 4;
 
 /* The messages that tell the two handlers apart. */

@@ -11,8 +11,6 @@ uint8_t *pss_buf_cursor;
 
 namespace {
 
-constexpr const char *kPendingDiServiceName = "pending_di";
-constexpr const char *kHwUpdateServiceName = "hw_update";
 /* Descriptor words 9 and 10 of both services; what they mean is the framework's. */
 constexpr uint32_t kWord9 = 4, kWord10 = 0;
 
@@ -54,9 +52,10 @@ int32_t rire_orsk_pss_buf_commit(void) {
 
 /* "pending_di" goes first; only the "hw_update" status is reported. */
 int32_t rire_orsk_pss_open_file(void *init_arg) {
-    rire_orsk_pss_register(init_arg, RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB, kPendingDiServiceName);
-    int32_t status =
-        rire_orsk_pss_register(init_arg, RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB, kHwUpdateServiceName);
+    rire_orsk_pss_register(init_arg, RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB,
+                           RIRE_PLATFORM_PSS_NAME_PENDING_DI);
+    int32_t status = rire_orsk_pss_register(init_arg, RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB,
+                                            RIRE_PLATFORM_PSS_NAME_HW_UPDATE);
     RIRE_TRACE("%s: Done..\n", __func__);
     return status;
 }

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr uint32_t kKeyLen = 4;
-
 pss_datum *rire_orsk_pss_key_at_cursor(const char *func, uint32_t handle, bool first) {
     int err = 0;
     pss_datum *key = pss2_getkey(handle, &err);
@@ -63,7 +61,7 @@ uint32_t rire_orsk_pss_get_data(const char *func, uint32_t *service_ref, bool fi
     pss_datum *value = pss2_getvalue(*service_ref, &err);
     if (err != 0)
         return 0;
-    memcpy(key_buf, key->data, key->len < kKeyLen ? key->len : kKeyLen);
+    memcpy(key_buf, key->data, key->len < RIRE_ORSK_PSS_KEY_LEN ? key->len : RIRE_ORSK_PSS_KEY_LEN);
     *value_out = value->data;
     return 1;
 }

@@ -37,7 +37,7 @@ pss_datum *rire_orsk_pss_alloc_key_datum(const char *func, uint8_t *key) {
         RIRE_ERROR_AS(func, "ERROR: Failed to alloc memory for PSS datum key\n");
         return nullptr;
     }
-    rire_orsk_pss_datum_set(datum, key, sizeof(uint32_t));
+    rire_orsk_pss_datum_set(datum, key, RIRE_ORSK_PSS_KEY_LEN);
     return datum;
 }
 

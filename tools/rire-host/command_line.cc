@@ -227,12 +227,14 @@ std::string usage(Command command) {
             help += " [" + served_by(o.commands) + "]";
         out << wrapped(help, head, kColumn);
     }
-    if (command == options::kRun || command == options::kCheck)
-        out << "\nexit status: 0 it ran and every transcript matched; 1 a command, an\n"
-               "expectation or a --strict check failed, the plugin lost heap blocks, or a\n"
-               "transcript differs; 2 bad command line or scenario (nothing ran), the state\n"
-               "directory is in use, a transcript cannot be read; 3 the PSS store is damaged\n"
-               "(left as it was).\n";
+    if (command == options::kRun || command == options::kCheck) {
+        out << "\n";
+        for (const options::ExitStatus &e : options::kExitStatuses)
+            out << wrapped(e.meaning,
+                           (e.code == 0 ? "exit status " : "            ") +
+                               std::to_string(e.code) + "  ",
+                           15);
+    }
     if (command == options::kRun)
         out << "\nThe scenario language: rire-host help (one line per verb), rire-host help "
                "VERB.\n";

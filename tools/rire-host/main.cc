@@ -11,11 +11,12 @@
 #include <iostream>
 #include <numeric>
 
-#include "emu/event_log_file.h"
 #include "emu/host.h"
-#include "emu/log.h"
+#include "emu/log/event_log_file.h"
+#include "emu/log/log.h"
 #include "tools/rire-host/check.h"
 #include "tools/rire-host/command_line.h"
+#include "tools/rire-host/manual.h"
 #include "tools/rire-host/prompt.h"
 #include "tools/rire-host/scenario.h"
 #include "tools/rire-host/session.h"
@@ -27,7 +28,8 @@ namespace {
 using rire_host::options::Id;
 
 // The event log's own limit, as the option table states it.
-static_assert(rire_host::options::option(Id::kLogSize).min == emu::EventLogFile::kMinFileBytes);
+static_assert(rire_host::options::option(Id::kLogSize).min ==
+              emu::log::EventLogFile::kMinFileBytes);
 
 struct Options {
     rire_host::CommandLine line;
@@ -60,7 +62,8 @@ Options options_of(const rire_host::CommandLine &line) {
     Options o;
     o.line = line;
     o.session.state_dir = line.text(Id::kState);
-    o.session.plugin_path = line.has(Id::kPlugin) ? line.text(Id::kPlugin) : RIRE_DEFAULT_PLUGIN;
+    o.session.plugin_path =
+        line.has(Id::kPlugin) ? line.text(Id::kPlugin) : emu::loader::Plugin::default_path();
     o.session.echo_log = line.has(Id::kLog);
     o.session.move_damaged_store = line.has(Id::kMoveDamagedStore);
     // The defaults are the table's, which the usage text shows.
@@ -124,9 +127,10 @@ void report_dropped(rire_host::Session &session) {
         "rire-host: the plugin gave up " + rire_host::counted(total, "PSS update") + ":";
     rire_host::Fields reasons = rire_host::Fields::object();
     const char *sep = " ";
-    for (int i = 0; i < emu::dropped::kReasons; i++)
+    for (int i = 0; i < emu::log::dropped::kReasons; i++)
         if (counts[i] != 0) {
-            const char *reason = emu::dropped::describe(static_cast<emu::dropped::Reason>(i));
+            const char *reason =
+                emu::log::dropped::describe(static_cast<emu::log::dropped::Reason>(i));
             text += sep + std::to_string(counts[i]) + " because " + reason;
             reasons[reason] = counts[i];
             sep = ", ";
@@ -296,6 +300,9 @@ int inspect(const rire_host::CommandLine &line) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // The build's own uses, hidden from --help: the manual page and the completion.
+    if (argc > 1 && (std::string(argv[1]) == "--manpage" || std::string(argv[1]) == "--completion"))
+        return rire_host::manual::run(argc, argv, rire_host::all_verbs(), RIRE_VERSION);
     const rire_host::Parsed parsed = rire_host::parse_command_line(argc, argv);
     if (!parsed.line)
         return usage_error(parsed.error);

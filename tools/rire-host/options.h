@@ -45,6 +45,21 @@ inline constexpr CommandSpec kCommands[] = {
      "the scenario language: one line per verb, a verb in full, or all"},
 };
 
+// What each exit status means, for --help and the manual page.
+struct ExitStatus {
+    int code;
+    const char *meaning;
+};
+
+inline constexpr ExitStatus kExitStatuses[] = {
+    {0, "it ran and every transcript matched"},
+    {1, "a command, an expectation or a --strict check failed, the plugin lost heap blocks, or a "
+        "transcript differs"},
+    {2, "bad command line or scenario (nothing ran), the state directory is in use, a transcript "
+        "cannot be read"},
+    {3, "the PSS store is damaged (left as it was)"},
+};
+
 // What an option's value is.
 enum class Kind {
     kFlag,   // no value

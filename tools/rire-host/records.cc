@@ -4,14 +4,14 @@
 #include <cstring>
 #include <sstream>
 
-#include "emu/tlv.h"
+#include "emu/services/tlv.h"
 #include "plugin/include/rire_orsk_platform_api.h"
 #include "plugin/include/rire_orsk_pss_records.h"
 
 namespace rire_host {
 namespace {
 
-using emu::bytes::Bytes;
+using emu::base::bytes::Bytes;
 
 uint32_t le32(const Bytes &b) {
     uint32_t v = 0;
@@ -25,8 +25,8 @@ void read_tlvs(const Bytes &value, size_t array_at, Record *r) {
     if (array_at >= value.size())
         return;
     const uint8_t *array = value.data() + array_at;
-    emu::tlv::Tlv t;
-    for (uint32_t at = 0; emu::tlv::parse(array, at, value.size() - array_at, &t) == 0;
+    emu::services::tlv::Tlv t;
+    for (uint32_t at = 0; emu::services::tlv::parse(array, at, value.size() - array_at, &t) == 0;
          at = t.next) {
         if (t.type != RIRE_PLATFORM_PSS_TLV_OIF) {
             r->other_tlvs.push_back(t.type);
@@ -103,11 +103,17 @@ namespace {
 
 // The plugin's databases by the names it registers them under.
 constexpr std::pair<const char *, uint32_t> kDatabases[] = {
-    {"pending_di", RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB},
-    {"hw_update", RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB},
+    {RIRE_PLATFORM_PSS_NAME_PENDING_DI, RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB},
+    {RIRE_PLATFORM_PSS_NAME_HW_UPDATE, RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB},
 };
 
 } // namespace
+
+const std::vector<const char *> &database_words() {
+    static const std::vector<const char *> words = {RIRE_PLATFORM_PSS_NAME_HW_UPDATE,
+                                                    RIRE_PLATFORM_PSS_NAME_PENDING_DI};
+    return words;
+}
 
 std::optional<uint32_t> service_of(const std::string &db_name) {
     for (const auto &[name, service] : kDatabases)
@@ -156,9 +162,9 @@ std::string describe_record(uint32_t service, const Bytes &key, const Bytes &val
 }
 
 void print_bytes(std::ostream &out, const Bytes &key, const Bytes *value, size_t max) {
-    out << "      key " << emu::bytes::hex(key.data(), key.size());
+    out << "      key " << emu::base::bytes::hex(key.data(), key.size());
     if (value)
-        out << "  value " << emu::bytes::hex(value->data(), value->size(), max);
+        out << "  value " << emu::base::bytes::hex(value->data(), value->size(), max);
     out << "\n";
 }
 

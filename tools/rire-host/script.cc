@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "plugin/include/rire_orsk_records.h"
 #include "tools/rire-host/suggest.h"
 
 namespace rire_host {
@@ -235,7 +236,7 @@ std::optional<Failure> parse_value(const ParamSpec &p, const std::string &text, 
     }
     case ArgKind::kDi: {
         if (text == "null" || text == "invalid") {
-            *out = uint64_t{text == "null" ? 0u : 0xFFFFFFFFu};
+            *out = uint64_t{text == "null" ? RIRE_DI_NULL : RIRE_DI_INVALID};
             return std::nullopt;
         }
         uint64_t v = 0;
@@ -576,22 +577,7 @@ std::string numbered_stem(const std::string &key) {
 }
 
 void describe_verb(const VerbSpec &v, std::ostream &out) {
-    static const char *kinds[] = {"0..255", "0..65535",     "u32",  "i32",  "DI|null|invalid",
-                                  "list",   "DI:index,...", "word", "0xHEX"};
-    out << "  " << v.name;
-    if (!v.choice.words.empty())
-        out << (v.choice.required ? " " : " [") << choices_text(v)
-            << (v.choice.required ? "" : "]");
-    std::set<std::string> stems; // numbered keys are shown once, as word-N
-    for (const ParamSpec &p : v.params) {
-        const std::string stem = numbered_stem(p.key);
-        if (!stem.empty() && !stems.insert(stem).second)
-            continue;
-        out << (p.required ? " " : " [") << (stem.empty() ? p.key : stem + "N") << "="
-            << (p.words.empty() ? kinds[static_cast<int>(p.kind)] : joined(p.words))
-            << (p.required ? "" : "]");
-    }
-    out << "\n";
+    out << "  " << verb_synopsis(v) << "\n";
     std::istringstream help(v.help);
     for (std::string line; std::getline(help, line);)
         out << "      " << line << "\n";
@@ -675,6 +661,26 @@ std::string verb_index(const VerbTable &verbs) {
         out << "  " << name << help << "\n";
     }
     out << "\nhelp VERB shows a verb's arguments; help dump, help expect: every verb of a word.\n";
+    return out.str();
+}
+
+std::string verb_synopsis(const VerbSpec &v) {
+    static const char *kinds[] = {"0..255", "0..65535",     "u32",  "i32",  "DI|null|invalid",
+                                  "list",   "DI:index,...", "word", "0xHEX"};
+    std::ostringstream out;
+    out << v.name;
+    if (!v.choice.words.empty())
+        out << (v.choice.required ? " " : " [") << choices_text(v)
+            << (v.choice.required ? "" : "]");
+    std::set<std::string> stems; // numbered keys are shown once, as word-N
+    for (const ParamSpec &p : v.params) {
+        const std::string stem = numbered_stem(p.key);
+        if (!stem.empty() && !stems.insert(stem).second)
+            continue;
+        out << (p.required ? " " : " [") << (stem.empty() ? p.key : stem + "N") << "="
+            << (p.words.empty() ? kinds[static_cast<int>(p.kind)] : joined(p.words))
+            << (p.required ? "" : "]");
+    }
     return out.str();
 }
 

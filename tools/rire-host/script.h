@@ -173,5 +173,7 @@ std::optional<std::string> describe(const VerbTable &verbs, const std::string &t
 // The index `help` prints: one line per verb, grouped by purpose; a first
 // word with many verbs (the faults) is one line naming them.
 std::string verb_index(const VerbTable &verbs);
+// One verb's line of that help: "link-update req=u32 ... [opcode=u32]".
+std::string verb_synopsis(const VerbSpec &verb);
 
 } // namespace rire_host

@@ -5,13 +5,13 @@
 #include <fstream>
 #include <iostream>
 
+#include "emu/base/disk.h"
 #include "emu/boot.h"
-#include "emu/disk.h"
 #include "emu/host.h"
-#include "emu/log.h"
-#include "emu/oiflists.h"
-#include "emu/pss.h"
-#include "emu/stats.h"
+#include "emu/log/log.h"
+#include "emu/pss/pss.h"
+#include "emu/rire/oiflists.h"
+#include "emu/rire/stats.h"
 
 namespace rire_host {
 namespace {
@@ -128,7 +128,7 @@ void Session::end_run() {
 }
 
 void Session::audit_heap() {
-    const emu::Plugin::Census census = emu::heap_census(*plugin_);
+    const emu::loader::Plugin::Census census = emu::heap_census(*plugin_);
     if (census.lost != 0)
         verdict_.heap_lost(census.lost, census.lost_bytes);
 }
@@ -161,7 +161,7 @@ void Session::restore_oiflists() {
     std::ifstream in(options_.state_dir / kPiOiflistsFile);
     size_t restored = 0;
     for (uint32_t type, index; in >> type >> index; restored++)
-        emu::oiflists::declare(type, index);
+        emu::rire::oiflists::declare(type, index);
     if (restored != 0)
         output_.record("oiflists_restored", {{"count", restored}},
                        "  the platform-independent layer restored " +
@@ -173,20 +173,20 @@ void Session::restore_oiflists() {
 // still holds.
 void Session::set_oiflist(uint32_t type, uint32_t index, bool live) {
     if (live)
-        emu::oiflists::declare(type, index);
+        emu::rire::oiflists::declare(type, index);
     else
-        emu::oiflists::remove(type, index);
+        emu::rire::oiflists::remove(type, index);
     std::string text;
-    for (const auto &o : emu::oiflists::list())
+    for (const auto &o : emu::rire::oiflists::list())
         text += std::to_string(o.type) + " " + std::to_string(o.index) + "\n";
     const auto path = options_.state_dir / kPiOiflistsFile;
-    if (const int error = emu::disk::replace(path, text); error != 0)
-        emu::disk::failed(path, error);
+    if (const int error = emu::base::disk::replace(path, text); error != 0)
+        emu::base::disk::failed(path, error);
 }
 
 void Session::print_recovery() {
     uint32_t realloc = 0, pending = 0, hw = 0;
-    for (const auto &c : emu::stats::named()) {
+    for (const auto &c : emu::rire::stats::named()) {
         if (c.name == "num_index_realloc")
             realloc = c.value;
         else if (c.name == "num_pending_di_restored")
@@ -273,7 +273,7 @@ void Session::end_command() {
 }
 
 void Session::warn_unwritten() {
-    const auto &failures = emu::disk::failures();
+    const auto &failures = emu::base::disk::failures();
     for (; disk_printed_ < failures.size(); disk_printed_++) {
         const std::string message = failures[disk_printed_].message();
         output_.record("warning",
@@ -313,16 +313,16 @@ void Session::print_new_log(bool numbered, std::string_view func_parts) {
 
 void Session::logged_error(const emu::log::LoggedEvent &e) {
     verdict_.logged_error(e.text());
-    if (const auto reason = emu::dropped::classify(e.level, e.text())) {
+    if (const auto reason = emu::log::dropped::classify(e.level, e.text())) {
         dropped_[static_cast<int>(*reason)]++;
         unwarned_.push_back(*reason);
     }
 }
 
 void Session::warn_dropped_updates() {
-    for (const emu::dropped::Reason reason : unwarned_) {
+    for (const emu::log::dropped::Reason reason : unwarned_) {
         const std::string message =
-            std::string("the plugin gave up a PSS update: ") + emu::dropped::describe(reason);
+            std::string("the plugin gave up a PSS update: ") + emu::log::dropped::describe(reason);
         output_.record("warning", {{"message", message}}, "  warning: " + message + "\n");
     }
     unwarned_.clear();

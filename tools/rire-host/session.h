@@ -1,7 +1,7 @@
 // A rire-host session: the host emulator with the plugin loaded into it, the
 // way the switch's rire process runs it (emu/boot.h); when the state
 // directory already holds a store, the boot is a restart and recovery runs.
-// The host's pending-DI records live in emu/pending_di.h.
+// The host's pending-DI records live in emu/rire/pending_di.h.
 //
 // What a process restart keeps, the same whether the scenario says `restart`
 // or a second process starts on the same state directory:
@@ -29,10 +29,10 @@
 #include <string_view>
 #include <vector>
 
-#include "emu/dropped_updates.h"
-#include "emu/event_log_file.h"
-#include "emu/log.h"
-#include "emu/plugin.h"
+#include "emu/loader/plugin.h"
+#include "emu/log/dropped.h"
+#include "emu/log/event_log_file.h"
+#include "emu/log/log.h"
 #include "plugin/include/rire_orsk_platform_api.h"
 #include "tools/rire-host/output.h"
 #include "tools/rire-host/verdict.h"
@@ -45,9 +45,9 @@ inline constexpr const char *kPiOiflistsFile = "pi-oiflists";
 struct SessionOptions {
     std::filesystem::path state_dir;
     std::string plugin_path;
-    bool echo_log = false;                 // print the plugin's log records after every command
-    bool move_damaged_store = false;       // start afresh, the damaged store kept aside
-    emu::EventLogFile::Limits event_files; // size and number of events.log files
+    bool echo_log = false;           // print the plugin's log records after every command
+    bool move_damaged_store = false; // start afresh, the damaged store kept aside
+    emu::log::EventLogFile::Limits event_files; // size and number of events.log files
 };
 
 // When the PSS framework performs the updates queued to it: after every
@@ -79,7 +79,7 @@ class Session {
     void end_run();
 
     rire_orsk_platform_api &api() { return *plugin_->api(); }
-    emu::Plugin &plugin() { return *plugin_; }
+    emu::loader::Plugin &plugin() { return *plugin_; }
     // Where verbs report: records, or lines of text.
     Output &output() { return output_; }
     std::ostream &out() { return output_.stream(); }
@@ -112,10 +112,12 @@ class Session {
     // last call (each is counted when its error record arrives).
     void warn_dropped_updates();
     // Prints a warning for each file of the state directory the host could
-    // not write since the last call (emu/disk.h), a --strict failure each.
+    // not write since the last call (emu/base/disk.h), a --strict failure each.
     void warn_unwritten();
-    // PSS updates given up so far, by emu::dropped::Reason.
-    const std::array<uint64_t, emu::dropped::kReasons> &dropped_updates() const { return dropped_; }
+    // PSS updates given up so far, by emu::log::dropped::Reason.
+    const std::array<uint64_t, emu::log::dropped::kReasons> &dropped_updates() const {
+        return dropped_;
+    }
 
     // Before every command: where it is, for expectations and --strict.
     void begin_command(const std::string &file, int line, bool expectation);
@@ -140,13 +142,13 @@ class Session {
 
     SessionOptions options_;
     Output &output_;
-    std::unique_ptr<emu::Plugin> plugin_;
+    std::unique_ptr<emu::loader::Plugin> plugin_;
     PssSchedule schedule_ = PssSchedule::kAuto;
     size_t log_printed_ = 0;
     size_t console_printed_ = 0;
-    size_t disk_printed_ = 0; // emu::disk::failures() reported
-    std::array<uint64_t, emu::dropped::kReasons> dropped_{};
-    std::vector<emu::dropped::Reason> unwarned_; // given up since the last warnings
+    size_t disk_printed_ = 0; // emu::base::disk::failures() reported
+    std::array<uint64_t, emu::log::dropped::kReasons> dropped_{};
+    std::vector<emu::log::dropped::Reason> unwarned_; // given up since the last warnings
     Verdict verdict_;
     std::optional<uint32_t> last_result_;
     std::string show_answer_;

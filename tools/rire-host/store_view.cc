@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "emu/bytes.h"
-#include "emu/event_log_file.h"
-#include "emu/store_check.h"
+#include "emu/base/bytes.h"
+#include "emu/log/event_log_file.h"
+#include "emu/pss/check.h"
+#include "emu/pss/store.h"
 #include "tools/rire-host/output.h"
 #include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
@@ -20,10 +21,8 @@
 namespace rire_host {
 namespace {
 
-using emu::bytes::Bytes;
+using emu::base::bytes::Bytes;
 using Records = std::vector<std::pair<Bytes, Bytes>>;
-
-constexpr unsigned kMaxDbs = 64;
 
 // Every named database but the bookkeeping, with its records in store order.
 std::map<std::string, Records> read_store(MDB_env *env) {
@@ -38,8 +37,8 @@ std::map<std::string, Records> read_store(MDB_env *env) {
         MDB_val k, v;
         for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
              rc = mdb_cursor_get(c, &k, &v, MDB_NEXT))
-            into->emplace_back(emu::bytes::copy(k.mv_data, k.mv_size),
-                               emu::bytes::copy(v.mv_data, v.mv_size));
+            into->emplace_back(emu::base::bytes::copy(k.mv_data, k.mv_size),
+                               emu::base::bytes::copy(v.mv_data, v.mv_size));
         mdb_cursor_close(c);
     };
     Records names;
@@ -69,8 +68,8 @@ void print_db(Output &out, const std::string &name, const Records &records, bool
             text += bytes.str();
         }
         Fields fields = {{"db", name},
-                         {"key", emu::bytes::hex(key.data(), key.size(), key.size())},
-                         {"value", emu::bytes::hex(value.data(), value.size(), value.size())},
+                         {"key", emu::base::bytes::hex(key.data(), key.size(), key.size())},
+                         {"value", emu::base::bytes::hex(value.data(), value.size(), value.size())},
                          {"text", meaning}};
         if (type) {
             fields["service"] = *type;
@@ -121,7 +120,7 @@ Fields event_fields(const std::string &line) {
 }
 
 void print_events(Output &out, const std::filesystem::path &dir, size_t tail) {
-    const auto lines = emu::EventLogFile::read_lines(dir / "events.log");
+    const auto lines = emu::log::EventLogFile::read_lines(dir / "events.log");
     const size_t shown = std::min(tail, lines.size());
     out.record("events", {{"shown", shown}, {"total", lines.size()}},
                "  events.log: last " + std::to_string(shown) + " of " +
@@ -149,7 +148,7 @@ int print_store(const InspectOptions &o, Output &out) {
         return damaged(*fault);
     MDB_env *env;
     int rc = mdb_env_create(&env);
-    if (rc == 0 && (rc = mdb_env_set_maxdbs(env, kMaxDbs)) == 0)
+    if (rc == 0 && (rc = mdb_env_set_maxdbs(env, emu::pss::store::kMaxDatabases)) == 0)
         rc = mdb_env_open(env, o.dir.c_str(), MDB_RDONLY | MDB_NOLOCK | MDB_NOTLS, 0);
     if (rc != 0) {
         mdb_env_close(env);

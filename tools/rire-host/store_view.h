@@ -1,6 +1,6 @@
 // `rire-host inspect DIR`: what a state directory holds, read without the
 // plugin and without changing a byte of it. The store is checked first
-// (emu/store_check.h) and opened read-only without LMDB's lock file
+// (emu/pss/check.h) and opened read-only without LMDB's lock file
 // (MDB_RDONLY | MDB_NOLOCK), so it neither waits for nor blocks a rire-host
 // running on DIR; the state lock is not taken. Prints every record of every
 // database, decoded with the one record decoder (tools/rire-host/records.h),

@@ -9,12 +9,12 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "emu/bitmaps.h"
-#include "emu/bytes.h"
-#include "emu/l3lif.h"
-#include "emu/log.h"
-#include "emu/pss.h"
-#include "emu/stats.h"
+#include "emu/base/bytes.h"
+#include "emu/log/log.h"
+#include "emu/pss/pss.h"
+#include "emu/rire/bitmaps.h"
+#include "emu/rire/stats.h"
+#include "emu/services/l3lif.h"
 #include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
@@ -22,7 +22,7 @@
 namespace rire_host {
 namespace {
 
-using emu::bytes::Bytes;
+using emu::base::bytes::Bytes;
 using Held = std::vector<std::pair<uint32_t, uint32_t>>;
 
 std::string list_text(const std::vector<uint32_t> &values) {
@@ -129,7 +129,7 @@ std::string record_fields(const Record &r, const Bytes &value, const Args &a) {
     if (a.has("held"))
         text += " held=" + held_text(r.held);
     if (a.has("bytes"))
-        text += " bytes=0x" + emu::bytes::hex(value.data(), value.size());
+        text += " bytes=0x" + emu::base::bytes::hex(value.data(), value.size());
     return text;
 }
 
@@ -144,7 +144,7 @@ std::string wanted_fields(const Args &a) {
     if (a.has("held"))
         text += " held=" + held_text(a.pairs("held"));
     if (auto b = a.bytes("bytes"))
-        text += " bytes=0x" + emu::bytes::hex(b->data(), b->size());
+        text += " bytes=0x" + emu::base::bytes::hex(b->data(), b->size());
     return text;
 }
 
@@ -174,7 +174,7 @@ void expect_no_record(Session &s, const Args &a) {
     const std::string name = "record " + record_name(a);
     const auto value = stored(a);
     check(s, "no " + name,
-          value ? name + " bytes=0x" + emu::bytes::hex(value->data(), value->size())
+          value ? name + " bytes=0x" + emu::base::bytes::hex(value->data(), value->size())
                 : "no " + name);
 }
 
@@ -311,7 +311,7 @@ std::string stat_key(const std::string &name) {
 
 void expect_stat(Session &s, const Args &a) {
     std::string wanted, got;
-    for (const auto &c : emu::stats::named()) {
+    for (const auto &c : emu::rire::stats::named()) {
         const std::string name = stat_key(c.name);
         if (!a.has(name))
             continue;
@@ -335,7 +335,7 @@ std::string hex(uint32_t v) {
 
 void expect_df(Session &s, const Args &a) {
     const uint32_t ifindex = a.u32("ifindex");
-    const uint32_t mask = emu::l3lif::df_mask(ifindex);
+    const uint32_t mask = emu::services::l3lif::df_mask(ifindex);
     const std::string name = "df ifindex=" + std::to_string(ifindex);
     if (a.has("mask"))
         return check(s, name + " mask=" + hex(a.u32("mask")), name + " mask=" + hex(mask));
@@ -364,7 +364,7 @@ std::string reserved_text(const Args &a, const std::vector<uint32_t> &indexes) {
 }
 
 std::vector<uint32_t> reserved_of(const Args &a) {
-    const emu::bitmaps::Allocator *alloc = emu::bitmaps::allocator(a.u32("type"));
+    const emu::rire::bitmaps::Allocator *alloc = emu::rire::bitmaps::allocator(a.u32("type"));
     if (alloc == nullptr)
         throw std::runtime_error("no index bitmap for oiflist type " +
                                  std::to_string(a.u32("type")));
@@ -405,7 +405,7 @@ void expect_result(Session &s, const Args &a) {
 
 // --- the table ------------------------------------------------------------------
 
-const ParamSpec kDb = {"db", ArgKind::kName, true, "", 0, {"hw_update", "pending_di"}};
+const ParamSpec kDb = {"db", ArgKind::kName, true, "", 0, database_words()};
 const ParamSpec kKey = {"key", ArgKind::kU32, true,
                         "req_id (hw_update) or oiflist index (pending_di), as dump pss names it"};
 
@@ -428,7 +428,7 @@ std::vector<ParamSpec> stat_params() {
     // The names outlive the table, which keeps pointers to them.
     static const std::vector<std::string> names = [] {
         std::vector<std::string> v;
-        for (const auto &c : emu::stats::named())
+        for (const auto &c : emu::rire::stats::named())
             v.push_back(stat_key(c.name));
         return v;
     }();

@@ -1,4 +1,4 @@
-// The host's fault table (emu/faults.h) as verbs, generated from its rows:
+// The host's fault table (emu/base/faults.h) as verbs, generated from its rows:
 // `fault NAME` with the row's arguments switches a row on, `fault off NAME`
 // switches it off for every target, `fault reset` switches every row off and
 // `dump faults` shows the table. Arguments: service= (hw_update|pending_di),
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "emu/faults.h"
+#include "emu/base/faults.h"
 #include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
@@ -16,7 +16,7 @@
 namespace rire_host {
 namespace {
 
-namespace faults = emu::faults;
+namespace faults = emu::base::faults;
 
 // The argument that carries Setting::count, or null for `every` rows.
 const char *count_key(const faults::Row &row) {
@@ -36,7 +36,7 @@ const char *count_key(const faults::Row &row) {
 std::vector<ParamSpec> params(const faults::Row &row) {
     std::vector<ParamSpec> out;
     if (row.target == faults::Target::kService)
-        out.push_back({"service", ArgKind::kName, true, "", 0, {"hw_update", "pending_di"}});
+        out.push_back({"service", ArgKind::kName, true, "", 0, database_words()});
     if (row.target == faults::Target::kIfindex)
         out.push_back({"ifindex", ArgKind::kU32, true, ""});
     if (row.target == faults::Target::kSlot)

@@ -8,10 +8,11 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "emu/faults.h"
-#include "emu/heartbeat.h"
-#include "emu/im.h"
-#include "emu/pdb.h"
+#include "emu/base/faults.h"
+#include "emu/rire/heartbeat.h"
+#include "emu/services/im.h"
+#include "emu/services/pdb.h"
+#include "plugin/include/rire_orsk_records.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -32,8 +33,8 @@ void print_status(Session &s, uint32_t result) {
 
 void interface_add(Session &s, const Args &a) {
     const uint32_t ifindex = a.u32("ifindex");
-    const auto kind = emu::im::parse_kind(a.name("kind", "other"));
-    emu::im::add({ifindex, a.name("name", "if" + std::to_string(ifindex)), *kind});
+    const auto kind = emu::services::im::parse_kind(a.name("kind", "other"));
+    emu::services::im::add({ifindex, a.name("name", "if" + std::to_string(ifindex)), *kind});
     (void)s;
 }
 
@@ -41,18 +42,19 @@ void interface_add(Session &s, const Args &a) {
 void interface_error(Session &, const Args &a) {
     const int32_t status = a.i32("status");
     if (status == 0)
-        emu::faults::clear(emu::faults::Id::kImLoopbackError, a.u32("ifindex"));
+        emu::base::faults::clear(emu::base::faults::Id::kImLoopbackError, a.u32("ifindex"));
     else
-        emu::faults::set(emu::faults::Id::kImLoopbackError,
-                         {.target = a.u32("ifindex"), .count = a.u32("after"), .code = status});
+        emu::base::faults::set(
+            emu::base::faults::Id::kImLoopbackError,
+            {.target = a.u32("ifindex"), .count = a.u32("after"), .code = status});
 }
 
 void module(Session &, const Args &a) {
     const uint8_t index = static_cast<uint8_t>(a.u32("slot") - 1);
     if (a.choice() == "empty")
-        emu::pdb::remove(index);
+        emu::services::pdb::remove(index);
     else
-        emu::pdb::set_card(index, static_cast<uint16_t>(a.u32("card")));
+        emu::services::pdb::set_card(index, static_cast<uint16_t>(a.u32("card")));
 }
 
 void df_update(Session &s, const Args &a) {
@@ -64,12 +66,12 @@ void df_update(Session &s, const Args &a) {
                                       static_cast<uint32_t>(oifs.size()), oifs.data()));
 }
 
-// The VLAN set record: a host word, then VLAN v at bit 0x80 >> (v % 8) of
-// bitmap byte v / 8. It ends where a readable page ends and the next page is
-// inaccessible, so a handler that reads past the record faults at once.
+// The VLAN set record (rire_vlan_set). It ends where a readable page ends and
+// the next page is inaccessible, so a handler that reads past the record
+// faults at once.
 class VlanSet {
   public:
-    static constexpr size_t kSize = 516;
+    static constexpr size_t kSize = sizeof(rire_vlan_set);
 
     explicit VlanSet(const Args &a) {
         page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -77,10 +79,10 @@ class VlanSet {
         if (map_ == MAP_FAILED || mprotect(static_cast<uint8_t *>(map_) + page_, page_, PROT_NONE))
             throw std::runtime_error("cannot map a VLAN set");
         rec_ = static_cast<uint8_t *>(map_) + page_ - kSize;
-        const uint32_t word = a.u32("word");
-        std::memcpy(rec_, &word, sizeof word);
+        auto *set = reinterpret_cast<rire_vlan_set *>(rec_);
+        set->host_word = a.u32("word");
         for (uint32_t v : a.list("vlans"))
-            rec_[4 + v / 8] |= static_cast<uint8_t>(0x80 >> (v % 8));
+            set->bitmap[v / 8] |= RIRE_VLAN_SET_BIT(v);
     }
     ~VlanSet() { munmap(map_, 2 * page_); }
     VlanSet(const VlanSet &) = delete;
@@ -113,7 +115,7 @@ void lc_download(Session &s, const Args &a) {
 
 // Heartbeats the plugin sent through the host during long DF updates.
 void dump_heartbeat(Session &s, const Args &) {
-    const uint32_t n = emu::heartbeat::count(), failed = emu::heartbeat::failed();
+    const uint32_t n = emu::rire::heartbeat::count(), failed = emu::rire::heartbeat::failed();
     s.output().record("heartbeat", {{"count", n}, {"failed", failed}},
                       "  " + counted(n, "heartbeat") + " sent" +
                           (failed != 0 ? ", " + std::to_string(failed) + " failed" : "") + "\n");

@@ -2,7 +2,8 @@
 // and hardware-update answers, each delivered through the callback vector.
 #include <algorithm>
 
-#include "emu/mts.h"
+#include "emu/services/mts.h"
+#include "plugin/include/rire_orsk_records.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -15,17 +16,14 @@ void print_result(Session &s, int64_t value) {
 
 namespace {
 
-constexpr uint32_t kDiNull = 0;
-constexpr uint32_t kDiInvalid = 0xFFFFFFFF;
-
-// The plugin answers a link update only when it holds the old DI (a valid old
-// DI, a new DI that is not null); otherwise its result means nothing.
+// The plugin's result answers whether it held the old DI only when the link
+// update holds one (rire_orsk_link_update_holds); otherwise it means nothing.
 void link_update(Session &s, const Args &a) {
     const uint32_t old_di = a.u32("old-di"), new_di = a.u32("new-di");
     const uint32_t held = s.api().oiflist_link_update(
         a.u32("req"), a.u32("type"), a.u32("old-index"), old_di, a.u32("new-index"), new_di);
     s.set_result(held); // `expect result` sees it also when it is not shown
-    if (old_di == kDiNull || old_di == kDiInvalid || new_di == kDiNull)
+    if (!rire_orsk_link_update_holds(old_di, new_di))
         return;
     s.output().record("result", {{"value", held}, {"held", held == 1}},
                       "  result " + std::to_string(held) +
@@ -87,15 +85,17 @@ void print_changes(Session &s, const std::optional<std::vector<Request>> &before
 }
 
 void swap(Session &s, const Args &a) {
-    mts_msg old_msg = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("old"));
-    mts_msg new_msg = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("new"));
+    mts_msg old_msg =
+        emu::services::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("old"));
+    mts_msg new_msg =
+        emu::services::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("new"));
     const auto before = s.requests();
     s.api().hw_update_req_swap(&old_msg, &new_msg);
     print_changes(s, before);
 }
 
 void hw_done(Session &s, const Args &a) {
-    mts_msg answer = emu::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("id"));
+    mts_msg answer = emu::services::mts::make(a.u32("opcode", MTS_OPC_HW_UPDATE_DONE), a.u32("id"));
     const auto before = s.requests();
     print_result(s, s.api().hw_update_done(&answer));
     print_changes(s, before);
@@ -118,7 +118,7 @@ void oiflist_delete(Session &s, const Args &a) {
 }
 
 void opc_check(Session &s, const Args &a) {
-    mts_msg msg = emu::mts::make(a.u32("opcode"), a.u32("id"));
+    mts_msg msg = emu::services::mts::make(a.u32("opcode"), a.u32("id"));
     print_result(s, s.api().mts_opc_check(&msg));
 }
 
@@ -156,7 +156,7 @@ void add_hw_update_verbs(VerbTable &verbs) {
                swap});
     verbs.add({"hw-done",
                {{"id", ArgKind::kU32, true, "message id the answer carries"},
-                {"opcode", ArgKind::kU32, false, "answer opcode (default 0x12801)"}},
+                {"opcode", ArgKind::kU32, false, "answer opcode (default MTS_OPC_HW_UPDATE_DONE)"}},
                {},
                "deliver the answer to a hardware-update request",
                hw_done});

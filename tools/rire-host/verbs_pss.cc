@@ -3,10 +3,10 @@
 // recovery statistics and index bitmaps that a restart fills in.
 #include <stdexcept>
 
-#include "emu/bitmaps.h"
-#include "emu/pending_di.h"
-#include "emu/pss.h"
-#include "emu/stats.h"
+#include "emu/pss/pss.h"
+#include "emu/rire/bitmaps.h"
+#include "emu/rire/pending_di.h"
+#include "emu/rire/stats.h"
 #include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
@@ -22,7 +22,7 @@ void oiflist_exists(Session &s, const Args &a) {
 
 void pending_di_insert(Session &s, const Args &a) {
     const uint32_t type = a.u32("type");
-    rire_orsk_di_req &rec = emu::pending_di::get(type, a.u32("index"));
+    rire_orsk_di_req &rec = emu::rire::pending_di::get(type, a.u32("index"));
     rec.state = a.u32("state", rec.state);
     rec.ref_count = static_cast<uint16_t>(a.u32("ref", rec.ref_count));
     auto enqueue = s.fn<decltype(&rire_orsk_di_hold_q_enqueue)>("rire_orsk_di_hold_q_enqueue");
@@ -39,7 +39,7 @@ void pending_di_delete(Session &s, const Args &a) {
     uint32_t index = a.u32("index");
     s.fn<decltype(&rire_orsk_pss_delete_pending_di_info)>("rire_orsk_pss_delete_pending_di_info")(
         static_cast<uint8_t>(type), &index);
-    emu::pending_di::drop(s.plugin(), type, index);
+    emu::rire::pending_di::drop(s.plugin(), type, index);
 }
 
 void recover(Session &s, const Args &) {
@@ -70,7 +70,7 @@ void pss_put(Session &, const Args &a) {
 void dump_stats(Session &s, const Args &a) {
     const bool all = a.choice() == "all";
     s.output().record(nullptr, {}, "  rire_pss_recovery_stats:\n");
-    for (const auto &c : emu::stats::named())
+    for (const auto &c : emu::rire::stats::named())
         if (all || c.value != 0 || !c.name.starts_with("word "))
             s.output().record("stat", {{"name", c.name}, {"value", c.value}},
                               "    " + c.name + " " + std::to_string(c.value) + "\n");
@@ -78,7 +78,7 @@ void dump_stats(Session &s, const Args &a) {
 
 // Allocated indexes, runs folded into ranges.
 void dump_bitmap(Session &s, const Args &a) {
-    const emu::bitmaps::Allocator *alloc = emu::bitmaps::allocator(a.u32("type"));
+    const emu::rire::bitmaps::Allocator *alloc = emu::rire::bitmaps::allocator(a.u32("type"));
     const uint32_t type = a.u32("type");
     if (alloc == nullptr) {
         s.output().record("bitmap", {{"oiflist_type", type}, {"present", false}},
@@ -132,7 +132,7 @@ void add_pss_verbs(VerbTable &verbs) {
                pending_di_delete});
     verbs.add({"recover", {}, {}, "call the plugin's recovery without a restart", recover});
     verbs.add({"pss put",
-               {{"db", ArgKind::kName, true, "", 0, {"hw_update", "pending_di"}},
+               {{"db", ArgKind::kName, true, "", 0, database_words()},
                 {"key", ArgKind::kBytes, true, "the key's bytes"},
                 {"value", ArgKind::kBytes, false, "the value's bytes (default: none)"},
                 {"count", ArgKind::kU32, false,

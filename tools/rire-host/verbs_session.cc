@@ -4,8 +4,8 @@
 #include <stdexcept>
 
 #include "emu/boot.h"
-#include "emu/log.h"
-#include "emu/pss.h"
+#include "emu/log/log.h"
+#include "emu/pss/pss.h"
 #include "plugin/include/rire_orsk_pss_records.h"
 #include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
@@ -14,7 +14,7 @@
 namespace rire_host {
 namespace {
 
-using emu::bytes::Bytes;
+using emu::base::bytes::Bytes;
 
 std::string service_name(uint32_t service) {
     auto services = emu::pss::services();
@@ -26,12 +26,13 @@ std::string service_name(uint32_t service) {
 // its bytes (a long value cut); in JSON the bytes in full.
 void print_record(Session &s, const char *type, Fields fields, uint32_t service, const Bytes &key,
                   const Bytes *value, const std::string &meaning) {
-    std::string text = "    " + meaning + "\n      key " + emu::bytes::hex(key.data(), key.size());
+    std::string text =
+        "    " + meaning + "\n      key " + emu::base::bytes::hex(key.data(), key.size());
     fields["service"] = service;
-    fields["key"] = emu::bytes::hex(key.data(), key.size(), key.size());
+    fields["key"] = emu::base::bytes::hex(key.data(), key.size(), key.size());
     if (value) {
-        text += "  value " + emu::bytes::hex(value->data(), value->size(), 64);
-        fields["value"] = emu::bytes::hex(value->data(), value->size(), value->size());
+        text += "  value " + emu::base::bytes::hex(value->data(), value->size(), 64);
+        fields["value"] = emu::base::bytes::hex(value->data(), value->size(), value->size());
     }
     fields["text"] = meaning;
     fields.update(record_fields(service, key, value));
@@ -144,8 +145,8 @@ void dump_arena(Session &s, const Args &) {
 // Blocks the plugin holds on its heap and where each is: what a restart
 // would reclaim, and nothing once every request is answered.
 void dump_heap(Session &s, const Args &) {
-    const emu::Plugin::Heap heap = s.plugin().heap();
-    const emu::Plugin::Census where = emu::heap_census(s.plugin());
+    const emu::loader::Plugin::Heap heap = s.plugin().heap();
+    const emu::loader::Plugin::Census where = emu::heap_census(s.plugin());
     std::string text = "  plugin heap: " + counted(heap.live(), "block") + " live (" +
                        std::to_string(heap.allocated) + " allocated, " +
                        std::to_string(heap.freed) + " freed";
@@ -285,12 +286,11 @@ void add_session_verbs(VerbTable &verbs) {
                "switch the debug console; its lines follow the command's own output",
                set_debug});
     verbs.add({"dump queue", {}, {}, "the plugin's outstanding requests and held DIs", dump_queue});
-    verbs.add(
-        {"dump pss",
-         {{"db", ArgKind::kName, false, "only this database", 0, {"hw_update", "pending_di"}}},
-         {},
-         "the records stored in PSS",
-         dump_pss});
+    verbs.add({"dump pss",
+               {{"db", ArgKind::kName, false, "only this database", 0, database_words()}},
+               {},
+               "the records stored in PSS",
+               dump_pss});
     verbs.add({"dump pending", {}, {}, "PSS updates queued and not yet flushed", dump_pending});
     verbs.add({"dump arena", {}, {}, "bytes of the PSS scratch arena in use", dump_arena});
     verbs.add({"dump heap",

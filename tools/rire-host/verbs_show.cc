@@ -4,10 +4,10 @@
 #include <iomanip>
 #include <sstream>
 
-#include "emu/cmd.h"
-#include "emu/im.h"
-#include "emu/l3lif.h"
-#include "emu/pending_di.h"
+#include "emu/rire/pending_di.h"
+#include "emu/services/cmd.h"
+#include "emu/services/im.h"
+#include "emu/services/l3lif.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -21,8 +21,8 @@ constexpr int32_t kTagDiIndex = CMD_TAG_DI_OIFLIST_INDEX;
 // a negative response behind "% ", each line without the trailing blanks a
 // console does not show either.
 void print_response(Session &s, const cmd_req &req) {
-    std::string text = emu::cmd::output(req);
-    if (req.answer == emu::cmd::Answer::nok)
+    std::string text = emu::services::cmd::output(req);
+    if (req.answer == emu::services::cmd::Answer::nok)
         text = "% " + req.answer_text;
     s.set_show_answer(text);
     std::istringstream lines(text);
@@ -32,21 +32,21 @@ void print_response(Session &s, const cmd_req &req) {
         shown += line + "\n";
     }
     s.output().record("show",
-                      {{"ok", req.answer != emu::cmd::Answer::nok},
-                       {"text", req.answer == emu::cmd::Answer::nok ? req.answer_text : shown}},
+                      {{"ok", req.answer != emu::services::cmd::Answer::nok},
+                       {"text", req.answer == emu::services::cmd::Answer::nok ? req.answer_text : shown}},
                       shown);
 }
 
 template <class Call> void answer(Session &s, const Args &a, int32_t index_tag, Call call) {
-    std::vector<emu::cmd::Attr> attrs;
+    std::vector<emu::services::cmd::Attr> attrs;
     if (a.has("index"))
-        attrs.push_back(emu::cmd::u32_attr(index_tag, a.u32("index")));
+        attrs.push_back(emu::services::cmd::u32_attr(index_tag, a.u32("index")));
     if (a.has("tag"))
-        attrs.push_back(emu::cmd::u32_attr(a.i32("tag"), a.u32("value")));
-    cmd_req &req = emu::cmd::open(attrs, a.bytes("cookie"));
+        attrs.push_back(emu::services::cmd::u32_attr(a.i32("tag"), a.u32("value")));
+    cmd_req &req = emu::services::cmd::open(attrs, a.bytes("cookie"));
     call(req);
     print_response(s, req);
-    emu::cmd::close(req);
+    emu::services::cmd::close(req);
 }
 
 void show_oif(Session &s, const Args &a) {
@@ -64,7 +64,7 @@ void show_command(Session &s, const Args &a) {
 }
 
 void show_pending(Session &s, const Args &a) {
-    rire_orsk_di_req *rec = emu::pending_di::find(a.u32("type"), a.u32("index"));
+    rire_orsk_di_req *rec = emu::rire::pending_di::find(a.u32("type"), a.u32("index"));
     if (rec == nullptr) {
         const std::string text = "no pending-DI record for oiflist type " +
                                  std::to_string(a.u32("type")) + " index " +
@@ -99,9 +99,9 @@ std::string hex32(uint32_t v) {
 // the last property request ('-' when none came).
 void show_interfaces(Session &s, const Args &) {
     s.output().record(nullptr, {}, "  Interface        Ifindex     Kind       DF mask     Queue\n");
-    for (const auto &i : emu::im::list()) {
+    for (const auto &i : emu::services::im::list()) {
         uint32_t q = 0;
-        for (const auto &st : emu::l3lif::interfaces())
+        for (const auto &st : emu::services::l3lif::interfaces())
             if (st.ifindex == i.ifindex)
                 q = st.q_handle;
         std::ostringstream queue;
@@ -109,12 +109,12 @@ void show_interfaces(Session &s, const Args &) {
             queue << "0x" << std::hex << q;
         std::ostringstream row;
         row << "  " << std::left << std::setw(16) << i.name << " " << hex32(i.ifindex) << "  "
-            << std::setw(10) << emu::im::kind_name(i.kind) << " "
-            << hex32(emu::l3lif::df_mask(i.ifindex)) << "  " << (q ? queue.str() : "-") << "\n";
+            << std::setw(10) << emu::services::im::kind_name(i.kind) << " "
+            << hex32(emu::services::l3lif::df_mask(i.ifindex)) << "  " << (q ? queue.str() : "-") << "\n";
         Fields fields = {{"name", i.name},
                          {"ifindex", i.ifindex},
-                         {"kind", emu::im::kind_name(i.kind)},
-                         {"df_mask", emu::l3lif::df_mask(i.ifindex)},
+                         {"kind", emu::services::im::kind_name(i.kind)},
+                         {"df_mask", emu::services::l3lif::df_mask(i.ifindex)},
                          {"queue", nullptr}};
         if (q != 0)
             fields["queue"] = q;

@@ -1,10 +1,10 @@
 #include "tools/rire-host/verdict.h"
 
-#include "emu/log.h"
+#include "emu/log/log.h"
 
 namespace rire_host {
 
-namespace faults = emu::faults;
+namespace faults = emu::base::faults;
 
 void Verdict::begin_command(const std::string &file, int line, bool expectation) {
     file_ = file;

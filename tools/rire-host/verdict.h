@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "emu/faults.h"
+#include "emu/base/faults.h"
 #include "tools/rire-host/output.h"
 
 namespace rire_host {
@@ -79,7 +79,7 @@ class Verdict {
     int line_ = 0;
     size_t log_window_ = 0;
     std::vector<std::string> errors_; // the error-level records of the last command
-    std::array<uint64_t, static_cast<size_t>(emu::faults::Id::kCount)> fired_{};
+    std::array<uint64_t, static_cast<size_t>(emu::base::faults::Id::kCount)> fired_{};
     size_t expectations_failed_ = 0;
     uint32_t heap_lost_ = 0;
     std::vector<StrictFailure> strict_;

@@ -1,0 +1,339 @@
+#include "emu/log/event_log_file.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <x86intrin.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+
+#include "emu/base/disk.h"
+#include "plugin/include/rire_orsk_log.h"
+
+namespace emu::log {
+namespace {
+
+// Bytes mapped at a time; the file grows by this much, and after a crash at
+// most this much of NUL bytes ends it.
+constexpr std::size_t kWindow = 256 * 1024;
+// The longest line: stamp, tag, the longest record text with every byte
+// escaped, newline.
+constexpr std::size_t kMaxLine = 24 + 32 + 2 * (RIRE_ORSK_EVENT_TEXT_SIZE - 1) + 1;
+static_assert(EventLogFile::kMinFileBytes >= 4 * kMaxLine);
+
+std::size_t page_size() {
+    static const std::size_t size = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+int64_t wall_ns() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
+
+// Wall-clock time from the time-stamp counter. Reading the wall clock is a
+// system call where no vDSO serves it (about a microsecond under an
+// emulator); the counter is one instruction. The counter's rate is measured
+// once over a short spin, then refined whenever the wall clock is read
+// again, once a second of ticks has passed. Integer arithmetic only: an
+// emulator runs floating point in software.
+class TscClock {
+  public:
+    TscClock() {
+        base_ns_ = wall_ns();
+        base_tsc_ = __rdtsc();
+        int64_t ns = base_ns_;
+        while (ns - base_ns_ < kCalibrateNs)
+            ns = wall_ns();
+        set_rate(ns, __rdtsc());
+        resync();
+    }
+    int64_t now_ns() {
+        uint64_t ticks = __rdtsc() - base_tsc_;
+        if (ticks > resync_ticks_) {
+            resync();
+            ticks = __rdtsc() - base_tsc_;
+        }
+        return base_ns_ + static_cast<int64_t>((ticks * ns_per_tick_) >> kShift);
+    }
+
+  private:
+    static constexpr int64_t kCalibrateNs = 2000000;
+    static constexpr uint64_t kResyncNs = 1000000000;
+    // ns_per_tick_ is fixed point with kShift fraction bits; a second of
+    // ticks times it stays within 64 bits for counters up to ~30 GHz.
+    static constexpr unsigned kShift = 24;
+
+    void set_rate(int64_t ns, uint64_t tsc) {
+        if (tsc > base_tsc_ && ns > base_ns_)
+            ns_per_tick_ = (static_cast<uint64_t>(ns - base_ns_) << kShift) / (tsc - base_tsc_);
+        if (ns_per_tick_ == 0)
+            ns_per_tick_ = 1;
+        resync_ticks_ = (kResyncNs << kShift) / ns_per_tick_;
+    }
+    void resync() {
+        const uint64_t tsc = __rdtsc();
+        const int64_t ns = wall_ns();
+        if (ns - base_ns_ >= kCalibrateNs)
+            set_rate(ns, tsc);
+        base_tsc_ = tsc;
+        base_ns_ = ns;
+    }
+
+    uint64_t base_tsc_ = 0;
+    int64_t base_ns_ = 0;
+    uint64_t ns_per_tick_ = 0;
+    uint64_t resync_ticks_ = 0;
+};
+
+int64_t now_ns() {
+    static TscClock clock;
+    return clock.now_ns();
+}
+
+const char *level_name(uint32_t level) {
+    switch (level) {
+    case RIRE_ORSK_LOG_LEVEL_TRACE:
+        return "trace";
+    case RIRE_ORSK_LOG_LEVEL_ERROR:
+        return "error";
+    default:
+        return "event";
+    }
+}
+
+// The text without its trailing newlines, inner newlines as "\n". A word at
+// a time: under an emulator a libc scan for the newline costs several times
+// this loop.
+char *write_text(char *out, const char *text, std::size_t len) {
+    while (len > 0 && text[len - 1] == '\n')
+        len--;
+    const auto put = [&out](char c) {
+        if (c == '\n') {
+            *out++ = '\\';
+            c = 'n';
+        }
+        *out++ = c;
+    };
+    std::size_t i = 0;
+    for (uint32_t w; i + sizeof w <= len; i += sizeof w) {
+        std::memcpy(&w, text + i, sizeof w);
+        const uint32_t x = w ^ 0x0a0a0a0au; // a zero byte where w has a newline
+        if (((x - 0x01010101u) & ~x & 0x80808080u) == 0) {
+            std::memcpy(out, &w, sizeof w);
+            out += sizeof w;
+            continue;
+        }
+        for (std::size_t k = 0; k < sizeof w; k++)
+            put(text[i + k]);
+    }
+    for (; i < len; i++)
+        put(text[i]);
+    return out;
+}
+
+// Offset of the first NUL byte of an open file, or its size.
+std::size_t text_end(int fd) {
+    char block[64 * 1024];
+    std::size_t off = 0;
+    for (ssize_t n; (n = pread(fd, block, sizeof block, off)) > 0; off += n)
+        if (const void *nul = std::memchr(block, 0, n))
+            return off + (static_cast<const char *>(nul) - block);
+    return off;
+}
+
+} // namespace
+
+bool EventLogFile::open(const std::filesystem::path &dir) {
+    close();
+    reserve_error_ = stopped_ = 0;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    path_ = dir / "events.log";
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0)
+        return false;
+    // A crash leaves NUL bytes after the last whole line, and maybe a torn
+    // line behind the first of them: cut both.
+    pos_ = text_end(fd_);
+    if (ftruncate(fd_, static_cast<off_t>(pos_)) != 0)
+        return false;
+    if (pos_ + kMaxLine <= limits_.max_bytes)
+        request_window(pos_, pos_);
+    return true;
+}
+
+void EventLogFile::close() {
+    if (fd_ < 0)
+        return;
+    unmap();
+    ahead_.drop();
+    if (ftruncate(fd_, static_cast<off_t>(pos_)) != 0)
+        std::perror(path_.c_str());
+    ::close(fd_);
+    fd_ = -1;
+}
+
+bool EventLogFile::set_limits(const Limits &limits) {
+    if (limits.max_bytes < kMinFileBytes || limits.files == 0)
+        return false;
+    limits_ = limits;
+    // The window in use may reach past the new size: map it again.
+    if (fd_ >= 0) {
+        unmap();
+        ahead_.drop();
+        reserve_error_ = 0;
+        if (ftruncate(fd_, static_cast<off_t>(pos_)) != 0)
+            std::perror(path_.c_str());
+    }
+    return true;
+}
+
+void EventLogFile::unmap() {
+    if (map_ != nullptr)
+        munmap(map_, win_len_);
+    map_ = nullptr;
+    win_off_ = 0;
+    win_len_ = 0;
+}
+
+// Asks for the window from the page of `off`, its pages faulted in from
+// `from` on, once its space is reserved.
+void EventLogFile::request_window(std::size_t off, std::size_t from) {
+    off = off / page_size() * page_size();
+    const std::size_t len = std::min(kWindow, limits_.max_bytes - off);
+    reserve_error_ = base::disk::reserve(fd_, off, len);
+    if (reserve_error_ == 0)
+        ahead_.request(fd_, off, len, from);
+}
+
+// Moves to the window asked for, or, when it does not hold the next line, to
+// one from the page of pos_ unless the space of the one asked for could not
+// be reserved; then asks for the one after it, which starts at the page
+// where a line too long for this one would start.
+bool EventLogFile::next_window() {
+    unmap();
+    MapAhead::Window w = ahead_.take();
+    if (w.map != nullptr && (w.off > pos_ || pos_ + kMaxLine > w.off + w.len)) {
+        munmap(w.map, w.len);
+        w = {};
+    }
+    if (w.map == nullptr && reserve_error_ == 0) {
+        request_window(pos_, pos_);
+        w = ahead_.take();
+    }
+    if (w.map == nullptr)
+        return false;
+    map_ = w.map;
+    win_off_ = w.off;
+    win_len_ = w.len;
+    const std::size_t end = win_off_ + win_len_;
+    if (end < limits_.max_bytes)
+        request_window(end - kMaxLine, end);
+    return true;
+}
+
+// events.log -> events.log.1 -> ... -> events.log.<files-1>; a fresh events.log.
+bool EventLogFile::rotate() {
+    const std::filesystem::path dir = path_.parent_path();
+    close();
+    std::error_code ec;
+    const auto name = [this](unsigned k) {
+        return k == 0 ? path_ : std::filesystem::path(path_.string() + "." + std::to_string(k));
+    };
+    if (limits_.files == 1)
+        std::filesystem::remove(path_, ec);
+    for (unsigned k = limits_.files - 1; k > 0; k--)
+        std::filesystem::rename(name(k - 1), name(k), ec);
+    return open(dir);
+}
+
+// 0 when the window mapped has room for a line at pos_, else why it has not.
+int EventLogFile::ensure_room() {
+    if (pos_ + kMaxLine > limits_.max_bytes && !rotate())
+        return errno != 0 ? errno : EIO;
+    if ((map_ != nullptr && pos_ + kMaxLine <= win_off_ + win_len_) || next_window())
+        return 0;
+    return reserve_error_ != 0 ? reserve_error_ : ENOMEM; // else mapping the window failed
+}
+
+void EventLogFile::stop(int error) {
+    stopped_ = error;
+    base::disk::failed(path_, error);
+}
+
+char *EventLogFile::write_stamp(char *out) {
+    constexpr int64_t kSecond = 1000000000;
+    const int64_t ns = now_ns();
+    if (ns < stamp_sec_ns_ || ns - stamp_sec_ns_ >= kSecond) {
+        const std::time_t sec = static_cast<std::time_t>(ns / kSecond);
+        std::tm tm{};
+        gmtime_r(&sec, &tm);
+        stamp_len_ = std::strftime(stamp_, sizeof stamp_, "%Y-%m-%dT%H:%M:%S.", &tm);
+        stamp_sec_ns_ = sec * kSecond;
+    }
+    std::memcpy(out, stamp_, stamp_len_);
+    out += stamp_len_;
+    const uint32_t ms = static_cast<uint32_t>(ns - stamp_sec_ns_) / 1000000;
+    *out++ = static_cast<char>('0' + ms / 100);
+    *out++ = static_cast<char>('0' + ms / 10 % 10);
+    *out++ = static_cast<char>('0' + ms % 10);
+    *out++ = 'Z';
+    *out++ = ' ';
+    return out;
+}
+
+char *EventLogFile::write_tag(char *out, uint32_t level) {
+    if (tag_len_ == 0 || level != tag_level_) {
+        tag_len_ = static_cast<std::size_t>(
+            std::snprintf(tag_, sizeof tag_, "%s(%u) ", level_name(level), level));
+        tag_level_ = level;
+    }
+    std::memcpy(out, tag_, tag_len_);
+    return out + tag_len_;
+}
+
+bool EventLogFile::append(uint32_t level, const char *text, std::size_t len) {
+    if (stopped_ != 0)
+        return false;
+    if (fd_ < 0)
+        return true;
+    if (const int error = ensure_room(); error != 0) {
+        stop(error);
+        return false;
+    }
+    len = std::min<std::size_t>(len, RIRE_ORSK_EVENT_TEXT_SIZE - 1);
+    char *const line = map_ + (pos_ - win_off_);
+    // The line is written from its second byte on, then published by its
+    // first: until then a reader finds a NUL where the line starts.
+    char head[24 + 32];
+    char *const head_end = write_tag(write_stamp(head), level);
+    char *out = line + 1;
+    std::memcpy(out, head + 1, head_end - head - 1);
+    out = write_text(out + (head_end - head - 1), text, len);
+    *out++ = '\n';
+    std::atomic_ref<char>(*line).store(head[0], std::memory_order_release);
+    pos_ += out - line;
+    return true;
+}
+
+std::vector<std::string> EventLogFile::read_lines(const std::filesystem::path &file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    bytes.resize(std::min(bytes.find('\0'), bytes.size()));
+    bytes.resize(bytes.rfind('\n') == std::string::npos ? 0 : bytes.rfind('\n') + 1);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, nl; at < bytes.size(); at = nl + 1) {
+        nl = bytes.find('\n', at);
+        lines.push_back(bytes.substr(at, nl - at));
+    }
+    return lines;
+}
+
+} // namespace emu::log

@@ -1,0 +1,104 @@
+// emu::log::EventLogFile: the service's persistent event log as a text file,
+// <dir>/events.log, one line per record:
+//
+//     2024-05-01T12:34:56.789Z trace(104) rire_orsk_x(12): text
+//
+// (the record's trailing newlines dropped, inner ones written as "\n").
+//
+// A record costs no system call: lines are copied into a shared mapping of
+// the file, so a line is in the file (the kernel's page cache) as soon as
+// append() returns and survives the death of the process. The first byte of
+// a line is stored last, so a reader that stops at the first NUL byte sees
+// whole lines only (read_lines() does). The file grows a window at a time,
+// each mapped and faulted in ahead of the writer by an emu::log::MapAhead thread;
+// after a crash it may end in NUL bytes (up to two windows), which the next
+// open() trims, and a clean close() leaves plain text. The time of a record
+// is one read of the CPU's time-stamp counter, kept in step with the wall
+// clock about once a second.
+//
+// Space: each window's bytes are reserved (emu/base/disk.h) before it is mapped,
+// so a file system without room never faults the writer. When the file
+// cannot grow, or its next window cannot be mapped, it stops: append()
+// takes no line from then on, and the failure is noted once
+// (emu::base::disk::failed). The next open() (a restart, or set_state_dir) tries
+// again.
+//
+// Rotation: a line that could take events.log past max_bytes first moves it
+// to events.log.1 (.1 to .2, and so on); `files` counts events.log and its
+// rotated files, the oldest is dropped. So the files never hold more than
+// max_bytes * files bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "emu/log/map_ahead.h"
+
+namespace emu::log {
+
+class EventLogFile {
+  public:
+    struct Limits {
+        std::size_t max_bytes = std::size_t{16} << 20;
+        unsigned files = 4;
+    };
+    // The smallest max_bytes accepted: a few of the longest lines.
+    static constexpr std::size_t kMinFileBytes = 16 * 1024;
+
+    EventLogFile() = default;
+    ~EventLogFile() { close(); }
+    EventLogFile(const EventLogFile &) = delete;
+    EventLogFile &operator=(const EventLogFile &) = delete;
+
+    // Opens (creating if needed) <dir>/events.log to append to it, closing
+    // any file open before. False when the file cannot be opened.
+    bool open(const std::filesystem::path &dir);
+    // Trims the file to its lines and closes it; nothing when none is open.
+    void close();
+    bool is_open() const { return fd_ >= 0; }
+    // Takes effect from the next line; false (and nothing changed) when
+    // max_bytes is below kMinFileBytes or files is 0.
+    bool set_limits(const Limits &limits);
+    const Limits &limits() const { return limits_; }
+
+    // Writes one line; a text as long as the event record holds is written whole. False
+    // when the file has stopped and the line is not in it.
+    bool append(uint32_t level, const char *text, std::size_t len);
+    // The errno that stopped the file, or 0.
+    int stopped() const { return stopped_; }
+
+    // The whole lines of one event-log file, without their newlines.
+    static std::vector<std::string> read_lines(const std::filesystem::path &file);
+
+  private:
+    int ensure_room();
+    void stop(int error);
+    bool rotate();
+    void request_window(std::size_t off, std::size_t from);
+    bool next_window();
+    void unmap();
+    char *write_stamp(char *out);
+    char *write_tag(char *out, uint32_t level);
+
+    Limits limits_;
+    std::filesystem::path path_;
+    int fd_ = -1;
+    char *map_ = nullptr;     // the window: file bytes [win_off_, win_off_ + win_len_)
+    std::size_t win_off_ = 0; // page-aligned file offset of map_
+    std::size_t win_len_ = 0;
+    MapAhead ahead_;            // maps the window after map_
+    std::size_t pos_ = 0;       // file offset of the next line
+    int reserve_error_ = 0;     // why the last window asked for was not: its space
+    int stopped_ = 0;           // why the file takes no more lines
+    int64_t stamp_sec_ns_ = -1; // the second of stamp_, in ns since the epoch
+    std::size_t stamp_len_ = 0;
+    char stamp_[24] = {}; // "YYYY-MM-DDTHH:MM:SS."
+    uint32_t tag_level_ = 0;
+    std::size_t tag_len_ = 0;
+    char tag_[32] = {}; // "trace(104) " of tag_level_
+};
+
+} // namespace emu::log

@@ -1,0 +1,124 @@
+#include "emu/log/map_ahead.h"
+
+#include <pthread.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <exception>
+#include <mutex>
+
+namespace emu::log {
+namespace {
+
+// Every MapAhead, so that fork() can stop their threads; the mutex is held
+// across the fork.
+std::mutex g_all_mutex;
+MapAhead *g_all = nullptr;
+
+} // namespace
+
+MapAhead::MapAhead() {
+    static const int registered = pthread_atfork(pause_all, resume_all, resume_all);
+    static_cast<void>(registered);
+    const std::lock_guard lock(g_all_mutex);
+    next_ = g_all;
+    g_all = this;
+}
+
+MapAhead::~MapAhead() {
+    drop();
+    pause();
+    const std::lock_guard lock(g_all_mutex);
+    MapAhead **at = &g_all;
+    while (*at != this)
+        at = &(*at)->next_;
+    *at = next_;
+}
+
+void MapAhead::pause_all() {
+    g_all_mutex.lock();
+    for (MapAhead *m = g_all; m != nullptr; m = m->next_)
+        m->pause();
+}
+
+void MapAhead::resume_all() {
+    g_all_mutex.unlock();
+}
+
+// Stops the thread once it has finished the window in progress; a window it
+// finished stays ready to take.
+void MapAhead::pause() {
+    if (thread_ == nullptr)
+        return;
+    uint32_t state;
+    while ((state = state_.load(std::memory_order_acquire)) == kRequested)
+        state_.wait(kRequested, std::memory_order_acquire);
+    state_.store(kStop, std::memory_order_relaxed);
+    state_.notify_all();
+    thread_->join();
+    thread_.reset();
+    state_.store(state, std::memory_order_relaxed);
+}
+
+void MapAhead::request(int fd, std::size_t off, std::size_t len, std::size_t from) {
+    drop();
+    fd_ = fd;
+    window_ = {nullptr, off, len};
+    from_ = from;
+    state_.store(kRequested, std::memory_order_release);
+    if (thread_ != nullptr) {
+        state_.notify_all();
+        return;
+    }
+    try {
+        thread_ = std::make_unique<std::thread>(&MapAhead::serve, this);
+    } catch (const std::exception &) {
+        state_.store(kIdle, std::memory_order_relaxed); // no thread (no memory for one): no window
+    }
+}
+
+MapAhead::Window MapAhead::take() {
+    uint32_t state;
+    while ((state = state_.load(std::memory_order_acquire)) == kRequested)
+        state_.wait(kRequested, std::memory_order_acquire);
+    if (state != kReady)
+        return {};
+    state_.store(kIdle, std::memory_order_relaxed);
+    return window_;
+}
+
+void MapAhead::drop() {
+    if (const Window w = take(); w.map != nullptr)
+        munmap(w.map, w.len);
+}
+
+void MapAhead::serve() {
+    for (uint32_t state; (state = state_.load(std::memory_order_acquire)) != kStop;) {
+        if (state != kRequested) {
+            state_.wait(state, std::memory_order_acquire);
+            continue;
+        }
+        prepare();
+        state_.store(kReady, std::memory_order_release);
+        state_.notify_all();
+    }
+}
+
+void MapAhead::prepare() {
+    void *map = mmap(nullptr, window_.len, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
+                     static_cast<off_t>(window_.off));
+    if (map == MAP_FAILED)
+        return;
+    window_.map = static_cast<char *>(map);
+    // A compare-exchange of 0 with 0 writes nothing new yet faults the page
+    // in for writing, whatever another writer put there meanwhile.
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t first = from_ > window_.off ? from_ - window_.off : 0;
+    for (std::size_t at = (first + page - 1) / page * page; at < window_.len; at += page) {
+        char zero = 0;
+        std::atomic_ref<char>(window_.map[at])
+            .compare_exchange_strong(zero, 0, std::memory_order_relaxed);
+    }
+}
+
+} // namespace emu::log
