@@ -73,6 +73,11 @@ const char *kUsage =
     "                 a file it wrote a failing run into is named and fails (exit 1)\n"
     "  --part N       run only process part N of a transcript (after N-1 '%% new process'\n"
     "                 lines); without it, every part runs in a process of its own\n"
+    "  --sync full|meta|none\n"
+    "                 how far each PSS commit goes before it returns. Every setting\n"
+    "                 keeps every commit when the process dies; on a power loss,\n"
+    "                 full keeps every commit, meta may undo the last one, none\n"
+    "                 may lose recent ones and damage the store (default none)\n"
     "  --move-damaged-store\n"
     "                 when the PSS store is damaged, rename data.mdb to\n"
     "                 data.mdb.damaged-YYYYMMDD-HHMMSS and start with an empty store\n"
@@ -129,6 +134,13 @@ const char *kUsage =
 
 const char *kTryHelp = "try rire-host --help\n";
 
+// The words of --sync.
+const std::map<std::string, emu::pss::Sync> kSyncWords = {
+    {"full", emu::pss::Sync::kFull},
+    {"meta", emu::pss::Sync::kMeta},
+    {"none", emu::pss::Sync::kNone},
+};
+
 // --log-size or --log-files into `limits`; an error text for a value the
 // event log refuses.
 std::string parse_limit(const std::string &arg, const std::string &value,
@@ -167,6 +179,9 @@ bool parse_options(int argc, char **argv, Options *o) {
             if (auto fault = parse_limit(limit, value, &o->session.event_files); !fault.empty())
                 throw CLI::ValidationError(fault);
         });
+    app.add_option("--sync", o->session.sync)
+        ->type_name("full|meta|none")
+        ->transform(CLI::CheckedTransformer(kSyncWords));
     app.add_option("--format", o->format)
         ->type_name("text|json")
         ->transform(CLI::CheckedTransformer(std::map<std::string, rire_host::Format>{
@@ -194,12 +209,20 @@ bool parse_options(int argc, char **argv, Options *o) {
     return true;
 }
 
+std::string sync_word(emu::pss::Sync sync) {
+    for (const auto &[word, policy] : kSyncWords)
+        if (policy == sync)
+            return word;
+    return {};
+}
+
 // The options a transcript's processes get from this one.
 rire_host::transcript::Runner runner(const Options &o) {
     rire_host::transcript::Runner r;
     r.options = {"--plugin",    o.session.plugin_path,
                  "--log-size",  std::to_string(o.session.event_files.max_bytes),
-                 "--log-files", std::to_string(o.session.event_files.files)};
+                 "--log-files", std::to_string(o.session.event_files.files),
+                 "--sync",      sync_word(o.session.sync)};
     if (o.strict)
         r.options.push_back("--strict");
     if (o.session.echo_log)
