@@ -123,11 +123,12 @@ std::vector<double> road(const std::vector<uint32_t> &sizes, uint32_t min_ops) {
         "1+2. Link update + completion, ns/op (PSS updates queued, not applied; journal off;\n"
         "     bare: host log sinks off; floor: the same records formatted by the logging\n"
         "     statement and handed to the sinks, no plugin logic; cpu%%: CPU/wall time, low\n"
-        "     under other load; sinks and bare: the fastest of %d alternating runs each).\n"
+        "     under other load; sinks and bare: the fastest of %d alternating runs each;\n"
+        "     per record: the logging share over the event-log records of an operation).\n"
         "     Event-log records per link update: %zu, per completion: %zu.\n",
         kRoadRepeats, link_records, done_records);
-    std::printf("%8s %12s %10s %10s %10s %15s %12s %8s\n", "N", "ops/s(sinks)", "sinks", "bare",
-                "floor", "logging share", "sinks/bare", "cpu%");
+    std::printf("%8s %12s %10s %10s %10s %15s %10s %12s %8s\n", "N", "ops/s(sinks)", "sinks",
+                "bare", "floor", "logging share", "per record", "sinks/bare", "cpu%");
     run_road(1, 2 * kLap, false); // warm-up
     const double floor = road_floor(records, min_ops);
     std::vector<double> ns_per_op;
@@ -139,10 +140,10 @@ std::vector<double> road(const std::vector<uint32_t> &sizes, uint32_t min_ops) {
             bare = faster(bare, isolated(n, ops, false));
         }
         const double share = sinks.ns_per_op - bare.ns_per_op;
-        std::printf("%8u %12.0f %10.0f %10.0f %10.0f %9.0f (%2.0f%%) %11.2fx %4.0f/%.0f\n", n,
-                    1e9 / sinks.ns_per_op, sinks.ns_per_op, bare.ns_per_op, floor, share,
-                    100.0 * share / sinks.ns_per_op, sinks.ns_per_op / bare.ns_per_op,
-                    100 * sinks.cpu_share, 100 * bare.cpu_share);
+        std::printf("%8u %12.0f %10.0f %10.0f %10.0f %9.0f (%2.0f%%) %10.0f %11.2fx %4.0f/%.0f\n",
+                    n, 1e9 / sinks.ns_per_op, sinks.ns_per_op, bare.ns_per_op, floor, share,
+                    100.0 * share / sinks.ns_per_op, share / sinks.records_per_op,
+                    sinks.ns_per_op / bare.ns_per_op, 100 * sinks.cpu_share, 100 * bare.cpu_share);
         summarize("link-update-n" + std::to_string(n), sinks.ns_per_op / bare.ns_per_op);
         ns_per_op.push_back(sinks.ns_per_op);
     }
