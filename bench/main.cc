@@ -21,6 +21,7 @@ int main(int argc, char **argv) {
     const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
     if (argc > 2 || (argc == 2 && !quick))
         die("usage: rire-bench [--quick]");
+    work_dir(); // made here, so that the forked children share it
     // First, while no store is open in this process: the children start clean.
     const Memory memory = bench::memory(10000, quick ? 100000 : 1000000);
     boot();
