@@ -43,6 +43,7 @@ namespace emu {
 namespace {
 
 std::filesystem::path g_state_dir;
+pss::Sync g_sync = pss::Sync::kNone;
 
 void reset_host_process() {
     services::im::reset();
@@ -78,7 +79,7 @@ void lock_state() {
 }
 
 void open_store(const HostOptions &options) {
-    int rc = pss::open_store(g_state_dir);
+    int rc = pss::open_store(g_state_dir, options.sync);
     if (rc == pss::kErrUnusable && options.move_damaged_store) {
         const std::string fault = pss::last_store_error();
         std::filesystem::path to;
@@ -90,7 +91,7 @@ void open_store(const HostOptions &options) {
         }
         if (options.on_store_moved)
             options.on_store_moved(to, fault);
-        rc = pss::open_store(g_state_dir);
+        rc = pss::open_store(g_state_dir, options.sync);
     }
     if (rc == pss::kErrUnusable)
         throw HostError(HostError::kStoreUnusable, pss::last_store_error());
@@ -111,6 +112,7 @@ void host_start(const HostOptions &options) {
     host_stop();
     base::journal::clear();
     g_state_dir = options.state_dir.empty() ? fresh_temp_dir() : options.state_dir;
+    g_sync = options.sync;
     try {
         lock_state();
         open_state(options);
@@ -129,7 +131,7 @@ void host_restart() {
     base::disk::clear_failures();
     reset_host_process();
     base::faults::restart();
-    open_state({g_state_dir});
+    open_state({.state_dir = g_state_dir, .sync = g_sync});
 }
 
 void host_stop() {

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "emu/pss/pss.h"
+
 namespace emu {
 
 struct HostOptions {
@@ -21,6 +23,9 @@ struct HostOptions {
     bool move_damaged_store = false;
     std::function<void(const std::filesystem::path &to, const std::string &fault)> on_store_moved =
         {};
+    // How far each store commit goes (emu/pss/pss.h); the default loses nothing
+    // when only the process dies. Kept across host_restart().
+    pss::Sync sync = pss::Sync::kNone;
 };
 
 // Why the host did not start; what() is the message for the user.

@@ -293,7 +293,10 @@ void *find(const loader::elf::Symbols &symbols, uintptr_t base, const std::strin
 } // namespace
 
 void *Plugin::object(const std::string &name) const {
-    return find(layout_.objects, base_, name);
+    const auto [at, added] = objects_.try_emplace(name, nullptr);
+    if (added)
+        at->second = find(layout_.objects, base_, name);
+    return at->second;
 }
 
 void *Plugin::function(const std::string &name) const {

@@ -40,6 +40,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -144,6 +145,8 @@ class Plugin {
     std::filesystem::path copy_;
     uintptr_t base_ = 0;
     loader::elf::Layout layout_;
+    // Objects looked up so far, by name: a lookup scans the symbol table.
+    mutable std::unordered_map<std::string, void *> objects_;
     int malloc_slot_ = -1; // index of the malloc hook, or -1
     ApiStorage storage_;
 };

@@ -51,22 +51,6 @@ void set_member(std::vector<uint32_t> *codes, uint32_t code, bool member) {
         std::erase(*codes, code);
 }
 
-// Copies the NUL-terminated text at `src`, reading at most `max` bytes, to
-// `dst`; returns its length. A word at a time: under an emulator a libc
-// string scan costs several times this loop.
-uint32_t copy_text(char *dst, const char *src, std::size_t max) {
-    std::size_t n = 0;
-    for (uint32_t w; n + sizeof w <= max; n += sizeof w) {
-        std::memcpy(&w, src + n, sizeof w);
-        if (((w - 0x01010101u) & ~w & 0x80808080u) != 0)
-            break; // a NUL byte in this word
-        std::memcpy(dst + n, &w, sizeof w);
-    }
-    for (; n < max && src[n] != '\0'; n++)
-        dst[n] = src[n];
-    return static_cast<uint32_t>(n);
-}
-
 // Fills `ev` from a record of `len` bytes: its level code and its text, read
 // no further than `len` bytes; a record too short for a level code has level
 // 0 and no text.
@@ -78,8 +62,10 @@ void take_record(const void *record, uint32_t len, Event *ev) {
         return;
     const char *bytes = static_cast<const char *>(record);
     std::memcpy(&ev->level, bytes, sizeof(uint32_t));
-    ev->size = copy_text(ev->bytes, bytes + sizeof(uint32_t),
-                         std::min<std::size_t>(len - sizeof(uint32_t), kTextMax));
+    const char *text = bytes + sizeof(uint32_t);
+    ev->size = static_cast<uint32_t>(
+        strnlen(text, std::min<std::size_t>(len - sizeof(uint32_t), kTextMax)));
+    std::memcpy(ev->bytes, text, ev->size);
 }
 
 } // namespace

@@ -11,8 +11,8 @@
 // transaction and, after the commit, calls the commit hook (the plugin's
 // pss_buf_commit). All fu_ and pss2_ results: 0 for success, else an Error.
 //
-// Store. One LMDB environment in the state directory, durable commits (a
-// committed flush survives SIGKILL). Its map starts at 1 MiB and doubles
+// Store. One LMDB environment in the state directory; a committed flush
+// survives SIGKILL under every sync policy (Sync below). Its map starts at 1 MiB and doubles
 // whenever a transaction needs more; a commit the file system has no room
 // for fails like any LMDB failure (emu/base/disk.h). Records of every database
 // are kept in ascending key order: 4-byte keys as little-endian u32,
@@ -109,11 +109,25 @@ struct Pending {
 
 using Records = std::vector<std::pair<Bytes, Bytes>>;
 
+// How far a commit goes before it returns (LMDB's sync flags). Under each,
+// a commit's pages are in the kernel's page cache when it returns, so every
+// commit survives the death of the process; they differ on a power loss or
+// a crash of the system:
+//   kFull  the data pages, then the meta page, reach the disk at every
+//          commit: every commit survives;
+//   kMeta  the data pages reach the disk, the meta page later
+//          (MDB_NOMETASYNC): the last commit may be undone, the store stays
+//          whole;
+//   kNone  nothing is synced (MDB_NOSYNC): the kernel writes the pages back
+//          when it chooses, so recent commits may be lost and, where the
+//          file system reorders writes, the store damaged.
+enum class Sync { kFull, kMeta, kNone };
+
 // Opens (creating if needed) the LMDB store in `dir` after checking it
-// (emu/pss/check.h); 0, kErrUnusable when the file is damaged (it is left
-// as it was), or kErrStore. Every commit of the store also writes its
-// bookkeeping database, which snapshot() leaves out.
-int open_store(const std::filesystem::path &dir);
+// (emu/pss/check.h), committing under `sync`; 0, kErrUnusable when the
+// file is damaged (it is left as it was), or kErrStore. Every commit of the
+// store also writes its bookkeeping database, which snapshot() leaves out.
+int open_store(const std::filesystem::path &dir, Sync sync);
 // reset(), then closes the store.
 void close_store();
 // Drops the framework's in-memory state: services, queue, cursors, stats.

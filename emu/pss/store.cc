@@ -408,7 +408,24 @@ int write_raw(const std::string &name, const std::vector<Bytes> &keys, const Byt
 
 // Store check: the file before LMDB maps it, then every record once it is
 // open (emu/pss/check.h). A fault leaves the file as it was.
-int open_store(const std::filesystem::path &dir) {
+namespace {
+
+// LMDB's environment flags for a sync policy.
+unsigned sync_flags(Sync sync) {
+    switch (sync) {
+    case Sync::kFull:
+        return 0;
+    case Sync::kMeta:
+        return MDB_NOMETASYNC;
+    case Sync::kNone:
+        break;
+    }
+    return MDB_NOSYNC;
+}
+
+} // namespace
+
+int open_store(const std::filesystem::path &dir, Sync sync) {
     close_store();
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
@@ -427,7 +444,7 @@ int open_store(const std::filesystem::path &dir) {
         return store_error("create", rc);
     if ((rc = mdb_env_set_maxdbs(env, store::kMaxDatabases)) != 0 ||
         (rc = mdb_env_set_mapsize(env, kFirstMapSize)) != 0 ||
-        (rc = mdb_env_open(env, dir.c_str(), MDB_NOTLS, 0644)) != 0) {
+        (rc = mdb_env_open(env, dir.c_str(), MDB_NOTLS | sync_flags(sync), 0644)) != 0) {
         mdb_env_close(env);
         return is_damage(rc) ? unusable(file, mdb_strerror(rc))
                              : store_error(("open " + file.string()).c_str(), rc);

@@ -72,6 +72,10 @@ Options options_of(const rire_host::CommandLine &line) {
     o.format = format_of(line);
     o.strict = line.has(Id::kStrict);
     o.part = static_cast<int>(line.number(Id::kPart));
+    const std::string sync = line.text(Id::kSync);
+    o.session.sync = sync == "full"   ? emu::pss::Sync::kFull
+                     : sync == "meta" ? emu::pss::Sync::kMeta
+                                      : emu::pss::Sync::kNone;
     return o;
 }
 

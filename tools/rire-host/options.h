@@ -81,6 +81,7 @@ enum class Id {
     kFormat,
     kPart,
     kMoveDamagedStore,
+    kSync,
     kCheck,
     kUpdate,
     kRaw,
@@ -128,6 +129,11 @@ inline constexpr Option kOptions[] = {
     {Id::kPart, "--part", "N", Kind::kNumber,
      "run only process part N of a transcript (after N-1 '%% new process' lines)", nullptr, kRun,
      false, 1, INT32_MAX},
+    {Id::kSync, "--sync", "full|meta|none", Kind::kChoice,
+     "how far each PSS commit goes before it returns. Every setting keeps every commit when the "
+     "process dies; on a power loss, full keeps every commit, meta may undo the last one, none "
+     "may lose recent ones and damage the store",
+     "none", kRun | kCheck, true, 0, 0, "full|meta|none"},
     {Id::kMoveDamagedStore, "--move-damaged-store", nullptr, Kind::kFlag,
      "when the PSS store is damaged, rename data.mdb to data.mdb.damaged-YYYYMMDD-HHMMSS and "
      "start with an empty store",

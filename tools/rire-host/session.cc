@@ -92,6 +92,7 @@ bool Session::start(std::string *error) {
                                                  to.string() + "; starting with an empty store\n");
                               had_store = false;
                           }};
+    host.sync = options_.sync;
     emu::host_start(host);
     // The debug console's lines are kept and printed after each command, so
     // that they never land inside a line of the transcript.

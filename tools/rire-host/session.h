@@ -33,6 +33,7 @@
 #include "emu/log/dropped.h"
 #include "emu/log/event_log_file.h"
 #include "emu/log/log.h"
+#include "emu/pss/pss.h"
 #include "plugin/include/rire_orsk_platform_api.h"
 #include "tools/rire-host/output.h"
 #include "tools/rire-host/verdict.h"
@@ -47,7 +48,8 @@ struct SessionOptions {
     std::string plugin_path;
     bool echo_log = false;           // print the plugin's log records after every command
     bool move_damaged_store = false; // start afresh, the damaged store kept aside
-    emu::log::EventLogFile::Limits event_files; // size and number of events.log files
+    emu::log::EventLogFile::Limits event_files;  // size and number of events.log files
+    emu::pss::Sync sync = emu::pss::Sync::kNone; // how far each store commit goes
 };
 
 // When the PSS framework performs the updates queued to it: after every
