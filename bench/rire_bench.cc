@@ -38,6 +38,7 @@
 #include "emu/mts.h"
 #include "emu/plugin.h"
 #include "emu/pss.h"
+#include "emu/store_view.h"
 #include "plugin/host/log.h"
 #include "plugin/include/rire_orsk_log.h"
 
@@ -300,8 +301,7 @@ void write_requests(uint32_t n) {
 // The store of `dir`, opened read-only beside (never with) the host's own.
 MDB_env *open_store_readonly(const fs::path &dir) {
     MDB_env *env;
-    if (mdb_env_create(&env) != 0 || mdb_env_set_maxdbs(env, 32) != 0 ||
-        mdb_env_open(env, dir.c_str(), MDB_RDONLY | MDB_NOTLS, 0644) != 0)
+    if (emu::pss::view::open_env(dir, MDB_RDONLY | MDB_NOTLS, &env) != 0)
         die("cannot open the LMDB environment in " + dir.string());
     return env;
 }
