@@ -1,17 +1,21 @@
 #include "emu/store_view.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <thread>
 
 #include "emu/bytes.h"
 #include "emu/store_check.h"
+#include "emu/store_pages.h"
 
 namespace emu::pss::view {
 namespace {
 
-// Reads of a store that find a fault before it is reported; a writer
-// commits in well under the pause between two.
+// Reads of a store that find a fault while a writer commits, before it is
+// reported; a writer commits in well under the pause between two.
 constexpr int kReads = 4;
 // Reads that found their meta page rewritten, before that is reported.
 constexpr int kMoves = 50;
@@ -56,8 +60,10 @@ Snapshot read_once(const std::filesystem::path &dir, bool *moved) {
         return fail(is_damage(rc) ? Snapshot::kDamaged : Snapshot::kFailed, mdb_strerror(rc));
     MDB_txn *txn;
     if ((rc = mdb_txn_begin(env, nullptr, MDB_RDONLY, &txn)) != 0) {
+        // A writer grew the store past the map since it was opened.
+        *moved = rc == MDB_MAP_RESIZED;
         mdb_env_close(env);
-        return fail(Snapshot::kFailed, mdb_strerror(rc));
+        return fail(*moved ? Snapshot::kDamaged : Snapshot::kFailed, mdb_strerror(rc));
     }
     const check::Walked w = check::walk(env, txn);
     *moved = w.moved;
@@ -75,6 +81,19 @@ Snapshot read_once(const std::filesystem::path &dir, bool *moved) {
     mdb_txn_abort(txn);
     mdb_env_close(env);
     return s;
+}
+
+// The transaction ids of both meta pages, read without LMDB: a store that
+// keeps them across a read that found a fault was not written meanwhile.
+uint64_t commits(const std::filesystem::path &dir) {
+    const int fd = open((dir / "data.mdb").c_str(), O_RDONLY | O_CLOEXEC);
+    pages::PageHeader h;
+    pages::Meta m0{}, m1{};
+    if (fd >= 0 && pages::read_meta(fd, 0, 0, &h, &m0))
+        pages::read_meta(fd, 1, m0.dbs[0].pad, &h, &m1);
+    if (fd >= 0)
+        close(fd);
+    return uint64_t{m0.txnid} << 32 | m1.txnid;
 }
 
 } // namespace
@@ -96,8 +115,9 @@ Snapshot read(const std::filesystem::path &dir) {
     Snapshot s;
     for (int faults = 0, moves = 0; faults < kReads && moves < kMoves;) {
         bool moved = false;
+        const uint64_t before = commits(dir);
         s = read_once(dir, &moved);
-        if (s.status != Snapshot::kDamaged)
+        if (s.status != Snapshot::kDamaged || (!moved && commits(dir) == before))
             return s;
         if (moved)
             moves++;

@@ -8,9 +8,10 @@
 // the transaction's pages until it ends), checked page by page and record
 // by record (emu/store_check.h) before a record is handed out. Registering
 // writes the reader's slot to lock.mdb, creating the file when it is absent;
-// where lock.mdb cannot be written the store is read without it. A fault is
-// reported only when it is found again in a later transaction, so a store
-// in use is never reported as damaged for a write that was under way.
+// where lock.mdb cannot be written the store is read without it. A fault
+// found while a writer committed is reported only when a read of a later
+// transaction finds it again, so a store in use is never reported as
+// damaged for a write that was under way.
 #pragma once
 
 #include <lmdb.h>

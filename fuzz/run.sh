@@ -12,9 +12,7 @@
 set -euo pipefail
 
 build=${1:?usage: fuzz/run.sh BUILD_DIR [RUNS [SECONDS [STORE_RUNS]]]}
-runs=${2:-20000}
 seconds=${3:-60}
-store_runs=${4:-5000}
 here=$(cd "$(dirname "$0")" && pwd)
 # RIRE_LAUNCHER: empty, or the command that starts an i386 program here.
 : "${RIRE_LAUNCHER:=}"
@@ -28,32 +26,27 @@ export TMPDIR=$work
 artifacts=$build/fuzz-artifacts
 mkdir -p "$artifacts"
 
+# The fuzzer's runtime lists directories without large-file support, so a
+# 32-bit build can read a directory on a 64-bit file system as empty. Each
+# fuzzer is handed its committed corpus file by file, then checked to have
+# loaded every one. New inputs go to the scratch directory; the committed
+# corpora are only read.
 fuzz() { # name, corpus directory, runs, max_len
-    local name=$1 dir=$2 n=$3 max_len=$4
-    local fuzzer=$build/$name
+    local fuzzer=$build/$1 corpus=("$2"/*)
     [ -x "$fuzzer" ] || { echo "run.sh: no $fuzzer (configure with -DRIRE_FUZZ=ON)" >&2; exit 2; }
-    local corpus=("$dir"/*)
-    echo "== $name: replaying ${#corpus[@]} corpus inputs"
+    echo "== $1: replaying ${#corpus[@]} corpus inputs"
     $RIRE_LAUNCHER "$fuzzer" -artifact_prefix="$artifacts/" "${corpus[@]}"
-
-    echo "== $name: fuzzing, $n runs, at most ${seconds}s"
-    # The fuzzer's runtime lists directories without large-file support, so a
-    # 32-bit build can read a directory on a 64-bit file system as empty. Hand
-    # it the committed corpus file by file, then check that it loaded every
-    # one. New inputs go to the scratch directory; the committed corpus is
-    # only read.
-    mkdir -p "$work/$name"
-    local seeds
-    seeds=$(IFS=,; echo "${corpus[*]}")
-    $RIRE_LAUNCHER "$fuzzer" -artifact_prefix="$artifacts/" -runs="$n" -max_total_time="$seconds" \
-        -max_len="$max_len" -print_final_stats=1 -seed_inputs="$seeds" "$work/$name" 2>&1 |
-        tee "$work/$name.log"
+    echo "== $1: fuzzing, $3 runs, at most ${seconds}s"
+    mkdir -p "$work/$1"
+    $RIRE_LAUNCHER "$fuzzer" -artifact_prefix="$artifacts/" -runs="$3" -max_total_time="$seconds" \
+        -max_len="$4" -print_final_stats=1 -seed_inputs="$(IFS=,; echo "${corpus[*]}")" "$work/$1" 2>&1 |
+        tee "$work/$1.log"
     local loaded
-    loaded=$(sed -n 's/^INFO: seed corpus: files: \([0-9]*\).*/\1/p' "$work/$name.log")
-    echo "== $name: fuzzing started from ${loaded:-0} of ${#corpus[@]} corpus inputs"
-    [ "${loaded:-0}" -eq "${#corpus[@]}" ] || { echo "run.sh: $name did not load the whole corpus" >&2; exit 1; }
+    loaded=$(sed -n 's/^INFO: seed corpus: files: \([0-9]*\).*/\1/p' "$work/$1.log")
+    echo "== $1: fuzzing started from ${loaded:-0} of ${#corpus[@]} corpus inputs"
+    [ "${loaded:-0}" -eq "${#corpus[@]}" ] || { echo "run.sh: $1 did not load the whole corpus" >&2; exit 1; }
 }
 
-fuzz recover_fuzz "$here/corpus" "$runs" 4096
+fuzz recover_fuzz "$here/corpus" "${2:-20000}" 4096
 # A store input is a whole data.mdb of a few dozen pages.
-fuzz store_fuzz "$here/store/corpus" "$store_runs" 81920
+fuzz store_fuzz "$here/store/corpus" "${4:-5000}" 81920
