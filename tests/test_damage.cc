@@ -8,6 +8,7 @@
 // seed the damage campaign; RIRE_LIVE_INSPECTS (default 30) counts the
 // inspects of a store in use.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -103,8 +104,8 @@ TEST_F(StoreDamage, RandomBytesOnRandomPagesAreHarmlessOrRefusedByName) {
     place(flipped, "");
     for (const auto [seen, boot] = look(copy); const Outcome *o : {&seen, &boot})
         EXPECT_TRUE(o->status == 3 &&
-                    o->err.ends_with(": 1 record does not match its checksum: hw_update key "
-                                     "02000000\n"))
+                    o->err.find(": 1 record does not match its checksum: hw_update key "
+                                "02000000\n") != std::string::npos)
             << o->err;
 
     std::mt19937 rng(setting("RIRE_DAMAGE_SEED", 1));
@@ -128,8 +129,8 @@ TEST_F(StoreDamage, RandomBytesOnRandomPagesAreHarmlessOrRefusedByName) {
                                        : o->err.find(named) != std::string::npos)
                 << "exit 0 with another state, or a refusal without the file's name: " << o->err;
         }
-        if (boot.status == 3)
-            EXPECT_EQ(rire_fuzz::read_bytes(copy / "data.mdb"), bytes) << "a refused file changed";
+        EXPECT_TRUE(boot.status == 0 || rire_fuzz::read_bytes(copy / "data.mdb") == bytes)
+            << "a refused file changed";
         refused += boot.status == 3;
     }
     std::printf("%u copies: %u read the stored state, %u refused by name\n", copies,
@@ -144,6 +145,10 @@ TEST_F(StoreDamage, InspectOfAStoreInUseNeverReportsDamage) {
     store_requests(state, 10);
     run("--state " + state.string(), requests(1, 100000, true), "writer",
         " & echo $! >" + (dir_.path() / "writer.pid").string());
+    // Once the writer answers its first command, it commits after each.
+    for (int i = 0; i < 1000 && rire_fuzz::read_bytes(dir_.path() / "writer.out").size() < 4096;
+         i++)
+        usleep(10000);
     std::set<std::string> states;
     for (unsigned i = 0; i < inspects; i++) {
         const Outcome o = run("inspect --tail 0 " + state.string());
