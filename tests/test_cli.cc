@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "emu/state_lock.h"
+#include "emu/store_view.h"
 #include "tests/harness.h"
 
 namespace rire_test {
@@ -249,9 +250,7 @@ void drop_hw_update_records(const std::filesystem::path &dir) {
     MDB_env *env;
     MDB_txn *txn;
     MDB_dbi dbi;
-    ASSERT_EQ(mdb_env_create(&env), 0);
-    ASSERT_EQ(mdb_env_set_maxdbs(env, 8), 0);
-    ASSERT_EQ(mdb_env_open(env, dir.c_str(), MDB_NOTLS, 0644), 0);
+    ASSERT_EQ(emu::pss::view::open_env(dir, MDB_NOTLS, &env), 0);
     ASSERT_EQ(mdb_txn_begin(env, nullptr, 0, &txn), 0);
     ASSERT_EQ(mdb_dbi_open(txn, "hw_update", 0, &dbi), 0);
     ASSERT_EQ(mdb_drop(txn, dbi, 0), 0);
