@@ -20,7 +20,7 @@
 #include "emu/boot.h"
 #include "emu/log/log.h"
 #include "emu/pss/pss.h"
-#include "emu/pss/store.h"
+#include "emu/pss/view.h"
 #include "plugin/include/rire_orsk_log.h"
 #include "plugin/include/rire_orsk_platform_api.h"
 
@@ -60,8 +60,7 @@ void write_requests(uint32_t n) {
 // The store of `dir`, opened read-only beside (never with) the host's own.
 MDB_env *open_store_readonly(const fs::path &dir) {
     MDB_env *env;
-    if (mdb_env_create(&env) != 0 || mdb_env_set_maxdbs(env, emu::pss::store::kMaxDatabases) != 0 ||
-        mdb_env_open(env, dir.c_str(), MDB_RDONLY | MDB_NOTLS, 0644) != 0)
+    if (emu::pss::view::open_env(dir, MDB_RDONLY | MDB_NOTLS, &env) != 0)
         die("cannot open the LMDB environment in " + dir.string());
     return env;
 }

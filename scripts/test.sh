@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs every test this machine can run, after installing what they
 # need. Where i386 programs run natively: the plain build, the AddressSanitizer
-# + UndefinedBehaviorSanitizer build with leak checks, and a bounded libFuzzer
-# run of the recovery decoder over its committed corpus. Where they run only
-# under qemu (scripts/exec-mode.sh), AddressSanitizer cannot run, so the
-# sanitizer build and the fuzzer use UndefinedBehaviorSanitizer alone.
+# + UndefinedBehaviorSanitizer build with leak checks, and bounded libFuzzer
+# runs of the recovery decoder and of the store file over their committed
+# corpora. Where they run only under qemu (scripts/exec-mode.sh),
+# AddressSanitizer cannot run, so the sanitizer build and the fuzzer use
+# UndefinedBehaviorSanitizer alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

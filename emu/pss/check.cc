@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -10,59 +12,56 @@
 #include <ctime>
 #include <vector>
 
+#include "emu/base/bytes.h"
+#include "emu/pss/pages.h"
+
 namespace emu::pss::check {
 namespace {
 
-// LMDB's on-disk records as a 32-bit process writes them (size_t and page
-// numbers are 4 bytes). A meta page is a page header followed by the meta
-// record; pages 0 and 1 are the two meta pages.
-static_assert(sizeof(std::size_t) == 4, "the store layout below is the 32-bit one");
-
-struct PageHeader {
-    uint32_t pgno;
-    uint16_t pad;
-    uint16_t flags;
-    uint16_t lower;
-    uint16_t upper;
-};
-static_assert(offsetof(PageHeader, flags) == 6 && sizeof(PageHeader) == 12);
-
-struct DbRecord {
-    uint32_t pad; // the free-page database keeps the page size here
-    uint16_t flags;
-    uint16_t depth;
-    uint32_t branch_pages;
-    uint32_t leaf_pages;
-    uint32_t overflow_pages;
-    uint32_t entries;
-    uint32_t root;
-};
-static_assert(offsetof(DbRecord, depth) == 6 && offsetof(DbRecord, root) == 24 &&
-              sizeof(DbRecord) == 28);
-
-struct Meta {
-    uint32_t magic;
-    uint32_t version;
-    uint32_t address;
-    uint32_t mapsize;
-    DbRecord dbs[2]; // the free-page database, then the main database
-    uint32_t last_pg;
-    uint32_t txnid;
-};
-static_assert(offsetof(Meta, dbs) == 16 && offsetof(Meta, last_pg) == 72 &&
-              offsetof(Meta, txnid) == 76 && sizeof(Meta) == 80);
+using pages::DbRecord;
+using pages::kMaxDepth;
+using pages::kNoPage;
+using pages::Meta;
+using pages::PageHeader;
 
 constexpr uint32_t kMagic = 0xBEEFC0DE;
 constexpr uint32_t kVersion = 1;
 constexpr uint16_t kMetaPageFlag = 0x08;
-constexpr uint32_t kNoPage = 0xFFFFFFFF;
 constexpr uint32_t kMinPageSize = 512, kMaxPageSize = 65536;
-constexpr uint16_t kMaxDepth = 32; // LMDB's cursor stack
 constexpr const char *kDbNames[2] = {"free-page", "main"};
 
 // Keys of the bookkeeping database; values are u64 little-endian.
 constexpr const char kCountKey[] = "count:";
 constexpr const char kTxnKey[] = "txn";
+constexpr const char kFormatKey[] = "format";
+constexpr const char kSumKey[] = "sum";
+constexpr uint64_t kFormat = 2; // records with checksums
+// Damaged records named in a fault; the others are counted.
+constexpr std::size_t kNamedRecords = 8;
+
+// CRC-32C (Castagnoli), bytewise from a table.
+constexpr auto kCrcTable = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t i = 0; i < 256; i++) {
+        uint32_t c = i;
+        for (int k = 0; k < 8; k++)
+            c = (c & 1) ? 0x82F63B78 ^ (c >> 1) : c >> 1;
+        t[i] = c;
+    }
+    return t;
+}();
+
+uint32_t crc32c(uint32_t crc, const void *data, std::size_t n) {
+    const auto *p = static_cast<const unsigned char *>(data);
+    crc = ~crc;
+    while (n-- > 0)
+        crc = kCrcTable[(crc ^ *p++) & 0xff] ^ (crc >> 8);
+    return ~crc;
+}
+
+uint32_t record_sum(const MDB_val &k, const MDB_val &v) {
+    return crc32c(crc32c(0, k.mv_data, k.mv_size), v.mv_data, v.mv_size);
+}
 
 std::string lmdb(int rc) {
     return mdb_strerror(rc);
@@ -87,31 +86,26 @@ std::optional<std::string> check_db(int i, const Meta &m, int db) {
 }
 
 // One meta page, read from `fd` at page i of `psize` bytes.
-std::optional<std::string> check_meta(int fd, int i, uint32_t psize, uint64_t size,
-                                      uint32_t *page_size) {
-    unsigned char buf[sizeof(PageHeader) + sizeof(Meta)];
-    const uint64_t at = uint64_t{psize} * i;
-    if (pread(fd, buf, sizeof buf, static_cast<off_t>(at)) != static_cast<ssize_t>(sizeof buf))
+std::optional<std::string> check_meta(int fd, int i, uint32_t psize, uint64_t size, Meta *out) {
+    PageHeader h;
+    Meta &m = *out;
+    if (!pages::read_meta(fd, i, psize, &h, &m))
         return "the file is " + std::to_string(size) + " bytes, too short for meta page " +
                std::to_string(i) + " (" + lmdb(MDB_INVALID) + ")";
-    PageHeader h;
-    Meta m;
-    std::memcpy(&h, buf, sizeof h);
-    std::memcpy(&m, buf + sizeof h, sizeof m);
     if (!(h.flags & kMetaPageFlag) || h.pgno != static_cast<uint32_t>(i) || m.magic != kMagic)
         return page_fault(i, "is not an LMDB meta page (" + lmdb(MDB_INVALID) + ")");
     if (m.version != kVersion)
         return page_fault(i, "has format version " + std::to_string(m.version) + " (" +
                                  lmdb(MDB_VERSION_MISMATCH) + ")");
-    *page_size = m.dbs[0].pad;
-    if (*page_size < kMinPageSize || *page_size > kMaxPageSize || (*page_size & (*page_size - 1)))
-        return page_fault(i, "gives a page size of " + std::to_string(*page_size) + " (" +
+    const uint32_t page_size = m.dbs[0].pad;
+    if (page_size < kMinPageSize || page_size > kMaxPageSize || (page_size & (page_size - 1)))
+        return page_fault(i, "gives a page size of " + std::to_string(page_size) + " (" +
                                  lmdb(MDB_INVALID) + ")");
-    if (i == 1 && *page_size != psize)
-        return page_fault(i, "gives a page size of " + std::to_string(*page_size) +
+    if (i == 1 && page_size != psize)
+        return page_fault(i, "gives a page size of " + std::to_string(page_size) +
                                  ", meta page 0 one of " + std::to_string(psize) + " (" +
                                  lmdb(MDB_INVALID) + ")");
-    const uint64_t needed = (uint64_t{m.last_pg} + 1) * *page_size;
+    const uint64_t needed = (uint64_t{m.last_pg} + 1) * page_size;
     if (m.last_pg < 1 || needed > size)
         return page_fault(i, "names page " + std::to_string(m.last_pg) +
                                  " as the last, which needs " + std::to_string(needed) +
@@ -123,6 +117,16 @@ std::optional<std::string> check_meta(int fd, int i, uint32_t psize, uint64_t si
     return std::nullopt;
 }
 
+// Transaction T writes meta page T & 1, so the two pages hold T and T - 1
+// (both 0 before the first commit).
+std::optional<std::string> check_txnids(const Meta &m0, const Meta &m1) {
+    const uint32_t t0 = m0.txnid, t1 = m1.txnid;
+    if ((t0 == 0 && t1 == 0) || ((t0 & 1) == 0 && (t1 & 1) == 1 && (t0 - t1 == 1 || t1 - t0 == 1)))
+        return std::nullopt;
+    return "meta pages 0 and 1 name transactions " + std::to_string(t0) + " and " +
+           std::to_string(t1) + ", not two in a row (" + lmdb(MDB_CORRUPTED) + ")";
+}
+
 uint64_t le64(const MDB_val &v) {
     uint64_t x = 0;
     for (std::size_t i = 0; i < v.mv_size && i < 8; i++)
@@ -130,27 +134,41 @@ uint64_t le64(const MDB_val &v) {
     return x;
 }
 
-// What the bookkeeping database says: record counts by database, and the
-// transaction that wrote it.
+// What the bookkeeping database says.
 struct Book {
     bool present = false;
-    uint64_t txn = 0;
+    uint64_t txn = 0, format = 1, sum = 0;
+    uint32_t computed = 0; // the CRC-32C of its records but kSumKey
     std::map<std::string, uint64_t> counts;
 
     void take(const MDB_val &k, const MDB_val &v) {
         const std::string key(static_cast<const char *>(k.mv_data), k.mv_size);
         present = true;
+        if (key == kSumKey) {
+            sum = le64(v);
+            return;
+        }
+        computed = crc32c(crc32c(computed, k.mv_data, k.mv_size), v.mv_data, v.mv_size);
         if (key == kTxnKey)
             txn = le64(v);
+        else if (key == kFormatKey)
+            format = le64(v);
         else if (key.rfind(kCountKey, 0) == 0)
             counts[key.substr(sizeof kCountKey - 1)] = le64(v);
     }
 };
 
-// Walks the database `name`, counting its records into *count; hands each
-// record of the bookkeeping database to *book.
-std::optional<std::string> walk_db(MDB_txn *txn, const std::string &name, uint64_t *count,
-                                   Book *book) {
+// What one database holds: its record count and its records that do not
+// match their checksums.
+struct Found {
+    uint64_t count = 0;
+    std::vector<std::string> damaged; // "DB key HEX"
+};
+
+// Walks the database `name`, checking each record against `sums` when that
+// is open; hands each record of the bookkeeping database to *book.
+std::optional<std::string> walk_db(MDB_txn *txn, const std::string &name, MDB_dbi *sums,
+                                   Found *found, Book *book) {
     MDB_dbi dbi;
     MDB_cursor *c;
     int rc = mdb_dbi_open(txn, name.c_str(), 0, &dbi);
@@ -159,28 +177,21 @@ std::optional<std::string> walk_db(MDB_txn *txn, const std::string &name, uint64
     if (rc != 0)
         return "database " + name + " cannot be opened (" + lmdb(rc) + ")";
     MDB_val k, v;
-    *count = 0;
     for (rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
-         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT), ++*count)
+         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT), ++found->count) {
         if (name == kBookDb)
             book->take(k, v);
+        else if (sums != nullptr && !matches(txn, *sums, k, v))
+            found->damaged.push_back(name + " key " + base::bytes::hex(k.mv_data, k.mv_size, 16));
+    }
     mdb_cursor_close(c);
     if (rc != MDB_NOTFOUND)
-        return "database " + name + " cannot be read past record " + std::to_string(*count) + " (" +
-               lmdb(rc) + ")";
-    MDB_stat st;
-    if ((rc = mdb_stat(txn, dbi, &st)) != 0)
-        return "database " + name + " cannot be opened (" + lmdb(rc) + ")";
-    if (st.ms_entries != *count)
-        return "database " + name + " yields " + std::to_string(*count) + " records but counts " +
-               std::to_string(st.ms_entries) + " (" + lmdb(MDB_CORRUPTED) + ")";
+        return "database " + name + " cannot be read past record " + std::to_string(found->count) +
+               " (" + lmdb(rc) + ")";
     return std::nullopt;
 }
 
-// The named databases, each checked to have its root page inside the file
-// before LMDB is asked to open it.
-std::optional<std::string> database_names(MDB_txn *txn, uint32_t last_pg,
-                                          std::vector<std::string> *names) {
+std::optional<std::string> database_names(MDB_txn *txn, std::vector<std::string> *names) {
     MDB_dbi main;
     MDB_cursor *c;
     int rc = mdb_dbi_open(txn, nullptr, 0, &main);
@@ -189,61 +200,89 @@ std::optional<std::string> database_names(MDB_txn *txn, uint32_t last_pg,
     if (rc != 0)
         return "the main database cannot be opened (" + lmdb(rc) + ")";
     MDB_val k, v;
-    std::optional<std::string> fault;
-    for (rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0 && !fault;
-         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT)) {
+    for (rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
+         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT))
         names->emplace_back(static_cast<const char *>(k.mv_data), k.mv_size);
-        DbRecord d;
-        if (v.mv_size != sizeof d)
-            fault = "the main database names " + names->back() + " with no database record (" +
-                    lmdb(MDB_INCOMPATIBLE) + ")";
-        else if (std::memcpy(&d, v.mv_data, sizeof d); d.root != kNoPage && d.root > last_pg)
-            fault = "database " + names->back() + " has its root at page " +
-                    std::to_string(d.root) + ", past the last page " + std::to_string(last_pg) +
-                    " (" + lmdb(MDB_CORRUPTED) + ")";
-    }
     mdb_cursor_close(c);
-    if (!fault && rc != MDB_NOTFOUND)
-        fault = "the main database cannot be read (" + lmdb(rc) + ")";
-    return fault;
+    if (rc != MDB_NOTFOUND)
+        return "the main database cannot be read (" + lmdb(rc) + ")";
+    return std::nullopt;
 }
 
-std::optional<std::string> compare(const Book &book, const std::map<std::string, uint64_t> &found,
-                                   MDB_env *env) {
+// Format 1 kept the counts and the transaction, without the bookkeeping's
+// checksum and format.
+std::optional<std::string> compare(const Book &book, const std::map<std::string, Found> &found,
+                                   MDB_txn *txn, bool format1) {
     const std::string by_last = " (the last write, transaction " + std::to_string(book.txn);
+    if (!format1 && book.sum != book.computed)
+        return "the store's bookkeeping does not match its checksum";
+    if (!format1 && book.format != kFormat)
+        return "the store's bookkeeping gives format " + std::to_string(book.format);
     for (const auto &[name, count] : book.counts) {
         const auto it = found.find(name);
         if (it == found.end())
             return "database " + name + " is missing" + by_last + ", left " +
                    std::to_string(count) + " records): records are lost";
-        if (it->second != count)
-            return "database " + name + " holds " + std::to_string(it->second) + " records" +
+        if (it->second.count != count)
+            return "database " + name + " holds " + std::to_string(it->second.count) + " records" +
                    by_last + ", left " + std::to_string(count) + "): records are lost";
     }
-    MDB_envinfo info;
-    mdb_env_info(env, &info);
-    if (info.me_last_txnid != book.txn)
-        return "the last transaction is " + std::to_string(info.me_last_txnid) +
+    if (mdb_txn_id(txn) != book.txn)
+        return "the last transaction is " + std::to_string(mdb_txn_id(txn)) +
                ", but the store's bookkeeping was written by transaction " +
                std::to_string(book.txn) + ": a write went past it or was lost";
     return std::nullopt;
 }
 
-std::optional<std::string> walk_all(MDB_env *env, MDB_txn *txn) {
-    MDB_envinfo info;
-    mdb_env_info(env, &info);
+std::string damaged_records(const std::map<std::string, Found> &found) {
+    std::vector<std::string> all;
+    for (const auto &[name, f] : found)
+        all.insert(all.end(), f.damaged.begin(), f.damaged.end());
+    if (all.empty())
+        return {};
+    std::string text;
+    for (std::size_t i = 0; i < all.size() && i < kNamedRecords; i++)
+        text += (i ? ", " : "") + all[i];
+    if (all.size() > kNamedRecords)
+        text += " and " + std::to_string(all.size() - kNamedRecords) + " more";
+    return std::to_string(all.size()) + (all.size() == 1 ? " record does" : " records do") +
+           " not match " + (all.size() == 1 ? "its checksum: " : "their checksums: ") + text;
+}
+
+// Reads every database, each record against its checksum when the store
+// has them.
+Walked walk_all(MDB_txn *txn) {
+    Walked w;
     std::vector<std::string> names;
-    if (auto fault = database_names(txn, static_cast<uint32_t>(info.me_last_pgno), &names))
-        return fault;
+    if ((w.fault = database_names(txn, &names)))
+        return w;
+    const auto has = [&names](const std::string &n) {
+        return std::find(names.begin(), names.end(), n) != names.end();
+    };
+    const bool sums_kept = std::any_of(
+        names.begin(), names.end(), [](const std::string &n) { return n.starts_with(kSumPrefix); });
     Book book;
-    std::map<std::string, uint64_t> found;
+    std::map<std::string, Found> found;
     for (const std::string &name : names) {
-        uint64_t count = 0;
-        if (auto fault = walk_db(txn, name, &count, &book))
-            return fault;
-        found[name] = count;
+        MDB_dbi sums;
+        const bool summed = !is_bookkeeping(name) && has(sum_db(name));
+        if (!is_bookkeeping(name) && sums_kept && !summed)
+            w.fault = "database " + name + " has no checksums";
+        else if (summed && (mdb_dbi_open(txn, sum_db(name).c_str(), 0, &sums) != 0 ||
+                            mdb_set_compare(txn, sums, compare_keys) != 0))
+            w.fault = "the checksums of database " + name + " cannot be opened";
+        else
+            w.fault = walk_db(txn, name, summed ? &sums : nullptr, &found[name], &book);
+        if (w.fault)
+            return w;
     }
-    return book.present ? compare(book, found, env) : std::nullopt;
+    const bool format1 = !sums_kept && book.format == 1;
+    w.checksummed = !format1 || std::all_of(names.begin(), names.end(), is_bookkeeping);
+    if (const std::string damaged = damaged_records(found); !damaged.empty())
+        w.fault = damaged;
+    else if (book.present || !format1)
+        w.fault = compare(book, found, txn, format1);
+    return w;
 }
 
 int put_u64(MDB_txn *txn, MDB_dbi book, const std::string &key, uint64_t value) {
@@ -255,7 +294,35 @@ int put_u64(MDB_txn *txn, MDB_dbi book, const std::string &key, uint64_t value) 
     return mdb_put(txn, book, &k, &v, 0);
 }
 
+// The checksum of the bookkeeping's records but kSumKey, in store order.
+int book_sum(MDB_txn *txn, MDB_dbi book, uint32_t *sum) {
+    MDB_cursor *c;
+    if (const int rc = mdb_cursor_open(txn, book, &c); rc != 0)
+        return rc;
+    Book b;
+    MDB_val k, v;
+    int rc;
+    for (rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
+         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT))
+        b.take(k, v);
+    mdb_cursor_close(c);
+    *sum = b.computed;
+    return rc == MDB_NOTFOUND ? 0 : rc;
+}
+
 } // namespace
+
+int compare_keys(const MDB_val *a, const MDB_val *b) {
+    if (a->mv_size != b->mv_size)
+        return a->mv_size < b->mv_size ? -1 : 1;
+    if (a->mv_size == sizeof(uint32_t)) {
+        uint32_t x, y;
+        std::memcpy(&x, a->mv_data, sizeof x);
+        std::memcpy(&y, b->mv_data, sizeof y);
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    return std::memcmp(a->mv_data, b->mv_data, a->mv_size);
+}
 
 std::optional<std::string> file(const std::filesystem::path &data_mdb) {
     const int fd = open(data_mdb.c_str(), O_RDONLY | O_CLOEXEC);
@@ -267,22 +334,35 @@ std::optional<std::string> file(const std::filesystem::path &data_mdb) {
     const off_t end = lseek(fd, 0, SEEK_END);
     const uint64_t size = end < 0 ? 0 : static_cast<uint64_t>(end);
     std::optional<std::string> fault;
-    uint32_t psize = 0, psize1 = 0;
+    Meta m0, m1;
     if (size == 0)
         fault = "the file is empty";
-    else if (!(fault = check_meta(fd, 0, 0, size, &psize)))
-        fault = check_meta(fd, 1, psize, size, &psize1);
+    else if (!(fault = check_meta(fd, 0, 0, size, &m0)) &&
+             !(fault = check_meta(fd, 1, m0.dbs[0].pad, size, &m1)))
+        fault = check_txnids(m0, m1);
     close(fd);
     return fault;
 }
 
-std::optional<std::string> walk(MDB_env *env) {
-    MDB_txn *txn;
-    if (const int rc = mdb_txn_begin(env, nullptr, MDB_RDONLY, &txn); rc != 0)
-        return "it cannot be read (" + lmdb(rc) + ")";
-    auto fault = walk_all(env, txn);
-    mdb_txn_abort(txn);
-    return fault;
+Walked walk(MDB_env *env, MDB_txn *txn) {
+    int fd;
+    MDB_stat st;
+    Walked w;
+    if (const int rc = mdb_env_get_fd(env, &fd); rc != 0 || mdb_env_stat(env, &st) != 0) {
+        w.fault = "it cannot be read (" + lmdb(rc) + ")";
+        return w;
+    }
+    const auto by_key = [](const void *a, std::size_t as, const void *b, std::size_t bs) {
+        MDB_val x{as, const_cast<void *>(a)}, y{bs, const_cast<void *>(b)};
+        return compare_keys(&x, &y);
+    };
+    const pages::Result r = pages::check(fd, st.ms_psize, mdb_txn_id(txn), by_key);
+    if (r.moved || r.fault) {
+        w.moved = r.moved;
+        w.fault = r.fault;
+        return w;
+    }
+    return walk_all(txn);
 }
 
 int record(MDB_txn *txn, MDB_dbi book, const std::map<std::string, MDB_dbi> &dbis) {
@@ -294,7 +374,30 @@ int record(MDB_txn *txn, MDB_dbi book, const std::map<std::string, MDB_dbi> &dbi
         if (rc != 0)
             return rc;
     }
-    return put_u64(txn, book, kTxnKey, mdb_txn_id(txn));
+    uint32_t sum;
+    int rc = put_u64(txn, book, kTxnKey, mdb_txn_id(txn));
+    if (rc == 0)
+        rc = put_u64(txn, book, kFormatKey, kFormat);
+    if (rc == 0)
+        rc = book_sum(txn, book, &sum);
+    return rc == 0 ? put_u64(txn, book, kSumKey, sum) : rc;
+}
+
+int put_sum(MDB_txn *txn, MDB_dbi sums, const MDB_val &k, const MDB_val &v) {
+    unsigned char bytes[4];
+    const uint32_t sum = record_sum(k, v);
+    std::memcpy(bytes, &sum, sizeof bytes);
+    MDB_val key = k, value{sizeof bytes, bytes};
+    return mdb_put(txn, sums, &key, &value, 0);
+}
+
+bool matches(MDB_txn *txn, MDB_dbi sums, const MDB_val &k, const MDB_val &v) {
+    MDB_val key = k, kept;
+    uint32_t sum;
+    if (mdb_get(txn, sums, &key, &kept) != 0 || kept.mv_size != sizeof sum)
+        return false;
+    std::memcpy(&sum, kept.mv_data, sizeof sum);
+    return sum == record_sum(k, v);
 }
 
 std::filesystem::path move_aside(const std::filesystem::path &data_mdb) {

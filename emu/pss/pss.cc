@@ -86,7 +86,7 @@ void reset_fu_global() {
 }
 
 int register_service(uint32_t type, const std::string &name) {
-    if (name == check::kBookDb)
+    if (check::is_bookkeeping(name))
         return kErrBadArg;
     if (const Service *s = by_type(type))
         return s->name == name ? 0 : kErrBadArg;

@@ -125,8 +125,11 @@ enum class Sync { kFull, kMeta, kNone };
 
 // Opens (creating if needed) the LMDB store in `dir` after checking it
 // (emu/pss/check.h), committing under `sync`; 0, kErrUnusable when the
-// file is damaged (it is left as it was), or kErrStore. Every commit of the
-// store also writes its bookkeeping database, which snapshot() leaves out.
+// file is damaged (it is left as it was), or kErrStore. A store of format 1
+// gets the checksums of its records first. Every commit of the store also
+// writes the checksums of the records it writes and its bookkeeping, which
+// snapshot() leaves out; every read checks the record it hands out against
+// its checksum (kErrStore).
 int open_store(const std::filesystem::path &dir, Sync sync);
 // reset(), then closes the store.
 void close_store();

@@ -12,6 +12,7 @@
 
 #include "emu/base/disk.h"
 #include "emu/pss/check.h"
+#include "emu/pss/view.h"
 
 namespace emu::pss {
 namespace {
@@ -19,9 +20,6 @@ namespace {
 using store::load_datum;
 using store::Update;
 
-// The map starts small and doubles whenever a transaction finds it full
-// (grow_map()): the whole process lives in 4 GiB of address space.
-constexpr std::size_t kFirstMapSize = std::size_t{1} << 20;
 // LMDB maps its lock file and writes its reader table through the map: the
 // file's space is reserved before LMDB opens it. 126 readers of 64 bytes
 // and the table's header take 8 KiB; LMDB takes a larger file as it is.
@@ -33,8 +31,9 @@ struct Store {
     bool reading = false;      // reader is open
     uint64_t snapshot = 0;     // read transactions opened so far: the current one's number
     std::size_t max_key = 0;
-    std::map<std::string, MDB_dbi> dbis;
-    std::filesystem::path file; // data.mdb
+    std::map<std::string, MDB_dbi> dbis; // the services' databases and their checksums
+    std::map<MDB_dbi, MDB_dbi> sums;     // a service's database -> its checksums
+    std::filesystem::path file;          // data.mdb
 };
 
 Store g_store;
@@ -55,18 +54,6 @@ bool is_damage(int rc) {
 int unusable(const std::filesystem::path &file, const std::string &fault) {
     g_last_error = "the PSS store " + file.string() + " cannot be used: " + fault;
     return kErrUnusable;
-}
-
-int compare_keys(const MDB_val *a, const MDB_val *b) {
-    if (a->mv_size != b->mv_size)
-        return a->mv_size < b->mv_size ? -1 : 1;
-    if (a->mv_size == sizeof(uint32_t)) {
-        uint32_t x, y;
-        std::memcpy(&x, a->mv_data, sizeof x);
-        std::memcpy(&y, b->mv_data, sizeof y);
-        return x < y ? -1 : (x > y ? 1 : 0);
-    }
-    return std::memcmp(a->mv_data, b->mv_data, a->mv_size);
 }
 
 // A write that failed, named by the file: "data.mdb: LMDB's error (PATH)".
@@ -94,7 +81,7 @@ int commit(MDB_txn *txn) {
     MDB_dbi book;
     int rc = mdb_dbi_open(txn, check::kBookDb, MDB_CREATE, &book);
     if (rc == 0)
-        rc = mdb_set_compare(txn, book, compare_keys);
+        rc = mdb_set_compare(txn, book, check::compare_keys);
     if (rc == 0)
         rc = check::record(txn, book, g_store.dbis);
     if (rc != 0) {
@@ -196,32 +183,102 @@ std::size_t record_bytes(const Update &u) {
     return u.kind == Kind::kDelete ? key : key + load_datum(u.value).len;
 }
 
-// Creates the named database: a write, committed with the bookkeeping,
-// which counts the new database's records too.
-int create_dbi(const std::string &name, MDB_dbi *out) {
-    const int rc = write_txn(name.size(), [&](MDB_txn *txn) {
-        int rc = mdb_dbi_open(txn, name.c_str(), MDB_CREATE, out);
-        if (rc == 0)
-            rc = mdb_set_compare(txn, *out, compare_keys);
-        if (rc == 0)
-            g_store.dbis[name] = *out;
+// Opens the named database and its checksums in `txn` (`flags`: 0 or
+// MDB_CREATE), with our key order, and keeps both handles.
+int open_pair(MDB_txn *txn, const std::string &name, unsigned flags, MDB_dbi *out) {
+    const std::string sums = check::sum_db(name);
+    MDB_dbi sum;
+    int rc = mdb_dbi_open(txn, name.c_str(), flags, out);
+    if (rc == 0)
+        rc = mdb_set_compare(txn, *out, check::compare_keys);
+    if (rc == 0)
+        rc = mdb_dbi_open(txn, sums.c_str(), flags, &sum);
+    if (rc == 0)
+        rc = mdb_set_compare(txn, sum, check::compare_keys);
+    if (rc != 0)
         return rc;
+    g_store.dbis[name] = *out;
+    g_store.dbis[sums] = sum;
+    g_store.sums[*out] = sum;
+    return 0;
+}
+
+// Writes the checksum of every record of `dbi` (a store of format 1 kept
+// none).
+int add_sums(MDB_txn *txn, MDB_dbi dbi) {
+    MDB_cursor *c;
+    if (const int rc = mdb_cursor_open(txn, dbi, &c); rc != 0)
+        return rc;
+    MDB_val k, v;
+    int rc;
+    for (rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
+         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT))
+        if ((rc = check::put_sum(txn, g_store.sums.at(dbi), k, v)) != 0)
+            break;
+    mdb_cursor_close(c);
+    return rc == MDB_NOTFOUND ? 0 : rc;
+}
+
+// Creates the named databases with their checksums, or the checksums of
+// existing ones: one write, committed with the bookkeeping, which counts
+// their records too.
+int create_dbis(const std::vector<std::string> &names, MDB_dbi *out) {
+    const auto forget = [&names] {
+        for (const std::string &name : names) {
+            g_store.dbis.erase(name);
+            g_store.dbis.erase(check::sum_db(name));
+        }
+    };
+    std::size_t bytes = 0;
+    for (const std::string &name : names)
+        bytes += name.size();
+    const int rc = write_txn(bytes, [&](MDB_txn *txn) {
+        forget();
+        for (const std::string &name : names)
+            if (int rc = open_pair(txn, name, MDB_CREATE, out);
+                rc != 0 || (rc = add_sums(txn, *out)))
+                return rc;
+        return 0;
     });
     if (rc != 0)
-        g_store.dbis.erase(name);
+        forget();
+    return rc;
+}
+
+// Writes or (value null) deletes a record and its checksum.
+int write_record(MDB_txn *txn, MDB_dbi dbi, MDB_val key, MDB_val *value) {
+    const MDB_dbi sums = g_store.sums.at(dbi);
+    int rc;
+    if (value == nullptr) {
+        if ((rc = mdb_del(txn, dbi, &key, nullptr)) == 0)
+            rc = mdb_del(txn, sums, &key, nullptr);
+        return rc == MDB_NOTFOUND ? 0 : rc;
+    }
+    if ((rc = mdb_put(txn, dbi, &key, value, 0)) == 0)
+        rc = check::put_sum(txn, sums, key, *value);
     return rc;
 }
 
 int apply_one(MDB_txn *txn, const Update &u) {
     const pss_datum k = load_datum(u.key);
-    MDB_val key{k.len, k.data};
-    if (u.kind == Kind::kDelete) {
-        const int rc = mdb_del(txn, u.dbi, &key, nullptr);
-        return rc == MDB_NOTFOUND ? 0 : rc;
-    }
+    if (u.kind == Kind::kDelete)
+        return write_record(txn, u.dbi, MDB_val{k.len, k.data}, nullptr);
     const pss_datum v = load_datum(u.value);
     MDB_val value{v.len, v.data};
-    return mdb_put(txn, u.dbi, &key, &value, 0);
+    return write_record(txn, u.dbi, MDB_val{k.len, k.data}, &value);
+}
+
+// A record read is handed out only when it matches its checksum.
+int verified(MDB_dbi dbi, const MDB_val &k, const MDB_val &v) {
+    if (check::matches(g_store.reader, g_store.sums.at(dbi), k, v))
+        return 0;
+    std::string name;
+    for (const auto &[n, d] : g_store.dbis)
+        if (d == dbi)
+            name = n;
+    g_last_error = "record " + base::bytes::hex(k.mv_data, k.mv_size, 16) + " of database " + name +
+                   " does not match its checksum";
+    return kErrStore;
 }
 
 // Positions `c` on the record after `current`: its key, or the next one up.
@@ -229,7 +286,7 @@ int after(MDB_cursor *c, const pss_datum &current, MDB_val *k, MDB_val *v) {
     MDB_val at{current.len, current.data};
     *k = at;
     int rc = mdb_cursor_get(c, k, v, MDB_SET_RANGE);
-    if (rc == 0 && compare_keys(k, &at) == 0)
+    if (rc == 0 && check::compare_keys(k, &at) == 0)
         rc = mdb_cursor_get(c, k, v, MDB_NEXT);
     return rc;
 }
@@ -253,7 +310,7 @@ Records read_all(MDB_dbi dbi) {
     if (begin_read() != 0 || mdb_cursor_open(g_store.reader, dbi, &c) != 0)
         return out;
     MDB_val k, v;
-    for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
+    for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0 && verified(dbi, k, v) == 0;
          rc = mdb_cursor_get(c, &k, &v, MDB_NEXT))
         out.emplace_back(base::bytes::copy(k.mv_data, k.mv_size),
                          base::bytes::copy(v.mv_data, v.mv_size));
@@ -272,7 +329,7 @@ std::vector<std::string> database_names() {
     for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
          rc = mdb_cursor_get(c, &k, &v, MDB_NEXT)) {
         std::string name(static_cast<const char *>(k.mv_data), k.mv_size);
-        if (name != check::kBookDb)
+        if (!check::is_bookkeeping(name))
             names.push_back(std::move(name));
     }
     mdb_cursor_close(c);
@@ -303,18 +360,15 @@ int open_dbi(const std::string &name, bool create, MDB_dbi *out) {
     int rc = mdb_txn_begin(g_store.env, nullptr, 0, &txn);
     if (rc != 0)
         return store_error("begin", rc);
-    rc = mdb_dbi_open(txn, name.c_str(), 0, out);
-    if (rc == 0)
-        rc = mdb_set_compare(txn, *out, compare_keys);
+    rc = open_pair(txn, name, 0, out);
     if (rc == 0)
         rc = mdb_txn_commit(txn);
     else
         mdb_txn_abort(txn);
     if (rc == MDB_NOTFOUND && create)
-        return create_dbi(name, out);
+        return create_dbis({name}, out);
     if (rc != 0)
         return rc == MDB_NOTFOUND ? kErrNoService : store_error("open database", rc);
-    g_store.dbis.emplace(name, *out);
     return 0;
 }
 
@@ -357,7 +411,7 @@ int move(Cursor *cursor, MDB_dbi dbi, bool first, const pss_datum &current, MDB_
     cursor->snapshot = rc == 0 ? g_store.snapshot : 0;
     if (rc != 0)
         return rc == MDB_NOTFOUND ? kErrEndOfData : store_error("move", rc);
-    return 0;
+    return verified(dbi, *k, *v);
 }
 
 int seek(Cursor *cursor, MDB_dbi dbi, const Bytes &key, MDB_val *k, MDB_val *v) {
@@ -370,7 +424,7 @@ int seek(Cursor *cursor, MDB_dbi dbi, const Bytes &key, MDB_val *k, MDB_val *v) 
     cursor->snapshot = rc == 0 ? g_store.snapshot : 0;
     if (rc != 0)
         return rc == MDB_NOTFOUND ? kErrNoRecord : store_error("seek", rc);
-    return 0;
+    return verified(dbi, *k, *v);
 }
 
 void close_cursor(Cursor *cursor) {
@@ -387,24 +441,34 @@ int write_raw(const std::string &name, const std::vector<Bytes> &keys, const Byt
     for (const Bytes &key : keys)
         bytes += key.size() + (value != nullptr ? value->size() : 0);
     return write_txn(bytes, [&](MDB_txn *txn) {
-        for (const Bytes &key : keys) {
-            MDB_val k{key.size(), const_cast<uint8_t *>(key.data())};
-            int rc;
-            if (value == nullptr) {
-                rc = mdb_del(txn, dbi, &k, nullptr);
-                rc = rc == MDB_NOTFOUND ? 0 : rc;
-            } else {
-                MDB_val v{value->size(), const_cast<uint8_t *>(value->data())};
-                rc = mdb_put(txn, dbi, &k, &v, 0);
-            }
-            if (rc != 0)
+        MDB_val v{value != nullptr ? value->size() : 0,
+                  value != nullptr ? const_cast<uint8_t *>(value->data()) : nullptr};
+        for (const Bytes &key : keys)
+            if (const int rc =
+                    write_record(txn, dbi, {key.size(), const_cast<uint8_t *>(key.data())},
+                                 value != nullptr ? &v : nullptr);
+                rc != 0)
                 return rc;
-        }
         return 0;
     });
 }
 
 } // namespace store
+
+namespace {
+
+// A store of format 1 (emu/pss/check.h) gets the checksums of all its
+// records in one transaction before anything reads it.
+int add_format2_sums() {
+    const std::vector<std::string> names = database_names();
+    MDB_dbi dbi;
+    const int rc = create_dbis(names, &dbi);
+    if (rc != 0)
+        close_store();
+    return rc;
+}
+
+} // namespace
 
 // Store check: the file before LMDB maps it, then every record once it is
 // open (emu/pss/check.h). A fault leaves the file as it was.
@@ -439,24 +503,25 @@ int open_store(const std::filesystem::path &dir, Sync sync) {
     if (const int error = base::disk::reserve_file(dir / "lock.mdb", kLockFileSize); error != 0)
         base::disk::failed(dir / "lock.mdb", error);
     MDB_env *env;
-    int rc = mdb_env_create(&env);
-    if (rc != 0)
-        return store_error("create", rc);
-    if ((rc = mdb_env_set_maxdbs(env, store::kMaxDatabases)) != 0 ||
-        (rc = mdb_env_set_mapsize(env, kFirstMapSize)) != 0 ||
-        (rc = mdb_env_open(env, dir.c_str(), MDB_NOTLS | sync_flags(sync), 0644)) != 0) {
-        mdb_env_close(env);
+    if (const int rc = view::open_env(dir, MDB_NOTLS | sync_flags(sync), &env); rc != 0)
         return is_damage(rc) ? unusable(file, mdb_strerror(rc))
                              : store_error(("open " + file.string()).c_str(), rc);
-    }
-    if (auto fault = check::walk(env)) {
+    MDB_txn *txn;
+    if (const int rc = mdb_txn_begin(env, nullptr, MDB_RDONLY, &txn); rc != 0) {
         mdb_env_close(env);
-        return unusable(file, *fault);
+        return store_error(("read " + file.string()).c_str(), rc);
+    }
+    // The process is the store's only writer: a rewritten meta page is damage.
+    const check::Walked w = check::walk(env, txn);
+    mdb_txn_abort(txn);
+    if (w.fault || w.moved) {
+        mdb_env_close(env);
+        return unusable(file, w.fault.value_or("the meta page does not hold the last transaction"));
     }
     g_store.env = env;
     g_store.file = file;
     g_store.max_key = static_cast<std::size_t>(mdb_env_get_maxkeysize(env));
-    return 0;
+    return w.checksummed ? 0 : add_format2_sums();
 }
 
 void close_store() {

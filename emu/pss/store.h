@@ -18,11 +18,6 @@
 
 namespace emu::pss::store {
 
-// The named databases an LMDB environment of the store is opened for: the
-// plugin's services and the bookkeeping, with room to spare. Every reader of
-// data.mdb opens it with this limit.
-inline constexpr unsigned kMaxDatabases = 32;
-
 // A queued update; its datums are read when the update is applied.
 struct Update {
     Kind kind;

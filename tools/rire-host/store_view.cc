@@ -1,7 +1,5 @@
 #include "tools/rire-host/store_view.h"
 
-#include <lmdb.h>
-
 #include <algorithm>
 #include <fstream>
 #include <iostream>
@@ -12,8 +10,8 @@
 
 #include "emu/base/bytes.h"
 #include "emu/log/event_log_file.h"
-#include "emu/pss/check.h"
-#include "emu/pss/store.h"
+#include "emu/pss/pss.h"
+#include "emu/pss/view.h"
 #include "tools/rire-host/output.h"
 #include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
@@ -21,38 +19,7 @@
 namespace rire_host {
 namespace {
 
-using emu::base::bytes::Bytes;
-using Records = std::vector<std::pair<Bytes, Bytes>>;
-
-// Every named database but the bookkeeping, with its records in store order.
-std::map<std::string, Records> read_store(MDB_env *env) {
-    std::map<std::string, Records> dbs;
-    MDB_txn *txn;
-    if (mdb_txn_begin(env, nullptr, MDB_RDONLY, &txn) != 0)
-        return dbs;
-    auto read = [txn](MDB_dbi dbi, Records *into) {
-        MDB_cursor *c;
-        if (mdb_cursor_open(txn, dbi, &c) != 0)
-            return;
-        MDB_val k, v;
-        for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
-             rc = mdb_cursor_get(c, &k, &v, MDB_NEXT))
-            into->emplace_back(emu::base::bytes::copy(k.mv_data, k.mv_size),
-                               emu::base::bytes::copy(v.mv_data, v.mv_size));
-        mdb_cursor_close(c);
-    };
-    Records names;
-    MDB_dbi main, dbi;
-    if (mdb_dbi_open(txn, nullptr, 0, &main) == 0)
-        read(main, &names);
-    for (const auto &[key, value] : names) {
-        const std::string name(key.begin(), key.end());
-        if (name != emu::pss::check::kBookDb && mdb_dbi_open(txn, name.c_str(), 0, &dbi) == 0)
-            read(dbi, &dbs[name]);
-    }
-    mdb_txn_abort(txn);
-    return dbs;
-}
+using Records = emu::pss::Records;
 
 void print_db(Output &out, const std::string &name, const Records &records, bool raw) {
     const auto type = service_of(name);
@@ -144,23 +111,16 @@ int print_store(const InspectOptions &o, Output &out) {
     auto damaged = [&fail, &data](const std::string &fault) {
         return fail(3, "the PSS store " + data.string() + " cannot be used: " + fault);
     };
-    if (auto fault = emu::pss::check::file(data))
-        return damaged(*fault);
-    MDB_env *env;
-    int rc = mdb_env_create(&env);
-    if (rc == 0 && (rc = mdb_env_set_maxdbs(env, emu::pss::store::kMaxDatabases)) == 0)
-        rc = mdb_env_open(env, o.dir.c_str(), MDB_RDONLY | MDB_NOLOCK | MDB_NOTLS, 0);
-    if (rc != 0) {
-        mdb_env_close(env);
-        return fail(rc == MDB_INVALID || rc == MDB_CORRUPTED || rc == MDB_VERSION_MISMATCH ? 3 : 1,
-                    "cannot open " + data.string() + ": " + mdb_strerror(rc));
-    }
-    if (auto fault = emu::pss::check::walk(env)) {
-        mdb_env_close(env);
-        return damaged(*fault);
-    }
-    const auto dbs = read_store(env);
-    mdb_env_close(env);
+    const emu::pss::view::Snapshot store = emu::pss::view::read(o.dir);
+    if (store.status == emu::pss::view::Snapshot::kDamaged)
+        return damaged(store.fault);
+    if (store.status == emu::pss::view::Snapshot::kFailed)
+        return fail(1, "cannot open " + data.string() + ": " + store.fault);
+    const auto &dbs = store.dbs;
+    if (!store.checksummed)
+        out.notice("warning", {{"message", "format 1: records without checksums"}},
+                   "rire-host: " + data.string() +
+                       " keeps no checksums (format 1): records are read unverified\n");
     // The plugin's databases in the order of their types, any other after them.
     std::vector<std::string> names;
     for (const auto &[name, records] : dbs)

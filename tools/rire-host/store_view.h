@@ -1,8 +1,9 @@
 // `rire-host inspect DIR`: what a state directory holds, read without the
-// plugin and without changing a byte of it. The store is checked first
-// (emu/pss/check.h) and opened read-only without LMDB's lock file
-// (MDB_RDONLY | MDB_NOLOCK), so it neither waits for nor blocks a rire-host
-// running on DIR; the state lock is not taken. Prints every record of every
+// plugin. The store is read through the emulator's read-only view
+// (emu/pss/view.h): one committed transaction, checked whole, registered
+// in LMDB's lock file, so it neither waits for nor blocks a rire-host
+// running on DIR; the state lock is not taken, and no file of DIR but
+// lock.mdb is written. Prints every record of every
 // database, decoded with the one record decoder (tools/rire-host/records.h),
 // the platform-independent layer's live oiflists, and the last lines of
 // events.log.
