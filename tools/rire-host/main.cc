@@ -18,6 +18,7 @@
 #include "emu/host.h"
 #include "emu/log.h"
 #include "tools/rire-host/check.h"
+#include "tools/rire-host/explore.h"
 #include "tools/rire-host/prompt.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/store_view.h"
@@ -50,6 +51,8 @@ const char *kUsage =
     "usage: rire-host [OPTIONS] [SCENARIO | -]\n"
     "       rire-host --check [--update] [OPTIONS] FILE.t...\n"
     "       rire-host inspect [--raw] [--tail N] [--format text|json] DIR\n"
+    "       rire-host explore [--seed S] [--time SEC | --runs N] [--steps N] [--faults]\n"
+    "                         [--out FILE.t] [--state DIR] [--format text|json]\n"
     "       rire-host help [VERB]\n"
     "\n"
     "Boots zarided_kelda_orsk_platform.so in the host emulator and runs SCENARIO\n"
@@ -435,6 +438,8 @@ int help(const Options &o, const rire_host::VerbTable &verbs) {
 int main(int argc, char **argv) {
     if (argc > 1 && std::string(argv[1]) == "inspect")
         return rire_host::inspect_main(argc - 1, argv + 1);
+    if (argc > 1 && std::string(argv[1]) == "explore")
+        return rire_host::explore::main(argc - 1, argv + 1, RIRE_DEFAULT_PLUGIN);
     Options o;
     if (!parse_options(argc, argv, &o))
         return kExitUsage;

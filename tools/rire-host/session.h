@@ -33,6 +33,7 @@
 #include "emu/event_log_file.h"
 #include "emu/log.h"
 #include "emu/plugin.h"
+#include "emu/requests.h"
 #include "plugin/include/rire_orsk_platform_api.h"
 #include "tools/rire-host/output.h"
 #include "tools/rire-host/verdict.h"
@@ -55,14 +56,8 @@ struct SessionOptions {
 enum class PssSchedule { kAuto, kManual };
 
 // One outstanding request of the plugin, as `dump queue` shows it.
-struct HeldDi {
-    uint32_t di, oiflist_index, ref_count;
-};
-struct Request {
-    uint32_t req_id;
-    uint32_t type;
-    std::vector<HeldDi> held; // head of the hold queue first
-};
+using HeldDi = emu::requests::Held;
+using Request = emu::requests::Request;
 
 class Session {
   public:
