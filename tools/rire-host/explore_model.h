@@ -69,8 +69,8 @@ struct Stored {
 enum Db { kHw, kPending };
 struct Update {
     Db db;
-    uint32_t key;                 // the key's 32-bit value (pending-DI: with its tag)
-    std::optional<Stored> value;  // nothing for a delete
+    uint32_t key;                // the key's 32-bit value (pending-DI: with its tag)
+    std::optional<Stored> value; // nothing for a delete
     bool operator==(const Update &) const = default;
 };
 
@@ -116,6 +116,9 @@ class Model {
         v_ = observed;
         host_ = std::move(host);
     }
+    // After a recovery whose walk order is the host's secret (shuffled): the
+    // requests as the plugin rebuilt them, once they matched as a set.
+    void take_order(const std::vector<Req> &observed) { v_.requests = observed; }
     // The self-test of explore: a model that forgets repeated holds.
     void plant_fault(bool on) { planted_ = on; }
     // Heap blocks the plugin should have live: each request and hold

@@ -80,8 +80,8 @@ std::optional<Difference> compare_requests(std::vector<Req> want, std::vector<Re
         };
         if (i < want.size()) {
             const Req &w = want[i];
-            const auto g = std::find_if(got.begin(), got.end(),
-                                        [&w](const Req &r) { return r.id == w.id; });
+            const auto g =
+                std::find_if(got.begin(), got.end(), [&w](const Req &r) { return r.id == w.id; });
             if (g == got.end())
                 return Difference{request_text(w), "no request req=" + std::to_string(w.id),
                                   "expect " + request_text(w)};
@@ -89,8 +89,7 @@ std::optional<Difference> compare_requests(std::vector<Req> want, std::vector<Re
                 return Difference{request_text(w), request_text(*g), "expect " + request_text(w)};
         }
         if (i < got.size() && !has(want, got[i].id))
-            return Difference{"no request req=" + std::to_string(got[i].id),
-                              request_text(got[i]),
+            return Difference{"no request req=" + std::to_string(got[i].id), request_text(got[i]),
                               "expect no-request req=" + std::to_string(got[i].id)};
         auto ids = [](const std::vector<Req> &in) {
             std::string text;
@@ -108,8 +107,7 @@ std::optional<Difference> compare_stored(Db db, const std::map<uint32_t, Stored>
     for (const auto &[key, w] : want) {
         const auto g = got.find(key);
         if (g == got.end())
-            return Difference{"record " + stored_text(db, key, w),
-                              "no-record " + key_text(db, key),
+            return Difference{"record " + stored_text(db, key, w), "no-record " + key_text(db, key),
                               "expect record " + stored_text(db, key, w)};
         if (!(g->second == w))
             return Difference{"record " + stored_text(db, key, w),
@@ -143,8 +141,7 @@ std::optional<Difference> compare_queued(const std::vector<Update> &want,
             const std::string gotten = g ? update_text(*g) : "no-queued " + key_text(u.db, u.key);
             if (wanted == gotten)
                 continue;
-            return Difference{wanted, gotten,
-                              "expect " + (w ? update_text(*w) : wanted)};
+            return Difference{wanted, gotten, "expect " + (w ? update_text(*w) : wanted)};
         }
     return Difference{counted(want.size(), "queued update"), counted(got.size(), "queued update"),
                       ""};
@@ -223,8 +220,9 @@ std::optional<Difference> compare(const View &want, const View &got, bool ordere
                                 std::inserter(extra, extra.end()));
             return Difference{"reserved " + t + " index=" + indexes(want.allocated[type]),
                               "reserved " + t + " index=" + indexes(got.allocated[type]),
-                              missing.empty() ? "expect no-reserved " + t + " index=" + indexes(extra)
-                                              : "expect reserved " + t + " index=" + indexes(missing)};
+                              missing.empty()
+                                  ? "expect no-reserved " + t + " index=" + indexes(extra)
+                                  : "expect reserved " + t + " index=" + indexes(missing)};
         }
     return std::nullopt;
 }
