@@ -495,19 +495,18 @@ std::vector<std::string> shrink(std::vector<std::string> lines, Replay &replay,
 // Writes the shrunk history as a transcript test and fills in the output the
 // plugin gives (rire-host --check --update): the run fails on the `expect`
 // line, so --check fails until the fault is fixed.
-void write_transcript(const Options &o, const std::vector<std::string> &lines, const Outcome &first,
-                      uint64_t run) {
+void write_transcript(const Options &o, const std::vector<std::string> &lines, const Difference &d,
+                      size_t step, uint64_t run) {
     {
         std::ofstream f(o.out);
         f << "# rire-host explore --seed " << o.seed << (o.faults ? " --faults" : "") << ": run "
-          << run << " diverged at step " << first.step + 1 << ", shrunk.\n"
-          << "# The model wanted: " << first.difference.wanted << "\n"
-          << "# The plugin did:   " << first.difference.got << "\n"
-          << "pss schedule auto\n";
+          << run << " diverged at step " << step << ", shrunk.\n"
+          << "# The model wanted: " << d.wanted << "\n"
+          << "# The plugin did:   " << d.got << "\n";
         for (const std::string &line : lines)
             f << line << "\n";
-        if (!first.difference.expect.empty())
-            f << first.difference.expect << "\n";
+        if (!d.expect.empty())
+            f << d.expect << "\n";
         else
             f << "dump queue\n";
     }
@@ -639,22 +638,25 @@ int main(int argc, char **argv, const char *default_plugin) {
         const Totals found = totals;
         lines.resize(first.step + 1);
         const auto shrunk =
-            shrink(lines, replay, std::chrono::steady_clock::now() + std::chrono::seconds(60));
-        write_transcript(o, shrunk, first, found.runs);
+            shrink(lines, replay, std::chrono::steady_clock::now() + std::chrono::seconds(30));
+        // The shrunk history's own divergence is the one its file states.
+        std::vector<std::string> again = shrunk;
+        const Outcome last = replay.run(&again, nullptr);
+        const Difference &d = last.diverged ? last.difference : first.difference;
+        write_transcript(o, shrunk, d, first.step + 1, found.runs);
         totals = found;
         out->record("divergence",
                     {{"seed", o.seed},
                      {"run", found.runs},
                      {"step", first.step + 1},
-                     {"wanted", first.difference.wanted},
-                     {"got", first.difference.got},
+                     {"wanted", d.wanted},
+                     {"got", d.got},
                      {"lines", shrunk.size()},
                      {"file", o.out}},
                     "explore: seed " + std::to_string(o.seed) + " run " +
                         std::to_string(found.runs) + " step " + std::to_string(first.step + 1) +
-                        ": the model wanted " + first.difference.wanted + ", the plugin did " +
-                        first.difference.got + "; " + counted(shrunk.size(), "line") + " in " +
-                        o.out + "\n");
+                        ": the model wanted " + d.wanted + ", the plugin did " + d.got + "; " +
+                        counted(shrunk.size(), "line") + " in " + o.out + "\n");
         out->record("summary", progress.fields(), "explore: " + progress.line() + "\n");
         return 1;
     }
