@@ -3,10 +3,13 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 
 #include "emu/boot.h"
@@ -451,6 +454,38 @@ class Replay {
 
 // --- shrinking -------------------------------------------------------------------
 
+// Calls `f` with each number that is a value or a list element of `line`
+// (after '=', ',' or ':').
+void for_numbers(const std::string &line, const std::function<void(uint64_t)> &f) {
+    for (size_t i = 1; i < line.size(); i++)
+        if (std::isdigit(static_cast<unsigned char>(line[i])) && std::strchr("=,:", line[i - 1])) {
+            size_t end = i;
+            while (end < line.size() && std::isdigit(static_cast<unsigned char>(line[end])))
+                end++;
+            f(std::stoull(line.substr(i, end - i)));
+            i = end;
+        }
+}
+
+// `line` with every such number `from` written as `to`.
+std::string renumbered(const std::string &line, uint64_t from, uint64_t to) {
+    std::string out;
+    for (size_t i = 0; i < line.size();) {
+        if (i > 0 && std::isdigit(static_cast<unsigned char>(line[i])) &&
+            std::strchr("=,:", line[i - 1])) {
+            size_t end = i;
+            while (end < line.size() && std::isdigit(static_cast<unsigned char>(line[end])))
+                end++;
+            const std::string digits = line.substr(i, end - i);
+            out += std::stoull(digits) == from ? std::to_string(to) : digits;
+            i = end;
+        } else {
+            out += line[i++];
+        }
+    }
+    return out;
+}
+
 // Drops runs of lines, halving their length down to single lines, while the
 // history still diverges; then makes each number smaller where it can.
 std::vector<std::string> shrink(std::vector<std::string> lines, Replay &replay,
@@ -472,23 +507,21 @@ std::vector<std::string> shrink(std::vector<std::string> lines, Replay &replay,
             if (!diverges(candidate, &lines))
                 i += chunk;
         }
-    for (size_t i = 0; i < lines.size() && in_time(); i++) {
-        for (size_t at = lines[i].find('='); at != std::string::npos && in_time();
-             at = lines[i].find('=', at + 1)) {
-            const size_t end = lines[i].find_first_of(" ,:", at + 1);
-            const std::string value = lines[i].substr(at + 1, end - at - 1);
-            if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos)
-                continue;
-            for (const char *smaller : {"1", "2"}) {
-                if (std::stoull(value) <= std::stoull(smaller))
-                    break;
-                std::vector<std::string> candidate = lines;
-                candidate[i].replace(at + 1, value.size(), smaller);
-                if (diverges(candidate, &lines))
-                    break;
-            }
+    // Each number, wherever it stands, made smaller at once: one DI or id
+    // often appears on several lines.
+    std::set<uint64_t> numbers;
+    for (const std::string &line : lines)
+        for_numbers(line, [&](uint64_t n) { numbers.insert(n); });
+    for (auto it = numbers.rbegin(); it != numbers.rend() && in_time(); ++it)
+        for (uint64_t smaller : {1, 2, 3}) {
+            if (*it <= smaller)
+                break;
+            std::vector<std::string> candidate = lines;
+            for (std::string &line : candidate)
+                line = renumbered(line, *it, smaller);
+            if (diverges(candidate, &lines))
+                break;
         }
-    }
     return lines;
 }
 
