@@ -12,14 +12,14 @@
 namespace rire_test {
 namespace {
 
-struct Run {
+struct Ran {
     int status;
     std::string out;
 };
 
 class Explore : public ::testing::Test {
   protected:
-    Run run(const std::string &args) {
+    Ran run(const std::string &args) {
         const auto out = dir_.path() / "stdout";
         const std::string launcher = *RIRE_LAUNCHER ? std::string(RIRE_LAUNCHER) + " " : "";
         const int status = std::system(
@@ -41,7 +41,7 @@ class Explore : public ::testing::Test {
 
 TEST_F(Explore, SameSeedSameHistoriesAndNoDivergence) {
     const std::string args = "explore --seed 3 --runs 4 --faults --format json";
-    const Run a = run(args), b = run(args);
+    const Ran a = run(args), b = run(args);
     ASSERT_EQ(a.status, 0) << a.out;
     ASSERT_EQ(b.status, 0) << b.out;
     for (const char *name : {"runs", "steps", "restarts", "new_processes", "faults_fired"})
@@ -52,7 +52,7 @@ TEST_F(Explore, SameSeedSameHistoriesAndNoDivergence) {
 
 TEST_F(Explore, PlantedFaultShrinksToAFailingTranscript) {
     const std::string file = (dir_.path() / "found.t").string();
-    const Run r = run("explore --seed 1 --runs 5 --plant-model-fault --out " + file);
+    const Ran r = run("explore --seed 1 --runs 5 --plant-model-fault --out " + file);
     ASSERT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("explore: seed 1 run 1 step "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("the model wanted request req="), std::string::npos) << r.out;

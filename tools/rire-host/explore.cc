@@ -14,6 +14,7 @@
 
 #include "emu/boot.h"
 #include "emu/faults.h"
+#include "emu/log.h"
 #include "emu/pending_di.h"
 #include "emu/pss.h"
 #include "tools/rire-host/check.h"
@@ -25,6 +26,8 @@ namespace rire_host::explore {
 namespace {
 
 constexpr const char *kNewProcess = "%% new process";
+// The trace record of each DI an answer releases.
+constexpr std::string_view kReleaseTrace = "processing DI:";
 
 struct Options {
     uint64_t seed = 1;
@@ -318,6 +321,8 @@ class Replay {
             return check_faulted(*cmd, before, got);
         if (auto d = check_errors())
             return d;
+        if (auto d = check_released())
+            return d;
         if (wanted_result && session_->last_result() != wanted_result)
             return Difference{"result " + std::to_string(*wanted_result),
                               "result " + std::to_string(session_->last_result().value_or(0)),
@@ -338,12 +343,13 @@ class Replay {
         const Args &a = cmd.args;
         const std::string &verb = cmd.verb->name;
         expected_errors_ = 0;
+        released_.clear();
         if (verb == "link-update")
             return model_.link_update(a.u32("req"), a.u32("type"), a.u32("old-index"),
                                       a.u32("old-di"), a.u32("new-di"));
         if (verb == "hw-done") {
-            std::vector<uint32_t> released;
-            if (!model_.answer(a.u32("opcode", 0x12801), a.u32("id"), &released))
+            released_.clear();
+            if (!model_.answer(a.u32("opcode", 0x12801), a.u32("id"), &released_))
                 expected_errors_ = 1;
         } else if (verb == "swap") {
             model_.swap(a.u32("old"), a.u32("new"));
@@ -402,6 +408,27 @@ class Replay {
         return std::nullopt;
     }
 
+    // The DIs the last answer released, in order, as its trace records name
+    // them: the one place the order of release shows.
+    std::optional<Difference> check_released() {
+        const auto &log = emu::log::event_log();
+        std::string got;
+        for (size_t seq = std::max(session_->verdict().log_window(), log.first()); seq < log.size();
+             seq++) {
+            const std::string_view text = log[seq].text();
+            if (const size_t at = text.find(kReleaseTrace); at != std::string_view::npos)
+                got += (got.empty() ? "" : ",") +
+                       std::to_string(std::atoi(text.data() + at + kReleaseTrace.size()));
+        }
+        std::string wanted;
+        for (uint32_t di : released_)
+            wanted += (wanted.empty() ? "" : ",") + std::to_string(di);
+        if (wanted == got)
+            return std::nullopt;
+        return Difference{"released DIs " + (wanted.empty() ? "none" : wanted),
+                          "released DIs " + (got.empty() ? "none" : got), ""};
+    }
+
     std::optional<Difference> check_errors() {
         const auto &errors = session_->verdict().window_errors();
         if (errors.size() == expected_errors_)
@@ -447,6 +474,7 @@ class Replay {
     bool manual_ = false;
     Model::Walk walk_ = Model::Walk::kAscending;
     uint32_t expected_errors_ = 0;
+    std::vector<uint32_t> released_; // by the last answer, in order
     std::stringstream sink_;
     std::unique_ptr<Output> output_;
     std::unique_ptr<Session> session_;
