@@ -629,7 +629,8 @@ class Progress {
     std::chrono::steady_clock::time_point next_ = start_;
 };
 
-bool parse(int argc, char **argv, Options *o) {
+// The command line into `o`; an exit status when there is nothing to run.
+std::optional<int> parse(int argc, char **argv, Options *o) {
     CLI::App app("rire-host explore: random host histories checked against a reference model",
                  "rire-host explore");
     app.add_option("--seed", o->seed, "the generator's seed (default 1)");
@@ -653,14 +654,14 @@ bool parse(int argc, char **argv, Options *o) {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &) {
         std::cout << app.help();
-        return false;
+        return 0;
     } catch (const CLI::ParseError &e) {
         std::cerr << "rire-host explore: " << e.what() << "\n";
-        return false;
+        return 2;
     }
     if (o->seconds <= 0 && o->runs == 0)
         o->runs = 20;
-    return true;
+    return std::nullopt;
 }
 
 } // namespace
@@ -668,8 +669,8 @@ bool parse(int argc, char **argv, Options *o) {
 int main(int argc, char **argv, const char *default_plugin) {
     Options o;
     o.plugin = default_plugin;
-    if (!parse(argc, argv, &o))
-        return 2;
+    if (const auto status = parse(argc, argv, &o))
+        return *status;
     const VerbTable verbs = all_verbs();
     auto out = make_output(o.format, std::cout, std::cerr);
     Totals totals;
