@@ -86,8 +86,10 @@ class Generator {
             return rng_.chance(700) ? "pss schedule manual" : "pss schedule auto";
         if (roll < 845)
             return "oiflist-exists type=" + num(type()) + " index=" + num(index());
-        if (roll < 865)
+        if (roll < 862)
             return "restart";
+        if (roll < 865)
+            return "recover";
         if (roll < 870)
             return kNewProcess;
         if (!faults_)
@@ -335,7 +337,9 @@ class Replay {
         return d;
     }
 
-    static bool verb_restarts(const Command &cmd) { return cmd.verb->name == "restart"; }
+    static bool verb_restarts(const Command &cmd) {
+        return cmd.verb->name == "restart" || cmd.verb->name == "recover";
+    }
 
     // The model's side of one command; the result the host should see, when
     // the command has one the model knows.
@@ -371,6 +375,8 @@ class Replay {
         } else if (verb == "restart") {
             totals_.restarts++;
             expected_errors_ = model_.restart(walk_);
+        } else if (verb == "recover") {
+            expected_errors_ = model_.recover(walk_);
         }
         return std::nullopt;
     }

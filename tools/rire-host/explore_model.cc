@@ -141,7 +141,6 @@ bool Model::recover_entry(uint32_t type, uint32_t di, uint32_t index, const Req 
 }
 
 uint32_t Model::restart(Walk walk) {
-    uint32_t errors = 0;
     v_.queued.clear();
     v_.requests.clear();
     host_.clear();
@@ -150,7 +149,11 @@ uint32_t Model::restart(Walk walk) {
         bitmap.clear();
     for (const auto &[type, index] : live_)
         v_.allocated[type].insert(index);
+    return recover(walk);
+}
 
+uint32_t Model::recover(Walk walk) {
+    uint32_t errors = 0;
     // The pending-DI pass: only indexes come back.
     for (const auto &[key, rec] : v_.stored[kPending]) {
         const uint32_t index = key & 0xFFFF;

@@ -107,6 +107,9 @@ class Model {
     // A process restart (`restart` or a new process) and its recovery; the
     // number of error-level records recovery logs (entries it skips).
     uint32_t restart(Walk walk);
+    // Recovery alone, on top of what the process holds (the `recover` verb):
+    // DIs already held count up, counters and reservations add up.
+    uint32_t recover(Walk walk);
 
     const View &view() const { return v_; }
     // After a step whose outcome a fault decided: the model takes what the
