@@ -270,6 +270,7 @@ class Replay {
         Outcome out;
         if (!start(dir))
             return diverged(0, {"the plugin boots", "it did not", ""});
+        last_ = observe(*session_);
         for (size_t i = 0;; i++) {
             if (i == lines->size()) {
                 const auto line = draw ? draw(model_, i) : std::nullopt;
@@ -299,7 +300,8 @@ class Replay {
         auto *cmd = std::get_if<Command>(&parsed);
         if (cmd == nullptr)
             return Difference{"a scenario line", "cannot parse: " + line, ""};
-        const View before = observe(*session_);
+        // What the last step left is what this one starts from.
+        const View before = std::move(last_);
         const uint64_t fired_before = faults_fired();
         const auto wanted_result = apply(*cmd);
         session_->begin_command("explore", number, false);
@@ -316,7 +318,7 @@ class Replay {
         const uint64_t now = faults_fired();
         const uint64_t fired = now >= fired_before ? now - fired_before : now;
         totals_.faults_fired += fired;
-        const View got = observe(*session_);
+        const View &got = last_ = observe(*session_);
         if (auto d = check_heap(fired != 0))
             return d;
         if (fired != 0)
@@ -383,7 +385,6 @@ class Replay {
 
     std::optional<Difference> new_process(const std::string &dir) {
         totals_.processes++;
-        const View before = observe(*session_);
         session_->end_run();
         manual_ = false;
         walk_ = Model::Walk::kAscending;
@@ -397,7 +398,8 @@ class Replay {
         if (session_->verdict().window_errors().size() != errors)
             return Difference{std::to_string(errors) + " error records at boot",
                               std::to_string(session_->verdict().window_errors().size()), ""};
-        return compare(model_.view(), observe(*session_), true);
+        last_ = observe(*session_);
+        return compare(model_.view(), last_, true);
     }
 
     // The plugin's heap: no block lost, and (unless a fault decided the
@@ -481,6 +483,7 @@ class Replay {
     Model::Walk walk_ = Model::Walk::kAscending;
     uint32_t expected_errors_ = 0;
     std::vector<uint32_t> released_; // by the last answer, in order
+    View last_;                      // the plugin's state after the last step
     std::stringstream sink_;
     std::unique_ptr<Output> output_;
     std::unique_ptr<Session> session_;
