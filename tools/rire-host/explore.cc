@@ -318,7 +318,13 @@ class Replay {
         const uint64_t now = faults_fired();
         const uint64_t fired = now >= fired_before ? now - fired_before : now;
         totals_.faults_fired += fired;
-        const View &got = last_ = observe(*session_);
+        // Only recovery and live oiflists take indexes.
+        const bool bitmaps = verb_restarts(*cmd) || cmd->verb->name == "oiflist-exists";
+        last_ = observe(*session_, bitmaps);
+        if (!bitmaps)
+            for (uint32_t type : {1u, 2u})
+                last_.allocated[type] = before.allocated[type];
+        const View &got = last_;
         if (auto d = check_heap(fired != 0))
             return d;
         if (fired != 0)

@@ -156,7 +156,7 @@ std::string indexes(const std::set<uint32_t> &set) {
 
 } // namespace
 
-View observe(Session &session) {
+View observe(Session &session, bool bitmaps) {
     View v;
     if (const auto requests = session.requests())
         for (const Request &r : *requests) {
@@ -184,7 +184,8 @@ View observe(Session &session) {
             v.hw_restored = c.value;
     }
     for (uint32_t type : {1u, 2u})
-        for (uint32_t index : emu::bitmaps::allocator(type)->allocated())
+        for (uint32_t index :
+             bitmaps ? emu::bitmaps::allocator(type)->allocated() : std::vector<uint32_t>{})
             v.allocated[type].insert(index);
     return v;
 }

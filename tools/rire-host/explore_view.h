@@ -17,7 +17,9 @@ class Session;
 
 namespace rire_host::explore {
 
-View observe(Session &session);
+// The index bitmaps take a walk over every index; with `bitmaps` false they
+// are left empty, for a caller that knows they did not change.
+View observe(Session &session, bool bitmaps = true);
 
 // The first difference between what the model wants and what the plugin
 // shows: both in the words of an expectation, and the `expect` line that
