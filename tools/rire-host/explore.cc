@@ -210,6 +210,23 @@ struct Outcome {
     Difference difference;
 };
 
+// Refusals the plugin always reports, with the error records each brings: a
+// refused write (the framework call's and the write's own), a refused
+// deletion, a TLV refused while encoding (the utility's and the write's).
+constexpr std::pair<emu::faults::Id, uint32_t> kReported[] = {
+    {emu::faults::Id::kPssWriteRefuse, 2},
+    {emu::faults::Id::kPssDeleteRefuse, 1},
+    {emu::faults::Id::kTlvAddRefuse, 2},
+};
+
+// The firings of each fault-table row so far.
+std::vector<uint64_t> firings() {
+    std::vector<uint64_t> n;
+    for (const auto &row : emu::faults::rows())
+        n.push_back(emu::faults::fired(row.id));
+    return n;
+}
+
 uint64_t faults_fired() {
     uint64_t n = 0;
     for (const auto &row : emu::faults::rows())
@@ -303,6 +320,7 @@ class Replay {
         // What the last step left is what this one starts from.
         const View before = std::move(last_);
         const uint64_t fired_before = faults_fired();
+        const std::vector<uint64_t> rows_before = firings();
         const auto wanted_result = apply(*cmd);
         session_->begin_command("explore", number, false);
         try {
@@ -327,8 +345,11 @@ class Replay {
         const View &got = last_;
         if (auto d = check_heap(fired != 0))
             return d;
-        if (fired != 0)
+        if (fired != 0) {
+            if (auto d = check_reported(*cmd, rows_before))
+                return d;
             return check_faulted(*cmd, before, got);
+        }
         if (auto d = check_errors())
             return d;
         if (auto d = check_released())
@@ -454,6 +475,41 @@ class Replay {
 
     // A step a fault decided: the invariants that hold whatever fired, then
     // the model starts again from what the plugin shows.
+    // When only refusals the plugin always reports fired (outside recovery,
+    // whose own records the fault changes), each brings its error records.
+    std::optional<Difference> check_reported(const Command &cmd,
+                                             const std::vector<uint64_t> &rows_before) {
+        if (verb_restarts(cmd) || rows_before != rows_before_reset(rows_before))
+            return std::nullopt;
+        const std::vector<uint64_t> now = firings();
+        uint64_t wanted = 0;
+        for (size_t i = 0; i < now.size(); i++) {
+            const uint64_t n = now[i] - rows_before[i];
+            if (n == 0)
+                continue;
+            const auto *r =
+                std::find_if(std::begin(kReported), std::end(kReported),
+                             [&](const auto &k) { return k.first == emu::faults::rows()[i].id; });
+            if (r == std::end(kReported))
+                return std::nullopt;
+            wanted += n * r->second;
+        }
+        const size_t got = session_->verdict().window_errors().size();
+        if (got == wanted)
+            return std::nullopt;
+        return Difference{std::to_string(wanted) + " error records for the refusals",
+                          std::to_string(got), ""};
+    }
+
+    // `rows_before`, or zeros where `fault reset` zeroed the counts since.
+    static std::vector<uint64_t> rows_before_reset(const std::vector<uint64_t> &rows_before) {
+        const std::vector<uint64_t> now = firings();
+        for (size_t i = 0; i < now.size(); i++)
+            if (now[i] < rows_before[i])
+                return now;
+        return rows_before;
+    }
+
     std::optional<Difference> check_faulted(const Command &cmd, const View &before,
                                             const View &got) {
         const std::string &verb = cmd.verb->name;
