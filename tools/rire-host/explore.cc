@@ -172,7 +172,7 @@ class Generator {
     std::string fault() {
         const char *services[] = {"hw_update", "pending_di"};
         const std::string service = rng_.pick(services);
-        switch (rng_.below(9)) {
+        switch (rng_.below(11)) {
         case 0:
             return "fault libc.malloc.fail after=" + num(rng_.below(6));
         case 1:
@@ -185,6 +185,10 @@ class Generator {
             return "fault index.realloc.error code=" + num(1 + rng_.below(3));
         case 5:
             return "fault pss.lookup.refuse service=" + service;
+        case 9:
+            return "fault pss.lookup.zero service=" + service;
+        case 10:
+            return "fault pss.getkey.fail service=" + service + " at=" + num(1 + rng_.below(3));
         case 6:
             return "fault pss.getvalue.fail service=" + service + " at=" + num(1 + rng_.below(3));
         case 7:
