@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "emu/loader/plugin.h"
+#include "emu/loader/requests.h"
 #include "emu/log/log.h"
 #include "emu/pss/pss.h"
 #include "emu/rire/bitmaps.h"
@@ -151,19 +152,17 @@ inline std::string check_recovered(const queue_hdr &queue, std::size_t pending_r
                                     emu::rire::bitmaps::allocator(2)->re_alloc_calls())
         return "num_index_realloc does not match the allocators' calls";
     std::set<uint32_t> ids;
-    for (auto *r = static_cast<const rire_orsk_hw_update_req *>(queue.head); r; r = r->next) {
-        if (!ids.insert(r->req_id).second)
-            return "request " + std::to_string(r->req_id) + " rebuilt twice";
-        uint32_t n = 0;
-        for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(r->hold_q.head); e;
-             e = e->next, n++) {
-            const bool live = emu::rire::oiflists::exists(r->req_type, e->oiflist_index);
-            if (e->di == 0 || e->oiflist_index == 0 || (e->oiflist_index > 65534 && !live))
-                return "request " + std::to_string(r->req_id) + " holds DI " +
-                       std::to_string(e->di) + " of index " + std::to_string(e->oiflist_index);
+    for (const auto &r : emu::loader::requests::decode(queue)) {
+        if (!ids.insert(r.req_id).second)
+            return "request " + std::to_string(r.req_id) + " rebuilt twice";
+        for (const auto &e : r.held) {
+            const bool live = emu::rire::oiflists::exists(r.type, e.oiflist_index);
+            if (e.di == 0 || e.oiflist_index == 0 || (e.oiflist_index > 65534 && !live))
+                return "request " + std::to_string(r.req_id) + " holds DI " + std::to_string(e.di) +
+                       " of index " + std::to_string(e.oiflist_index);
         }
-        if (n == 0 || n != r->hold_q.count)
-            return "request " + std::to_string(r->req_id) + " has a bad hold queue";
+        if (r.held.empty() || r.held.size() != r.count)
+            return "request " + std::to_string(r.req_id) + " has a bad hold queue";
     }
     return "";
 }
@@ -191,8 +190,8 @@ inline std::string recover_input(emu::loader::Plugin &plugin, const uint8_t *dat
     std::string error = detail::check_recovered(queue, pending, hw);
 
     std::vector<uint32_t> ids;
-    for (auto *r = static_cast<const rire_orsk_hw_update_req *>(queue.head); r; r = r->next)
-        ids.push_back(r->req_id);
+    for (const auto &r : emu::loader::requests::decode(queue))
+        ids.push_back(r.req_id);
     for (uint32_t id : ids) {
         mts_msg answer = emu::services::mts::make(MTS_OPC_HW_UPDATE_DONE, id);
         plugin.api()->hw_update_done(&answer);

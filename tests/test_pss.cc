@@ -13,6 +13,7 @@
 #include <set>
 #include <tuple>
 
+#include "emu/loader/requests.h"
 #include "emu/rire/bitmaps.h"
 #include "emu/rire/pending_di.h"
 #include "emu/rire/stats.h"
@@ -199,12 +200,11 @@ class RoundTrip : public PluginTest {
   protected:
     std::vector<Request> requests() {
         std::vector<Request> out;
-        for (auto *r = static_cast<const rire_orsk_hw_update_req *>(request_queue().head); r;
-             r = r->next) {
-            Request req{r->req_id, r->req_type, {}};
-            for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(r->hold_q.head); e;
-                 e = e->next)
-                req.held.push_back({e->di, e->oiflist_index, e->ref_count});
+        for (const auto &r : emu::loader::requests::decode(request_queue())) {
+            Request req{r.req_id, static_cast<uint8_t>(r.type), {}};
+            for (const auto &e : r.held)
+                req.held.push_back({static_cast<uint16_t>(e.di), e.oiflist_index,
+                                    static_cast<uint16_t>(e.ref_count)});
             out.push_back(req);
         }
         return out;

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "emu/base/faults.h"
+#include "emu/loader/requests.h"
 
 namespace emu::loader {
 namespace {
@@ -198,11 +199,11 @@ std::unordered_set<const void *> Plugin::queued_blocks() const {
     const queue_hdr *q = hw_update_req_q();
     if (q == nullptr || malloc_slot_ < 0)
         return blocks;
-    const std::size_t limit = malloc_hooks[malloc_slot_].ledger.size();
-    add_elements(*q, limit, &blocks);
-    for (auto *req = static_cast<const rire_orsk_hw_update_req *>(q->head);
-         req != nullptr && blocks.size() <= limit; req = req->next)
-        add_elements(req->hold_q, limit, &blocks);
+    for (const auto &r : requests::decode(*q, malloc_hooks[malloc_slot_].ledger.size() + 1)) {
+        blocks.insert(r.block);
+        for (const auto &h : r.held)
+            blocks.insert(h.block);
+    }
     return blocks;
 }
 

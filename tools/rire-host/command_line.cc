@@ -104,6 +104,12 @@ std::string check_operands(const CommandLine &line) {
         if (ops.size() != 1)
             return ops.empty() ? "inspect: needs DIR" : "inspect: one DIR at a time";
         return "";
+    case options::kExplore:
+        if (!ops.empty())
+            return "explore: takes no operand ('" + ops[0] + "')";
+        if (line.has(options::Id::kTime) && line.has(options::Id::kRuns))
+            return "explore: --time and --runs exclude each other";
+        return "";
     case options::kRun: {
         if (ops.size() > 1)
             return "one scenario at a time (" + ops[0] + ", " + ops[1] + ")";

@@ -16,6 +16,7 @@
 #include "emu/log/log.h"
 #include "tools/rire-host/check.h"
 #include "tools/rire-host/command_line.h"
+#include "tools/rire-host/explore.h"
 #include "tools/rire-host/manual.h"
 #include "tools/rire-host/prompt.h"
 #include "tools/rire-host/scenario.h"
@@ -325,6 +326,8 @@ int main(int argc, char **argv) {
         return help(line, verbs);
     case rire_host::options::kInspect:
         return inspect(line);
+    case rire_host::options::kExplore:
+        return rire_host::explore::run(line, emu::loader::Plugin::default_path());
     case rire_host::options::kCheck:
         return rire_host::transcript::check(runner(options_of(line)), line.operands,
                                             line.has(Id::kUpdate));

@@ -22,7 +22,8 @@ enum Command : unsigned {
     kCheck = 1u << 1,
     kInspect = 1u << 2,
     kHelp = 1u << 3,
-    kEvery = kRun | kCheck | kInspect | kHelp,
+    kExplore = 1u << 4,
+    kEvery = kRun | kCheck | kInspect | kHelp | kExplore,
 };
 
 struct CommandSpec {
@@ -41,6 +42,9 @@ inline constexpr CommandSpec kCommands[] = {
     {kInspect, "inspect", "DIR",
      "print what state directory DIR holds, read-only: both PSS databases decoded, the live "
      "oiflists and the tail of events.log"},
+    {kExplore, "explore", "",
+     "draw random host histories from a seeded generator, check the plugin after every step "
+     "against a reference model, and shrink the first divergence to a transcript test"},
     {kHelp, "help", "[VERB|all]",
      "the scenario language: one line per verb, a verb in full, or all"},
 };
@@ -86,6 +90,13 @@ enum class Id {
     kUpdate,
     kRaw,
     kTail,
+    kSeed,
+    kTime,
+    kRuns,
+    kSteps,
+    kFaults,
+    kOut,
+    kPlantModelFault,
 };
 
 struct Option {
@@ -105,11 +116,11 @@ inline constexpr Option kOptions[] = {
     {Id::kState, "--state", "DIR", Kind::kText,
      "the state directory: PSS store, events.log, live oiflists; a second run on it is a "
      "process restart. Only its last component is created",
-     "rire-state", kRun, false},
+     "rire-state", kRun | kExplore, false},
     {Id::kStateCreateParents, "--state-create-parents", nullptr, Kind::kFlag,
      "create the directories above the state directory too", nullptr, kRun, false},
-    {Id::kPlugin, "--plugin", "PATH", Kind::kText, "the plugin to load", nullptr, kRun | kCheck,
-     true},
+    {Id::kPlugin, "--plugin", "PATH", Kind::kText, "the plugin to load", nullptr,
+     kRun | kCheck | kExplore, true},
     {Id::kLog, "--log", nullptr, Kind::kFlag, "print the plugin's log records after every command",
      nullptr, kRun | kCheck, true},
     {Id::kLogSize, "--log-size", "BYTES", Kind::kNumber,
@@ -125,7 +136,7 @@ inline constexpr Option kOptions[] = {
     {Id::kFormat, "--format", "text|json", Kind::kChoice,
      "json: one JSON object per line on standard output for every report, each with its "
      "\"type\" (rire-host.schema.json describes them)",
-     "text", kRun | kInspect, true, 0, 0, "text|json"},
+     "text", kRun | kInspect | kExplore, true, 0, 0, "text|json"},
     {Id::kPart, "--part", "N", Kind::kNumber,
      "run only process part N of a transcript (after N-1 '%% new process' lines)", nullptr, kRun,
      false, 1, INT32_MAX},
@@ -148,6 +159,20 @@ inline constexpr Option kOptions[] = {
      kInspect, false},
     {Id::kTail, "--tail", "N", Kind::kNumber, "lines of events.log shown", "20", kInspect, false, 0,
      UINT32_MAX},
+    {Id::kSeed, "--seed", "S", Kind::kNumber, "the generator's seed", "1", kExplore, false, 0,
+     UINT64_MAX},
+    {Id::kTime, "--time", "SEC", Kind::kNumber, "explore for SEC seconds (instead of --runs)",
+     nullptr, kExplore, false, 1, UINT32_MAX},
+    {Id::kRuns, "--runs", "N", Kind::kNumber, "explore N runs", "20", kExplore, false, 1,
+     UINT32_MAX},
+    {Id::kSteps, "--steps", "N", Kind::kNumber, "steps drawn per run", "200", kExplore, false, 1,
+     UINT32_MAX},
+    {Id::kFaults, "--faults", nullptr, Kind::kFlag, "draw fault-table rows and walk orders as well",
+     nullptr, kExplore, false},
+    {Id::kOut, "--out", "FILE.t", Kind::kText, "where the shrunk divergence goes",
+     "explore-divergence.t", kExplore, false},
+    {Id::kPlantModelFault, "--plant-model-fault", nullptr, Kind::kFlag,
+     "make the model forget repeated holds: the test of explore itself", nullptr, kExplore, false},
     {Id::kVersion, "--version", nullptr, Kind::kFlag, "print the version and stop", nullptr, kEvery,
      false},
     {Id::kHelp, "--help", nullptr, Kind::kFlag, "print this text and stop (also -h)", nullptr,

@@ -213,15 +213,7 @@ std::optional<std::vector<Request>> Session::requests() {
     const queue_hdr *q = plugin_->hw_update_req_q();
     if (q == nullptr)
         return std::nullopt;
-    std::vector<Request> all;
-    for (auto *req = static_cast<const rire_orsk_hw_update_req *>(q->head); req; req = req->next) {
-        Request r{req->req_id, req->req_type, {}};
-        for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(req->hold_q.head); e;
-             e = e->next)
-            r.held.push_back({e->di, e->oiflist_index, e->ref_count});
-        all.push_back(std::move(r));
-    }
-    return all;
+    return emu::loader::requests::decode(*q);
 }
 
 void Session::flush(bool scheduled) {

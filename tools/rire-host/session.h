@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "emu/loader/plugin.h"
+#include "emu/loader/requests.h"
 #include "emu/log/dropped.h"
 #include "emu/log/event_log_file.h"
 #include "emu/log/log.h"
@@ -57,14 +58,8 @@ struct SessionOptions {
 enum class PssSchedule { kAuto, kManual };
 
 // One outstanding request of the plugin, as `dump queue` shows it.
-struct HeldDi {
-    uint32_t di, oiflist_index, ref_count;
-};
-struct Request {
-    uint32_t req_id;
-    uint32_t type;
-    std::vector<HeldDi> held; // head of the hold queue first
-};
+using HeldDi = emu::loader::requests::Held;
+using Request = emu::loader::requests::Request;
 
 class Session {
   public:

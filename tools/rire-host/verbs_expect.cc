@@ -53,26 +53,26 @@ void check(Session &s, const std::string &wanted, const std::string &got) {
 
 // --- requests ---------------------------------------------------------------
 
-struct Request {
+// The fields of one request that expectations compare.
+struct RequestFields {
     uint32_t type;
     std::vector<uint32_t> dis;
     Held held;
     std::vector<uint32_t> refs;
 };
 
-std::optional<Request> find_request(Session &s, uint32_t id) {
-    const queue_hdr *q = s.plugin().hw_update_req_q();
-    if (q == nullptr)
+std::optional<RequestFields> find_request(Session &s, uint32_t id) {
+    const auto requests = s.requests();
+    if (!requests)
         throw std::runtime_error("the plugin's request queue is not visible (stripped plugin?)");
-    for (auto *req = static_cast<const rire_orsk_hw_update_req *>(q->head); req; req = req->next) {
-        if (req->req_id != id)
+    for (const Request &req : *requests) {
+        if (req.req_id != id)
             continue;
-        Request r{req->req_type, {}, {}, {}};
-        for (auto *e = static_cast<const rire_orsk_di_hold_q_elem *>(req->hold_q.head); e;
-             e = e->next) {
-            r.dis.push_back(e->di);
-            r.held.emplace_back(e->di, e->oiflist_index);
-            r.refs.push_back(e->ref_count);
+        RequestFields r{req.type, {}, {}, {}};
+        for (const HeldDi &e : req.held) {
+            r.dis.push_back(e.di);
+            r.held.emplace_back(e.di, e.oiflist_index);
+            r.refs.push_back(e.ref_count);
         }
         return r;
     }
@@ -80,7 +80,7 @@ std::optional<Request> find_request(Session &s, uint32_t id) {
 }
 
 // "request req=7 type=1 dis=310,300": the fields `a` names, or all of them.
-std::string request_text(uint32_t id, const Request &r, const Args *a) {
+std::string request_text(uint32_t id, const RequestFields &r, const Args *a) {
     std::string text = "request req=" + std::to_string(id);
     if (!a || a->has("type"))
         text += " type=" + std::to_string(r.type);
@@ -95,7 +95,7 @@ std::string request_text(uint32_t id, const Request &r, const Args *a) {
 
 void expect_request(Session &s, const Args &a) {
     const uint32_t id = a.u32("req");
-    const Request want{a.u32("type"), a.list("dis"), a.pairs("held"), a.list("refs")};
+    const RequestFields want{a.u32("type"), a.list("dis"), a.pairs("held"), a.list("refs")};
     const auto got = find_request(s, id);
     check(s, request_text(id, want, &a),
           got ? request_text(id, *got, &a) : "no request req=" + std::to_string(id));

@@ -1,0 +1,147 @@
+// The reference model of `rire-host explore`: what the host should observe of
+// the plugin after each host event, written from the plugin's contract alone
+// and sharing no code with it.
+//
+// The model's state is a View, the same shape as what the tool reads from the
+// running plugin (explore_view.h): the outstanding requests with their held
+// DIs, the committed records of both databases, the updates queued to the
+// PSS framework, the three recovery counters and the oiflist indexes each
+// bitmap holds. Each event below changes a View the way the plugin must:
+//
+//   link update   cases 1, 1b, 2, 3 hold nothing; 4 and 5 hold the old DI in
+//                 request req_id (created at the tail on first use). A DI
+//                 new to the request goes to the head of its hold queue with
+//                 count 1 and queues a write of the whole request; a DI held
+//                 again counts up and queues nothing; the first index stays.
+//   answer        one of the five answer opcodes ends the first request
+//                 from the head with its id: a delete of its record is
+//                 queued and its DIs are released head first. Any other
+//                 opcode logs one error and changes nothing.
+//   swap          the first request with the old id is re-keyed to the new
+//                 id and moved to the tail: delete under the old key, write
+//                 under the new one. Nothing when no request has the old id.
+//   pending-DI    the host's record of (type, index) takes the DIs given
+//                 (head insert, counted like a request's) and is written
+//                 whole under index | 0x10000 (type 1) or | 0x20000; a
+//                 delete queues the removal of that key and drops the record.
+//   flush         applies the queued updates in order, all of them.
+//   restart       queued updates, requests, host records, counters and
+//                 bitmaps are lost; the live oiflists take their indexes
+//                 again; then recovery walks the committed records.
+//   recovery      pending-DI records: the record's own index is reserved
+//                 unless it names a live oiflist, then each entry is judged.
+//                 Hardware-update records, in walk order: each accepted entry
+//                 is reserved (unless live) and held again in its request, so
+//                 DIs come back in reverse order with count 1. Entry rules: a
+//                 zero DI or index is skipped; a live oiflist reserves
+//                 nothing; an index up to 65534 is reserved; above, garbage.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace rire_host::explore {
+
+inline constexpr uint32_t kNullDi = 0;
+inline constexpr uint32_t kInvalidDi = 0xFFFFFFFF;
+
+struct Hold {
+    uint32_t di, index, refs;
+    bool operator==(const Hold &) const = default;
+};
+struct Req {
+    uint32_t id, type;
+    std::vector<Hold> held; // newest first
+    bool operator==(const Req &) const = default;
+};
+// A stored record as its fields read: type, state (pending-DI only) and the
+// (DI, index) entries in stored order.
+struct Stored {
+    uint32_t type = 0, state = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> held;
+    bool operator==(const Stored &) const = default;
+};
+enum Db { kHw, kPending };
+struct Update {
+    Db db;
+    uint32_t key;                // the key's 32-bit value (pending-DI: with its tag)
+    std::optional<Stored> value; // nothing for a delete
+    bool operator==(const Update &) const = default;
+};
+
+struct View {
+    std::vector<Req> requests;
+    std::map<uint32_t, Stored> stored[2]; // by Db, committed
+    std::vector<Update> queued;
+    uint32_t index_realloc = 0, pending_restored = 0, hw_restored = 0;
+    std::set<uint32_t> allocated[3]; // bitmap of oiflist type 1 and 2
+};
+
+// The host's own pending-DI record of one oiflist, as the model keeps it.
+struct HostRecord {
+    uint32_t state = 0;
+    std::vector<Hold> held;
+};
+
+class Model {
+  public:
+    enum class Walk { kAscending, kDescending, kUnordered };
+
+    // Each returns what the host should see as the call's result, where the
+    // call has one.
+    std::optional<uint32_t> link_update(uint32_t req, uint32_t type, uint32_t old_index,
+                                        uint32_t old_di, uint32_t new_di);
+    // True when the opcode is an answer; `released` gets the DIs in release order.
+    bool answer(uint32_t opcode, uint32_t id, std::vector<uint32_t> *released);
+    void swap(uint32_t old_id, uint32_t new_id);
+    void pending_insert(uint32_t type, uint32_t index, uint32_t state,
+                        const std::vector<std::pair<uint32_t, uint32_t>> &dis);
+    void pending_delete(uint32_t type, uint32_t index);
+    void flush();
+    void declare_oiflist(uint32_t type, uint32_t index);
+    // A process restart (`restart` or a new process) and its recovery; the
+    // number of error-level records recovery logs (entries it skips).
+    uint32_t restart(Walk walk);
+    // Recovery alone, on top of what the process holds (the `recover` verb):
+    // DIs already held count up, counters and reservations add up.
+    uint32_t recover(Walk walk);
+
+    const View &view() const { return v_; }
+    // After a step whose outcome a fault decided: the model takes what the
+    // plugin shows as its new starting point.
+    using HostRecords = std::map<std::pair<uint32_t, uint32_t>, HostRecord>; // by (type, index)
+    void adopt(const View &observed, HostRecords host) {
+        v_ = observed;
+        host_ = std::move(host);
+    }
+    // After a recovery whose walk order is the host's secret (shuffled): the
+    // requests as the plugin rebuilt them, once they matched as a set.
+    void take_order(const std::vector<Req> &observed) { v_.requests = observed; }
+    // The self-test of explore: a model that forgets repeated holds.
+    void plant_fault(bool on) { planted_ = on; }
+    // Heap blocks the plugin should have live: each request and hold
+    // element, and each element of a host record.
+    uint32_t live_blocks() const;
+    bool host_records_empty() const { return host_.empty(); }
+
+  private:
+    static uint32_t pending_key(uint32_t type, uint32_t index);
+    // Holds `di` in `held`: head insert when new (true), else counts up.
+    bool hold(std::vector<Hold> *held, uint32_t di, uint32_t index) const;
+    Stored stored_request(const Req &r) const;
+    // False when the entry is skipped with an error record.
+    bool recover_entry(uint32_t type, uint32_t di, uint32_t index, const Req *into);
+    Req *find(uint32_t id);
+
+    View v_;
+    HostRecords host_;
+    std::set<std::pair<uint32_t, uint32_t>> live_; // live oiflists
+    bool planted_ = false;
+};
+
+} // namespace rire_host::explore
