@@ -1,6 +1,7 @@
 #include "emu/log/map_ahead.h"
 
 #include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -70,11 +71,17 @@ void MapAhead::request(int fd, std::size_t off, std::size_t len, std::size_t fro
         state_.notify_all();
         return;
     }
+    // The thread takes no signal: one meant for the process (a ctrl-C at the
+    // prompt) must interrupt the thread that waits for it.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
     try {
         thread_ = std::make_unique<std::thread>(&MapAhead::serve, this);
     } catch (const std::exception &) {
         state_.store(kIdle, std::memory_order_relaxed); // no thread (no memory for one): no window
     }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 MapAhead::Window MapAhead::take() {

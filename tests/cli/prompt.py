@@ -55,6 +55,10 @@ class Terminal:
                     return
 
     def type(self, keys):
+        # The line editor prints its prompt before it switches the terminal
+        # to its own modes; keys typed in between are echoed and lost, so a
+        # typist's pause comes first.
+        time.sleep(0.05)
         os.write(self.master, keys.encode())
 
 

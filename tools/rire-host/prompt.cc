@@ -2,6 +2,10 @@
 
 #include <editline/readline.h>
 
+#include <sys/select.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,9 +19,37 @@ Prompt::Completer g_completer;
 std::vector<std::string> g_matches;
 
 volatile sig_atomic_t g_interrupted = 0;
+sigset_t g_waiting_mask; // the signal mask while waiting for a key: SIGINT let through
 
 void on_interrupt(int) {
     g_interrupted = 1;
+}
+
+// The line editor's key reader. SIGINT stays blocked while the editor works
+// and is let through only inside pselect(), atomically, so a ctrl-C is never
+// lost between two reads: it ends the wait, and the reader answers end of
+// input, which readline() tells apart from ctrl-D by g_interrupted.
+int read_key(FILE *in) {
+    const int fd = fileno(in);
+    for (;;) {
+        if (g_interrupted)
+            return EOF;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(fd, &readable);
+        if (pselect(fd + 1, &readable, nullptr, nullptr, nullptr, &g_waiting_mask) < 0) {
+            if (errno == EINTR)
+                continue;
+            return EOF;
+        }
+        unsigned char key;
+        const ssize_t n = ::read(fd, &key, 1);
+        if (n == 1)
+            return key;
+        if (n < 0 && errno == EINTR)
+            continue;
+        return EOF;
+    }
 }
 
 char *next_match(const char *, int state) {
@@ -42,6 +74,8 @@ Prompt::Prompt(std::filesystem::path history_file, Completer completer)
     : history_file_(std::move(history_file)) {
     g_completer = std::move(completer);
     rl_attempted_completion_function = complete;
+    rl_getc_function = read_key;
+    rl_catch_signals = 0; // SIGINT is this prompt's, not the line editor's
     rl_basic_word_break_characters = " \t";
     using_history();
     stifle_history(kHistoryLines);
@@ -53,12 +87,17 @@ Prompt::~Prompt() {
 }
 
 std::optional<std::string> Prompt::read(const char *prompt) {
-    // SIGINT interrupts the terminal read (no SA_RESTART): readline returns
-    // no line, and the flag tells that apart from end of input.
+    // SIGINT is blocked but while read_key() waits (see there).
     struct sigaction interrupt = {}, before = {};
     interrupt.sa_handler = on_interrupt;
     sigemptyset(&interrupt.sa_mask);
     sigaction(SIGINT, &interrupt, &before);
+    sigset_t interrupt_only, mask_before;
+    sigemptyset(&interrupt_only);
+    sigaddset(&interrupt_only, SIGINT);
+    sigprocmask(SIG_BLOCK, &interrupt_only, &mask_before);
+    g_waiting_mask = mask_before;
+    sigdelset(&g_waiting_mask, SIGINT);
     char *line = nullptr;
     for (;;) {
         g_interrupted = 0;
@@ -68,6 +107,7 @@ std::optional<std::string> Prompt::read(const char *prompt) {
         std::fputs("\n", stdout); // the dropped line stays on screen, as typed
         std::fflush(stdout);
     }
+    sigprocmask(SIG_SETMASK, &mask_before, nullptr);
     sigaction(SIGINT, &before, nullptr);
     if (line == nullptr)
         return std::nullopt;
