@@ -27,6 +27,10 @@ def main():
         for n, path in enumerate(files):
             state = os.path.join(tmp, str(n))
             runs = [["--state", state, os.path.basename(path)], ["inspect", "--tail", "3", state]]
+            if n == 0:  # explore's records: a clean run, and a divergence of a planted fault
+                out = os.path.join(tmp, "divergence.t")
+                runs += [["explore", "--runs", "2", "--faults"],
+                         ["explore", "--runs", "20", "--plant-model-fault", "--out", out]]
             for args in runs:
                 r = subprocess.run(prefix + [host, "--format", "json"] + args,
                                    cwd=os.path.dirname(os.path.abspath(path)),
