@@ -438,6 +438,10 @@ std::string shown(const std::string &text) {
 
 void VerbTable::add(VerbSpec verb) {
     verb.group = group_;
+    by_name_.emplace(verb.name, verbs_.size());
+    for (size_t blank = verb.name.find(' '); blank != std::string::npos;
+         blank = verb.name.find(' ', blank + 1))
+        prefixes_.insert(verb.name.substr(0, blank));
     verbs_.push_back(std::move(verb));
 }
 
@@ -481,16 +485,12 @@ std::string no_verb(const VerbTable &verbs, const std::string &words) {
 }
 
 const VerbSpec *VerbTable::find(const std::string &name) const {
-    for (const VerbSpec &v : verbs_)
-        if (v.name == name)
-            return &v;
-    return nullptr;
+    const auto at = by_name_.find(name);
+    return at == by_name_.end() ? nullptr : &verbs_[at->second];
 }
 
 bool VerbTable::is_prefix(const std::string &word) const {
-    const std::string prefix = word + " ";
-    return std::any_of(verbs_.begin(), verbs_.end(),
-                       [&](const VerbSpec &v) { return v.name.rfind(prefix, 0) == 0; });
+    return prefixes_.contains(word);
 }
 
 namespace {
