@@ -37,6 +37,7 @@ bool is_blank(char c) {
 // '#', and loses its quotes: text="a b" is the word text=a b.
 std::vector<Token> tokenize(const std::string &line) {
     std::vector<Token> tokens;
+    tokens.reserve(8); // a verb and its arguments, without growing
     const size_t end = std::min(comment_at(line), line.size());
     size_t i = 0;
     while (i < end) {
@@ -46,11 +47,16 @@ std::vector<Token> tokenize(const std::string &line) {
         }
         Token t{"", static_cast<int>(i) + 1};
         bool quoted = false;
-        for (; i < end && (quoted || !is_blank(line[i])); i++) {
-            if (line[i] == '"')
+        while (i < end && (quoted || !is_blank(line[i]))) {
+            if (line[i] == '"') {
                 quoted = !quoted;
-            else
-                t.text += line[i];
+                i++;
+                continue;
+            }
+            const size_t run = i; // up to the next quote, or blank outside quotes
+            while (i < end && line[i] != '"' && (quoted || !is_blank(line[i])))
+                i++;
+            t.text.append(line, run, i - run);
         }
         tokens.push_back(std::move(t));
     }
