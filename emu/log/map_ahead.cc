@@ -1,6 +1,7 @@
 #include "emu/log/map_ahead.h"
 
 #include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -70,11 +71,18 @@ void MapAhead::request(int fd, std::size_t off, std::size_t len, std::size_t fro
         state_.notify_all();
         return;
     }
+    // The thread starts with every signal blocked, so that a signal sent to
+    // the process (a SIGINT meant to interrupt the writer's terminal read)
+    // is never taken by it.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
     try {
         thread_ = std::make_unique<std::thread>(&MapAhead::serve, this);
     } catch (const std::exception &) {
         state_.store(kIdle, std::memory_order_relaxed); // no thread (no memory for one): no window
     }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 MapAhead::Window MapAhead::take() {
