@@ -1,5 +1,5 @@
 // emu::log::MapAhead: maps the next window of a file on a thread of its own and
-// touches its pages for writing, so that the thread writing through the
+// faults its pages in for writing, so that the thread writing through the
 // window later takes no page faults. A first write to a page of a shared file
 // mapping costs tens of microseconds in a virtual machine, hundreds of
 // times a short memcpy.

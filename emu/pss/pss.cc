@@ -278,6 +278,11 @@ std::size_t pending_count() {
     return g.queue.size();
 }
 
+std::size_t pending_count(Kind kind) {
+    return static_cast<std::size_t>(std::count_if(
+        g.queue.begin(), g.queue.end(), [kind](const Update &u) { return u.kind == kind; }));
+}
+
 void discard_pending() {
     g.queue.clear();
 }

@@ -159,6 +159,7 @@ void set_commit_hook(std::function<int()> hook);
 // Queries for tests and tools.
 std::vector<Pending> pending();
 std::size_t pending_count();
+std::size_t pending_count(Kind kind); // the queued updates of one kind
 void discard_pending();
 // Registered services, type -> name.
 std::map<uint32_t, std::string> services();

@@ -274,8 +274,12 @@ int run_scenario(const std::string &path, Options o, const rire_host::VerbTable 
         return status;
     rire_host::ScriptReader reader(scenario.second_pass(), verbs);
     while (const auto cmd = reader.next()) {
-        out.record("command", {{"line", cmd->line}, {"text", cmd->text}},
-                   "rire# " + cmd->text + "\n");
+        out.record(
+            "command",
+            [&] {
+                return rire_host::Fields{{"line", cmd->line}, {"text", cmd->text}};
+            },
+            "rire# " + cmd->text + "\n");
         if (!run_command(session, *cmd, name))
             return finish(session, o, false);
     }

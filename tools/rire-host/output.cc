@@ -16,6 +16,7 @@ class TextOutput : public Output {
   public:
     TextOutput(std::ostream &out, std::ostream &err) : out_(out), err_(err) {}
     void record(const char *, Fields, const std::string &text) override { out_ << text; }
+    bool writes_fields() const override { return false; }
     void notice(const char *, Fields, const std::string &text) override {
         out_.flush(); // stdout and stderr may share a pipe: keep their order
         err_ << text;
@@ -70,6 +71,7 @@ class JsonOutput : public Output {
         out_ << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
         out_.flush();
     }
+    bool writes_fields() const override { return true; }
     void notice(const char *type, Fields fields, const std::string &) override {
         record(type, std::move(fields), {});
     }

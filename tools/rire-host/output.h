@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
+#include <type_traits>
 
 namespace rire_host {
 
@@ -31,6 +32,15 @@ class Output {
     // record a person does not need to see. A null `type` marks lines for a
     // person only (a heading), left out of JSON.
     virtual void record(const char *type, Fields fields, const std::string &text) = 0;
+    // The same, for a report made after every command: its fields are made
+    // (`make` called) only where they are written, in JSON mode.
+    template <class MakeFields>
+    requires std::is_invocable_r_v<Fields, const MakeFields &>
+    void record(const char *type, const MakeFields &make, const std::string &text) {
+        record(type, writes_fields() ? make() : Fields(), text);
+    }
+    // Whether record() writes the fields (JSON) or only the text.
+    virtual bool writes_fields() const = 0;
     // A report for standard error (a fault, the summary at the end): in text
     // mode `text` (whole lines) goes there after what standard output holds so
     // far; in JSON mode it is a record like any other.

@@ -37,6 +37,7 @@ bool is_blank(char c) {
 // '#', and loses its quotes: text="a b" is the word text=a b.
 std::vector<Token> tokenize(const std::string &line) {
     std::vector<Token> tokens;
+    tokens.reserve(8); // a verb and its arguments, without growing
     const size_t end = std::min(comment_at(line), line.size());
     size_t i = 0;
     while (i < end) {
@@ -46,11 +47,16 @@ std::vector<Token> tokenize(const std::string &line) {
         }
         Token t{"", static_cast<int>(i) + 1};
         bool quoted = false;
-        for (; i < end && (quoted || !is_blank(line[i])); i++) {
-            if (line[i] == '"')
+        while (i < end && (quoted || !is_blank(line[i]))) {
+            if (line[i] == '"') {
                 quoted = !quoted;
-            else
-                t.text += line[i];
+                i++;
+                continue;
+            }
+            const size_t run = i; // up to the next quote, or blank outside quotes
+            while (i < end && line[i] != '"' && (quoted || !is_blank(line[i])))
+                i++;
+            t.text.append(line, run, i - run);
         }
         tokens.push_back(std::move(t));
     }
@@ -438,6 +444,10 @@ std::string shown(const std::string &text) {
 
 void VerbTable::add(VerbSpec verb) {
     verb.group = group_;
+    by_name_.emplace(verb.name, verbs_.size());
+    for (size_t blank = verb.name.find(' '); blank != std::string::npos;
+         blank = verb.name.find(' ', blank + 1))
+        prefixes_.insert(verb.name.substr(0, blank));
     verbs_.push_back(std::move(verb));
 }
 
@@ -481,16 +491,12 @@ std::string no_verb(const VerbTable &verbs, const std::string &words) {
 }
 
 const VerbSpec *VerbTable::find(const std::string &name) const {
-    for (const VerbSpec &v : verbs_)
-        if (v.name == name)
-            return &v;
-    return nullptr;
+    const auto at = by_name_.find(name);
+    return at == by_name_.end() ? nullptr : &verbs_[at->second];
 }
 
 bool VerbTable::is_prefix(const std::string &word) const {
-    const std::string prefix = word + " ";
-    return std::any_of(verbs_.begin(), verbs_.end(),
-                       [&](const VerbSpec &v) { return v.name.rfind(prefix, 0) == 0; });
+    return prefixes_.contains(word);
 }
 
 namespace {

@@ -17,6 +17,8 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
@@ -113,6 +115,9 @@ class VerbTable {
 
   private:
     std::vector<VerbSpec> verbs_;
+    // Looked up for every scenario line, twice: hashed.
+    std::unordered_map<std::string, std::size_t> by_name_; // the first verb of a name
+    std::unordered_set<std::string> prefixes_;             // the words before a blank of a name
     std::string group_;
 };
 

@@ -217,35 +217,35 @@ std::optional<std::vector<Request>> Session::requests() {
 }
 
 void Session::flush(bool scheduled) {
-    size_t writes = 0;
-    const auto queued = emu::pss::pending();
-    for (const auto &p : queued)
-        writes += p.kind == emu::pss::Kind::kWrite;
+    const size_t queued = emu::pss::pending_count();
+    const size_t writes = emu::pss::pending_count(emu::pss::Kind::kWrite);
     const int rc = emu::pss::flush();
     if (rc != 0) {
         const std::string error =
             rc == emu::pss::kErrStore ? emu::pss::last_store_error() : syserr2str(rc);
-        const size_t n = queued.size();
-        output_.record("flush", {{"failed", error}, {"queued", n}},
-                       "  flush refused: " + error + "; " + counted(n, "update") +
-                           (n == 1 ? " stays" : " stay") + " queued\n");
+        output_.record("flush", {{"failed", error}, {"queued", queued}},
+                       "  flush refused: " + error + "; " + counted(queued, "update") +
+                           (queued == 1 ? " stays" : " stay") + " queued\n");
         verdict_.strict_failure("flush_refused", "the store refused the flush: " + error);
         return;
     }
-    const size_t deletes = queued.size() - writes;
-    std::string text = (scheduled ? "  scheduled flush: committed " : "  committed ") +
-                       counted(queued.size(), "update");
+    const size_t deletes = queued - writes;
+    std::string text =
+        (scheduled ? "  scheduled flush: committed " : "  committed ") + counted(queued, "update");
     const char *sep = ": ";
     if (writes != 0)
         text += sep + counted(writes, "write"), sep = ", ";
     if (deletes != 0)
         text += sep + counted(deletes, "delete");
-    output_.record("flush",
-                   {{"committed", queued.size()},
-                    {"writes", writes},
-                    {"deletes", deletes},
-                    {"scheduled", scheduled}},
-                   text + "\n");
+    output_.record(
+        "flush",
+        [&] {
+            return Fields{{"committed", queued},
+                          {"writes", writes},
+                          {"deletes", deletes},
+                          {"scheduled", scheduled}};
+        },
+        text + "\n");
 }
 
 void Session::end_command() {

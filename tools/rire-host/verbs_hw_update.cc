@@ -10,7 +10,12 @@
 namespace rire_host {
 
 void print_result(Session &s, int64_t value) {
-    s.output().record("result", {{"value", value}}, "  result " + std::to_string(value) + "\n");
+    s.output().record(
+        "result",
+        [value] {
+            return Fields{{"value", value}};
+        },
+        "  result " + std::to_string(value) + "\n");
     s.set_result(static_cast<uint32_t>(value));
 }
 
@@ -25,9 +30,12 @@ void link_update(Session &s, const Args &a) {
     s.set_result(held); // `expect result` sees it also when it is not shown
     if (!rire_orsk_link_update_holds(old_di, new_di))
         return;
-    s.output().record("result", {{"value", held}, {"held", held == 1}},
-                      "  result " + std::to_string(held) +
-                          (held == 1 ? " (held)\n" : " (not held)\n"));
+    s.output().record(
+        "result",
+        [held] {
+            return Fields{{"value", held}, {"held", held == 1}};
+        },
+        "  result " + std::to_string(held) + (held == 1 ? " (held)\n" : " (not held)\n"));
     if (held != 1)
         s.verdict().strict_failure("result", "link-update: the DI was not held");
 }
@@ -67,19 +75,29 @@ void print_changes(Session &s, const std::optional<std::vector<Request>> &before
             added.push_back(r);
     Output &out = s.output();
     if (gone.size() == 1 && added.size() == 1 && held_list(gone[0]) == held_list(added[0])) {
-        out.record("rekeyed", {{"req_id", gone[0].req_id}, {"new_req_id", added[0].req_id}},
-                   "  request " + std::to_string(gone[0].req_id) + " re-keyed to " +
-                       std::to_string(added[0].req_id) + "\n");
+        out.record(
+            "rekeyed",
+            [&] {
+                return Fields{{"req_id", gone[0].req_id}, {"new_req_id", added[0].req_id}};
+            },
+            "  request " + std::to_string(gone[0].req_id) + " re-keyed to " +
+                std::to_string(added[0].req_id) + "\n");
         return;
     }
     for (const Request &r : gone)
-        out.record("done", {{"req_id", r.req_id}, {"released", held_dis(r)}},
-                   "  request " + std::to_string(r.req_id) + " done, released " + held_list(r) +
-                       "\n");
+        out.record(
+            "done",
+            [&] {
+                return Fields{{"req_id", r.req_id}, {"released", held_dis(r)}};
+            },
+            "  request " + std::to_string(r.req_id) + " done, released " + held_list(r) + "\n");
     for (const Request &r : added)
-        out.record("added", {{"req_id", r.req_id}, {"held", held_dis(r)}},
-                   "  request " + std::to_string(r.req_id) + " added, holding " + held_list(r) +
-                       "\n");
+        out.record(
+            "added",
+            [&] {
+                return Fields{{"req_id", r.req_id}, {"held", held_dis(r)}};
+            },
+            "  request " + std::to_string(r.req_id) + " added, holding " + held_list(r) + "\n");
     if (gone.empty() && added.empty())
         out.record("unchanged", {}, "  no request changed\n");
 }
