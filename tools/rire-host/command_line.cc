@@ -247,6 +247,10 @@ std::string usage(Command command) {
     return out.str();
 }
 
+Format format_of(const CommandLine &line) {
+    return line.text(options::Id::kFormat) == "json" ? Format::kJson : Format::kText;
+}
+
 std::vector<std::string> passed_on(const CommandLine &line) {
     std::vector<std::string> args;
     for (const Option &o : options::kOptions)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/rire-host/options.h"
+#include "tools/rire-host/output.h"
 
 namespace rire_host {
 
@@ -39,5 +40,8 @@ std::string usage(options::Command command);
 // The options a transcript's processes get from this command line: those
 // marked passed_on, as they were given.
 std::vector<std::string> passed_on(const CommandLine &line);
+
+// The report format --format asks for.
+Format format_of(const CommandLine &line);
 
 } // namespace rire_host

@@ -717,7 +717,7 @@ Options options_of(const CommandLine &line, const std::string &default_plugin) {
     o.faults = line.has(Id::kFaults);
     o.out = line.text(Id::kOut);
     o.state = line.has(Id::kState) ? line.text(Id::kState) : "";
-    o.format = line.text(Id::kFormat) == "json" ? Format::kJson : Format::kText;
+    o.format = format_of(line);
     o.plugin = line.has(Id::kPlugin) ? line.text(Id::kPlugin) : default_plugin;
     o.plant = line.has(Id::kPlantModelFault);
     return o;

@@ -55,10 +55,6 @@ int usage_error(const std::string &message) {
     return kExitUsage;
 }
 
-rire_host::Format format_of(const rire_host::CommandLine &line) {
-    return line.text(Id::kFormat) == "json" ? rire_host::Format::kJson : rire_host::Format::kText;
-}
-
 Options options_of(const rire_host::CommandLine &line) {
     Options o;
     o.line = line;
@@ -70,7 +66,7 @@ Options options_of(const rire_host::CommandLine &line) {
     // The defaults are the table's, which the usage text shows.
     o.session.event_files.max_bytes = static_cast<uint32_t>(line.number(Id::kLogSize));
     o.session.event_files.files = static_cast<uint32_t>(line.number(Id::kLogFiles));
-    o.format = format_of(line);
+    o.format = rire_host::format_of(line);
     o.strict = line.has(Id::kStrict);
     o.part = static_cast<int>(line.number(Id::kPart));
     const std::string sync = line.text(Id::kSync);
@@ -302,7 +298,7 @@ int inspect(const rire_host::CommandLine &line) {
     o.dir = line.operands[0];
     o.raw = line.has(Id::kRaw);
     o.tail = line.number(Id::kTail);
-    const auto out = rire_host::make_output(format_of(line), std::cout, std::cerr);
+    const auto out = rire_host::make_output(rire_host::format_of(line), std::cout, std::cerr);
     return rire_host::inspect(o, *out);
 }
 
