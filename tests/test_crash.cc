@@ -301,6 +301,44 @@ TEST_F(CrashSafety, KilledProcessLeavesExactlyOneCommittedState) {
     }
 }
 
+// The temporary copies of the plugin in `dir`.
+size_t plugin_copies(const std::filesystem::path &dir) {
+    size_t n = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        n += entry.path().filename().string().starts_with("rire-plugin-");
+    return n;
+}
+
+// A killed process cannot delete its copy of the plugin; the next process
+// that loads the plugin from the same temporary directory does.
+TEST_F(CrashSafety, NextProcessRemovesTheCopyOfAKilledOne) {
+    TempDir dir;
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t killed = fork();
+    ASSERT_GE(killed, 0);
+    if (killed == 0)
+        run_child(dir.path(), {}, fds[1]);
+    close(fds[1]);
+    char c = 0;
+    ASSERT_EQ(read(fds[0], &c, 1), 1);
+    close(fds[0]);
+    kill(killed, SIGKILL);
+    ASSERT_EQ(waitpid(killed, nullptr, 0), killed);
+    ASSERT_EQ(plugin_copies(dir.path()), 1u);
+
+    const pid_t next = fork();
+    ASSERT_GE(next, 0);
+    if (next == 0) {
+        setenv("TMPDIR", dir.path().c_str(), 1);
+        { Process p(dir.path()); }
+        _exit(plugin_copies(dir.path()) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(next, &status, 0), next);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 // Sync calls made by `commits` store commits under `sync`.
 int syncs_of_commits(emu::pss::Sync sync, int commits) {
     TempDir dir;

@@ -2,11 +2,14 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <unordered_map>
 
 #include "emu/base/faults.h"
@@ -118,8 +121,37 @@ Plugin::~Plugin() {
     }
 }
 
+namespace {
+
+constexpr std::string_view kCopyPrefix = "rire-plugin-";
+
+// Removes the copies of processes that died without deleting theirs (a
+// SIGKILL, a crash). A copy's name carries its process id, and a copy whose
+// process is gone is loaded by nobody. Done once per directory and process.
+void remove_orphaned_copies(const std::filesystem::path &dir) {
+    static std::filesystem::path swept;
+    if (swept == dir)
+        return;
+    swept = dir;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(kCopyPrefix))
+            continue;
+        char *end = nullptr;
+        const long pid = std::strtol(name.c_str() + kCopyPrefix.size(), &end, 10);
+        if (pid > 0 && *end == '-' && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            std::filesystem::remove(entry.path(), ec);
+    }
+}
+
+} // namespace
+
 bool Plugin::copy_from(const std::string &so_path, std::string *error) {
-    std::string name = (std::filesystem::temp_directory_path() / "rire-plugin-XXXXXX.so").string();
+    const std::filesystem::path dir = std::filesystem::temp_directory_path();
+    remove_orphaned_copies(dir);
+    std::string name =
+        (dir / (std::string(kCopyPrefix) + std::to_string(getpid()) + "-XXXXXX.so")).string();
     const int fd = mkstemps(name.data(), 3);
     if (fd < 0) {
         *error = "cannot create a temporary copy of " + so_path;

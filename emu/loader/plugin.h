@@ -29,7 +29,8 @@
 // Destroying the Plugin is the process death of the plugin: the blocks its
 // queue holds and the blocks a reset dropped are freed, as the OS would
 // reclaim them; a lost block is forgotten unfreed, so a leak checker still
-// sees it. The copy is dlclosed and deleted.
+// sees it. The copy is dlclosed and deleted; the copies of processes that
+// were killed are deleted by the next load in the same temporary directory.
 #pragma once
 
 #include <dlfcn.h>
