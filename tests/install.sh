@@ -28,7 +28,7 @@ RIRE_LAUNCHER="${launcher[*]}" "${launcher[@]}" "$host" --check "$usr/share/rire
     fail "the installed rire-host fails the bundled held-di.t"
 [[ $("${launcher[@]}" "$host" --version) =~ ^rire-host\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "no version"
 
-man=$usr/share/man/man1/rire-host.1
+man=$usr/share/man/man1/rire-host.1.gz
 completion=$usr/share/bash-completion/completions/rire-host
 [[ -s $man && -s $completion ]] || fail "no man page or no completion"
 bash -n "$completion" || fail "the completion is not bash"
@@ -37,7 +37,7 @@ bash -n "$completion" || fail "the completion is not bash"
 verbs=$("${launcher[@]}" "$host" help all | grep '^  [a-z]' |
     awk '{ name = $1; if ($2 ~ /^[a-z][a-z.-]*$/) name = name " " $2; print name }' | sort -u)
 [[ $(wc -l <<<"$verbs") -gt 40 ]] || fail "help all lists too few verbs"
-sed 's/\\-/-/g' "$man" >"$dest/man.txt"
+gzip -dc "$man" | sed 's/\\-/-/g' >"$dest/man.txt"
 while read -r verb; do
     grep -qF ".B $verb" "$dest/man.txt" || fail "the man page lacks '$verb'"
     for word in $verb; do
