@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <numeric>
+#include <string_view>
 
 #include "emu/host.h"
 #include "emu/log/event_log_file.h"
@@ -305,6 +307,14 @@ int inspect(const rire_host::CommandLine &line) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // The host's own memory running out ends the run with a word, not an
+    // abort: an allocation can fail inside a call from the plugin, where no
+    // exception can pass. Every commit made so far stays, as after a kill.
+    std::set_new_handler([] {
+        constexpr std::string_view kMessage = "rire-host: out of memory\n";
+        (void)!write(STDERR_FILENO, kMessage.data(), kMessage.size());
+        _exit(kExitFailed);
+    });
     // The build's own uses, hidden from --help: the manual page and the completion.
     if (argc > 1 && (std::string(argv[1]) == "--manpage" || std::string(argv[1]) == "--completion"))
         return rire_host::manual::run(argc, argv, rire_host::all_verbs(), RIRE_VERSION);

@@ -58,7 +58,7 @@ struct ExitStatus {
 inline constexpr ExitStatus kExitStatuses[] = {
     {0, "it ran and every transcript matched"},
     {1, "a command, an expectation or a --strict check failed, the plugin lost heap blocks, or a "
-        "transcript differs"},
+        "transcript differs, or the host ran out of memory"},
     {2, "bad command line or scenario (nothing ran), the state directory is in use, a transcript "
         "cannot be read"},
     {3, "the PSS store is damaged (left as it was)"},
