@@ -9,7 +9,9 @@
 //     with it) and a new rire-host process goes on with the lines below it on
 //     the same state directory; its boot line sits under this line.
 // When a process exits with a status other than 0, "[exit N]" is its last
-// output line.
+// output line. A process that dies of SIGKILL (`fault pss.commit.kill` kills
+// it inside a flush) ends with "[killed]" instead, counts as exit status 0,
+// and the next part goes on from what the store kept.
 //
 // Directive lines, "#!" in the first column, say how the file runs and ends:
 //   "#! strict"  it runs with --strict, under --check and as a scenario;
