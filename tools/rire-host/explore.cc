@@ -178,7 +178,7 @@ class Generator {
     std::string fault() {
         const char *services[] = {"hw_update", "pending_di"};
         const std::string service = rng_.pick(services);
-        switch (rng_.below(11)) {
+        switch (rng_.below(12)) {
         case 0:
             return "fault libc.malloc.fail after=" + num(rng_.below(6));
         case 1:
@@ -199,6 +199,8 @@ class Generator {
             return "fault pss.getvalue.fail service=" + service + " at=" + num(1 + rng_.below(3));
         case 7:
             return "fault tlv.next.fail at=" + num(1 + rng_.below(2));
+        case 11:
+            return "fault pss.commit.kill at=" + num(1 + rng_.below(4));
         default:
             return "fault pss.move.refuse service=" + service + " at=" + num(1 + rng_.below(3));
         }
