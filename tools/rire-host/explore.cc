@@ -31,8 +31,6 @@ namespace rire_host::explore {
 namespace {
 
 constexpr const char *kNewProcess = "%% new process";
-// The trace record of each DI an answer releases.
-constexpr std::string_view kReleaseTrace = "processing DI:";
 
 struct Options {
     uint64_t seed = 1;
@@ -687,23 +685,17 @@ class Process {
     // The DIs the last answer released, in order, as its trace records name
     // them: the one place the order of release shows.
     std::optional<Difference> check_released() {
-        const auto &log = emu::log::event_log();
-        std::string got;
-        for (size_t seq = std::max(session_->verdict().log_window(), log.first()); seq < log.size();
-             seq++) {
-            const std::string_view text = log[seq].text();
-            if (const size_t at = text.find(kReleaseTrace); at != std::string_view::npos)
-                got += (got.empty() ? "" : ",") +
-                       std::to_string(std::atoi(text.data() + at + kReleaseTrace.size()));
-        }
-        std::string wanted;
-        for (uint32_t di : released_)
-            wanted += (wanted.empty() ? "" : ",") + std::to_string(di);
-        if (wanted == got)
+        const auto got = released_dis(*session_);
+        if (!got || *got == released_)
             return std::nullopt;
-        wanted = wanted.empty() ? "none" : wanted;
-        return Difference{"released dis=" + wanted, "released dis=" + (got.empty() ? "none" : got),
-                          "expect released dis=" + wanted};
+        auto text = [](const std::vector<uint32_t> &dis) {
+            std::string t;
+            for (uint32_t di : dis)
+                t += (t.empty() ? "" : ",") + std::to_string(di);
+            return t;
+        };
+        return Difference{"released dis=" + text(released_), "released dis=" + text(*got),
+                          "expect released dis=" + text(released_)};
     }
 
     std::optional<Difference> check_errors() {
