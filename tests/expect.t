@@ -65,6 +65,6 @@ log-of func=rire_orsk_platform_api_init
     (4630 earlier records no longer held in memory; see events.log)
   rire-host: 2 expectations failed
   rire-host: --strict: 2 failures:
-    expect.t:38: the plugin logged an error: rire_orsk_hw_update_done(46):ERROR: Unknown opcode: 75776
+    expect.t:38: the plugin logged an error: rire_orsk_hw_update_done(45):ERROR: Unknown opcode: 75776
     expect.t:57: the plugin logged an error: rire_orsk_pss_get_hw_update_req_q_elem(49):ERROR: rire_orsk_pss_get_hw_update_req_q_elem: skipping index 12 Di 0
   [exit 1]
