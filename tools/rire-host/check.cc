@@ -427,12 +427,14 @@ std::optional<std::string> part_scenario(std::istream &in, int part, int *parts,
     return text;
 }
 
-int run_parts(const Runner &runner, const std::string &path, const std::string &state, int parts) {
+int run_parts(const Runner &runner, const std::string &path, const std::string &state, int parts,
+              Output &out) {
     int last = 0;
     for (int k = 1; k <= parts; k++) {
         int status = wait_for(spawn(self_command(runner, state, k, path), "", false, nullptr));
         if (status == kKilled) {
-            std::cout << kKilledLine << "\n" << std::flush;
+            out.record("killed", {{"part", k}}, std::string("  ") + kKilledLine + "\n");
+            out.stream().flush();
             status = 0;
         }
         last = status != 0 ? status : last;

@@ -31,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/rire-host/output.h"
+
 namespace rire_host::transcript {
 
 // True for the name of a transcript test file (it ends in ".t").
@@ -58,9 +60,11 @@ struct Runner {
 };
 
 // Runs each part of the transcript in its own process on `state`, printing
-// as they print; stops after a part that exits with 2 or more. The last
-// nonzero exit status, or 0.
-int run_parts(const Runner &runner, const std::string &path, const std::string &state, int parts);
+// as they print; stops after a part that exits with 2 or more. A part killed
+// by SIGKILL is reported on `out` (record "killed") and counts as 0. The
+// last nonzero exit status, or 0.
+int run_parts(const Runner &runner, const std::string &path, const std::string &state, int parts,
+              Output &out);
 
 // --check: runs each file on a fresh state directory and prints a unified
 // diff of the file against the file with the output the run printed, and
