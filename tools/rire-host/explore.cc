@@ -3,6 +3,7 @@
 #include "tools/rire-host/command_line.h"
 
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -446,6 +447,25 @@ void send(int fd, const Report &r) {
     }
 }
 
+// What a child leaves where the runner reads it even when the child dies
+// without a word (a crash): the line it runs and the lines it drew, one
+// after another with a newline each. Shared memory, so keeping it costs no
+// system call.
+struct Journal {
+    static constexpr size_t kBytes = 1 << 20;
+    uint64_t running = 0; // the line running, 1-based; 0 before the first
+    uint64_t used = 0;    // bytes of `drawn`
+    char drawn[kBytes - 2 * sizeof(uint64_t)];
+
+    void draw(const std::string &line) {
+        if (line.size() + 1 <= sizeof drawn - used) {
+            std::memcpy(drawn + used, line.data(), line.size());
+            drawn[used + line.size()] = '\n';
+            used += line.size() + 1;
+        }
+    }
+};
+
 // One process of a run, inside the child process the runner forked for it:
 // boots on the state directory (fresh, or as a new process on the store the
 // one before left), runs lines from the history, drawing more when asked,
@@ -456,7 +476,7 @@ class Process {
     Process(const Options &o, const VerbTable &verbs) : o_(o), verbs_(verbs) {}
 
     Report run(const std::string &dir, std::vector<std::string> lines, const Start &from,
-               bool drawing, uint64_t rng_state, int fd) {
+               bool drawing, uint64_t rng_state, int fd, Journal &journal) {
         Rng rng(rng_state);
         Generator gen(rng, o_.faults);
         std::vector<std::string> drained;
@@ -480,6 +500,7 @@ class Process {
                 if (!line)
                     break;
                 lines.push_back(*line);
+                journal.draw(*line);
             }
             if (lines[i] == kNewProcess) {
                 r = Report{Report::kNewProcess, i, {}, 0, {}, {}, {emu::pss::snapshot()}};
@@ -487,6 +508,7 @@ class Process {
             }
             totals_.steps++;
             current_ = i;
+            journal.running = i + 1;
             if (auto d = step(lines[i], static_cast<int>(i) + 1))
                 r.outcome = Outcome{true, i, *d};
         }
@@ -810,7 +832,16 @@ class Process {
 class Runner {
   public:
     Runner(const Options &o, const VerbTable &verbs, Totals &totals)
-        : o_(o), verbs_(verbs), totals_(totals), rng_(o.seed) {}
+        : o_(o), verbs_(verbs), totals_(totals), rng_(o.seed) {
+        void *shared = mmap(nullptr, sizeof(Journal), PROT_READ | PROT_WRITE,
+                            MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (shared == MAP_FAILED)
+            throw std::runtime_error("cannot map the journal of the run's processes");
+        journal_ = static_cast<Journal *>(shared);
+    }
+    ~Runner() { munmap(journal_, sizeof(Journal)); }
+    Runner(const Runner &) = delete;
+    Runner &operator=(const Runner &) = delete;
 
     // Runs `lines` on a fresh state directory; with `drawing`, the generator
     // draws more until the history ends. After a process killed in a flush
@@ -883,6 +914,7 @@ class Runner {
             throw std::runtime_error("cannot make a pipe for a process of the run");
         std::cout.flush();
         std::cerr.flush();
+        journal_->running = journal_->used = 0;
         const pid_t pid = fork();
         if (pid < 0)
             throw std::runtime_error("cannot start a process of the run");
@@ -891,7 +923,7 @@ class Runner {
             int code = 0;
             try {
                 Process p(o_, verbs_);
-                send(fds[1], p.run(dir, lines, from, drawing, rng_, fds[1]));
+                send(fds[1], p.run(dir, lines, from, drawing, rng_, fds[1], *journal_));
             } catch (const std::exception &e) {
                 std::cerr << "rire-host explore: " << e.what() << "\n";
                 code = 2;
@@ -913,14 +945,21 @@ class Runner {
             if ((r.kind == Report::kKilled) == killed)
                 return r;
         }
+        // What the journal says: the lines drawn, and the line that ran last.
         Report r;
         r.lines = lines;
+        std::istringstream drawn(std::string(journal_->drawn, journal_->used));
+        for (std::string line; std::getline(drawn, line);)
+            r.lines.push_back(line);
         r.rng = rng_;
         const std::string how =
             WIFSIGNALED(status) ? "it died of signal " + std::to_string(WTERMSIG(status))
                                 : "it exited with status " + std::to_string(WEXITSTATUS(status));
-        r.outcome = Outcome{true, lines.empty() ? 0 : lines.size() - 1,
-                            Difference{"the process ends normally", how, ""}};
+        const size_t step = journal_->running != 0 ? journal_->running - 1
+                            : from.stores.empty()  ? 0
+                                                   : from.at - 1;
+        r.lines.resize(std::min(r.lines.size(), step + 1));
+        r.outcome = Outcome{true, step, Difference{"the process ends normally", how, ""}};
         return r;
     }
 
@@ -928,6 +967,7 @@ class Runner {
     const VerbTable &verbs_;
     Totals &totals_;
     uint64_t rng_; // the generator's state between processes and runs
+    Journal *journal_;
 };
 
 // --- shrinking -------------------------------------------------------------------
