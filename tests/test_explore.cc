@@ -1,6 +1,7 @@
 // rire-host explore as a user runs it: the same seed draws the same
-// histories, a planted fault of the model is found and shrunk to a short
-// transcript that --check fails on, and bad usage exits 2.
+// histories (processes killed in a flush included), a planted fault of the
+// model is found and shrunk to a short transcript that --check fails on, and
+// bad usage exits 2.
 #include <sys/wait.h>
 
 #include <fstream>
@@ -46,9 +47,10 @@ TEST_F(Explore, SameSeedSameHistoriesAndNoDivergence) {
     const Ran a = run(args), b = run(args);
     ASSERT_EQ(a.status, 0) << a.out;
     ASSERT_EQ(b.status, 0) << b.out;
-    for (const char *name : {"runs", "steps", "restarts", "new_processes", "faults_fired"})
+    for (const char *name : {"runs", "steps", "restarts", "new_processes", "kills", "faults_fired"})
         EXPECT_EQ(field(a.out, name), field(b.out, name)) << name;
     EXPECT_NE(field(a.out, "faults_fired"), "0");
+    EXPECT_NE(field(a.out, "kills"), "0");
     EXPECT_NE(run("explore --seed 4 --runs 4 --faults --format json").out, a.out);
 }
 

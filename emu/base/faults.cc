@@ -1,6 +1,10 @@
 #include "emu/base/faults.h"
 
+#include <signal.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <iostream>
 #include <iterator>
 
 #include "emu/rire/bitmaps.h"
@@ -56,6 +60,12 @@ constexpr Row kRows[] = {
     {Id::kDiskFull, "disk.full", Target::kNone, Trigger::kBytes, false, true,
      "the state directory's file system is full: the emulator's writes fail with ENOSPC",
      "bytes it still takes (default 0)", nullptr},
+    // Position k of a flush's n updates: the process dies before the store
+    // applies update k (nothing of the flush is committed); k = n + 1: just
+    // after the commit (all of it is), before the commit hook runs.
+    {Id::kPssCommitKill, "pss.commit.kill", Target::kNone, Trigger::kAt, false, true,
+     "the process dies of SIGKILL inside a flush that has at least count-1 updates",
+     "the update of the flush it dies before; one past the last: after the commit", nullptr},
 };
 
 constexpr bool rows_in_id_order() {
@@ -181,6 +191,24 @@ std::optional<Setting> fires(Id id, uint32_t target, uint32_t position) {
     if (s)
         g_fired[static_cast<std::size_t>(id)]++;
     return s;
+}
+
+namespace {
+std::function<void()> g_last_words;
+} // namespace
+
+void set_last_words(std::function<void()> last_words) {
+    g_last_words = std::move(last_words);
+}
+
+void die() {
+    if (g_last_words)
+        g_last_words();
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    for (;;)
+        raise(SIGKILL);
 }
 
 } // namespace emu::base::faults

@@ -9,6 +9,7 @@
 //   error   the operation reports the code the setting gives (one of the
 //           row's `codes` when it lists them) and does what that code says
 //   zero    the operation reports success and hands back 0 for its object
+//   kill    the process dies there of SIGKILL (die() below)
 //
 // A row is keyed by its Target: one setting per PSS service type, one per
 // ifindex, one per slot index of the module database, or one for the whole
@@ -32,6 +33,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -58,6 +60,7 @@ enum class Id : uint8_t {
     kImLoopbackError,
     kL3lifProgramError,
     kDiskFull,
+    kPssCommitKill,
     kCount,
 };
 
@@ -113,5 +116,12 @@ bool is_on(Id id);
 // `bytes` rows, ignored for the others.
 // An `after` or `once` setting counts the calls it lets through.
 std::optional<Setting> fires(Id id, uint32_t target = 0, uint32_t position = 0);
+
+// The death a kill row asks for: the driver's last words run (what it must
+// tell another process before this one is gone), what the process printed
+// goes out (so that a transcript shows everything up to the death, whatever
+// buffers it), then it sends itself SIGKILL, which nothing can catch.
+[[noreturn]] void die();
+void set_last_words(std::function<void()> last_words);
 
 } // namespace emu::base::faults

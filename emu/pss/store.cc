@@ -11,6 +11,7 @@
 #include <map>
 
 #include "emu/base/disk.h"
+#include "emu/base/faults.h"
 #include "emu/pss/check.h"
 #include "emu/pss/view.h"
 
@@ -379,7 +380,10 @@ int apply(const std::vector<Update> &updates, uint64_t *applied, uint64_t *rejec
     uint64_t done = 0, skipped = 0;
     const int rc = write_txn(bytes, [&](MDB_txn *txn) {
         done = skipped = 0;
+        uint32_t position = 0;
         for (const Update &u : updates) {
+            if (base::faults::fires(base::faults::Id::kPssCommitKill, 0, ++position))
+                base::faults::die();
             if (!valid(u)) {
                 ++skipped;
                 continue;
@@ -392,6 +396,9 @@ int apply(const std::vector<Update> &updates, uint64_t *applied, uint64_t *rejec
     });
     if (rc != 0)
         return rc;
+    if (base::faults::fires(base::faults::Id::kPssCommitKill, 0,
+                            static_cast<uint32_t>(updates.size()) + 1))
+        base::faults::die();
     *applied += done;
     *rejected += skipped;
     return 0;

@@ -59,6 +59,7 @@ dump faults
     im.loopback.error    cleared  off
     l3lif.program.error  cleared  off
     disk.full            kept     off
+    pss.commit.kill      kept     off
 restart
     process restart: 0 unflushed updates lost
   booted zarided_kelda_orsk_platform.so: PSS open status 0, recovered from PSS

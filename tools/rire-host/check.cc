@@ -1,5 +1,6 @@
 #include "tools/rire-host/check.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,10 @@ namespace rire_host::transcript {
 namespace {
 
 constexpr const char *kNewProcess = "%% new process";
+// A part that died of SIGKILL (the fault pss.commit.kill): its last output
+// line; the next part goes on from what the store kept.
+constexpr int kKilled = 128 + SIGKILL;
+constexpr const char *kKilledLine = "[killed]";
 constexpr const char *kDirective = "#!";
 constexpr const char *kIndent = "  ";
 constexpr const char *kEcho = "rire# ";
@@ -198,6 +203,10 @@ int run_part(const Runner &runner, const std::filesystem::path &path, const std:
             slot++;
         else
             part.slots[slot].actual.push_back(line);
+    }
+    if (status == kKilled) {
+        part.slots[slot].actual.push_back(kKilledLine);
+        return 0;
     }
     if (status != 0)
         part.slots[slot].actual.push_back("[exit " + std::to_string(status) + "]");
@@ -418,11 +427,16 @@ std::optional<std::string> part_scenario(std::istream &in, int part, int *parts,
     return text;
 }
 
-int run_parts(const Runner &runner, const std::string &path, const std::string &state, int parts) {
+int run_parts(const Runner &runner, const std::string &path, const std::string &state, int parts,
+              Output &out) {
     int last = 0;
     for (int k = 1; k <= parts; k++) {
-        const int status =
-            wait_for(spawn(self_command(runner, state, k, path), "", false, nullptr));
+        int status = wait_for(spawn(self_command(runner, state, k, path), "", false, nullptr));
+        if (status == kKilled) {
+            out.record("killed", {{"part", k}}, std::string("  ") + kKilledLine + "\n");
+            out.stream().flush();
+            status = 0;
+        }
         last = status != 0 ? status : last;
         if (status >= 2)
             break;

@@ -9,7 +9,9 @@
 //     with it) and a new rire-host process goes on with the lines below it on
 //     the same state directory; its boot line sits under this line.
 // When a process exits with a status other than 0, "[exit N]" is its last
-// output line.
+// output line. A process that dies of SIGKILL (`fault pss.commit.kill` kills
+// it inside a flush) ends with "[killed]" instead, counts as exit status 0,
+// and the next part goes on from what the store kept.
 //
 // Directive lines, "#!" in the first column, say how the file runs and ends:
 //   "#! strict"  it runs with --strict, under --check and as a scenario;
@@ -28,6 +30,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tools/rire-host/output.h"
 
 namespace rire_host::transcript {
 
@@ -56,9 +60,11 @@ struct Runner {
 };
 
 // Runs each part of the transcript in its own process on `state`, printing
-// as they print; stops after a part that exits with 2 or more. The last
-// nonzero exit status, or 0.
-int run_parts(const Runner &runner, const std::string &path, const std::string &state, int parts);
+// as they print; stops after a part that exits with 2 or more. A part killed
+// by SIGKILL is reported on `out` (record "killed") and counts as 0. The
+// last nonzero exit status, or 0.
+int run_parts(const Runner &runner, const std::string &path, const std::string &state, int parts,
+              Output &out);
 
 // --check: runs each file on a fresh state directory and prints a unified
 // diff of the file against the file with the output the run printed, and

@@ -2,6 +2,9 @@
 
 #include "tools/rire-host/command_line.h"
 
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -10,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -20,6 +24,7 @@
 #include "emu/rire/pending_di.h"
 #include "tools/rire-host/check.h"
 #include "tools/rire-host/explore_view.h"
+#include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
 #include "tools/rire-host/verbs.h"
 
@@ -27,8 +32,6 @@ namespace rire_host::explore {
 namespace {
 
 constexpr const char *kNewProcess = "%% new process";
-// The trace record of each DI an answer releases.
-constexpr std::string_view kReleaseTrace = "processing DI:";
 
 struct Options {
     uint64_t seed = 1;
@@ -53,6 +56,7 @@ class Rng {
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         return z ^ (z >> 31);
     }
+    uint64_t state() const { return s_; }
     uint32_t below(uint32_t n) { return static_cast<uint32_t>(next() % n); }
     bool chance(uint32_t per_mille) { return below(1000) < per_mille; }
     template <class T, size_t N> T pick(const T (&options)[N]) { return options[below(N)]; }
@@ -173,7 +177,7 @@ class Generator {
     std::string fault() {
         const char *services[] = {"hw_update", "pending_di"};
         const std::string service = rng_.pick(services);
-        switch (rng_.below(11)) {
+        switch (rng_.below(12)) {
         case 0:
             return "fault libc.malloc.fail after=" + num(rng_.below(6));
         case 1:
@@ -194,6 +198,8 @@ class Generator {
             return "fault pss.getvalue.fail service=" + service + " at=" + num(1 + rng_.below(3));
         case 7:
             return "fault tlv.next.fail at=" + num(1 + rng_.below(2));
+        case 11:
+            return "fault pss.commit.kill at=" + num(1 + rng_.below(4));
         default:
             return "fault pss.move.refuse service=" + service + " at=" + num(1 + rng_.below(3));
         }
@@ -206,14 +212,200 @@ class Generator {
 // --- one history against the model --------------------------------------------
 
 struct Totals {
-    uint64_t runs = 0, steps = 0, restarts = 0, processes = 0, faults_fired = 0;
+    uint64_t runs = 0, steps = 0, restarts = 0, processes = 0, kills = 0, faults_fired = 0;
 };
+// The counts a process of a run adds up; `runs` is the runner's own.
+constexpr uint64_t Totals::*kProcessCounts[] = {
+    &Totals::steps, &Totals::restarts, &Totals::processes, &Totals::kills, &Totals::faults_fired};
 
 struct Outcome {
     bool diverged = false;
     size_t step = 0; // the line that diverged, 0-based
     Difference difference;
 };
+
+// The store as emu::pss::snapshot() lists it: what one process leaves the next.
+using Store = std::map<std::string, emu::pss::Records>;
+
+// Where a process of a run starts: on a fresh state directory (no stores),
+// or at line `at`, after a "%% new process" line, on the store the process
+// before it left: one state, or the two a process killed in a flush may
+// leave (none of the flush, all of it).
+struct Start {
+    size_t at = 0;
+    std::vector<Store> stores;
+};
+
+// What a process of a run tells the runner: at the end of the history or at
+// its divergence (kEnd), at a "%% new process" line (kNewProcess), or as its
+// last words when a fault kills it inside a flush (kKilled).
+struct Report {
+    enum Kind : uint8_t { kEnd, kNewProcess, kKilled } kind = kEnd;
+    size_t at = 0;                  // the new process line, or the step killed
+    std::vector<std::string> lines; // the history, with the lines it drew
+    uint64_t rng = 0;               // the generator's state
+    Totals totals;                  // this process's counts
+    Outcome outcome;
+    std::vector<Store> stores; // what the next process may find
+};
+
+// A report crosses the pipe as numbers and length-prefixed texts.
+class Writer {
+  public:
+    void num(uint64_t n) { out_.append(reinterpret_cast<const char *>(&n), sizeof n); }
+    void text(std::string_view s) {
+        num(s.size());
+        out_.append(s);
+    }
+    void bytes(const emu::base::bytes::Bytes &b) {
+        text({reinterpret_cast<const char *>(b.data()), b.size()});
+    }
+    const std::string &out() const { return out_; }
+
+  private:
+    std::string out_;
+};
+
+class Reader {
+  public:
+    explicit Reader(std::string_view in) : in_(in) {}
+    uint64_t num() {
+        uint64_t n = 0;
+        std::memcpy(&n, take(sizeof n).data(), sizeof n);
+        return n;
+    }
+    std::string text() { return std::string(take(num())); }
+    emu::base::bytes::Bytes bytes() {
+        const std::string_view b = take(num());
+        return {b.begin(), b.end()};
+    }
+
+  private:
+    std::string_view take(uint64_t n) {
+        if (n > in_.size() - at_)
+            throw std::runtime_error("a process of the run sent a cut report");
+        at_ += n;
+        return in_.substr(at_ - n, n);
+    }
+    std::string_view in_;
+    size_t at_ = 0;
+};
+
+std::string encode(const Report &r) {
+    Writer w;
+    w.num(r.kind);
+    w.num(r.at);
+    w.num(r.lines.size());
+    for (const std::string &line : r.lines)
+        w.text(line);
+    w.num(r.rng);
+    for (uint64_t Totals::*count : kProcessCounts)
+        w.num(r.totals.*count);
+    w.num(r.outcome.diverged);
+    w.num(r.outcome.step);
+    for (const std::string *s :
+         {&r.outcome.difference.wanted, &r.outcome.difference.got, &r.outcome.difference.expect})
+        w.text(*s);
+    w.num(r.stores.size());
+    for (const Store &store : r.stores) {
+        w.num(store.size());
+        for (const auto &[name, records] : store) {
+            w.text(name);
+            w.num(records.size());
+            for (const auto &[key, value] : records) {
+                w.bytes(key);
+                w.bytes(value);
+            }
+        }
+    }
+    return w.out();
+}
+
+Report decode(std::string_view in) {
+    Reader rd(in);
+    Report r;
+    r.kind = static_cast<Report::Kind>(rd.num());
+    r.at = rd.num();
+    for (uint64_t n = rd.num(); n > 0; n--)
+        r.lines.push_back(rd.text());
+    r.rng = rd.num();
+    for (uint64_t Totals::*count : kProcessCounts)
+        r.totals.*count = rd.num();
+    r.outcome.diverged = rd.num() != 0;
+    r.outcome.step = rd.num();
+    for (std::string *s :
+         {&r.outcome.difference.wanted, &r.outcome.difference.got, &r.outcome.difference.expect})
+        *s = rd.text();
+    for (uint64_t n = rd.num(); n > 0; n--) {
+        Store &store = r.stores.emplace_back();
+        for (uint64_t dbs = rd.num(); dbs > 0; dbs--) {
+            emu::pss::Records &records = store[rd.text()];
+            for (uint64_t k = rd.num(); k > 0; k--) {
+                emu::base::bytes::Bytes key = rd.bytes();
+                records.emplace_back(std::move(key), rd.bytes());
+            }
+        }
+    }
+    return r;
+}
+
+// The store `s` with the framework's queued updates applied, as a flush
+// that commits applies them.
+Store with_queued(Store s) {
+    const auto names = emu::pss::services();
+    for (const emu::pss::Pending &p : emu::pss::pending()) {
+        const auto name = names.find(p.service);
+        if (name == names.end() || p.key.empty())
+            continue;
+        emu::pss::Records &records = s[name->second];
+        std::erase_if(records, [&](const auto &r) { return r.first == p.key; });
+        if (p.kind == emu::pss::Kind::kWrite)
+            records.emplace_back(p.key, p.value);
+    }
+    return s;
+}
+
+// A database's records by key, so that stores compare whatever their order.
+std::map<emu::base::bytes::Bytes, emu::base::bytes::Bytes> by_key(const Store &s,
+                                                                  const std::string &name) {
+    const auto records = s.find(name);
+    return records == s.end() ? std::map<emu::base::bytes::Bytes, emu::base::bytes::Bytes>{}
+                              : std::map(records->second.begin(), records->second.end());
+}
+
+// The first record where `got` is not `want`, as the expectation that
+// states the wanted one; nothing when the stores hold the same records.
+std::optional<Difference> store_difference(const Store &want, const Store &got) {
+    std::set<std::string> names;
+    for (const Store *s : {&want, &got})
+        for (const auto &entry : *s)
+            names.insert(entry.first);
+    const auto services = emu::pss::services();
+    for (const std::string &name : names) {
+        uint32_t service = 0;
+        for (const auto &[type, n] : services)
+            service = n == name ? type : service;
+        const auto w = by_key(want, name), g = by_key(got, name);
+        auto record = [&](const emu::base::bytes::Bytes &key) {
+            return "record db=" + name +
+                   " key=" + std::to_string(decode_key(service, key).value_or(0));
+        };
+        auto bytes = [](const emu::base::bytes::Bytes &b) {
+            return " bytes=0x" + emu::base::bytes::hex(b.data(), b.size(), b.size());
+        };
+        for (const auto &[key, value] : w)
+            if (const auto it = g.find(key); it == g.end() || it->second != value)
+                return Difference{record(key) + bytes(value),
+                                  it == g.end() ? "no " + record(key)
+                                                : record(key) + bytes(it->second),
+                                  "expect " + record(key) + bytes(value)};
+        for (const auto &[key, value] : g)
+            if (!w.contains(key))
+                return Difference{"no " + record(key), record(key) + bytes(value),
+                                  "expect no-" + record(key)};
+    }
+    return std::nullopt;
+}
 
 // Refusals the plugin always reports, with the error records each brings: a
 // refused write (the framework call's and the write's own), a refused
@@ -239,35 +431,95 @@ uint64_t faults_fired() {
     return n;
 }
 
-// Runs lines on a fresh state directory, comparing after each; stops at the
-// first divergence. `on_step` sees the model before each line is drawn (the
-// generator's hook); it returns the next line, or nothing to stop.
-class Replay {
-  public:
-    Replay(const Options &o, const VerbTable &verbs, Totals &totals)
-        : o_(o), verbs_(verbs), totals_(totals) {}
+// The text of an expectation's count of error records.
+std::string errors_expect(uint32_t n) {
+    return n == 0 ? "expect no-log error" : "expect log error count=" + std::to_string(n);
+}
 
-    Outcome run(std::vector<std::string> *lines,
-                const std::function<std::optional<std::string>(const Model &, size_t)> &draw) {
-        std::string dir = o_.state;
-        if (dir.empty()) {
-            // A RAM file system where there is one: a commit's fsync is
-            // LMDB's business, and it would cost most of the time.
-            std::error_code ec;
-            const std::filesystem::path shm = "/dev/shm";
-            const auto base = std::filesystem::is_directory(shm, ec)
-                                  ? shm
-                                  : std::filesystem::temp_directory_path();
-            dir = (base / "rire-explore-XXXXXX").string();
-            if (mkdtemp(dir.data()) == nullptr)
-                throw std::runtime_error("cannot make a state directory: " + dir);
+// Writes the report whole to `fd`.
+void send(int fd, const Report &r) {
+    const std::string text = encode(r);
+    for (size_t at = 0; at < text.size();) {
+        const ssize_t n = write(fd, text.data() + at, text.size() - at);
+        if (n <= 0)
+            return;
+        at += static_cast<size_t>(n);
+    }
+}
+
+// What a child leaves where the runner reads it even when the child dies
+// without a word (a crash): the line it runs and the lines it drew, one
+// after another with a newline each. Shared memory, so keeping it costs no
+// system call.
+struct Journal {
+    static constexpr size_t kBytes = 1 << 20;
+    uint64_t running = 0; // the line running, 1-based; 0 before the first
+    uint64_t used = 0;    // bytes of `drawn`
+    char drawn[kBytes - 2 * sizeof(uint64_t)];
+
+    void draw(const std::string &line) {
+        if (line.size() + 1 <= sizeof drawn - used) {
+            std::memcpy(drawn + used, line.data(), line.size());
+            drawn[used + line.size()] = '\n';
+            used += line.size() + 1;
         }
-        if (!o_.state.empty())
-            std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        Outcome out = run_in(dir, lines, draw);
-        std::filesystem::remove_all(dir);
-        return out;
+    }
+};
+
+// One process of a run, inside the child process the runner forked for it:
+// boots on the state directory (fresh, or as a new process on the store the
+// one before left), runs lines from the history, drawing more when asked,
+// comparing after each, and stops at the first divergence, at the end, or
+// at a "%% new process" line, the end of this process.
+class Process {
+  public:
+    Process(const Options &o, const VerbTable &verbs) : o_(o), verbs_(verbs) {}
+
+    Report run(const std::string &dir, std::vector<std::string> lines, const Start &from,
+               bool drawing, uint64_t rng_state, int fd, Journal &journal) {
+        Rng rng(rng_state);
+        Generator gen(rng, o_.faults);
+        std::vector<std::string> drained;
+        auto draw = [&](const Model &m, size_t i) -> std::optional<std::string> {
+            if (i < o_.steps)
+                return gen.next(m);
+            if (drained.empty())
+                drained = gen.drain(m);
+            const size_t at = i - o_.steps;
+            return at < drained.size() ? std::optional<std::string>(drained[at]) : std::nullopt;
+        };
+        lines_ = &lines;
+        emu::base::faults::set_last_words([&] { last_words(rng, fd); });
+        Report r;
+        r.kind = Report::kEnd;
+        if (auto d = from.stores.empty() ? first_boot(dir) : new_process(dir, lines, from))
+            r.outcome = Outcome{true, from.stores.empty() ? 0 : from.at - 1, *d};
+        for (size_t i = from.at; !r.outcome.diverged; i++) {
+            if (i == lines.size()) {
+                const auto line = drawing ? draw(model_, i) : std::nullopt;
+                if (!line)
+                    break;
+                lines.push_back(*line);
+                journal.draw(*line);
+            }
+            if (lines[i] == kNewProcess) {
+                r = Report{Report::kNewProcess, i, {}, 0, {}, {}, {emu::pss::snapshot()}};
+                break;
+            }
+            totals_.steps++;
+            current_ = i;
+            journal.running = i + 1;
+            if (auto d = step(lines[i], static_cast<int>(i) + 1))
+                r.outcome = Outcome{true, i, *d};
+        }
+        emu::base::faults::set_last_words(nullptr);
+        if (session_)
+            session_->end_run();
+        session_.reset();
+        r.lines = std::move(lines);
+        r.rng = rng.state();
+        r.totals = totals_;
+        return r;
     }
 
   private:
@@ -282,42 +534,62 @@ class Replay {
         return session_->start(&error);
     }
 
-    Outcome run_in(const std::string &dir, std::vector<std::string> *lines,
-                   const std::function<std::optional<std::string>(const Model &, size_t)> &draw) {
-        model_ = Model{};
+    std::optional<Difference> first_boot(const std::string &dir) {
         model_.plant_fault(o_.plant);
-        manual_ = false;
-        walk_ = Model::Walk::kAscending;
-        emu::pss::set_walk_order({});
-        Outcome out;
         if (!start(dir))
-            return diverged(0, {"the plugin boots", "it did not", ""});
+            return Difference{"the plugin boots", "it did not", ""};
         last_ = observe(*session_);
-        for (size_t i = 0;; i++) {
-            if (i == lines->size()) {
-                const auto line = draw ? draw(model_, i) : std::nullopt;
-                if (!line)
-                    break;
-                lines->push_back(*line);
-            }
-            totals_.steps++;
-            if (auto d = step(dir, (*lines)[i], static_cast<int>(i) + 1)) {
-                out = diverged(i, *d);
-                break;
-            }
-        }
-        if (session_)
-            session_->end_run();
-        session_.reset();
-        sink_.str("");
-        return out;
+        return std::nullopt;
     }
 
-    static Outcome diverged(size_t step, Difference d) { return Outcome{true, step, std::move(d)}; }
+    // A new process on the store the one before left: it must hold one of
+    // `from.stores`; the model goes on from the committed records it holds
+    // and the live oiflists the history declared, which outlive processes.
+    std::optional<Difference>
+    new_process(const std::string &dir, const std::vector<std::string> &lines, const Start &from) {
+        totals_.processes++;
+        totals_.steps++;
+        model_.plant_fault(o_.plant);
+        for (size_t i = 0; i < from.at; i++)
+            if (lines[i].starts_with("oiflist-exists ")) {
+                auto parsed = parse_line(0, lines[i], verbs_);
+                if (const auto *cmd = std::get_if<Command>(&parsed))
+                    model_.declare_oiflist(cmd->args.u32("type"), cmd->args.u32("index"));
+            }
+        if (!start(dir))
+            return Difference{"the plugin boots", "it did not", ""};
+        sink_.str("");
+        const Store found = emu::pss::snapshot();
+        if (std::none_of(from.stores.begin(), from.stores.end(),
+                         [&](const Store &s) { return !store_difference(s, found); })) {
+            Difference d = *store_difference(from.stores.back(), found);
+            if (from.stores.size() > 1)
+                d.wanted = "the killed flush applied whole or not at all: " + d.wanted;
+            return d;
+        }
+        const View observed = observe(*session_);
+        model_.adopt(committed(observed), {});
+        const uint32_t errors = model_.restart(walk_);
+        if (auto d = check_heap(false))
+            return d;
+        if (session_->verdict().window_errors().size() != errors)
+            return Difference{std::to_string(errors) + " error records at boot",
+                              std::to_string(session_->verdict().window_errors().size()),
+                              errors_expect(errors)};
+        last_ = observed;
+        return compare(model_.view(), last_, true);
+    }
 
-    std::optional<Difference> step(const std::string &dir, const std::string &line, int number) {
-        if (line == kNewProcess)
-            return new_process(dir);
+    // Said inside the flush a fault kills: the store the step started from,
+    // and that store with every update the flush was applying.
+    void last_words(const Rng &rng, int fd) {
+        Report r{Report::kKilled, current_, *lines_, rng.state(), totals_, {}, {}};
+        r.lines.resize(current_ + 1);
+        r.stores = {before_kill_, with_queued(before_kill_)};
+        send(fd, r);
+    }
+
+    std::optional<Difference> step(const std::string &line, int number) {
         auto parsed = parse_line(number, line, verbs_);
         auto *cmd = std::get_if<Command>(&parsed);
         if (cmd == nullptr)
@@ -327,6 +599,8 @@ class Replay {
         const uint64_t fired_before = faults_fired();
         const std::vector<uint64_t> rows_before = firings();
         const auto wanted_result = apply(*cmd);
+        if (emu::base::faults::is_on(emu::base::faults::Id::kPssCommitKill))
+            before_kill_ = emu::pss::snapshot();
         session_->begin_command("explore", number, false);
         try {
             cmd->verb->run(*session_, cmd->args);
@@ -415,58 +689,35 @@ class Replay {
         return std::nullopt;
     }
 
-    std::optional<Difference> new_process(const std::string &dir) {
-        totals_.processes++;
-        session_->end_run();
-        manual_ = false;
-        walk_ = Model::Walk::kAscending;
-        emu::pss::set_walk_order({});
-        const uint32_t errors = model_.restart(walk_);
-        if (!start(dir))
-            return Difference{"the plugin boots", "it did not", ""};
-        sink_.str("");
-        if (auto d = check_heap(false))
-            return d;
-        if (session_->verdict().window_errors().size() != errors)
-            return Difference{std::to_string(errors) + " error records at boot",
-                              std::to_string(session_->verdict().window_errors().size()), ""};
-        last_ = observe(*session_);
-        return compare(model_.view(), last_, true);
-    }
-
     // The plugin's heap: no block lost, and (unless a fault decided the
     // step) exactly the blocks the model's requests and host records hold.
     std::optional<Difference> check_heap(bool faulted) {
         const emu::loader::Plugin::Census c = emu::heap_census(session_->plugin());
         if (c.lost != 0)
             return Difference{"no heap block lost", std::to_string(c.lost) + " heap blocks lost",
-                              "dump heap"};
+                              "expect heap lost=0"};
         const uint32_t live = session_->plugin().heap().live();
         if (!faulted && live != model_.live_blocks())
             return Difference{std::to_string(model_.live_blocks()) + " live heap blocks",
-                              std::to_string(live) + " live heap blocks", "dump heap"};
+                              std::to_string(live) + " live heap blocks",
+                              "expect heap live=" + std::to_string(model_.live_blocks())};
         return std::nullopt;
     }
 
     // The DIs the last answer released, in order, as its trace records name
     // them: the one place the order of release shows.
     std::optional<Difference> check_released() {
-        const auto &log = emu::log::event_log();
-        std::string got;
-        for (size_t seq = std::max(session_->verdict().log_window(), log.first()); seq < log.size();
-             seq++) {
-            const std::string_view text = log[seq].text();
-            if (const size_t at = text.find(kReleaseTrace); at != std::string_view::npos)
-                got += (got.empty() ? "" : ",") +
-                       std::to_string(std::atoi(text.data() + at + kReleaseTrace.size()));
-        }
-        std::string wanted;
-        for (uint32_t di : released_)
-            wanted += (wanted.empty() ? "" : ",") + std::to_string(di);
-        if (wanted == got)
+        const auto got = released_dis(*session_);
+        if (!got || *got == released_)
             return std::nullopt;
-        return Difference{"released DIs " + (wanted.empty() ? "none" : wanted),
-                          "released DIs " + (got.empty() ? "none" : got), ""};
+        auto text = [](const std::vector<uint32_t> &dis) {
+            std::string t;
+            for (uint32_t di : dis)
+                t += (t.empty() ? "" : ",") + std::to_string(di);
+            return t;
+        };
+        return Difference{"released dis=" + text(released_), "released dis=" + text(*got),
+                          "expect released dis=" + text(released_)};
     }
 
     std::optional<Difference> check_errors() {
@@ -475,7 +726,7 @@ class Replay {
             return std::nullopt;
         return Difference{std::to_string(expected_errors_) + " error records",
                           errors.empty() ? "none" : "error \"" + errors.front() + "\"",
-                          expected_errors_ == 0 ? "expect no-log error" : ""};
+                          errors_expect(expected_errors_)};
     }
 
     // A step a fault decided: the invariants that hold whatever fired, then
@@ -504,7 +755,7 @@ class Replay {
         if (got == wanted)
             return std::nullopt;
         return Difference{std::to_string(wanted) + " error records for the refusals",
-                          std::to_string(got), ""};
+                          std::to_string(got), errors_expect(static_cast<uint32_t>(wanted))};
     }
 
     // `rows_before`, or zeros where `fault reset` zeroed the counts since.
@@ -521,15 +772,19 @@ class Replay {
         const std::string &verb = cmd.verb->name;
         const bool stored_same = got.stored[kHw] == before.stored[kHw] &&
                                  got.stored[kPending] == before.stored[kPending];
-        if (verb == "restart" && !stored_same)
-            return Difference{"the committed records kept across the restart", "they changed", ""};
+        if (verb == "restart" && !stored_same) {
+            Difference d = *compare(committed(before), committed(got), true);
+            d.wanted = "the committed records kept across the restart: " + d.wanted;
+            return d;
+        }
         if (verb == "flush" && !stored_same) {
             Model whole;
             whole.adopt(before, {});
             whole.flush();
-            if (got.stored[kHw] != whole.view().stored[kHw] ||
-                got.stored[kPending] != whole.view().stored[kPending])
-                return Difference{"a flush applied whole or not at all", "applied in part", ""};
+            if (auto d = compare(committed(whole.view()), committed(got), true)) {
+                d->wanted = "a flush applied whole or not at all: " + d->wanted;
+                return d;
+            }
         }
         Model::HostRecords host;
         for (const auto &[key, rec] : emu::rire::pending_di::all()) {
@@ -543,9 +798,17 @@ class Replay {
         return std::nullopt;
     }
 
+    // The committed records of a view, and nothing else of it.
+    static View committed(const View &v) {
+        View c;
+        for (Db db : {kHw, kPending})
+            c.stored[db] = v.stored[db];
+        return c;
+    }
+
     const Options &o_;
     const VerbTable &verbs_;
-    Totals &totals_;
+    Totals totals_;
     Model model_;
     bool manual_ = false;
     Model::Walk walk_ = Model::Walk::kAscending;
@@ -555,6 +818,156 @@ class Replay {
     std::stringstream sink_;
     std::unique_ptr<Output> output_;
     std::unique_ptr<Session> session_;
+    std::vector<std::string> *lines_ = nullptr;
+    size_t current_ = 0; // the line running
+    Store before_kill_;  // the store the line started from, while a kill is armed
+};
+
+// --- the runner -------------------------------------------------------------------
+
+// Runs histories, each process of a run in a child process forked from this
+// one, which never loads the plugin or starts the host: every process of a
+// history boots as a new process does (emu/boot.h: the plugin loaded afresh)
+// on the store the one before left, and a fault can kill it inside a flush.
+class Runner {
+  public:
+    Runner(const Options &o, const VerbTable &verbs, Totals &totals)
+        : o_(o), verbs_(verbs), totals_(totals), rng_(o.seed) {
+        void *shared = mmap(nullptr, sizeof(Journal), PROT_READ | PROT_WRITE,
+                            MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (shared == MAP_FAILED)
+            throw std::runtime_error("cannot map the journal of the run's processes");
+        journal_ = static_cast<Journal *>(shared);
+    }
+    ~Runner() { munmap(journal_, sizeof(Journal)); }
+    Runner(const Runner &) = delete;
+    Runner &operator=(const Runner &) = delete;
+
+    // Runs `lines` on a fresh state directory; with `drawing`, the generator
+    // draws more until the history ends. After a process killed in a flush
+    // the history goes on at the next "%% new process" line (one is put
+    // right after the killed line when none follows): the lines between are
+    // what the killed process never ran. `tick` runs after each process.
+    Outcome run(std::vector<std::string> *lines, bool drawing,
+                const std::function<void()> &tick = {}) {
+        const std::string dir = state_dir();
+        Start from;
+        Outcome out;
+        for (;;) {
+            Report r = process(dir, *lines, from, drawing);
+            if (tick)
+                tick();
+            rng_ = r.rng;
+            for (uint64_t Totals::*count : kProcessCounts)
+                totals_.*count += r.totals.*count;
+            if (r.kind == Report::kEnd) {
+                *lines = std::move(r.lines);
+                out = r.outcome;
+                break;
+            }
+            if (r.kind == Report::kKilled) {
+                totals_.kills++;
+                std::vector<std::string> rest(lines->begin() + std::min(r.at + 1, lines->size()),
+                                              lines->end());
+                const auto next = std::find(rest.begin(), rest.end(), kNewProcess);
+                if (next == rest.end())
+                    r.lines.push_back(kNewProcess);
+                r.lines.insert(r.lines.end(), next, rest.end());
+                r.at++;
+            }
+            *lines = std::move(r.lines);
+            from = Start{r.at + 1, std::move(r.stores)};
+        }
+        std::filesystem::remove_all(dir);
+        return out;
+    }
+
+  private:
+    std::string state_dir() const {
+        std::string dir = o_.state;
+        if (dir.empty()) {
+            // A RAM file system where there is one: a commit's fsync is
+            // LMDB's business, and it would cost most of the time.
+            std::error_code ec;
+            const std::filesystem::path shm = "/dev/shm";
+            const auto base = std::filesystem::is_directory(shm, ec)
+                                  ? shm
+                                  : std::filesystem::temp_directory_path();
+            dir = (base / "rire-explore-XXXXXX").string();
+            if (mkdtemp(dir.data()) == nullptr)
+                throw std::runtime_error("cannot make a state directory: " + dir);
+        }
+        if (!o_.state.empty())
+            std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        return dir;
+    }
+
+    // One process of the run in a child process, and its report; a child
+    // that dies other than by a kill fault, or exits other than with 0 (a
+    // crash, a sanitizer's report, a failed leak check), ends the run as a
+    // divergence at the last line known.
+    Report process(const std::string &dir, const std::vector<std::string> &lines, const Start &from,
+                   bool drawing) {
+        int fds[2];
+        if (pipe(fds) != 0)
+            throw std::runtime_error("cannot make a pipe for a process of the run");
+        std::cout.flush();
+        std::cerr.flush();
+        journal_->running = journal_->used = 0;
+        const pid_t pid = fork();
+        if (pid < 0)
+            throw std::runtime_error("cannot start a process of the run");
+        if (pid == 0) {
+            close(fds[0]);
+            int code = 0;
+            try {
+                Process p(o_, verbs_);
+                send(fds[1], p.run(dir, lines, from, drawing, rng_, fds[1], *journal_));
+            } catch (const std::exception &e) {
+                std::cerr << "rire-host explore: " << e.what() << "\n";
+                code = 2;
+            }
+            close(fds[1]);
+            std::exit(code);
+        }
+        close(fds[1]);
+        std::string text;
+        char buf[16384];
+        for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+            text.append(buf, static_cast<size_t>(n));
+        close(fds[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        if (!text.empty() && (killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0))) {
+            Report r = decode(text);
+            if ((r.kind == Report::kKilled) == killed)
+                return r;
+        }
+        // What the journal says: the lines drawn, and the line that ran last.
+        Report r;
+        r.lines = lines;
+        std::istringstream drawn(std::string(journal_->drawn, journal_->used));
+        for (std::string line; std::getline(drawn, line);)
+            r.lines.push_back(line);
+        r.rng = rng_;
+        const std::string how =
+            WIFSIGNALED(status) ? "it died of signal " + std::to_string(WTERMSIG(status))
+                                : "it exited with status " + std::to_string(WEXITSTATUS(status));
+        const size_t step = journal_->running != 0 ? journal_->running - 1
+                            : from.stores.empty()  ? 0
+                                                   : from.at - 1;
+        r.lines.resize(std::min(r.lines.size(), step + 1));
+        r.outcome = Outcome{true, step, Difference{"the process ends normally", how, ""}};
+        return r;
+    }
+
+    const Options &o_;
+    const VerbTable &verbs_;
+    Totals &totals_;
+    uint64_t rng_; // the generator's state between processes and runs
+    Journal *journal_;
 };
 
 // --- shrinking -------------------------------------------------------------------
@@ -593,10 +1006,10 @@ std::string renumbered(const std::string &line, uint64_t from, uint64_t to) {
 
 // Drops runs of lines, halving their length down to single lines, while the
 // history still diverges; then makes each number smaller where it can.
-std::vector<std::string> shrink(std::vector<std::string> lines, Replay &replay,
+std::vector<std::string> shrink(std::vector<std::string> lines, Runner &runner,
                                 std::chrono::steady_clock::time_point deadline) {
     auto diverges = [&](std::vector<std::string> candidate, std::vector<std::string> *kept) {
-        const Outcome o = replay.run(&candidate, nullptr);
+        const Outcome o = runner.run(&candidate, false);
         if (!o.diverged)
             return false;
         candidate.resize(o.step + 1);
@@ -671,11 +1084,12 @@ class Progress {
         char text[200];
         std::snprintf(text, sizeof text,
                       "runs %llu, steps %llu (%.0f steps/s), restarts %llu, new processes %llu, "
-                      "faults fired %llu",
+                      "kills %llu, faults fired %llu",
                       static_cast<unsigned long long>(t_.runs),
                       static_cast<unsigned long long>(t_.steps), rate(),
                       static_cast<unsigned long long>(t_.restarts),
                       static_cast<unsigned long long>(t_.processes),
+                      static_cast<unsigned long long>(t_.kills),
                       static_cast<unsigned long long>(t_.faults_fired));
         return text;
     }
@@ -690,13 +1104,10 @@ class Progress {
             std::cerr << "\r\033[K";
     }
     Fields fields() const {
-        return {{"runs", t_.runs},
-                {"steps", t_.steps},
-                {"seconds", seconds()},
-                {"steps_per_second", rate()},
-                {"restarts", t_.restarts},
-                {"new_processes", t_.processes},
-                {"faults_fired", t_.faults_fired}};
+        return {{"runs", t_.runs},         {"steps", t_.steps},
+                {"seconds", seconds()},    {"steps_per_second", rate()},
+                {"restarts", t_.restarts}, {"new_processes", t_.processes},
+                {"kills", t_.kills},       {"faults_fired", t_.faults_fired}};
     }
 
   private:
@@ -731,35 +1142,25 @@ int run(const CommandLine &line, const std::string &default_plugin) {
     auto out = make_output(o.format, std::cout, std::cerr);
     Totals totals;
     Progress progress(totals);
-    Replay replay(o, verbs, totals);
-    Rng rng(o.seed);
-    Generator gen(rng, o.faults);
+    Runner runner(o, verbs, totals);
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(o.seconds);
     auto more = [&] {
         return o.runs != 0 ? totals.runs < o.runs : std::chrono::steady_clock::now() < end;
     };
     while (more()) {
         totals.runs++;
-        std::vector<std::string> lines, drained;
-        const Outcome first = replay.run(&lines, [&](const Model &m, size_t i) {
-            progress.tick();
-            if (i < o.steps)
-                return std::optional<std::string>(gen.next(m));
-            if (drained.empty())
-                drained = gen.drain(m);
-            const size_t at = i - o.steps;
-            return at < drained.size() ? std::optional<std::string>(drained[at]) : std::nullopt;
-        });
+        std::vector<std::string> lines;
+        const Outcome first = runner.run(&lines, true, [&] { progress.tick(); });
         if (!first.diverged)
             continue;
         progress.done();
         const Totals found = totals;
         lines.resize(first.step + 1);
         const auto shrunk =
-            shrink(lines, replay, std::chrono::steady_clock::now() + std::chrono::seconds(30));
+            shrink(lines, runner, std::chrono::steady_clock::now() + std::chrono::seconds(30));
         // The shrunk history's own divergence is the one its file states.
         std::vector<std::string> again = shrunk;
-        const Outcome last = replay.run(&again, nullptr);
+        const Outcome last = runner.run(&again, false);
         const Difference &d = last.diverged ? last.difference : first.difference;
         write_transcript(o, shrunk, d, first.step + 1, found.runs);
         totals = found;

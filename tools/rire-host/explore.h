@@ -6,7 +6,8 @@
 // outstanding, swaps onto fresh ids and ids in use, the host's pending-DI
 // records written and deleted, flushes, the PSS schedule, live oiflists,
 // `restart` and a new process on the same directory; with --faults also
-// fault-table rows with drawn parameters and the store's walk order. A run
+// fault-table rows with drawn parameters (a kill inside a flush among them)
+// and the store's walk order. A run
 // ends by answering every request and deleting every record, after which the
 // plugin's heap and both databases must be empty. The same seed draws the
 // same histories on any machine (the generator's own PRNG, no library
@@ -24,10 +25,12 @@
 // a short history that still diverges, written to --out as a transcript test
 // whose `expect` line states what the model wanted.
 //
-// A new process is simulated within this process (the host torn down and
-// started again on the same directory, with the run configuration's
-// defaults); the transcript replays it as a real new process. A kill during
-// a flush is not drawn: LMDB's own durability is what it would test.
+// Each process of a history runs in a child process forked from the
+// explorer, which itself never loads the plugin or starts the host: a new
+// process is a real one, booting on the store the one before left. With
+// --faults a child may be killed inside a flush (pss.commit.kill); the next
+// must find the store with all of that flush or none of it, and the model
+// goes on from whichever it finds.
 #pragma once
 
 #include <string>

@@ -95,9 +95,9 @@ std::optional<Difference> compare_requests(std::vector<Req> want, std::vector<Re
             std::string text;
             for (const Req &r : in)
                 text += (text.empty() ? "" : ",") + std::to_string(r.id);
-            return "requests in order " + text;
+            return "queue req=" + text;
         };
-        return Difference{ids(want), ids(got), ""};
+        return Difference{ids(want), ids(got), "expect " + ids(want)};
     }
     return std::nullopt;
 }
@@ -143,8 +143,10 @@ std::optional<Difference> compare_queued(const std::vector<Update> &want,
                 continue;
             return Difference{wanted, gotten, "expect " + (w ? update_text(*w) : wanted)};
         }
-    return Difference{counted(want.size(), "queued update"), counted(got.size(), "queued update"),
-                      ""};
+    return Difference{
+        "pending count=" + std::to_string(want.size()),
+        "pending count=" + std::to_string(got.size()),
+        want.size() != got.size() ? "expect pending count=" + std::to_string(want.size()) : ""};
 }
 
 std::string indexes(const std::set<uint32_t> &set) {

@@ -23,8 +23,8 @@ View observe(Session &session, bool bitmaps = true);
 
 // The first difference between what the model wants and what the plugin
 // shows: both in the words of an expectation, and the `expect` line that
-// fails on it (empty when no expectation can state it, e.g. the order of
-// requests).
+// fails on it (empty when no expectation can state it: queued updates that
+// differ only in their order).
 struct Difference {
     std::string wanted, got, expect;
 };

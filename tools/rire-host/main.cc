@@ -253,7 +253,7 @@ int run_scenario(const std::string &path, Options o, const rire_host::VerbTable 
             if (const std::string fault = prepare_state(o, out); !fault.empty())
                 return usage_error(fault);
             return rire_host::transcript::run_parts(runner(o), path, o.session.state_dir.string(),
-                                                    parts);
+                                                    parts, out);
         }
     }
     const size_t bad = rire_host::check_script(

@@ -2,6 +2,10 @@
 // its verbs to the table; the parser and the runner know none of them.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <vector>
+
 #include "tools/rire-host/script.h"
 
 namespace rire_host {
@@ -17,6 +21,11 @@ void add_forwarding_verbs(VerbTable &verbs); // interface, module, df-update, sn
 void add_show_verbs(VerbTable &verbs);       // show ...
 void add_fault_verbs(VerbTable &verbs);      // fault NAME|off|reset, dump faults
 void add_expect_verbs(VerbTable &verbs);     // expect request|record|queued|log|stat|...
+
+// The DIs the last command that is not an expectation released, in the order
+// the plugin released them (its trace record of each); nothing when the
+// in-memory event log no longer holds every record of the command.
+std::optional<std::vector<uint32_t>> released_dis(Session &s);
 
 inline VerbTable all_verbs() {
     VerbTable verbs;

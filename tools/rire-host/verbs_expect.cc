@@ -6,10 +6,12 @@
 // paste into a scenario can be read off G. Only the fields an expectation
 // names are compared; lists are compared whole and in order.
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 #include <stdexcept>
 
 #include "emu/base/bytes.h"
+#include "emu/boot.h"
 #include "emu/log/log.h"
 #include "emu/pss/pss.h"
 #include "emu/rire/bitmaps.h"
@@ -106,6 +108,18 @@ void expect_no_request(Session &s, const Args &a) {
     const auto got = find_request(s, id);
     check(s, "no request req=" + std::to_string(id),
           got ? request_text(id, *got, nullptr) : "no request req=" + std::to_string(id));
+}
+
+// The ids of the outstanding requests, head first: the order recovery
+// rebuilt them in and answers and swaps left them in.
+void expect_queue(Session &s, const Args &a) {
+    const auto requests = s.requests();
+    if (!requests)
+        throw std::runtime_error("the plugin's request queue is not visible (stripped plugin?)");
+    std::vector<uint32_t> ids;
+    for (const Request &r : *requests)
+        ids.push_back(r.req_id);
+    check(s, "queue req=" + list_text(a.list("req")), "queue req=" + list_text(ids));
 }
 
 // --- stored and queued records ----------------------------------------------
@@ -208,6 +222,11 @@ void expect_no_queued(Session &s, const Args &a) {
     check(s, none, p ? queued_text(*p, a) : none);
 }
 
+void expect_pending(Session &s, const Args &a) {
+    check(s, "pending count=" + std::to_string(a.u32("count")),
+          "pending count=" + std::to_string(emu::pss::pending_count()));
+}
+
 // --- log records ------------------------------------------------------------
 
 uint32_t level_code(const std::string &level) {
@@ -238,6 +257,8 @@ std::string log_wanted(const Args &a) {
         text += " func=" + a.name("func");
     if (a.has("text"))
         text += " text=\"" + a.name("text") + "\"";
+    if (a.has("count"))
+        text += " count=" + std::to_string(a.u32("count"));
     return text;
 }
 
@@ -247,6 +268,7 @@ std::string log_wanted(const Args &a) {
 struct LogAnswer {
     enum { kFound, kNotFound, kUnknown } answer;
     std::string got;
+    size_t matching = 0; // the records that match
 };
 
 // Error-level records come from the verdict, which keeps every one; other
@@ -255,12 +277,16 @@ struct LogAnswer {
 LogAnswer search_log(Session &s, const Args &a) {
     std::vector<std::string> seen;
     std::optional<std::string> found;
+    // With count= every record is looked at; else the first match answers.
+    size_t matching = 0;
     auto look = [&](uint32_t level, std::string_view text) {
-        if (matches(level, text, a))
-            found = "\"" + record_text(level, text) + "\"";
-        else if (a.choice().empty() || level == level_code(a.choice()))
+        if (matches(level, text, a)) {
+            found = found.value_or("\"" + record_text(level, text) + "\"");
+            matching++;
+        } else if (a.choice().empty() || level == level_code(a.choice())) {
             seen.push_back(record_text(level, text));
-        return found.has_value();
+        }
+        return found.has_value() && !a.has("count");
     };
     if (a.choice() == "error") {
         for (const std::string &text : s.verdict().window_errors())
@@ -279,8 +305,13 @@ LogAnswer search_log(Session &s, const Args &a) {
             if (look(events[i].level, events[i].text()))
                 break;
     }
+    if (a.has("count"))
+        return {LogAnswer::kFound,
+                log_wanted(a).substr(0, log_wanted(a).rfind(" count=")) +
+                    " count=" + std::to_string(matching),
+                matching};
     if (found)
-        return {LogAnswer::kFound, *found};
+        return {LogAnswer::kFound, *found, matching};
     std::string account =
         counted(seen.size(), a.choice().empty() ? "record" : (a.choice() + " record").c_str());
     for (size_t i = 0; i < seen.size() && i < 3; i++)
@@ -290,14 +321,44 @@ LogAnswer search_log(Session &s, const Args &a) {
 
 void expect_log(Session &s, const Args &a) {
     const LogAnswer r = search_log(s, a);
-    if (r.answer != LogAnswer::kFound)
+    if (r.answer == LogAnswer::kUnknown ||
+        (a.has("count") ? r.matching != a.u32("count") : r.answer != LogAnswer::kFound))
         s.verdict().expectation_failed(log_wanted(a), r.got);
+}
+
+// The trace record the plugin writes for each DI an answer releases.
+constexpr std::string_view kReleaseTrace = "processing DI:";
+
+void expect_released(Session &s, const Args &a) {
+    const std::string wanted = "released dis=" + list_text(a.list("dis"));
+    const auto got = released_dis(s);
+    check(s, wanted,
+          got ? "released dis=" + list_text(*got)
+              : "no answer: the in-memory event log no longer holds every record of the command");
+}
+
+void expect_heap(Session &s, const Args &a) {
+    const uint32_t live = s.plugin().heap().live();
+    const uint32_t lost = emu::heap_census(s.plugin()).lost;
+    std::string wanted = "heap", got = "heap";
+    for (const auto &[name, value] : {std::pair{"live", live}, {"lost", lost}})
+        if (a.has(name)) {
+            wanted += std::string(" ") + name + "=" + std::to_string(a.u32(name));
+            got += std::string(" ") + name + "=" + std::to_string(value);
+        }
+    check(s, wanted, got);
 }
 
 void expect_no_log(Session &s, const Args &a) {
     const LogAnswer r = search_log(s, a);
     if (r.answer != LogAnswer::kNotFound)
         s.verdict().expectation_failed("no " + log_wanted(a), r.got);
+}
+
+std::optional<std::string> some_of(const Args &a) {
+    if (a.values_.empty())
+        return "name at least one of them";
+    return std::nullopt;
 }
 
 // --- host state ---------------------------------------------------------------
@@ -319,12 +380,6 @@ void expect_stat(Session &s, const Args &a) {
         got += (got.empty() ? "" : " ") + name + "=" + std::to_string(c.value);
     }
     check(s, "stat " + wanted, "stat " + got);
-}
-
-std::optional<std::string> some_stat(const Args &a) {
-    if (a.values_.empty())
-        return "name at least one counter";
-    return std::nullopt;
 }
 
 std::string hex(uint32_t v) {
@@ -421,7 +476,8 @@ std::vector<ParamSpec> record_params() {
 
 std::vector<ParamSpec> log_params() {
     return {{"func", ArgKind::kName, false, "the function that logged it"},
-            {"text", ArgKind::kName, false, "a part of its text; quote it when it holds blanks"}};
+            {"text", ArgKind::kName, false, "a part of its text; quote it when it holds blanks"},
+            {"count", ArgKind::kU32, false, "exactly this many match (0 allowed)"}};
 }
 
 std::vector<ParamSpec> stat_params() {
@@ -457,6 +513,18 @@ void add_expect_verbs(VerbTable &verbs) {
                {},
                "the plugin has no request of this id",
                expect_no_request});
+    verbs.add({"expect queue",
+               {{"req", ArgKind::kList, true, "the request ids, head first; empty: no request"}},
+               {},
+               "the plugin's outstanding requests are these, in this order (dump queue)",
+               expect_queue});
+    verbs.add({"expect released",
+               {{"dis", ArgKind::kList, true, "the DIs, first released first; empty: none"}},
+               {},
+               "the last command that is not an expectation released these held DIs, in\n"
+               "this order (the answer's trace records); fails, saying so, when the\n"
+               "in-memory event log no longer holds every record of the command",
+               expect_released});
     verbs.add({"expect record",
                record_params(),
                {},
@@ -478,12 +546,18 @@ void add_expect_verbs(VerbTable &verbs) {
                {},
                "no update for the key waits for a flush",
                expect_no_queued});
+    verbs.add({"expect pending",
+               {{"count", ArgKind::kU32, true, "updates, writes and deletions"}},
+               {},
+               "the PSS framework holds this many updates waiting for a flush (dump pending)",
+               expect_pending});
     verbs.add({"expect log",
                log_params(),
                {{"error", "trace"}, false},
-               "the plugin logged a matching record while the last command that is not an\n"
-               "expectation ran. Error records are all kept; other levels fail, saying so,\n"
-               "when the in-memory event log no longer holds every record of the command",
+               "the plugin logged a matching record (with count=, exactly that many) while\n"
+               "the last command that is not an expectation ran. Error records are all\n"
+               "kept; other levels fail, saying so, when the in-memory event log no longer\n"
+               "holds every record of the command",
                expect_log});
     verbs.add({"expect no-log",
                log_params(),
@@ -496,7 +570,7 @@ void add_expect_verbs(VerbTable &verbs) {
                "recovery counters have these values (dump stats); a word the plugin does\n"
                "not name is word-N, N 0..23",
                expect_stat,
-               some_stat});
+               some_of});
     verbs.add({"expect df",
                {{"ifindex", ArgKind::kU32, true, ""},
                 {"ordinal", ArgKind::kU32, false, "a DF ordinal, as df-update takes it"},
@@ -518,6 +592,13 @@ void add_expect_verbs(VerbTable &verbs) {
                {},
                "the type's index bitmap has none of them",
                expect_no_reserved});
+    verbs.add({"expect heap",
+               {{"live", ArgKind::kU32, false, "blocks the plugin allocated and holds"},
+                {"lost", ArgKind::kU32, false, "blocks nothing holds any more: leaks"}},
+               {},
+               "the plugin's heap ledger has these counts (dump heap)",
+               expect_heap,
+               some_of});
     verbs.add({"expect show",
                {{"text", ArgKind::kName, true, "quote it when it holds blanks"}},
                {},
@@ -529,6 +610,21 @@ void add_expect_verbs(VerbTable &verbs) {
                "the last result a command returned has this value (link-update keeps its\n"
                "result also when it does not print it)",
                expect_result});
+}
+
+std::optional<std::vector<uint32_t>> released_dis(Session &s) {
+    const auto &log = emu::log::event_log();
+    const size_t from = s.verdict().log_window();
+    if (from < log.first())
+        return std::nullopt;
+    std::vector<uint32_t> dis;
+    for (size_t seq = from; seq < log.size(); seq++) {
+        const std::string_view text = log[seq].text();
+        if (const size_t at = text.find(kReleaseTrace); at != std::string_view::npos)
+            dis.push_back(
+                static_cast<uint32_t>(std::atoi(text.data() + at + kReleaseTrace.size())));
+    }
+    return dis;
 }
 
 } // namespace rire_host
