@@ -550,28 +550,24 @@ std::variant<std::monostate, Command, ScriptError> parse_line(int number, const 
     return cmd;
 }
 
-size_t check_script(std::istream &in, const VerbTable &verbs,
-                    const std::function<void(const ScriptError &)> &report, std::ostream *copy) {
-    size_t bad = 0;
+std::optional<std::vector<Command>>
+read_script(std::istream &in, const VerbTable &verbs,
+            const std::function<void(const ScriptError &)> &report) {
+    std::vector<Command> commands;
+    bool bad = false;
     std::string line;
     for (int number = 1; std::getline(in, line); number++) {
-        if (copy != nullptr)
-            *copy << line << '\n';
-        if (auto r = parse_line(number, line, verbs); auto *e = std::get_if<ScriptError>(&r)) {
+        auto r = parse_line(number, line, verbs);
+        if (auto *cmd = std::get_if<Command>(&r); cmd != nullptr && !bad)
+            commands.push_back(std::move(*cmd));
+        else if (auto *e = std::get_if<ScriptError>(&r)) {
             report(*e);
-            bad++;
+            bad = true;
         }
     }
-    return bad;
-}
-
-std::optional<Command> ScriptReader::next() {
-    for (std::string line; std::getline(in_, line);) {
-        auto r = parse_line(++number_, line, verbs_);
-        if (auto *cmd = std::get_if<Command>(&r))
-            return std::move(*cmd);
-    }
-    return std::nullopt;
+    if (bad)
+        return std::nullopt;
+    return commands;
 }
 
 namespace {

@@ -6,8 +6,8 @@
 // ranges written a-b, kMaxListElements at most. A line is printable ASCII
 // outside its comment; a CR before the line end is ignored. Every verb declares its arguments in a
 // VerbSpec, and a whole script is checked against those declarations before anything runs, so a bad
-// line is reported with its line and column and nothing is applied. The check and the run each read
-// the script line by line.
+// line is reported with its line and column and nothing is applied. A script is read and parsed
+// once: the run takes the commands the check kept.
 #pragma once
 
 #include <cstdint>
@@ -115,7 +115,7 @@ class VerbTable {
 
   private:
     std::vector<VerbSpec> verbs_;
-    // Looked up for every scenario line, twice: hashed.
+    // Looked up for every scenario line: hashed.
     std::unordered_map<std::string, std::size_t> by_name_; // the first verb of a name
     std::unordered_set<std::string> prefixes_;             // the words before a blank of a name
     std::string group_;
@@ -145,25 +145,12 @@ struct ScriptError {
 std::variant<std::monostate, Command, ScriptError> parse_line(int number, const std::string &line,
                                                               const VerbTable &verbs);
 
-// A script is never held whole: check_script reads it once and reports each
-// bad line (copying every line to `copy` when given, so that a stream that
-// cannot be read twice can be kept aside); ScriptReader then reads it again,
-// one command at a time. Returns the number of bad lines.
-size_t check_script(std::istream &in, const VerbTable &verbs,
-                    const std::function<void(const ScriptError &)> &report,
-                    std::ostream *copy = nullptr);
-
-// The commands of a checked script, in order; bad lines are skipped.
-class ScriptReader {
-  public:
-    ScriptReader(std::istream &in, const VerbTable &verbs) : in_(in), verbs_(verbs) {}
-    std::optional<Command> next();
-
-  private:
-    std::istream &in_;
-    const VerbTable &verbs_;
-    int number_ = 0;
-};
+// Reads a whole script once, checking every line: its commands in order,
+// kept so that nothing is read or parsed again to run them, or nothing when a
+// line is bad, after each bad line went to `report`.
+std::optional<std::vector<Command>>
+read_script(std::istream &in, const VerbTable &verbs,
+            const std::function<void(const ScriptError &)> &report);
 
 // What Tab may complete the last word of `before` (the line up to the cursor)
 // to: a verb, a subcommand ("dump q" -> "queue"), a verb's choice word, its
