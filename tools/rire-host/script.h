@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <functional>
 #include <istream>
-#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -67,10 +66,11 @@ using Pair = std::pair<uint32_t, uint32_t>;
 using Value = std::variant<uint64_t, int64_t, std::vector<uint32_t>, std::vector<Pair>, std::string,
                            std::vector<uint8_t>>;
 
-// The checked arguments of one command.
+// The checked arguments of one command: a few, kept in the order given and
+// looked up by a walk, which costs less than a tree for so few.
 class Args {
   public:
-    bool has(const std::string &key) const { return values_.count(key) != 0; }
+    bool has(const std::string &key) const { return find(key) != nullptr; }
     uint32_t u32(const std::string &key, uint32_t fallback = 0) const;
     int32_t i32(const std::string &key, int32_t fallback = 0) const;
     const std::vector<uint32_t> &list(const std::string &key) const;
@@ -79,9 +79,18 @@ class Args {
     std::optional<std::vector<uint8_t>> bytes(const std::string &key) const;
     // The positional word given, or empty.
     const std::string &choice() const { return choice_; }
+    bool empty() const { return values_.empty(); }
+    // Gives `key` its value; the check has made sure it is not given twice.
+    void set(std::string key, Value value) {
+        values_.emplace_back(std::move(key), std::move(value));
+    }
 
-    std::map<std::string, Value> values_;
     std::string choice_;
+
+  private:
+    const Value *find(const std::string &key) const;
+
+    std::vector<std::pair<std::string, Value>> values_;
 };
 
 using Handler = std::function<void(Session &, const Args &)>;

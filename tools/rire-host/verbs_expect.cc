@@ -322,7 +322,7 @@ void expect_stat(Session &s, const Args &a) {
 }
 
 std::optional<std::string> some_stat(const Args &a) {
-    if (a.values_.empty())
+    if (a.empty())
         return "name at least one counter";
     return std::nullopt;
 }
