@@ -557,10 +557,10 @@ std::variant<std::monostate, Command, ScriptError> parse_line(int number, const 
     return cmd;
 }
 
-std::optional<std::vector<Command>>
+std::optional<std::deque<Command>>
 read_script(std::istream &in, const VerbTable &verbs,
             const std::function<void(const ScriptError &)> &report) {
-    std::vector<Command> commands;
+    std::deque<Command> commands;
     bool bad = false;
     std::string line;
     for (int number = 1; std::getline(in, line); number++) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <istream>
 #include <optional>
@@ -157,7 +158,7 @@ std::variant<std::monostate, Command, ScriptError> parse_line(int number, const 
 // Reads a whole script once, checking every line: its commands in order,
 // kept so that nothing is read or parsed again to run them, or nothing when a
 // line is bad, after each bad line went to `report`.
-std::optional<std::vector<Command>>
+std::optional<std::deque<Command>>
 read_script(std::istream &in, const VerbTable &verbs,
             const std::function<void(const ScriptError &)> &report);
 
