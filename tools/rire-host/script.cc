@@ -393,41 +393,41 @@ std::string trim(const std::string &s) {
 
 } // namespace
 
-const Value *Args::find(const std::string &key) const {
+const Value *Args::find(std::string_view key) const {
     for (const auto &[k, v] : values_)
         if (k == key)
             return &v;
     return nullptr;
 }
 
-uint32_t Args::u32(const std::string &key, uint32_t fallback) const {
+uint32_t Args::u32(std::string_view key, uint32_t fallback) const {
     const Value *v = find(key);
     return v == nullptr ? fallback : static_cast<uint32_t>(std::get<uint64_t>(*v));
 }
 
-int32_t Args::i32(const std::string &key, int32_t fallback) const {
+int32_t Args::i32(std::string_view key, int32_t fallback) const {
     const Value *v = find(key);
     return v == nullptr ? fallback : static_cast<int32_t>(std::get<int64_t>(*v));
 }
 
-const std::vector<uint32_t> &Args::list(const std::string &key) const {
+const std::vector<uint32_t> &Args::list(std::string_view key) const {
     static const std::vector<uint32_t> empty;
     const Value *v = find(key);
     return v == nullptr ? empty : std::get<std::vector<uint32_t>>(*v);
 }
 
-const std::vector<Pair> &Args::pairs(const std::string &key) const {
+const std::vector<Pair> &Args::pairs(std::string_view key) const {
     static const std::vector<Pair> empty;
     const Value *v = find(key);
     return v == nullptr ? empty : std::get<std::vector<Pair>>(*v);
 }
 
-std::string Args::name(const std::string &key, const std::string &fallback) const {
+std::string Args::name(std::string_view key, const std::string &fallback) const {
     const Value *v = find(key);
     return v == nullptr ? fallback : std::get<std::string>(*v);
 }
 
-std::optional<std::vector<uint8_t>> Args::bytes(const std::string &key) const {
+std::optional<std::vector<uint8_t>> Args::bytes(std::string_view key) const {
     const Value *v = find(key);
     if (v == nullptr)
         return std::nullopt;

@@ -17,6 +17,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <variant>
@@ -71,13 +72,13 @@ using Value = std::variant<uint64_t, int64_t, std::vector<uint32_t>, std::vector
 // looked up by a walk, which costs less than a tree for so few.
 class Args {
   public:
-    bool has(const std::string &key) const { return find(key) != nullptr; }
-    uint32_t u32(const std::string &key, uint32_t fallback = 0) const;
-    int32_t i32(const std::string &key, int32_t fallback = 0) const;
-    const std::vector<uint32_t> &list(const std::string &key) const;
-    const std::vector<Pair> &pairs(const std::string &key) const;
-    std::string name(const std::string &key, const std::string &fallback = {}) const;
-    std::optional<std::vector<uint8_t>> bytes(const std::string &key) const;
+    bool has(std::string_view key) const { return find(key) != nullptr; }
+    uint32_t u32(std::string_view key, uint32_t fallback = 0) const;
+    int32_t i32(std::string_view key, int32_t fallback = 0) const;
+    const std::vector<uint32_t> &list(std::string_view key) const;
+    const std::vector<Pair> &pairs(std::string_view key) const;
+    std::string name(std::string_view key, const std::string &fallback = {}) const;
+    std::optional<std::vector<uint8_t>> bytes(std::string_view key) const;
     // The positional word given, or empty.
     const std::string &choice() const { return choice_; }
     bool empty() const { return values_.empty(); }
@@ -89,7 +90,7 @@ class Args {
     std::string choice_;
 
   private:
-    const Value *find(const std::string &key) const;
+    const Value *find(std::string_view key) const;
 
     std::vector<std::pair<std::string, Value>> values_;
 };
