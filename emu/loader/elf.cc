@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 namespace emu::loader::elf {
 namespace {
@@ -17,7 +16,13 @@ bool read_file(const std::filesystem::path &path, Image *out) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // One read of the file's size, not a copy byte by byte through a stream
+    // iterator; what cannot be read (a directory) is an empty image.
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    out->resize(ec ? 0 : size);
+    in.read(out->data(), static_cast<std::streamsize>(out->size()));
+    out->resize(static_cast<std::size_t>(in.gcount()));
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 #include <vector>
 
 #include "emu/base/bytes.h"
@@ -285,10 +286,14 @@ Walked walk_all(MDB_txn *txn) {
     return w;
 }
 
+void le64_bytes(uint64_t value, unsigned char out[8]) {
+    for (int i = 0; i < 8; i++)
+        out[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
 int put_u64(MDB_txn *txn, MDB_dbi book, const std::string &key, uint64_t value) {
     unsigned char bytes[8];
-    for (int i = 0; i < 8; i++)
-        bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+    le64_bytes(value, bytes);
     MDB_val k{key.size(), const_cast<char *>(key.data())};
     MDB_val v{sizeof bytes, bytes};
     return mdb_put(txn, book, &k, &v, 0);
@@ -307,6 +312,59 @@ int book_sum(MDB_txn *txn, MDB_dbi book, uint32_t *sum) {
         b.take(k, v);
     mdb_cursor_close(c);
     *sum = b.computed;
+    return rc == MDB_NOTFOUND ? 0 : rc;
+}
+
+// A bookkeeping record as this transaction wants it: its key is `prefix`
+// then `name`, so that no key is built for a commit that finds them all.
+struct Entry {
+    std::string_view prefix, name;
+    uint64_t value;
+    bool found = false; // the database holds a record of this key
+
+    bool is(std::string_view key) const {
+        return key.size() == prefix.size() + name.size() && key.starts_with(prefix) &&
+               key.ends_with(name);
+    }
+    std::string key() const { return std::string(prefix) + std::string(name); }
+};
+
+// Walks the bookkeeping once: rewrites in place each record of `wanted` that
+// holds another value and sums every record but kSumKey as it will read.
+// *complete is false when a record of `wanted` is missing: the caller adds
+// it, and the sum has to be taken again.
+int update_book(MDB_txn *txn, MDB_dbi book, std::vector<Entry> *wanted, uint32_t *sum,
+                bool *complete) {
+    MDB_cursor *c;
+    if (const int rc = mdb_cursor_open(txn, book, &c); rc != 0)
+        return rc;
+    uint32_t computed = 0;
+    MDB_val k, v;
+    int rc;
+    for (rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0;
+         rc = mdb_cursor_get(c, &k, &v, MDB_NEXT)) {
+        const std::string_view key(static_cast<const char *>(k.mv_data), k.mv_size);
+        if (key == kSumKey)
+            continue;
+        computed = crc32c(computed, k.mv_data, k.mv_size);
+        const auto e =
+            std::find_if(wanted->begin(), wanted->end(), [&](const Entry &w) { return w.is(key); });
+        if (e == wanted->end()) {
+            computed = crc32c(computed, v.mv_data, v.mv_size);
+            continue;
+        }
+        e->found = true;
+        unsigned char bytes[8];
+        le64_bytes(e->value, bytes);
+        MDB_val value{sizeof bytes, bytes};
+        if ((v.mv_size != sizeof bytes || std::memcmp(v.mv_data, bytes, sizeof bytes) != 0) &&
+            (rc = mdb_cursor_put(c, &k, &value, MDB_CURRENT)) != 0)
+            break;
+        computed = crc32c(computed, bytes, sizeof bytes);
+    }
+    mdb_cursor_close(c);
+    *sum = computed;
+    *complete = std::all_of(wanted->begin(), wanted->end(), [](const Entry &e) { return e.found; });
     return rc == MDB_NOTFOUND ? 0 : rc;
 }
 
@@ -366,20 +424,26 @@ Walked walk(MDB_env *env, MDB_txn *txn) {
 }
 
 int record(MDB_txn *txn, MDB_dbi book, const std::map<std::string, MDB_dbi> &dbis) {
+    std::vector<Entry> wanted;
+    wanted.reserve(dbis.size() + 2);
     for (const auto &[name, dbi] : dbis) {
         MDB_stat st;
-        int rc = mdb_stat(txn, dbi, &st);
-        if (rc == 0 && name != kBookDb)
-            rc = put_u64(txn, book, kCountKey + name, st.ms_entries);
-        if (rc != 0)
+        if (const int rc = mdb_stat(txn, dbi, &st); rc != 0)
             return rc;
+        if (name != kBookDb)
+            wanted.push_back({kCountKey, name, st.ms_entries});
     }
+    wanted.push_back({"", kTxnKey, mdb_txn_id(txn)});
+    wanted.push_back({"", kFormatKey, kFormat});
     uint32_t sum;
-    int rc = put_u64(txn, book, kTxnKey, mdb_txn_id(txn));
-    if (rc == 0)
-        rc = put_u64(txn, book, kFormatKey, kFormat);
-    if (rc == 0)
+    bool complete;
+    int rc = update_book(txn, book, &wanted, &sum, &complete);
+    if (rc == 0 && !complete) {
+        for (const Entry &e : wanted)
+            if (!e.found && (rc = put_u64(txn, book, e.key(), e.value)) != 0)
+                return rc;
         rc = book_sum(txn, book, &sum);
+    }
     return rc == 0 ? put_u64(txn, book, kSumKey, sum) : rc;
 }
 

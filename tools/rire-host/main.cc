@@ -256,13 +256,11 @@ int run_scenario(const std::string &path, Options o, const rire_host::VerbTable 
                                                     parts, out);
         }
     }
-    const size_t bad = rire_host::check_script(
-        scenario.first_pass(), verbs,
-        [&](const rire_host::ScriptError &e) {
+    const auto commands =
+        rire_host::read_script(scenario.lines(), verbs, [&](const rire_host::ScriptError &e) {
             out.script_error(name, e.line, e.column, e.message);
-        },
-        scenario.copy());
-    if (bad != 0)
+        });
+    if (!commands)
         return kExitUsage;
     if (const std::string fault = prepare_state(o, out); !fault.empty())
         return usage_error(fault);
@@ -270,15 +268,14 @@ int run_scenario(const std::string &path, Options o, const rire_host::VerbTable 
     rire_host::Session session(o.session, out);
     if (const int status = start(session); status != kExitOk)
         return status;
-    rire_host::ScriptReader reader(scenario.second_pass(), verbs);
-    while (const auto cmd = reader.next()) {
+    for (const rire_host::Command &cmd : *commands) {
         out.record(
             "command",
             [&] {
-                return rire_host::Fields{{"line", cmd->line}, {"text", cmd->text}};
+                return rire_host::Fields{{"line", cmd.line}, {"text", cmd.text}};
             },
-            "rire# " + cmd->text + "\n");
-        if (!run_command(session, *cmd, name))
+            "rire# " + cmd.text + "\n");
+        if (!run_command(session, cmd, name))
             return finish(session, o, false);
     }
     return finish(session, o, true);

@@ -1,11 +1,9 @@
-// The scenario a run reads: a file, one process part of a transcript test, or
-// standard input kept aside in an unlinked temporary file while it is
-// checked, so that it can be read a second time to run it.
+// The scenario a run reads, once: a file, one process part of a transcript
+// test, or standard input.
 #pragma once
 
 #include <fstream>
 #include <istream>
-#include <ostream>
 #include <sstream>
 #include <string>
 
@@ -23,19 +21,13 @@ class Scenario {
     bool open_part(int part, int *parts, transcript::Directives *directives);
     // "<stdin>" for standard input.
     const char *name() const { return path_ == "-" ? "<stdin>" : path_.c_str(); }
-    // The first reading, to check every line; copy() gets what it reads
-    // when it cannot be read again.
-    std::istream &first_pass();
-    std::ostream *copy() { return path_ == "-" ? &file_ : nullptr; }
-    // The second reading, from the start, to run it.
-    std::istream &second_pass();
+    // Its lines, to be read once.
+    std::istream &lines();
 
   private:
-    bool spool();
-
     std::string path_;
-    std::fstream file_;
-    std::stringstream part_;
+    std::ifstream file_;
+    std::istringstream part_;
     bool transcript_ = false;
 };
 

@@ -358,7 +358,7 @@ std::optional<ScriptError> check_command(int line, const std::vector<Token> &tok
             args->choice_ = t.text;
             continue;
         }
-        const std::string key = t.text.substr(0, eq);
+        std::string key = t.text.substr(0, eq);
         const ParamSpec *p = find_param(verb, key);
         if (p == nullptr)
             return error(t.column, unknown_key(verb, key));
@@ -368,7 +368,7 @@ std::optional<ScriptError> check_command(int line, const std::vector<Token> &tok
         if (auto f = parse_value(*p, t.text.substr(eq + 1), &v))
             return error(t.column + static_cast<int>(eq) + 1 + f->column_offset,
                          key + ": " + f->message);
-        args->values_[key] = std::move(v);
+        args->set(std::move(key), std::move(v));
     }
     const int verb_column = tokens[0].column;
     std::vector<std::string> missing;
@@ -393,38 +393,45 @@ std::string trim(const std::string &s) {
 
 } // namespace
 
-uint32_t Args::u32(const std::string &key, uint32_t fallback) const {
-    auto it = values_.find(key);
-    return it == values_.end() ? fallback : static_cast<uint32_t>(std::get<uint64_t>(it->second));
+const Value *Args::find(std::string_view key) const {
+    for (const auto &[k, v] : values_)
+        if (k == key)
+            return &v;
+    return nullptr;
 }
 
-int32_t Args::i32(const std::string &key, int32_t fallback) const {
-    auto it = values_.find(key);
-    return it == values_.end() ? fallback : static_cast<int32_t>(std::get<int64_t>(it->second));
+uint32_t Args::u32(std::string_view key, uint32_t fallback) const {
+    const Value *v = find(key);
+    return v == nullptr ? fallback : static_cast<uint32_t>(std::get<uint64_t>(*v));
 }
 
-const std::vector<uint32_t> &Args::list(const std::string &key) const {
+int32_t Args::i32(std::string_view key, int32_t fallback) const {
+    const Value *v = find(key);
+    return v == nullptr ? fallback : static_cast<int32_t>(std::get<int64_t>(*v));
+}
+
+const std::vector<uint32_t> &Args::list(std::string_view key) const {
     static const std::vector<uint32_t> empty;
-    auto it = values_.find(key);
-    return it == values_.end() ? empty : std::get<std::vector<uint32_t>>(it->second);
+    const Value *v = find(key);
+    return v == nullptr ? empty : std::get<std::vector<uint32_t>>(*v);
 }
 
-const std::vector<Pair> &Args::pairs(const std::string &key) const {
+const std::vector<Pair> &Args::pairs(std::string_view key) const {
     static const std::vector<Pair> empty;
-    auto it = values_.find(key);
-    return it == values_.end() ? empty : std::get<std::vector<Pair>>(it->second);
+    const Value *v = find(key);
+    return v == nullptr ? empty : std::get<std::vector<Pair>>(*v);
 }
 
-std::string Args::name(const std::string &key, const std::string &fallback) const {
-    auto it = values_.find(key);
-    return it == values_.end() ? fallback : std::get<std::string>(it->second);
+std::string Args::name(std::string_view key, const std::string &fallback) const {
+    const Value *v = find(key);
+    return v == nullptr ? fallback : std::get<std::string>(*v);
 }
 
-std::optional<std::vector<uint8_t>> Args::bytes(const std::string &key) const {
-    auto it = values_.find(key);
-    if (it == values_.end())
+std::optional<std::vector<uint8_t>> Args::bytes(std::string_view key) const {
+    const Value *v = find(key);
+    if (v == nullptr)
         return std::nullopt;
-    return std::get<std::vector<uint8_t>>(it->second);
+    return std::get<std::vector<uint8_t>>(*v);
 }
 
 std::string shown(const std::string &text) {
@@ -514,7 +521,7 @@ std::variant<std::monostate, Command, ScriptError> help_command(int number, cons
     if (!text)
         return ScriptError{number, tokens[1].column, "help: " + no_verb(verbs, topic)};
     Command cmd{number, trim(line.substr(0, line.find('#'))), &help, {}};
-    cmd.args.values_["text"] = std::move(*text);
+    cmd.args.set("text", std::move(*text));
     return cmd;
 }
 
@@ -550,28 +557,24 @@ std::variant<std::monostate, Command, ScriptError> parse_line(int number, const 
     return cmd;
 }
 
-size_t check_script(std::istream &in, const VerbTable &verbs,
-                    const std::function<void(const ScriptError &)> &report, std::ostream *copy) {
-    size_t bad = 0;
+std::optional<std::deque<Command>>
+read_script(std::istream &in, const VerbTable &verbs,
+            const std::function<void(const ScriptError &)> &report) {
+    std::deque<Command> commands;
+    bool bad = false;
     std::string line;
     for (int number = 1; std::getline(in, line); number++) {
-        if (copy != nullptr)
-            *copy << line << '\n';
-        if (auto r = parse_line(number, line, verbs); auto *e = std::get_if<ScriptError>(&r)) {
+        auto r = parse_line(number, line, verbs);
+        if (auto *cmd = std::get_if<Command>(&r); cmd != nullptr && !bad)
+            commands.push_back(std::move(*cmd));
+        else if (auto *e = std::get_if<ScriptError>(&r)) {
             report(*e);
-            bad++;
+            bad = true;
         }
     }
-    return bad;
-}
-
-std::optional<Command> ScriptReader::next() {
-    for (std::string line; std::getline(in_, line);) {
-        auto r = parse_line(++number_, line, verbs_);
-        if (auto *cmd = std::get_if<Command>(&r))
-            return std::move(*cmd);
-    }
-    return std::nullopt;
+    if (bad)
+        return std::nullopt;
+    return commands;
 }
 
 namespace {

@@ -6,17 +6,18 @@
 // ranges written a-b, kMaxListElements at most. A line is printable ASCII
 // outside its comment; a CR before the line end is ignored. Every verb declares its arguments in a
 // VerbSpec, and a whole script is checked against those declarations before anything runs, so a bad
-// line is reported with its line and column and nothing is applied. The check and the run each read
-// the script line by line.
+// line is reported with its line and column and nothing is applied. A script is read and parsed
+// once: the run takes the commands the check kept.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <istream>
-#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <variant>
@@ -67,21 +68,31 @@ using Pair = std::pair<uint32_t, uint32_t>;
 using Value = std::variant<uint64_t, int64_t, std::vector<uint32_t>, std::vector<Pair>, std::string,
                            std::vector<uint8_t>>;
 
-// The checked arguments of one command.
+// The checked arguments of one command: a few, kept in the order given and
+// looked up by a walk, which costs less than a tree for so few.
 class Args {
   public:
-    bool has(const std::string &key) const { return values_.count(key) != 0; }
-    uint32_t u32(const std::string &key, uint32_t fallback = 0) const;
-    int32_t i32(const std::string &key, int32_t fallback = 0) const;
-    const std::vector<uint32_t> &list(const std::string &key) const;
-    const std::vector<Pair> &pairs(const std::string &key) const;
-    std::string name(const std::string &key, const std::string &fallback = {}) const;
-    std::optional<std::vector<uint8_t>> bytes(const std::string &key) const;
+    bool has(std::string_view key) const { return find(key) != nullptr; }
+    uint32_t u32(std::string_view key, uint32_t fallback = 0) const;
+    int32_t i32(std::string_view key, int32_t fallback = 0) const;
+    const std::vector<uint32_t> &list(std::string_view key) const;
+    const std::vector<Pair> &pairs(std::string_view key) const;
+    std::string name(std::string_view key, const std::string &fallback = {}) const;
+    std::optional<std::vector<uint8_t>> bytes(std::string_view key) const;
     // The positional word given, or empty.
     const std::string &choice() const { return choice_; }
+    bool empty() const { return values_.empty(); }
+    // Gives `key` its value; the check has made sure it is not given twice.
+    void set(std::string key, Value value) {
+        values_.emplace_back(std::move(key), std::move(value));
+    }
 
-    std::map<std::string, Value> values_;
     std::string choice_;
+
+  private:
+    const Value *find(std::string_view key) const;
+
+    std::vector<std::pair<std::string, Value>> values_;
 };
 
 using Handler = std::function<void(Session &, const Args &)>;
@@ -115,7 +126,7 @@ class VerbTable {
 
   private:
     std::vector<VerbSpec> verbs_;
-    // Looked up for every scenario line, twice: hashed.
+    // Looked up for every scenario line: hashed.
     std::unordered_map<std::string, std::size_t> by_name_; // the first verb of a name
     std::unordered_set<std::string> prefixes_;             // the words before a blank of a name
     std::string group_;
@@ -145,25 +156,12 @@ struct ScriptError {
 std::variant<std::monostate, Command, ScriptError> parse_line(int number, const std::string &line,
                                                               const VerbTable &verbs);
 
-// A script is never held whole: check_script reads it once and reports each
-// bad line (copying every line to `copy` when given, so that a stream that
-// cannot be read twice can be kept aside); ScriptReader then reads it again,
-// one command at a time. Returns the number of bad lines.
-size_t check_script(std::istream &in, const VerbTable &verbs,
-                    const std::function<void(const ScriptError &)> &report,
-                    std::ostream *copy = nullptr);
-
-// The commands of a checked script, in order; bad lines are skipped.
-class ScriptReader {
-  public:
-    ScriptReader(std::istream &in, const VerbTable &verbs) : in_(in), verbs_(verbs) {}
-    std::optional<Command> next();
-
-  private:
-    std::istream &in_;
-    const VerbTable &verbs_;
-    int number_ = 0;
-};
+// Reads a whole script once, checking every line: its commands in order,
+// kept so that nothing is read or parsed again to run them, or nothing when a
+// line is bad, after each bad line went to `report`.
+std::optional<std::deque<Command>>
+read_script(std::istream &in, const VerbTable &verbs,
+            const std::function<void(const ScriptError &)> &report);
 
 // What Tab may complete the last word of `before` (the line up to the cursor)
 // to: a verb, a subcommand ("dump q" -> "queue"), a verb's choice word, its

@@ -356,7 +356,7 @@ void expect_no_log(Session &s, const Args &a) {
 }
 
 std::optional<std::string> some_of(const Args &a) {
-    if (a.values_.empty())
+    if (a.empty())
         return "name at least one of them";
     return std::nullopt;
 }
