@@ -1,6 +1,10 @@
 #include "tools/rire-host/explore_model.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+#include "emu/boot.h"
 
 namespace rire_host::explore {
 namespace {
@@ -12,6 +16,19 @@ bool is_answer(uint32_t opcode) {
 }
 
 constexpr uint32_t kLastReservable = 65534;
+
+constexpr uint32_t kDone = 0x200000;
+constexpr uint32_t kHeartbeatEvery = 100;
+constexpr uint16_t kDceCards[] = {38, 48, 58, 60, 61, 64, 76, 77, 121, 122, 123, 139, 159, 177};
+
+__attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    return text;
+}
 
 } // namespace
 
@@ -145,6 +162,16 @@ uint32_t Model::restart(Walk walk) {
     v_.requests.clear();
     host_.clear();
     v_.index_realloc = v_.pending_restored = v_.hw_restored = 0;
+    // The host rebuilds its interface table and module database empty; the
+    // faults they named go with them, a heartbeat fault stays.
+    interfaces_.clear();
+    im_errors_.clear();
+    property_errors_.clear();
+    modules_.clear();
+    module_errors_.clear();
+    v_.df.clear();
+    v_.queries.clear();
+    v_.heartbeats = v_.heartbeats_failed = 0;
     for (auto &bitmap : v_.allocated)
         bitmap.clear();
     for (const auto &[type, index] : live_)
@@ -188,6 +215,172 @@ uint32_t Model::live_blocks() const {
     for (const auto &entry : host_)
         n += static_cast<uint32_t>(entry.second.held.size());
     return n;
+}
+
+void Model::interface_add(uint32_t ifindex, Kind kind) {
+    interfaces_[ifindex] = kind;
+}
+
+void Model::interface_error(uint32_t ifindex, int32_t status, uint32_t after) {
+    if (status == 0)
+        im_errors_.erase(ifindex);
+    else
+        im_errors_[ifindex] = {after, status};
+}
+
+void Model::property_error(uint32_t ifindex, int32_t code) {
+    property_errors_[ifindex] = code;
+}
+
+void Model::module(uint8_t slot_index, std::optional<uint16_t> card) {
+    if (card)
+        modules_[slot_index] = *card;
+    else
+        modules_.erase(slot_index);
+}
+
+void Model::module_error(uint8_t slot_index, int32_t code) {
+    module_errors_[slot_index] = code;
+}
+
+void Model::heartbeat_error(uint32_t after, int32_t code) {
+    heartbeat_error_ = AfterFault{after, code};
+}
+
+void Model::host_faults_off() {
+    im_errors_.clear();
+    property_errors_.clear();
+    module_errors_.clear();
+    heartbeat_error_.reset();
+}
+
+bool Model::query(uint32_t ifindex, bool loopback0, int32_t *status) {
+    Queries &q = v_.queries[ifindex];
+    (loopback0 ? q.loopback0 : q.loopback)++;
+    if (const auto e = im_errors_.find(ifindex); e != im_errors_.end()) {
+        if (e->second.passes == 0) {
+            *status = e->second.code;
+            return false;
+        }
+        e->second.passes--;
+    }
+    const auto i = interfaces_.find(ifindex);
+    if (i == interfaces_.end())
+        return false;
+    return loopback0 ? i->second == Kind::kLoopback0 : i->second != Kind::kOther;
+}
+
+bool Model::is_loopback(uint32_t ifindex, int32_t *status) {
+    return query(ifindex, true, status) || query(ifindex, false, status);
+}
+
+void Model::heartbeat() {
+    if (heartbeat_error_ && heartbeat_error_->passes == 0) {
+        v_.heartbeats_failed++;
+        return;
+    }
+    if (heartbeat_error_)
+        heartbeat_error_->passes--;
+    v_.heartbeats++;
+}
+
+uint32_t Model::df_update(uint8_t ordinal, int32_t opc, const std::vector<uint32_t> &oifs,
+                          std::vector<Logged> *log) {
+    static const char kFunc[] = "rire_orsk_df_update";
+    const bool add = opc == 1;
+    const uint32_t mask = 1u << ((ordinal + 31u) % 32u);
+    const auto count = static_cast<uint32_t>(oifs.size());
+    log->push_back(
+        {false, kFunc,
+         format("%s: Received df_ordinal: %d, num_oifs:%d, opc:%s                     "
+                "     df_mask:%d\n",
+                kFunc, ordinal, count, add ? "Add" : "Delete", static_cast<int32_t>(mask))});
+    if (oifs.empty()) {
+        log->push_back({false, kFunc, format("%s num oifs = 0 \n", kFunc)});
+        return kDone;
+    }
+    int32_t status = 0;
+    for (uint32_t ifindex : oifs)
+        is_loopback(ifindex, &status);
+    if (status != 0) {
+        log->push_back(
+            {true, kFunc,
+             format("%s Failed to allocate a msg from ELTM err(%d)  \n", kFunc, status)});
+        return 0;
+    }
+    uint32_t since_heartbeat = 0;
+    for (uint32_t ifindex : oifs) {
+        if (is_loopback(ifindex, &status)) {
+            since_heartbeat++;
+            continue;
+        }
+        log->push_back({false, kFunc,
+                        format("%s: opc: %s df_mask: %x\n", kFunc, add ? "SET" : "CLEAR", mask)});
+        if (!property_errors_.contains(ifindex)) {
+            Df &df = v_.df[ifindex];
+            df.mask = add ? df.mask | mask : df.mask & ~mask;
+            df.q_handle = emu::kQueueHandle;
+        }
+        if (since_heartbeat == kHeartbeatEvery) {
+            heartbeat();
+            since_heartbeat = 1;
+        } else {
+            since_heartbeat++;
+        }
+    }
+    if (status == 0)
+        return kDone;
+    log->push_back(
+        {true, kFunc, format("%s Failed to send the request error (%d) \n", kFunc, status)});
+    return 0;
+}
+
+uint32_t Model::vlan_config(bool snooping, const std::set<uint32_t> &vlans, bool enable,
+                            std::vector<Logged> *log) {
+    const char *func = snooping ? "rire_orsk_igmp_snoop_config" : "rire_orsk_snoop_omf_config";
+    if (vlans.empty()) {
+        log->push_back({false, func, format("%s: Number of vlans set is zero\n", func)});
+        return kDone;
+    }
+    const char *on = enable ? "Enable" : "Disable";
+    const auto count = static_cast<int>(vlans.size());
+    log->push_back({false, func,
+                    snooping ? format("%s Snooping %s for vlan count %d\n", func, on, count)
+                             : format("%s OMF %s for vlan count %d\n", func, on, count)});
+    const char *state = enable ? "Enabled" : "Disabled";
+    for (uint32_t vlan : vlans)
+        log->push_back({false, func,
+                        snooping ? format("%s: Vlan - %u, IGMP Snooping %s\n", func, vlan, state)
+                                 : format("%s: Vlan - %u, OMF  %s\n", func, vlan, state)});
+    return kDone;
+}
+
+uint32_t Model::lc_download(uint8_t slot, int32_t db, std::vector<Logged> *log) {
+    static const char kFunc[] = "rire_orsk_check_lc_download_db";
+    // Is the card in the slot a DCE card? The lookup is by zero-based index.
+    const auto index = static_cast<uint8_t>(slot - 1);
+    const auto card = modules_.find(index);
+    bool dce = false;
+    if (module_errors_.contains(index) || card == modules_.end())
+        log->push_back(
+            {true, "rire_orsk_is_module_dce",
+             format("%s: failed to get card id for slot %d \n", "rire_orsk_is_module_dce", index)});
+    else
+        dce = std::find(std::begin(kDceCards), std::end(kDceCards), card->second) !=
+              std::end(kDceCards);
+    if (dce && (db == 1 || db == 2)) {
+        log->push_back(
+            {false, kFunc,
+             format("%s: Donot download v4/v6 db for DCE LC in slot %d\n", kFunc, slot)});
+        return 0;
+    }
+    if (db == 1) {
+        log->push_back({false, kFunc, format("Download V4-ROUTES to slot %d\n", slot)});
+        return 1;
+    }
+    log->push_back(
+        {false, kFunc, format("Dont download 0x%x to slot %d\n", static_cast<uint32_t>(db), slot)});
+    return 0;
 }
 
 } // namespace rire_host::explore

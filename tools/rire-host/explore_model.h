@@ -35,6 +35,30 @@
 //                 DIs come back in reverse order with count 1. Entry rules: a
 //                 zero DI or index is skipped; a live oiflist reserves
 //                 nothing; an index up to 65534 is reserved; above, garbage.
+//
+// The forwarding handlers keep no state of their own; the model keeps the
+// host around them (the interface table, the module database and the host
+// faults they meet) and what they leave with the host:
+//
+//   DF update     ordinal n is bit (n - 1) mod 32. A validation pass asks the
+//                 interface manager about every interface (loopback0, then
+//                 loopback when that answered no); an error status it leaves
+//                 fails the update with nothing programmed. Else a second
+//                 pass asks again and programs the bit (set for opc 1, clear
+//                 for any other) on each interface that is no loopback, and
+//                 sends a heartbeat after a programming call whenever 100
+//                 interfaces, skipped ones included, passed since the start
+//                 or the last heartbeat (the counter restarts at 1). A status
+//                 left by the second pass fails the result; what was
+//                 programmed stays. Empty list: done, nothing asked.
+//   snooping/OMF  nothing programmed: a count of the set VLANs, then one
+//                 trace per VLAN in ascending order; always done.
+//   line card     the module database is asked about slot - 1 (8 bits) for
+//                 every database; a failed lookup logs an error and counts as
+//                 no DCE card. DCE cards get neither route database; other
+//                 cards get database 1 only.
+//
+// Each handler's log records are predicted whole (level, function, text).
 #pragma once
 
 #include <cstdint>
@@ -74,12 +98,37 @@ struct Update {
     bool operator==(const Update &) const = default;
 };
 
+// One record the plugin logs: its level, the function its wrapper names and
+// the message (the wrapper's source line is the plugin's own business).
+struct Logged {
+    bool error;
+    std::string func, text;
+    bool operator==(const Logged &) const = default;
+};
+// The DF bits the interface-property service holds for an interface, and the
+// MTS queue handle of its last request.
+struct Df {
+    uint32_t mask = 0, q_handle = 0;
+    bool operator==(const Df &) const = default;
+};
+// The interface manager's loopback0 and loopback queries about an interface.
+struct Queries {
+    uint32_t loopback0 = 0, loopback = 0;
+    bool operator==(const Queries &) const = default;
+};
+
 struct View {
     std::vector<Req> requests;
     std::map<uint32_t, Stored> stored[2]; // by Db, committed
     std::vector<Update> queued;
     uint32_t index_realloc = 0, pending_restored = 0, hw_restored = 0;
     std::set<uint32_t> allocated[3]; // bitmap of oiflist type 1 and 2
+    // Left with the host by DF updates since the process started: the bits
+    // of each interface a property request was accepted for, the queries by
+    // ifindex, the heartbeats sent and failed.
+    std::map<uint32_t, Df> df;
+    std::map<uint32_t, Queries> queries;
+    uint32_t heartbeats = 0, heartbeats_failed = 0;
 };
 
 // The host's own pending-DI record of one oiflist, as the model keeps it.
@@ -111,6 +160,29 @@ class Model {
     // DIs already held count up, counters and reservations add up.
     uint32_t recover(Walk walk);
 
+    // The host around the forwarding handlers. An interface error stores
+    // `status` once `after` queries about the interface passed; status 0
+    // ends it. A property error refuses every request for the interface, a
+    // module error every lookup of the slot index; a heartbeat error fails
+    // every heartbeat once `after` passed.
+    enum class Kind { kLoopback0, kLoopback, kOther };
+    void interface_add(uint32_t ifindex, Kind kind);
+    void interface_error(uint32_t ifindex, int32_t status, uint32_t after);
+    void property_error(uint32_t ifindex, int32_t code);
+    void module(uint8_t slot_index, std::optional<uint16_t> card);
+    void module_error(uint8_t slot_index, int32_t code);
+    void heartbeat_error(uint32_t after, int32_t code);
+    // `fault reset` and a new process: every host fault off.
+    void host_faults_off();
+
+    // The forwarding handlers: the result, and the records logged appended
+    // to `log`.
+    uint32_t df_update(uint8_t ordinal, int32_t opc, const std::vector<uint32_t> &oifs,
+                       std::vector<Logged> *log);
+    uint32_t vlan_config(bool snooping, const std::set<uint32_t> &vlans, bool enable,
+                         std::vector<Logged> *log);
+    uint32_t lc_download(uint8_t slot, int32_t db, std::vector<Logged> *log);
+
     const View &view() const { return v_; }
     // After a step whose outcome a fault decided: the model takes what the
     // plugin shows as its new starting point.
@@ -137,11 +209,27 @@ class Model {
     // False when the entry is skipped with an error record.
     bool recover_entry(uint32_t type, uint32_t di, uint32_t index, const Req *into);
     Req *find(uint32_t id);
+    // One loopback query (loopback0 or any loopback); an error leaves its
+    // code in *status and answers no.
+    bool query(uint32_t ifindex, bool loopback0, int32_t *status);
+    bool is_loopback(uint32_t ifindex, int32_t *status);
+    void heartbeat();
+
+    struct AfterFault {
+        uint32_t passes;
+        int32_t code;
+    };
 
     View v_;
     HostRecords host_;
     std::set<std::pair<uint32_t, uint32_t>> live_; // live oiflists
     bool planted_ = false;
+    std::map<uint32_t, Kind> interfaces_;
+    std::map<uint32_t, AfterFault> im_errors_;
+    std::map<uint32_t, int32_t> property_errors_;
+    std::map<uint8_t, uint16_t> modules_;
+    std::map<uint8_t, int32_t> module_errors_;
+    std::optional<AfterFault> heartbeat_error_;
 };
 
 } // namespace rire_host::explore
