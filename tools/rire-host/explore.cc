@@ -404,6 +404,7 @@ class Replay {
         const uint64_t fired_before = faults_fired(), unmodelled_before = faults_fired(true);
         const std::vector<uint64_t> rows_before = firings();
         const auto wanted_result = apply(*cmd);
+        expected_errors_ += model_.take_errors();
         session_->begin_command("explore", number, false);
         try {
             cmd->verb->run(*session_, cmd->args);
@@ -411,7 +412,9 @@ class Replay {
             return Difference{"the command runs", e.what(), ""};
         }
         session_->end_command();
-        if (!manual_ && !model_.view().queued.empty())
+        // The automatic schedule commits after every command, which also
+        // empties the arena.
+        if (!manual_)
             model_.flush();
         sink_.str("");
         // `fault reset` zeroes the counts.

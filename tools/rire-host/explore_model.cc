@@ -16,6 +16,9 @@ bool is_answer(uint32_t opcode) {
 }
 
 constexpr uint32_t kLastReservable = 65534;
+constexpr size_t kMaxStoredDis = 255;
+constexpr uint32_t kArenaSize = 65536;
+constexpr uint32_t kDatumSize = 8; // two 32-bit words
 
 constexpr uint32_t kDone = 0x200000;
 constexpr uint32_t kHeartbeatEvery = 100;
@@ -53,10 +56,12 @@ Req *Model::find(uint32_t id) {
     return nullptr;
 }
 
-Stored Model::stored_request(const Req &r) const {
-    Stored s{r.type, 0, {}};
-    for (const Hold &h : r.held)
-        s.held.emplace_back(h.di, h.index);
+// A record's one-byte count describes 255 held DIs at most: the newest 255
+// are stored.
+Stored Model::stored(uint32_t type, uint32_t state, const std::vector<Hold> &held) {
+    Stored s{type, state, {}};
+    for (size_t i = 0; i < held.size() && i < kMaxStoredDis; i++)
+        s.held.emplace_back(held[i].di, held[i].index);
     return s;
 }
 
@@ -72,7 +77,7 @@ std::optional<uint32_t> Model::link_update(uint32_t req, uint32_t type, uint32_t
         r = &v_.requests.back();
     }
     if (hold(&r->held, old_di & 0xFFFF, old_index))
-        v_.queued.push_back({kHw, req, stored_request(*r)});
+        queue_write(kHw, req, stored(r->type, 0, r->held));
     return 1;
 }
 
@@ -83,7 +88,7 @@ bool Model::answer(uint32_t opcode, uint32_t id, std::vector<uint32_t> *released
                                  [id](const Req &r) { return r.id == id; });
     if (it == v_.requests.end())
         return true;
-    v_.queued.push_back({kHw, id, std::nullopt});
+    queue_delete(kHw, id);
     for (const Hold &h : it->held)
         released->push_back(h.di);
     v_.requests.erase(it);
@@ -97,10 +102,10 @@ void Model::swap(uint32_t old_id, uint32_t new_id) {
         return;
     Req moved = *it;
     v_.requests.erase(it);
-    v_.queued.push_back({kHw, old_id, std::nullopt});
+    queue_delete(kHw, old_id);
     moved.id = new_id;
     v_.requests.push_back(moved);
-    v_.queued.push_back({kHw, new_id, stored_request(moved)});
+    queue_write(kHw, new_id, stored(moved.type, 0, moved.held));
 }
 
 void Model::pending_insert(uint32_t type, uint32_t index, uint32_t state,
@@ -109,15 +114,49 @@ void Model::pending_insert(uint32_t type, uint32_t index, uint32_t state,
     rec.state = state;
     for (const auto &[di, oiflist] : dis)
         hold(&rec.held, di, oiflist);
-    Stored s{type & 0xFF, state & 0xFF, {}};
-    for (const Hold &h : rec.held)
-        s.held.emplace_back(h.di, h.index);
-    v_.queued.push_back({kPending, pending_key(type, index), s});
+    queue_write(kPending, pending_key(type, index), stored(type & 0xFF, state & 0xFF, rec.held));
 }
 
 void Model::pending_delete(uint32_t type, uint32_t index) {
-    v_.queued.push_back({kPending, pending_key(type, index), std::nullopt});
+    queue_delete(kPending, pending_key(type, index));
     host_.erase({type, index});
+}
+
+// The arena hands out `size` bytes, or logs that it cannot.
+bool Model::carve(uint32_t size) {
+    if (size > kArenaSize - v_.arena) {
+        errors_++;
+        return false;
+    }
+    v_.arena += size;
+    return true;
+}
+
+// A write carves the key, its descriptor, the value's descriptor and the
+// value (a 5-byte TLV header and 8 bytes per stored DI, 7 more), in that
+// order; a failed step logs one error of its own, except the value's
+// descriptor, whose message is a trace. Nothing is queued then.
+void Model::queue_write(Db db, uint32_t key, Stored value) {
+    const auto length = static_cast<uint32_t>(12 + 8 * value.held.size());
+    if (!carve(4) || !carve(kDatumSize)) {
+        errors_++;
+        return;
+    }
+    if (!carve(kDatumSize))
+        return;
+    if (!carve(length)) {
+        errors_++;
+        return;
+    }
+    v_.queued.push_back({db, key, std::move(value)});
+}
+
+// A delete carves the key and its descriptor.
+void Model::queue_delete(Db db, uint32_t key) {
+    if (carve(4) && carve(kDatumSize))
+        v_.queued.push_back({db, key, std::nullopt});
+    else
+        errors_++;
 }
 
 void Model::flush() {
@@ -128,6 +167,7 @@ void Model::flush() {
             v_.stored[u.db].erase(u.key);
     }
     v_.queued.clear();
+    v_.arena = 0;
 }
 
 void Model::declare_oiflist(uint32_t type, uint32_t index) {
@@ -159,6 +199,7 @@ bool Model::recover_entry(uint32_t type, uint32_t di, uint32_t index, const Req 
 
 uint32_t Model::restart(Walk walk) {
     v_.queued.clear();
+    v_.arena = 0;
     v_.requests.clear();
     host_.clear();
     v_.index_realloc = v_.pending_restored = v_.hw_restored = 0;

@@ -126,6 +126,7 @@ struct View {
     // Left with the host by DF updates since the process started: the bits
     // of each interface a property request was accepted for, the queries by
     // ifindex, the heartbeats sent and failed.
+    uint32_t arena = 0; // bytes of the plugin's PSS arena in use since the last commit
     std::map<uint32_t, Df> df;
     std::map<uint32_t, Queries> queries;
     uint32_t heartbeats = 0, heartbeats_failed = 0;
@@ -183,6 +184,10 @@ class Model {
                          std::vector<Logged> *log);
     uint32_t lc_download(uint8_t slot, int32_t db, std::vector<Logged> *log);
 
+    // The error records the events since the last call logged where the
+    // arena ran out.
+    uint32_t take_errors() { return std::exchange(errors_, 0); }
+
     const View &view() const { return v_; }
     // After a step whose outcome a fault decided: the model takes what the
     // plugin shows as its new starting point.
@@ -205,7 +210,10 @@ class Model {
     static uint32_t pending_key(uint32_t type, uint32_t index);
     // Holds `di` in `held`: head insert when new (true), else counts up.
     bool hold(std::vector<Hold> *held, uint32_t di, uint32_t index) const;
-    Stored stored_request(const Req &r) const;
+    static Stored stored(uint32_t type, uint32_t state, const std::vector<Hold> &held);
+    bool carve(uint32_t size);
+    void queue_write(Db db, uint32_t key, Stored value);
+    void queue_delete(Db db, uint32_t key);
     // False when the entry is skipped with an error record.
     bool recover_entry(uint32_t type, uint32_t di, uint32_t index, const Req *into);
     Req *find(uint32_t id);
@@ -224,6 +232,7 @@ class Model {
     HostRecords host_;
     std::set<std::pair<uint32_t, uint32_t>> live_; // live oiflists
     bool planted_ = false;
+    uint32_t errors_ = 0; // error records of the events since take_errors()
     std::map<uint32_t, Kind> interfaces_;
     std::map<uint32_t, AfterFault> im_errors_;
     std::map<uint32_t, int32_t> property_errors_;

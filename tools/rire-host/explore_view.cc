@@ -296,6 +296,8 @@ View observe(Session &session, bool bitmaps) {
             v.allocated[type].insert(index);
     for (const auto &i : emu::services::l3lif::interfaces())
         v.df[i.ifindex] = Df{i.df_mask, i.q_handle};
+    if (const uint32_t *arena = session.plugin().pss_buf_used())
+        v.arena = *arena;
     v.heartbeats = emu::rire::heartbeat::count();
     v.heartbeats_failed = emu::rire::heartbeat::failed();
     return v;
@@ -336,6 +338,9 @@ std::optional<Difference> compare(const View &want, const View &got, bool ordere
                                   ? "expect no-reserved " + t + " index=" + indexes(extra)
                                   : "expect reserved " + t + " index=" + indexes(missing)};
         }
+    if (want.arena != got.arena)
+        return Difference{"arena " + std::to_string(want.arena) + " bytes in use",
+                          "arena " + std::to_string(got.arena) + " bytes in use", ""};
     return compare_df(want, got);
 }
 
