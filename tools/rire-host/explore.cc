@@ -70,6 +70,8 @@ class Generator {
     Generator(Rng &rng, bool faults) : rng_(rng), faults_(faults) {}
 
     std::string next(const Model &model) {
+        if (fill_ != 0 || rng_.chance(1))
+            return fill_arena(model);
         if (rng_.chance(120))
             return forwarding();
         const uint32_t roll = rng_.below(1000);
@@ -110,6 +112,7 @@ class Generator {
     // deleted, flushed.
     std::vector<std::string> drain(const Model &model) {
         std::vector<std::string> lines;
+        fill_ = 0;
         if (faults_)
             lines.push_back("fault reset");
         for (const Req &r : model.view().requests)
@@ -165,7 +168,11 @@ class Generator {
         const uint32_t to = rng_.chance(500) ? 11 + rng_.below(30) : id();
         return "swap old=" + num(from) + " new=" + num(to);
     }
+    // Rarely a record of more held DIs than a stored record describes.
     std::string pending_insert() {
+        if (rng_.chance(8))
+            return "pending-di-insert type=" + num(type()) + " index=" + num(1 + rng_.below(12)) +
+                   " state=1 dis=" + many_dis(kMaxDis + 1 + rng_.below(40));
         std::string dis;
         for (uint32_t n = rng_.below(4); n > 0; n--)
             dis += (dis.empty() ? "" : ",") + num(1 + rng_.below(16)) + ":" + num(index());
@@ -238,6 +245,39 @@ class Generator {
         return (set.empty() ? "" : " vlans=" + set) +
                (rng_.chance(200) ? " word=" + num(rng_.below(100)) : "");
     }
+    // DIs 1..n, each on an index of the pool.
+    std::string many_dis(uint32_t n) {
+        std::string dis;
+        for (uint32_t di = 1; di <= n; di++)
+            dis += (dis.empty() ? "" : ",") + num(di) + ":" + num(1 + rng_.below(12));
+        return dis;
+    }
+    // A few dozen steps that fill the PSS arena between two commits: large
+    // records written again and again under the manual schedule, one sized to
+    // leave the arena a few bytes short, then a delete and a write that no
+    // longer fit, and the flush that empties it.
+    std::string fill_arena(const Model &model) {
+        const uint32_t left = 65536 - model.view().arena;
+        constexpr uint32_t kLargest = 32 + 8 * kMaxDis; // a record of 255 DIs, keyed
+        switch (fill_++) {
+        case 0:
+            return "pss schedule manual";
+        case 1:
+            if (left > kLargest + 64) {
+                fill_ = 1;
+                return "pending-di-insert type=1 index=12 state=1 dis=" + many_dis(kMaxDis);
+            }
+            return "pending-di-insert type=2 index=11 dis=" +
+                   many_dis(left < 32 + 24 ? 1 : (left - 32 - rng_.below(24)) / 8);
+        case 2:
+            return "pending-di-delete type=1 index=12";
+        case 3:
+            return link_update();
+        default:
+            fill_ = 0;
+            return "flush";
+        }
+    }
     std::string fault() {
         const char *services[] = {"hw_update", "pending_di"};
         const std::string service = rng_.pick(services);
@@ -267,8 +307,10 @@ class Generator {
         }
     }
 
+    static constexpr uint32_t kMaxDis = 255; // what a stored record describes
     Rng &rng_;
     bool faults_;
+    uint32_t fill_ = 0; // the next step of an arena fill, 0 when none runs
 };
 
 // --- one history against the model --------------------------------------------
@@ -489,7 +531,8 @@ class Replay {
         } else if (verb == "swap") {
             model_.swap(a.u32("old"), a.u32("new"));
         } else if (verb == "pending-di-insert") {
-            model_.pending_insert(a.u32("type"), a.u32("index"), a.u32("state"),
+            model_.pending_insert(a.u32("type"), a.u32("index"),
+                                  a.has("state") ? std::optional(a.u32("state")) : std::nullopt,
                                   a.has("dis") ? a.pairs("dis") : std::vector<Pair>{});
         } else if (verb == "pending-di-delete") {
             model_.pending_delete(a.u32("type"), a.u32("index"));

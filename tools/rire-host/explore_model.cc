@@ -108,13 +108,14 @@ void Model::swap(uint32_t old_id, uint32_t new_id) {
     queue_write(kHw, new_id, stored(moved.type, 0, moved.held));
 }
 
-void Model::pending_insert(uint32_t type, uint32_t index, uint32_t state,
+void Model::pending_insert(uint32_t type, uint32_t index, std::optional<uint32_t> state,
                            const std::vector<std::pair<uint32_t, uint32_t>> &dis) {
     HostRecord &rec = host_[{type, index}];
-    rec.state = state;
+    rec.state = state.value_or(rec.state);
     for (const auto &[di, oiflist] : dis)
         hold(&rec.held, di, oiflist);
-    queue_write(kPending, pending_key(type, index), stored(type & 0xFF, state & 0xFF, rec.held));
+    queue_write(kPending, pending_key(type, index),
+                stored(type & 0xFF, rec.state & 0xFF, rec.held));
 }
 
 void Model::pending_delete(uint32_t type, uint32_t index) {

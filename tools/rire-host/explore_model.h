@@ -149,7 +149,8 @@ class Model {
     // True when the opcode is an answer; `released` gets the DIs in release order.
     bool answer(uint32_t opcode, uint32_t id, std::vector<uint32_t> *released);
     void swap(uint32_t old_id, uint32_t new_id);
-    void pending_insert(uint32_t type, uint32_t index, uint32_t state,
+    // Without a state the record keeps its own.
+    void pending_insert(uint32_t type, uint32_t index, std::optional<uint32_t> state,
                         const std::vector<std::pair<uint32_t, uint32_t>> &dis);
     void pending_delete(uint32_t type, uint32_t index);
     void flush();
