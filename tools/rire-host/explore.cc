@@ -74,6 +74,8 @@ class Generator {
             return fill_arena(model);
         if (rng_.chance(120))
             return forwarding();
+        if (rng_.chance(5)) // a failed allocation, which the model predicts
+            return "fault libc.malloc.fail after=" + num(rng_.below(6));
         const uint32_t roll = rng_.below(1000);
         if (roll < 380)
             return link_update();
@@ -214,8 +216,23 @@ class Generator {
         }
         if (roll < 85)
             return "fault pdb.modinfo.error " + (slot == "slot=0" ? "slot=1" : slot) + code;
-        const int32_t dbs[] = {1, 1, 2, 3, 0, -1};
-        return "lc-download " + slot + " db=" + std::to_string(rng_.pick(dbs));
+        if (roll < 95) {
+            const int32_t dbs[] = {1, 1, 2, 3, 0, -1};
+            return "lc-download " + slot + " db=" + std::to_string(rng_.pick(dbs));
+        }
+        const uint32_t types[] = {1, 2, 0, 3, 255};
+        switch (rng_.below(4)) {
+        case 0:
+            return "oiflist-hw-done type=" + num(rng_.pick(types));
+        case 1:
+            return "oiflist-delete type=" + num(rng_.pick(types)) + " index=" + num(index()) +
+                   " di=" + num(rng_.below(20));
+        case 2:
+            return "opc-check opcode=" + num(0x12801 + rng_.below(3)) + " id=" + num(id());
+        default:
+            return "oiflist-alloc p5=" + num(rng_.below(5)) + " p9=" + num(rng_.below(2)) +
+                   " p10=" + num(rng_.chance(300) ? 0x10001 : rng_.below(3));
+        }
     }
     std::string df_update() {
         const uint32_t ordinals[] = {1, 2, 3, 5, 8, 31, 32, 33, 0, 255};
@@ -342,18 +359,28 @@ std::vector<uint64_t> firings() {
     return n;
 }
 
-// The host faults the forwarding handlers meet: the model predicts all
-// they do (explore_model.h), so a step they decide is checked in full.
-bool modelled(emu::base::faults::Id id) {
+// The host faults the forwarding handlers meet, and the plugin's failed
+// allocations: the model predicts all they do (explore_model.h), so a step
+// they decide is checked in full; but which allocation of a shuffled
+// recovery walk fails only the host knows.
+bool modelled(emu::base::faults::Id id, bool walk_known) {
     using emu::base::faults::Id;
     return id == Id::kImLoopbackError || id == Id::kL3lifProgramError ||
-           id == Id::kPdbModinfoError || id == Id::kHeartbeatSendError;
+           id == Id::kPdbModinfoError || id == Id::kHeartbeatSendError ||
+           (id == Id::kLibcMallocFail && walk_known);
 }
 
-uint64_t faults_fired(bool unmodelled_only = false) {
+uint64_t faults_fired() {
     uint64_t n = 0;
     for (const auto &row : emu::base::faults::rows())
-        if (!unmodelled_only || !modelled(row.id))
+        n += emu::base::faults::fired(row.id);
+    return n;
+}
+
+uint64_t unmodelled_fired(bool walk_known) {
+    uint64_t n = 0;
+    for (const auto &row : emu::base::faults::rows())
+        if (!modelled(row.id, walk_known))
             n += emu::base::faults::fired(row.id);
     return n;
 }
@@ -443,7 +470,9 @@ class Replay {
             return Difference{"a scenario line", "cannot parse: " + line, ""};
         // What the last step left is what this one starts from.
         const View before = std::move(last_);
-        const uint64_t fired_before = faults_fired(), unmodelled_before = faults_fired(true);
+        const bool walk_known = !verb_restarts(*cmd) || walk_ != Model::Walk::kUnordered;
+        const uint64_t fired_before = faults_fired();
+        const uint64_t unmodelled_before = unmodelled_fired(walk_known);
         const std::vector<uint64_t> rows_before = firings();
         const auto wanted_result = apply(*cmd);
         expected_errors_ += model_.take_errors();
@@ -462,7 +491,7 @@ class Replay {
         // `fault reset` zeroes the counts.
         const uint64_t now = faults_fired();
         totals_.faults_fired += now >= fired_before ? now - fired_before : now;
-        const uint64_t unmodelled = faults_fired(true);
+        const uint64_t unmodelled = unmodelled_fired(walk_known);
         const uint64_t fired =
             unmodelled >= unmodelled_before ? unmodelled - unmodelled_before : unmodelled;
         // Only recovery and live oiflists take indexes.
@@ -515,7 +544,7 @@ class Replay {
         expected_errors_ = 0;
         released_.clear();
         logs_checked_ = false;
-        if (auto result = apply_forwarding(cmd)) {
+        if (std::optional<uint32_t> result; apply_stateless(cmd, &result)) {
             logs_checked_ = true;
             expected_errors_ = static_cast<uint32_t>(std::count_if(
                 logged_.begin(), logged_.end(), [](const Logged &l) { return l.error; }));
@@ -557,24 +586,44 @@ class Replay {
         return std::nullopt;
     }
 
-    // The forwarding handlers and the host around them; the handler's result,
-    // with the records it logs in logged_.
-    std::optional<uint32_t> apply_forwarding(const Command &cmd) {
+    // The stateless callbacks (the forwarding handlers, the oiflist callbacks
+    // that hold nothing, the opcode check) and the host around them. True for
+    // a callback, whose result (where it has one) goes to *result and whose
+    // records go to logged_.
+    bool apply_stateless(const Command &cmd, std::optional<uint32_t> *result) {
         const Args &a = cmd.args;
         const std::string &verb = cmd.verb->name;
         logged_.clear();
         if (verb == "df-update") {
             const int32_t opc = a.has("opc") ? a.i32("opc") : a.choice() == "add" ? 1 : 0;
-            return model_.df_update(static_cast<uint8_t>(a.u32("ordinal")), opc, a.list("oifs"),
-                                    &logged_);
-        }
-        if (verb == "igmp-snoop" || verb == "omf") {
+            *result = model_.df_update(static_cast<uint8_t>(a.u32("ordinal")), opc, a.list("oifs"),
+                                       &logged_);
+        } else if (verb == "igmp-snoop" || verb == "omf") {
             const std::set<uint32_t> vlans(a.list("vlans").begin(), a.list("vlans").end());
-            return model_.vlan_config(verb == "igmp-snoop", vlans, a.choice() == "enable",
-                                      &logged_);
+            *result =
+                model_.vlan_config(verb == "igmp-snoop", vlans, a.choice() == "enable", &logged_);
+        } else if (verb == "lc-download") {
+            *result =
+                model_.lc_download(static_cast<uint8_t>(a.u32("slot")), a.i32("db"), &logged_);
+        } else if (verb == "oiflist-alloc") {
+            *result = model_.oiflist_alloc(a.u32("p5"), a.u32("p9"), a.u32("p10"), &logged_);
+        } else if (verb == "opc-check") {
+            *result = 0;
+        } else if (verb == "oiflist-hw-done") {
+            model_.oiflist_hw_done(a.u32("type"), &logged_);
+        } else if (verb == "oiflist-delete") {
+            model_.oiflist_delete(a.u32("type"), a.u32("index"), a.u32("di"), &logged_);
+        } else {
+            apply_host(cmd);
+            return false;
         }
-        if (verb == "lc-download")
-            return model_.lc_download(static_cast<uint8_t>(a.u32("slot")), a.i32("db"), &logged_);
+        return true;
+    }
+
+    // The host around the forwarding handlers.
+    void apply_host(const Command &cmd) {
+        const Args &a = cmd.args;
+        const std::string &verb = cmd.verb->name;
         const auto slot_index = [&a] { return static_cast<uint8_t>(a.u32("slot") - 1); };
         if (verb == "interface add") {
             const std::string kind = a.name("kind", "other");
@@ -595,8 +644,9 @@ class Replay {
             model_.module_error(slot_index(), a.i32("code"));
         } else if (verb == "fault heartbeat.send.error") {
             model_.heartbeat_error(a.u32("after"), a.i32("code"));
+        } else if (verb == "fault libc.malloc.fail") {
+            model_.malloc_fault(a.u32("after"));
         }
-        return std::nullopt;
     }
 
     std::optional<Difference> new_process(const std::string &dir) {
@@ -725,6 +775,13 @@ class Replay {
                 h.held.push_back({e->di, e->oiflist_index, e->ref_count});
         }
         model_.adopt(got, std::move(host));
+        // An allocation that recovery under a fault did not make leaves the
+        // model's count behind: it takes the host's.
+        std::optional<uint32_t> malloc_after;
+        for (const auto &[id, setting] : emu::base::faults::active())
+            if (id == emu::base::faults::Id::kLibcMallocFail)
+                malloc_after = setting.count;
+        model_.malloc_fault(malloc_after);
         return std::nullopt;
     }
 
@@ -736,7 +793,7 @@ class Replay {
     Model::Walk walk_ = Model::Walk::kAscending;
     uint32_t expected_errors_ = 0;
     std::vector<uint32_t> released_; // by the last answer, in order
-    std::vector<Logged> logged_;     // by the last forwarding handler
+    std::vector<Logged> logged_;     // by the last stateless callback
     bool logs_checked_ = false;      // the last step's records are all predicted
     View last_;                      // the plugin's state after the last step
     std::stringstream sink_;

@@ -39,14 +39,41 @@ uint32_t Model::pending_key(uint32_t type, uint32_t index) {
     return index | (type == 1 ? 0x10000u : 0x20000u);
 }
 
-bool Model::hold(std::vector<Hold> *held, uint32_t di, uint32_t index) const {
+bool Model::allocate() {
+    if (!malloc_fault_)
+        return true;
+    if (*malloc_fault_ == 0) {
+        malloc_fault_.reset(); // it fails once
+        return false;
+    }
+    --*malloc_fault_;
+    return true;
+}
+
+// A DI new to the queue takes an element; without one it is not held.
+bool Model::hold(std::vector<Hold> *held, uint32_t di, uint32_t index) {
     for (Hold &h : *held)
         if (h.di == di) {
             h.refs = planted_ ? h.refs : (h.refs + 1) & 0xFFFF;
             return false;
         }
+    if (!allocate())
+        return false;
     held->insert(held->begin(), Hold{di, index, 1});
     return true;
+}
+
+// The request of `id`, created at the tail when there is none; null, with
+// two error records (the allocation's and the caller's), when it cannot be.
+Req *Model::request(uint32_t id, uint32_t type) {
+    if (Req *r = find(id))
+        return r;
+    if (!allocate()) {
+        errors_ += 2;
+        return nullptr;
+    }
+    v_.requests.push_back(Req{id, type, {}});
+    return &v_.requests.back();
 }
 
 Req *Model::find(uint32_t id) {
@@ -71,11 +98,9 @@ std::optional<uint32_t> Model::link_update(uint32_t req, uint32_t type, uint32_t
     if (new_di == kNullDi || old_di == kNullDi || old_di == kInvalidDi)
         return std::nullopt;
     // Cases 4 and 5: the old DI is held against the request.
-    Req *r = find(req);
-    if (r == nullptr) {
-        v_.requests.push_back(Req{req, type & 0xFF, {}});
-        r = &v_.requests.back();
-    }
+    Req *r = request(req, type & 0xFF);
+    if (r == nullptr)
+        return 0;
     if (hold(&r->held, old_di & 0xFFFF, old_index))
         queue_write(kHw, req, stored(r->type, 0, r->held));
     return 1;
@@ -187,14 +212,9 @@ bool Model::recover_entry(uint32_t type, uint32_t di, uint32_t index, const Req 
         v_.allocated[type].insert(index);
         v_.index_realloc++;
     }
-    if (into != nullptr) {
-        Req *r = find(into->id);
-        if (r == nullptr) {
-            v_.requests.push_back(*into);
-            r = &v_.requests.back();
-        }
-        hold(&r->held, di, index);
-    }
+    if (into != nullptr)
+        if (Req *r = request(into->id, into->type))
+            hold(&r->held, di, index);
     return true;
 }
 
@@ -289,7 +309,12 @@ void Model::heartbeat_error(uint32_t after, int32_t code) {
     heartbeat_error_ = AfterFault{after, code};
 }
 
+void Model::malloc_fault(std::optional<uint32_t> after) {
+    malloc_fault_ = after;
+}
+
 void Model::host_faults_off() {
+    malloc_fault_.reset();
     im_errors_.clear();
     property_errors_.clear();
     module_errors_.clear();
@@ -423,6 +448,29 @@ uint32_t Model::lc_download(uint8_t slot, int32_t db, std::vector<Logged> *log) 
     log->push_back(
         {false, kFunc, format("Dont download 0x%x to slot %d\n", static_cast<uint32_t>(db), slot)});
     return 0;
+}
+
+uint32_t Model::oiflist_alloc(uint32_t p5, uint32_t p9, uint32_t p10, std::vector<Logged> *log) {
+    static const char kFunc[] = "rire_orsk_oiflist_alloc";
+    if (p9 != 0)
+        return p5;
+    log->push_back(
+        {false, kFunc, format("%s: system upg flag (%d)\n", kFunc, static_cast<uint16_t>(p10))});
+    return 1;
+}
+
+void Model::oiflist_hw_done(uint32_t type, std::vector<Logged> *log) {
+    static const char kFunc[] = "rire_orsk_oiflist_hw_update_done";
+    if (type != 1 && type != 2)
+        log->push_back({true, kFunc,
+                        format("%s: OIF list type unknown: %d \n", kFunc, static_cast<int>(type))});
+}
+
+void Model::oiflist_delete(uint32_t type, uint32_t index, uint32_t di, std::vector<Logged> *log) {
+    static const char kFunc[] = "rire_orsk_oiflist_delete";
+    log->push_back({false, kFunc,
+                    format("%s: oiflist type %d index %d dest-index %d\n", kFunc,
+                           static_cast<int>(type), static_cast<int>(index), static_cast<int>(di))});
 }
 
 } // namespace rire_host::explore

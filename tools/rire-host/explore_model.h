@@ -174,6 +174,9 @@ class Model {
     void module(uint8_t slot_index, std::optional<uint16_t> card);
     void module_error(uint8_t slot_index, int32_t code);
     void heartbeat_error(uint32_t after, int32_t code);
+    // The plugin's allocation fails once, after `after` more succeed; none:
+    // it does not.
+    void malloc_fault(std::optional<uint32_t> after);
     // `fault reset` and a new process: every host fault off.
     void host_faults_off();
 
@@ -184,6 +187,12 @@ class Model {
     uint32_t vlan_config(bool snooping, const std::set<uint32_t> &vlans, bool enable,
                          std::vector<Logged> *log);
     uint32_t lc_download(uint8_t slot, int32_t db, std::vector<Logged> *log);
+    // The oiflist callbacks that hold nothing, and the opcode check: p5 when
+    // p9 is set, else 1 with the upgrade flag (p10's low 16 bits) traced; an
+    // error for an oiflist type other than 1 and 2; a trace; always 0.
+    uint32_t oiflist_alloc(uint32_t p5, uint32_t p9, uint32_t p10, std::vector<Logged> *log);
+    void oiflist_hw_done(uint32_t type, std::vector<Logged> *log);
+    void oiflist_delete(uint32_t type, uint32_t index, uint32_t di, std::vector<Logged> *log);
 
     // The error records the events since the last call logged where the
     // arena ran out.
@@ -210,7 +219,10 @@ class Model {
   private:
     static uint32_t pending_key(uint32_t type, uint32_t index);
     // Holds `di` in `held`: head insert when new (true), else counts up.
-    bool hold(std::vector<Hold> *held, uint32_t di, uint32_t index) const;
+    bool hold(std::vector<Hold> *held, uint32_t di, uint32_t index);
+    // One block of the plugin's heap; false when the allocation fails.
+    bool allocate();
+    Req *request(uint32_t id, uint32_t type);
     static Stored stored(uint32_t type, uint32_t state, const std::vector<Hold> &held);
     bool carve(uint32_t size);
     void queue_write(Db db, uint32_t key, Stored value);
@@ -240,6 +252,7 @@ class Model {
     std::map<uint8_t, uint16_t> modules_;
     std::map<uint8_t, int32_t> module_errors_;
     std::optional<AfterFault> heartbeat_error_;
+    std::optional<uint32_t> malloc_fault_;
 };
 
 } // namespace rire_host::explore
