@@ -70,12 +70,19 @@ class Generator {
     Generator(Rng &rng, bool faults) : rng_(rng), faults_(faults) {}
 
     std::string next(const Model &model) {
-        if (fill_ != 0 || rng_.chance(1))
+        if (fill_ != 0 || rng_.chance(4))
             return fill_arena(model);
         if (rng_.chance(120))
             return forwarding();
-        if (rng_.chance(5)) // a failed allocation, which the model predicts
+        // Host refusals the model predicts, drawn without --faults too: a
+        // failed allocation, a database recovery cannot look up.
+        if (rng_.chance(5))
             return "fault libc.malloc.fail after=" + num(rng_.below(6));
+        if (rng_.chance(2))
+            return std::string("fault pss.lookup.refuse service=") +
+                   (rng_.chance(500) ? "hw_update" : "pending_di");
+        if (rng_.chance(3))
+            return "fault reset";
         const uint32_t roll = rng_.below(1000);
         if (roll < 380)
             return link_update();
@@ -269,10 +276,10 @@ class Generator {
             dis += (dis.empty() ? "" : ",") + num(di) + ":" + num(1 + rng_.below(12));
         return dis;
     }
-    // A few dozen steps that fill the PSS arena between two commits: large
-    // records written again and again under the manual schedule, one sized to
-    // leave the arena a few bytes short, then a delete and a write that no
-    // longer fit, and the flush that empties it.
+    // The PSS arena a few bytes short of full under the manual schedule, so
+    // that the next writes and deletes meet its end: mostly at once (`arena
+    // fill`, which commits first), sometimes by a few dozen large records
+    // written again and again, one of them sized to leave a few bytes.
     std::string fill_arena(const Model &model) {
         const uint32_t left = 65536 - model.view().arena;
         constexpr uint32_t kLargest = 32 + 8 * kMaxDis; // a record of 255 DIs, keyed
@@ -280,15 +287,24 @@ class Generator {
         case 0:
             return "pss schedule manual";
         case 1:
+            if (rng_.chance(800)) {
+                // Around the 40 bytes a write of one DI takes and the 12 of a delete.
+                const uint32_t free[] = {0, 3, 4, 11, 12, 19, 20, 39, 40, 51, 52, 2071, 2072};
+                fill_ = 0;
+                return "arena fill free=" + num(rng_.pick(free));
+            }
+            fill_ = 2;
+            [[fallthrough]];
+        case 2:
             if (left > kLargest + 64) {
-                fill_ = 1;
+                fill_ = 2;
                 return "pending-di-insert type=1 index=12 state=1 dis=" + many_dis(kMaxDis);
             }
             return "pending-di-insert type=2 index=11 dis=" +
                    many_dis(left < 32 + 24 ? 1 : (left - 32 - rng_.below(24)) / 8);
-        case 2:
-            return "pending-di-delete type=1 index=12";
         case 3:
+            return "pending-di-delete type=1 index=12";
+        case 4:
             return link_update();
         default:
             fill_ = 0;
@@ -359,15 +375,15 @@ std::vector<uint64_t> firings() {
     return n;
 }
 
-// The host faults the forwarding handlers meet, and the plugin's failed
-// allocations: the model predicts all they do (explore_model.h), so a step
-// they decide is checked in full; but which allocation of a shuffled
-// recovery walk fails only the host knows.
+// The host faults the forwarding handlers meet, the plugin's failed
+// allocations and a refused service lookup: the model predicts all they do (explore_model.h), so a
+// step they decide is checked in full; but which allocation of a shuffled recovery walk fails only
+// the host knows.
 bool modelled(emu::base::faults::Id id, bool walk_known) {
     using emu::base::faults::Id;
     return id == Id::kImLoopbackError || id == Id::kL3lifProgramError ||
            id == Id::kPdbModinfoError || id == Id::kHeartbeatSendError ||
-           (id == Id::kLibcMallocFail && walk_known);
+           id == Id::kPssLookupRefuse || (id == Id::kLibcMallocFail && walk_known);
 }
 
 uint64_t faults_fired() {
@@ -573,6 +589,8 @@ class Replay {
             walk_ = a.choice() == "ascending"    ? Model::Walk::kAscending
                     : a.choice() == "descending" ? Model::Walk::kDescending
                                                  : Model::Walk::kUnordered;
+        } else if (verb == "arena fill") {
+            model_.arena_fill(a.u32("free"));
         } else if (verb == "oiflist-exists") {
             model_.declare_oiflist(a.u32("type"), a.u32("index"));
         } else if (verb == "fault reset") {
@@ -644,6 +662,8 @@ class Replay {
             model_.module_error(slot_index(), a.i32("code"));
         } else if (verb == "fault heartbeat.send.error") {
             model_.heartbeat_error(a.u32("after"), a.i32("code"));
+        } else if (verb == "fault pss.lookup.refuse") {
+            model_.lookup_refused(a.name("service") == "hw_update" ? kHw : kPending);
         } else if (verb == "fault libc.malloc.fail") {
             model_.malloc_fault(a.u32("after"));
         }
@@ -722,7 +742,8 @@ class Replay {
         if (verb_restarts(cmd) || rows_before != rows_before_reset(rows_before))
             return std::nullopt;
         const std::vector<uint64_t> now = firings();
-        uint64_t wanted = 0;
+        // Those of the step itself (an arena out of room, say) come on top.
+        uint64_t wanted = expected_errors_;
         for (size_t i = 0; i < now.size(); i++) {
             const uint64_t n = now[i] - rows_before[i];
             if (n == 0)

@@ -196,6 +196,12 @@ void Model::flush() {
     v_.arena = 0;
 }
 
+void Model::arena_fill(uint32_t free) {
+    flush();
+    if (free < kArenaSize)
+        v_.arena = kArenaSize - free;
+}
+
 void Model::declare_oiflist(uint32_t type, uint32_t index) {
     live_.insert({type, index});
     v_.allocated[type].insert(index);
@@ -242,9 +248,13 @@ uint32_t Model::restart(Walk walk) {
 }
 
 uint32_t Model::recover(Walk walk) {
-    uint32_t errors = 0;
+    // A pass whose service the framework refuses to look up logs one error
+    // and restores nothing.
+    uint32_t errors = lookup_refused_[kPending] + lookup_refused_[kHw];
     // The pending-DI pass: only indexes come back.
     for (const auto &[key, rec] : v_.stored[kPending]) {
+        if (lookup_refused_[kPending])
+            break;
         const uint32_t index = key & 0xFFFF;
         if (!live_.contains({rec.type, index})) {
             v_.allocated[rec.type].insert(index);
@@ -260,7 +270,7 @@ uint32_t Model::recover(Walk walk) {
         keys.push_back(entry.first);
     if (walk == Walk::kDescending)
         std::reverse(keys.begin(), keys.end());
-    for (uint32_t key : keys) {
+    for (uint32_t key : lookup_refused_[kHw] ? std::vector<uint32_t>{} : keys) {
         const Stored &rec = v_.stored[kHw].at(key);
         const Req into{key, rec.type, {}};
         for (const auto &[di, oiflist] : rec.held)
@@ -313,8 +323,13 @@ void Model::malloc_fault(std::optional<uint32_t> after) {
     malloc_fault_ = after;
 }
 
+void Model::lookup_refused(Db db) {
+    lookup_refused_[db] = true;
+}
+
 void Model::host_faults_off() {
     malloc_fault_.reset();
+    lookup_refused_[kHw] = lookup_refused_[kPending] = false;
     im_errors_.clear();
     property_errors_.clear();
     module_errors_.clear();

@@ -154,6 +154,8 @@ class Model {
                         const std::vector<std::pair<uint32_t, uint32_t>> &dis);
     void pending_delete(uint32_t type, uint32_t index);
     void flush();
+    // A commit, then all but `free` bytes of the arena carved.
+    void arena_fill(uint32_t free);
     void declare_oiflist(uint32_t type, uint32_t index);
     // A process restart (`restart` or a new process) and its recovery; the
     // number of error-level records recovery logs (entries it skips).
@@ -177,6 +179,8 @@ class Model {
     // The plugin's allocation fails once, after `after` more succeed; none:
     // it does not.
     void malloc_fault(std::optional<uint32_t> after);
+    // The framework refuses to look the database's service up (recovery).
+    void lookup_refused(Db db);
     // `fault reset` and a new process: every host fault off.
     void host_faults_off();
 
@@ -253,6 +257,7 @@ class Model {
     std::map<uint8_t, int32_t> module_errors_;
     std::optional<AfterFault> heartbeat_error_;
     std::optional<uint32_t> malloc_fault_;
+    bool lookup_refused_[2] = {false, false}; // by Db
 };
 
 } // namespace rire_host::explore
