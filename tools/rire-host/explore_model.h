@@ -24,12 +24,24 @@
 //                 (head insert, counted like a request's) and is written
 //                 whole under index | 0x10000 (type 1) or | 0x20000; a
 //                 delete queues the removal of that key and drops the record.
+//   records       a stored record describes the newest 255 held DIs at most.
+//   arena         a write carves 4 + 8 + 8 + (12 + 8 per stored DI) bytes, a
+//                 delete 4 + 8, from a 64 KiB arena a commit empties; the
+//                 first block that does not fit logs two errors (one for the
+//                 value's descriptor, whose own message is a trace) and
+//                 nothing is queued.
+//   allocation    each new request and each newly held DI takes a heap
+//                 block; without a request the link update returns 0 with
+//                 two errors, without an element the DI is not held and
+//                 nothing is written (the request, if new, stays empty).
 //   flush         applies the queued updates in order, all of them.
 //   restart       queued updates, requests, host records, counters and
 //                 bitmaps are lost; the live oiflists take their indexes
 //                 again; then recovery walks the committed records.
-//   recovery      pending-DI records: the record's own index is reserved
-//                 unless it names a live oiflist, then each entry is judged.
+//   recovery      a database whose service the framework will not look
+//                 up logs one error and restores nothing. Pending-DI
+//                 records: the record's own index is reserved unless it
+//                 names a live oiflist, then each entry is judged.
 //                 Hardware-update records, in walk order: each accepted entry
 //                 is reserved (unless live) and held again in its request, so
 //                 DIs come back in reverse order with count 1. Entry rules: a
