@@ -728,8 +728,12 @@ class Replay {
         const auto &errors = session_->verdict().window_errors();
         if (errors.size() == expected_errors_)
             return std::nullopt;
+        // One line: the transcript's comment quotes it.
+        std::string first = errors.empty() ? "" : errors.front();
+        while (!first.empty() && std::isspace(static_cast<unsigned char>(first.back())))
+            first.pop_back();
         return Difference{std::to_string(expected_errors_) + " error records",
-                          errors.empty() ? "none" : "error \"" + errors.front() + "\"",
+                          errors.empty() ? "none" : "error \"" + first + "\"",
                           expected_errors_ == 0 ? "expect no-log error" : ""};
     }
 
