@@ -41,9 +41,19 @@ dump queue
       req_id 8 type 1, 0 held
 dump pending
     0 queued updates
-hw-done id=8
+
+# A swap re-keys it and writes it whatever it holds: a record of no DI.
+swap old=8 new=9
+    request 8 re-keyed to 9
+dump pending
+    2 queued updates
+      delete hw_update req_id 8
+        key 08000000
+      write hw_update req_id 9 type 1, 0 held
+        key 09000000  value 000000000100000000000000
+hw-done id=9
     result 1
-    request 8 done, released no DIs
+    request 9 done, released no DIs
 dump heap
     plugin heap: 2 blocks live (3 allocated, 1 freed): 2 in requests
 
@@ -55,7 +65,11 @@ dump queue
     hw_update_req_q: 1 request
       req_id 7 type 1, 1 held: DI 300 (oiflist 12, ref 1)
 dump pending
-    1 queued update
+    3 queued updates
       delete hw_update req_id 8
         key 08000000
-  rire-host: 1 PSS update still queued at the end and never flushed: the process loses them
+      write hw_update req_id 9 type 1, 0 held
+        key 09000000  value 000000000100000000000000
+      delete hw_update req_id 9
+        key 09000000
+  rire-host: 3 PSS updates still queued at the end and never flushed: the process loses them

@@ -74,6 +74,19 @@ class Generator {
     Generator(Rng &rng, bool faults) : rng_(rng), faults_(faults) {}
 
     std::string next(const Model &model) {
+        if (fill_ != 0 || rng_.chance(4))
+            return fill_arena(model);
+        if (rng_.chance(120))
+            return forwarding();
+        // Host refusals the model predicts, drawn without --faults too: a
+        // failed allocation, a database recovery cannot look up.
+        if (rng_.chance(5))
+            return "fault libc.malloc.fail after=" + num(rng_.below(6));
+        if (rng_.chance(2))
+            return std::string("fault pss.lookup.refuse service=") +
+                   (rng_.chance(500) ? "hw_update" : "pending_di");
+        if (rng_.chance(3))
+            return "fault reset";
         const uint32_t roll = rng_.below(1000);
         if (roll < 380)
             return link_update();
@@ -112,6 +125,7 @@ class Generator {
     // deleted, flushed.
     std::vector<std::string> drain(const Model &model) {
         std::vector<std::string> lines;
+        fill_ = 0;
         if (faults_)
             lines.push_back("fault reset");
         for (const Req &r : model.view().requests)
@@ -167,12 +181,139 @@ class Generator {
         const uint32_t to = rng_.chance(500) ? 11 + rng_.below(30) : id();
         return "swap old=" + num(from) + " new=" + num(to);
     }
+    // Rarely a record of more held DIs than a stored record describes.
     std::string pending_insert() {
+        if (rng_.chance(8))
+            return "pending-di-insert type=" + num(type()) + " index=" + num(1 + rng_.below(12)) +
+                   " state=1 dis=" + many_dis(kMaxDis + 1 + rng_.below(40));
         std::string dis;
         for (uint32_t n = rng_.below(4); n > 0; n--)
             dis += (dis.empty() ? "" : ",") + num(1 + rng_.below(16)) + ":" + num(index());
         return "pending-di-insert type=" + num(type()) + " index=" + num(1 + rng_.below(12)) +
                " state=" + num(rng_.below(3)) + (dis.empty() ? "" : " dis=" + dis);
+    }
+    // The forwarding handlers and the host around them, with the host's own
+    // refusals (the model predicts those, so they are drawn without --faults
+    // too): a few interfaces and slots meet often; rarely a list long enough
+    // for heartbeats.
+    std::string forwarding() {
+        const uint32_t roll = rng_.below(100);
+        const std::string ifindex = "ifindex=" + num(1 + rng_.below(6));
+        const int32_t codes[] = {5, 19, -21, -2147483647};
+        const std::string code = " code=" + std::to_string(rng_.pick(codes));
+        if (roll < 20) {
+            const char *kinds[] = {"other", "other", "loopback0", "loopback"};
+            return "interface add " + ifindex + " kind=" + rng_.pick(kinds);
+        }
+        if (roll < 26)
+            return "interface error " + ifindex +
+                   (rng_.chance(300) ? " status=0"
+                                     : " status=" + std::to_string(rng_.pick(codes))) +
+                   " after=" + num(rng_.below(4));
+        if (roll < 29)
+            return "fault l3lif.program.error " + ifindex + code;
+        if (roll < 31)
+            return "fault heartbeat.send.error after=" + num(rng_.below(3)) + code;
+        if (roll < 55)
+            return df_update();
+        if (roll < 70)
+            return std::string(rng_.chance(500) ? "igmp-snoop" : "omf") +
+                   (rng_.chance(500) ? " enable" : " disable") + vlans();
+        const std::string slot = "slot=" + num(rng_.below(6));
+        if (roll < 82) {
+            const uint32_t cards[] = {38, 177, 58, 100, 294, 1, 121, 159};
+            return "module " + slot +
+                   (rng_.chance(150) ? " empty" : " card=" + num(rng_.pick(cards)));
+        }
+        if (roll < 85)
+            return "fault pdb.modinfo.error " + (slot == "slot=0" ? "slot=1" : slot) + code;
+        if (roll < 95) {
+            const int32_t dbs[] = {1, 1, 2, 3, 0, -1};
+            return "lc-download " + slot + " db=" + std::to_string(rng_.pick(dbs));
+        }
+        const uint32_t types[] = {1, 2, 0, 3, 255};
+        switch (rng_.below(4)) {
+        case 0:
+            return "oiflist-hw-done type=" + num(rng_.pick(types));
+        case 1:
+            return "oiflist-delete type=" + num(rng_.pick(types)) + " index=" + num(index()) +
+                   " di=" + num(rng_.below(20));
+        case 2:
+            return "opc-check opcode=" + num(0x12801 + rng_.below(3)) + " id=" + num(id());
+        default:
+            return "oiflist-alloc p5=" + num(rng_.below(5)) + " p9=" + num(rng_.below(2)) +
+                   " p10=" + num(rng_.chance(300) ? 0x10001 : rng_.below(3));
+        }
+    }
+    std::string df_update() {
+        const uint32_t ordinals[] = {1, 2, 3, 5, 8, 31, 32, 33, 0, 255};
+        std::string line = "df-update ordinal=" + num(rng_.pick(ordinals));
+        const int32_t opcs[] = {0, 1, 2, -1};
+        line += rng_.chance(150)   ? " opc=" + std::to_string(rng_.pick(opcs))
+                : rng_.chance(500) ? " add"
+                                   : " delete";
+        if (rng_.chance(40)) { // past the heartbeat's 100 interfaces
+            const uint32_t lengths[] = {100, 101, 150, 201, 250};
+            return line + " oifs=1-" + num(rng_.pick(lengths)) + (rng_.chance(500) ? ",3" : "");
+        }
+        std::string oifs;
+        for (uint32_t n = rng_.below(5); n > 0; n--)
+            oifs += (oifs.empty() ? "" : ",") + num(1 + rng_.below(7));
+        return oifs.empty() ? line : line + " oifs=" + oifs;
+    }
+    // A VLAN set: the edges of bytes and words, rarely all of them.
+    std::string vlans() {
+        if (rng_.chance(10))
+            return " vlans=0-4095";
+        const uint32_t edges[] = {0, 1, 7, 8, 31, 32, 33, 63, 64, 100, 1000, 4064, 4094, 4095};
+        std::string set;
+        for (uint32_t n = rng_.below(5); n > 0; n--)
+            set += (set.empty() ? "" : ",") +
+                   num(rng_.chance(700) ? rng_.pick(edges) : rng_.below(4096));
+        return (set.empty() ? "" : " vlans=" + set) +
+               (rng_.chance(200) ? " word=" + num(rng_.below(100)) : "");
+    }
+    // DIs 1..n, each on an index of the pool.
+    std::string many_dis(uint32_t n) {
+        std::string dis;
+        for (uint32_t di = 1; di <= n; di++)
+            dis += (dis.empty() ? "" : ",") + num(di) + ":" + num(1 + rng_.below(12));
+        return dis;
+    }
+    // The PSS arena a few bytes short of full under the manual schedule, so
+    // that the next writes and deletes meet its end: mostly at once (`arena
+    // fill`, which commits first), sometimes by a few dozen large records
+    // written again and again, one of them sized to leave a few bytes.
+    std::string fill_arena(const Model &model) {
+        const uint32_t left = 65536 - model.view().arena;
+        constexpr uint32_t kLargest = 32 + 8 * kMaxDis; // a record of 255 DIs, keyed
+        switch (fill_++) {
+        case 0:
+            return "pss schedule manual";
+        case 1:
+            if (rng_.chance(800)) {
+                // Around the 40 bytes a write of one DI takes and the 12 of a delete.
+                const uint32_t free[] = {0, 3, 4, 11, 12, 19, 20, 39, 40, 51, 52, 2071, 2072};
+                fill_ = 0;
+                return "arena fill free=" + num(rng_.pick(free));
+            }
+            fill_ = 2;
+            [[fallthrough]];
+        case 2:
+            if (left > kLargest + 64) {
+                fill_ = 2;
+                return "pending-di-insert type=1 index=12 state=1 dis=" + many_dis(kMaxDis);
+            }
+            return "pending-di-insert type=2 index=11 dis=" +
+                   many_dis(left < 32 + 24 ? 1 : (left - 32 - rng_.below(24)) / 8);
+        case 3:
+            return "pending-di-delete type=1 index=12";
+        case 4:
+            return link_update();
+        default:
+            fill_ = 0;
+            return "flush";
+        }
     }
     std::string fault() {
         const char *services[] = {"hw_update", "pending_di"};
@@ -205,8 +346,10 @@ class Generator {
         }
     }
 
+    static constexpr uint32_t kMaxDis = 255; // what a stored record describes
     Rng &rng_;
     bool faults_;
+    uint32_t fill_ = 0; // the next step of an arena fill, 0 when none runs
 };
 
 // --- one history against the model --------------------------------------------
@@ -424,6 +567,17 @@ std::vector<uint64_t> firings() {
     return n;
 }
 
+// The host faults the forwarding handlers meet, the plugin's failed
+// allocations and a refused service lookup: the model predicts all they do (explore_model.h), so a
+// step they decide is checked in full; but which allocation of a shuffled recovery walk fails only
+// the host knows.
+bool modelled(emu::base::faults::Id id, bool walk_known) {
+    using emu::base::faults::Id;
+    return id == Id::kImLoopbackError || id == Id::kL3lifProgramError ||
+           id == Id::kPdbModinfoError || id == Id::kHeartbeatSendError ||
+           id == Id::kPssLookupRefuse || (id == Id::kLibcMallocFail && walk_known);
+}
+
 uint64_t faults_fired() {
     uint64_t n = 0;
     for (const auto &row : emu::base::faults::rows())
@@ -434,6 +588,14 @@ uint64_t faults_fired() {
 // The text of an expectation's count of error records.
 std::string errors_expect(uint32_t n) {
     return n == 0 ? "expect no-log error" : "expect log error count=" + std::to_string(n);
+}
+
+uint64_t unmodelled_fired(bool walk_known) {
+    uint64_t n = 0;
+    for (const auto &row : emu::base::faults::rows())
+        if (!modelled(row.id, walk_known))
+            n += emu::base::faults::fired(row.id);
+    return n;
 }
 
 // Writes the report whole to `fd`.
@@ -596,11 +758,14 @@ class Process {
             return Difference{"a scenario line", "cannot parse: " + line, ""};
         // What the last step left is what this one starts from.
         const View before = std::move(last_);
+        const bool walk_known = !verb_restarts(*cmd) || walk_ != Model::Walk::kUnordered;
         const uint64_t fired_before = faults_fired();
+        const uint64_t unmodelled_before = unmodelled_fired(walk_known);
         const std::vector<uint64_t> rows_before = firings();
         const auto wanted_result = apply(*cmd);
         if (emu::base::faults::is_on(emu::base::faults::Id::kPssCommitKill))
             before_kill_ = emu::pss::snapshot();
+        expected_errors_ += model_.take_errors();
         session_->begin_command("explore", number, false);
         try {
             cmd->verb->run(*session_, cmd->args);
@@ -608,19 +773,28 @@ class Process {
             return Difference{"the command runs", e.what(), ""};
         }
         session_->end_command();
-        if (!manual_ && !model_.view().queued.empty())
+        // The automatic schedule commits after every command, which also
+        // empties the arena.
+        if (!manual_)
             model_.flush();
         sink_.str("");
         // `fault reset` zeroes the counts.
         const uint64_t now = faults_fired();
-        const uint64_t fired = now >= fired_before ? now - fired_before : now;
-        totals_.faults_fired += fired;
+        totals_.faults_fired += now >= fired_before ? now - fired_before : now;
+        const uint64_t unmodelled = unmodelled_fired(walk_known);
+        const uint64_t fired =
+            unmodelled >= unmodelled_before ? unmodelled - unmodelled_before : unmodelled;
         // Only recovery and live oiflists take indexes.
         const bool bitmaps = verb_restarts(*cmd) || cmd->verb->name == "oiflist-exists";
         last_ = observe(*session_, bitmaps);
         if (!bitmaps)
             for (uint32_t type : {1u, 2u})
                 last_.allocated[type] = before.allocated[type];
+        // Only a DF update asks the interface manager; a restart forgets.
+        if (bitmaps || cmd->verb->name == "df-update")
+            observe_queries(&last_, model_.view());
+        else
+            last_.queries = before.queries;
         const View &got = last_;
         if (auto d = check_heap(fired != 0))
             return d;
@@ -633,6 +807,9 @@ class Process {
             return d;
         if (auto d = check_released())
             return d;
+        if (logs_checked_)
+            if (auto d = compare_log(logged_, logged(*session_)))
+                return d;
         if (wanted_result && session_->last_result() != wanted_result)
             return Difference{"result " + std::to_string(*wanted_result),
                               "result " + std::to_string(session_->last_result().value_or(0)),
@@ -656,6 +833,13 @@ class Process {
         const std::string &verb = cmd.verb->name;
         expected_errors_ = 0;
         released_.clear();
+        logs_checked_ = false;
+        if (std::optional<uint32_t> result; apply_stateless(cmd, &result)) {
+            logs_checked_ = true;
+            expected_errors_ = static_cast<uint32_t>(std::count_if(
+                logged_.begin(), logged_.end(), [](const Logged &l) { return l.error; }));
+            return result;
+        }
         if (verb == "link-update")
             return model_.link_update(a.u32("req"), a.u32("type"), a.u32("old-index"),
                                       a.u32("old-di"), a.u32("new-di"));
@@ -666,7 +850,8 @@ class Process {
         } else if (verb == "swap") {
             model_.swap(a.u32("old"), a.u32("new"));
         } else if (verb == "pending-di-insert") {
-            model_.pending_insert(a.u32("type"), a.u32("index"), a.u32("state"),
+            model_.pending_insert(a.u32("type"), a.u32("index"),
+                                  a.has("state") ? std::optional(a.u32("state")) : std::nullopt,
                                   a.has("dis") ? a.pairs("dis") : std::vector<Pair>{});
         } else if (verb == "pending-di-delete") {
             model_.pending_delete(a.u32("type"), a.u32("index"));
@@ -678,8 +863,12 @@ class Process {
             walk_ = a.choice() == "ascending"    ? Model::Walk::kAscending
                     : a.choice() == "descending" ? Model::Walk::kDescending
                                                  : Model::Walk::kUnordered;
+        } else if (verb == "arena fill") {
+            model_.arena_fill(a.u32("free"));
         } else if (verb == "oiflist-exists") {
             model_.declare_oiflist(a.u32("type"), a.u32("index"));
+        } else if (verb == "fault reset") {
+            model_.host_faults_off();
         } else if (verb == "restart") {
             totals_.restarts++;
             expected_errors_ = model_.restart(walk_);
@@ -687,6 +876,71 @@ class Process {
             expected_errors_ = model_.recover(walk_);
         }
         return std::nullopt;
+    }
+
+    // The stateless callbacks (the forwarding handlers, the oiflist callbacks
+    // that hold nothing, the opcode check) and the host around them. True for
+    // a callback, whose result (where it has one) goes to *result and whose
+    // records go to logged_.
+    bool apply_stateless(const Command &cmd, std::optional<uint32_t> *result) {
+        const Args &a = cmd.args;
+        const std::string &verb = cmd.verb->name;
+        logged_.clear();
+        if (verb == "df-update") {
+            const int32_t opc = a.has("opc") ? a.i32("opc") : a.choice() == "add" ? 1 : 0;
+            *result = model_.df_update(static_cast<uint8_t>(a.u32("ordinal")), opc, a.list("oifs"),
+                                       &logged_);
+        } else if (verb == "igmp-snoop" || verb == "omf") {
+            const std::set<uint32_t> vlans(a.list("vlans").begin(), a.list("vlans").end());
+            *result =
+                model_.vlan_config(verb == "igmp-snoop", vlans, a.choice() == "enable", &logged_);
+        } else if (verb == "lc-download") {
+            *result =
+                model_.lc_download(static_cast<uint8_t>(a.u32("slot")), a.i32("db"), &logged_);
+        } else if (verb == "oiflist-alloc") {
+            *result = model_.oiflist_alloc(a.u32("p5"), a.u32("p9"), a.u32("p10"), &logged_);
+        } else if (verb == "opc-check") {
+            *result = 0;
+        } else if (verb == "oiflist-hw-done") {
+            model_.oiflist_hw_done(a.u32("type"), &logged_);
+        } else if (verb == "oiflist-delete") {
+            model_.oiflist_delete(a.u32("type"), a.u32("index"), a.u32("di"), &logged_);
+        } else {
+            apply_host(cmd);
+            return false;
+        }
+        return true;
+    }
+
+    // The host around the forwarding handlers.
+    void apply_host(const Command &cmd) {
+        const Args &a = cmd.args;
+        const std::string &verb = cmd.verb->name;
+        const auto slot_index = [&a] { return static_cast<uint8_t>(a.u32("slot") - 1); };
+        if (verb == "interface add") {
+            const std::string kind = a.name("kind", "other");
+            model_.interface_add(a.u32("ifindex"), kind == "loopback0"  ? Model::Kind::kLoopback0
+                                                   : kind == "loopback" ? Model::Kind::kLoopback
+                                                                        : Model::Kind::kOther);
+        } else if (verb == "interface error" || verb == "fault im.loopback.error") {
+            model_.interface_error(a.u32("ifindex"),
+                                   a.has("status") ? a.i32("status") : a.i32("code"),
+                                   a.u32("after"));
+        } else if (verb == "fault l3lif.program.error") {
+            model_.property_error(a.u32("ifindex"), a.i32("code"));
+        } else if (verb == "module") {
+            model_.module(slot_index(), a.choice() == "empty"
+                                            ? std::nullopt
+                                            : std::optional<uint16_t>(a.u32("card")));
+        } else if (verb == "fault pdb.modinfo.error") {
+            model_.module_error(slot_index(), a.i32("code"));
+        } else if (verb == "fault heartbeat.send.error") {
+            model_.heartbeat_error(a.u32("after"), a.i32("code"));
+        } else if (verb == "fault pss.lookup.refuse") {
+            model_.lookup_refused(a.name("service") == "hw_update" ? kHw : kPending);
+        } else if (verb == "fault libc.malloc.fail") {
+            model_.malloc_fault(a.u32("after"));
+        }
     }
 
     // The plugin's heap: no block lost, and (unless a fault decided the
@@ -724,8 +978,12 @@ class Process {
         const auto &errors = session_->verdict().window_errors();
         if (errors.size() == expected_errors_)
             return std::nullopt;
+        // One line: the transcript's comment quotes it.
+        std::string first = errors.empty() ? "" : errors.front();
+        while (!first.empty() && std::isspace(static_cast<unsigned char>(first.back())))
+            first.pop_back();
         return Difference{std::to_string(expected_errors_) + " error records",
-                          errors.empty() ? "none" : "error \"" + errors.front() + "\"",
+                          errors.empty() ? "none" : "error \"" + first + "\"",
                           errors_expect(expected_errors_)};
     }
 
@@ -738,7 +996,8 @@ class Process {
         if (verb_restarts(cmd) || rows_before != rows_before_reset(rows_before))
             return std::nullopt;
         const std::vector<uint64_t> now = firings();
-        uint64_t wanted = 0;
+        // Those of the step itself (an arena out of room, say) come on top.
+        uint64_t wanted = expected_errors_;
         for (size_t i = 0; i < now.size(); i++) {
             const uint64_t n = now[i] - rows_before[i];
             if (n == 0)
@@ -795,6 +1054,13 @@ class Process {
                 h.held.push_back({e->di, e->oiflist_index, e->ref_count});
         }
         model_.adopt(got, std::move(host));
+        // An allocation that recovery under a fault did not make leaves the
+        // model's count behind: it takes the host's.
+        std::optional<uint32_t> malloc_after;
+        for (const auto &[id, setting] : emu::base::faults::active())
+            if (id == emu::base::faults::Id::kLibcMallocFail)
+                malloc_after = setting.count;
+        model_.malloc_fault(malloc_after);
         return std::nullopt;
     }
 
@@ -814,6 +1080,8 @@ class Process {
     Model::Walk walk_ = Model::Walk::kAscending;
     uint32_t expected_errors_ = 0;
     std::vector<uint32_t> released_; // by the last answer, in order
+    std::vector<Logged> logged_;     // by the last stateless callback
+    bool logs_checked_ = false;      // the last step's records are all predicted
     View last_;                      // the plugin's state after the last step
     std::stringstream sink_;
     std::unique_ptr<Output> output_;

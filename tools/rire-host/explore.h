@@ -4,17 +4,22 @@
 // events (scenario lines) from a seeded generator: link updates through every
 // case, answers with each answer opcode and unknown ones, answers to ids not
 // outstanding, swaps onto fresh ids and ids in use, the host's pending-DI
-// records written and deleted, flushes, the PSS schedule, live oiflists,
-// `restart` and a new process on the same directory; with --faults also
-// fault-table rows with drawn parameters (a kill inside a flush among them)
-// and the store's walk order. A run
+// records written and deleted, flushes, the PSS schedule, the arena filled,
+// live oiflists, `restart` and a new process on the same directory; the
+// forwarding handlers (DF updates, snooping and OMF, the line-card filter)
+// with the interfaces and cards they meet, and the oiflist callbacks that
+// hold nothing; the host refusals the model predicts (interface, property,
+// module and heartbeat errors, a failed allocation, a refused service
+// lookup); with --faults also the other fault-table rows with drawn
+// parameters (a kill inside a flush among them) and the store's walk order. A run
 // ends by answering every request and deleting every record, after which the
 // plugin's heap and both databases must be empty. The same seed draws the
 // same histories on any machine (the generator's own PRNG, no library
 // distributions).
 //
 // After every step the plugin's state is compared with the reference model
-// (explore_model.h) through explore_view.h, and invariants are checked that
+// (explore_model.h) through explore_view.h, with the result of each callback
+// and the records of the stateless ones, and invariants are checked that
 // hold with faults too: no heap block lost, every error-level record
 // explained by the model or an injected fault, a flush applied whole or not
 // at all, the committed records untouched by a restart. A step whose outcome

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "emu/log/log.h"
 #include "emu/pss/pss.h"
 #include "emu/rire/bitmaps.h"
+#include "emu/rire/heartbeat.h"
 #include "emu/rire/stats.h"
+#include "emu/services/im.h"
+#include "emu/services/l3lif.h"
 #include "tools/rire-host/records.h"
 #include "tools/rire-host/session.h"
 
@@ -156,7 +160,110 @@ std::string indexes(const std::set<uint32_t> &set) {
     return text;
 }
 
+std::string hex(uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", v);
+    return text;
+}
+
+// The differences in what DF updates left with the host.
+std::optional<Difference> compare_df(const View &want, const View &got) {
+    for (const auto &list : {want.df, got.df})
+        for (const auto &[ifindex, unused] : list) {
+            const auto w = want.df.find(ifindex), g = got.df.find(ifindex);
+            const Df wd = w == want.df.end() ? Df{} : w->second;
+            const Df gd = g == got.df.end() ? Df{} : g->second;
+            const std::string name = "df ifindex=" + std::to_string(ifindex);
+            if (wd.mask != gd.mask)
+                return Difference{name + " mask=" + hex(wd.mask), name + " mask=" + hex(gd.mask),
+                                  "expect " + name + " mask=" + hex(wd.mask)};
+            if (wd.q_handle != gd.q_handle)
+                return Difference{name + " on queue " + hex(wd.q_handle),
+                                  name + " on queue " + hex(gd.q_handle), ""};
+        }
+    for (const auto &[ifindex, w] : want.queries) {
+        const auto g = got.queries.find(ifindex);
+        const Queries gq = g == got.queries.end() ? Queries{} : g->second;
+        if (!(w == gq)) {
+            auto text = [ifindex](const Queries &q) {
+                return "queries ifindex=" + std::to_string(ifindex) +
+                       " loopback0=" + std::to_string(q.loopback0) +
+                       " loopback=" + std::to_string(q.loopback);
+            };
+            return Difference{text(w), text(gq), ""};
+        }
+    }
+    if (want.heartbeats != got.heartbeats || want.heartbeats_failed != got.heartbeats_failed) {
+        auto text = [](const View &v) {
+            return "heartbeat count=" + std::to_string(v.heartbeats) +
+                   " failed=" + std::to_string(v.heartbeats_failed);
+        };
+        return Difference{text(want), text(got), "expect " + text(want)};
+    }
+    return std::nullopt;
+}
+
+std::string logged_text(const Logged &l) {
+    std::string text = l.text;
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return std::string(l.error ? "error" : "trace") + " func=" + l.func + " text=\"" + text + "\"";
+}
+
+// "FUNC(LINE): TEXT" or "FUNC(LINE):ERROR: TEXT", as the plugin wraps a
+// message; the line is not kept.
+Logged logged_of(const emu::log::LoggedEvent &e) {
+    const std::string_view text = e.text();
+    Logged l{e.level == RIRE_ORSK_LOG_LEVEL_ERROR, "", std::string(text)};
+    const size_t open = text.find('(');
+    const size_t close = text.find("):");
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+        return l;
+    l.func = text.substr(0, open);
+    std::string_view rest = text.substr(close + 2);
+    const std::string_view mark = l.error ? "ERROR: " : " ";
+    if (rest.starts_with(mark))
+        rest.remove_prefix(mark.size());
+    l.text = rest;
+    return l;
+}
+
 } // namespace
+
+void observe_queries(View *got, const View &want) {
+    got->queries.clear();
+    for (const auto &entry : want.queries) {
+        const auto q = emu::services::im::queries(entry.first);
+        got->queries[entry.first] = Queries{q.loopback0, q.loopback};
+    }
+}
+
+std::vector<Logged> logged(Session &session) {
+    const auto &log = emu::log::event_log();
+    std::vector<Logged> out;
+    for (size_t seq = std::max(session.verdict().log_window(), log.first()); seq < log.size();
+         seq++)
+        out.push_back(logged_of(log[seq]));
+    return out;
+}
+
+std::optional<Difference> compare_log(const std::vector<Logged> &want,
+                                      const std::vector<Logged> &got) {
+    for (size_t i = 0; i < std::max(want.size(), got.size()); i++) {
+        if (i < want.size() && i < got.size() && want[i] == got[i])
+            continue;
+        const std::string nth = "record " + std::to_string(i + 1) + ": ";
+        if (i >= got.size())
+            return Difference{nth + logged_text(want[i]), nth + "none",
+                              "expect log " + logged_text(want[i])};
+        if (i >= want.size())
+            return Difference{nth + "none", nth + logged_text(got[i]),
+                              "expect no-log " + logged_text(got[i])};
+        return Difference{nth + logged_text(want[i]), nth + logged_text(got[i]),
+                          "expect log " + logged_text(want[i])};
+    }
+    return std::nullopt;
+}
 
 View observe(Session &session, bool bitmaps) {
     View v;
@@ -189,6 +296,12 @@ View observe(Session &session, bool bitmaps) {
         for (uint32_t index :
              bitmaps ? emu::rire::bitmaps::allocator(type)->allocated() : std::vector<uint32_t>{})
             v.allocated[type].insert(index);
+    for (const auto &i : emu::services::l3lif::interfaces())
+        v.df[i.ifindex] = Df{i.df_mask, i.q_handle};
+    if (const uint32_t *arena = session.plugin().pss_buf_used())
+        v.arena = *arena;
+    v.heartbeats = emu::rire::heartbeat::count();
+    v.heartbeats_failed = emu::rire::heartbeat::failed();
     return v;
 }
 
@@ -227,7 +340,10 @@ std::optional<Difference> compare(const View &want, const View &got, bool ordere
                                   ? "expect no-reserved " + t + " index=" + indexes(extra)
                                   : "expect reserved " + t + " index=" + indexes(missing)};
         }
-    return std::nullopt;
+    if (want.arena != got.arena)
+        return Difference{"arena " + std::to_string(want.arena) + " bytes in use",
+                          "arena " + std::to_string(got.arena) + " bytes in use", ""};
+    return compare_df(want, got);
 }
 
 } // namespace rire_host::explore

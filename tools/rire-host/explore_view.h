@@ -20,6 +20,11 @@ namespace rire_host::explore {
 // The index bitmaps take a walk over every index; with `bitmaps` false they
 // are left empty, for a caller that knows they did not change.
 View observe(Session &session, bool bitmaps = true);
+// The interface manager's query counts for the interfaces `want` has them for
+// (what a DF update asks about is in the model's view).
+void observe_queries(View *got, const View &want);
+// The records the plugin logged during the session's current command.
+std::vector<Logged> logged(Session &session);
 
 // The first difference between what the model wants and what the plugin
 // shows: both in the words of an expectation, and the `expect` line that
@@ -30,5 +35,8 @@ struct Difference {
 };
 // With `ordered` false (a shuffled walk), requests are compared as a set.
 std::optional<Difference> compare(const View &want, const View &got, bool ordered);
+// The first record that differs, or a missing or extra one.
+std::optional<Difference> compare_log(const std::vector<Logged> &want,
+                                      const std::vector<Logged> &got);
 
 } // namespace rire_host::explore

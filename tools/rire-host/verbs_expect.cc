@@ -15,6 +15,7 @@
 #include "emu/log/log.h"
 #include "emu/pss/pss.h"
 #include "emu/rire/bitmaps.h"
+#include "emu/rire/heartbeat.h"
 #include "emu/rire/stats.h"
 #include "emu/services/l3lif.h"
 #include "tools/rire-host/records.h"
@@ -403,6 +404,16 @@ void expect_df(Session &s, const Args &a) {
                                                                    " (mask " + hex(mask) + ")");
 }
 
+// The heartbeats sent (and, when named, failed) in this process.
+void expect_heartbeat(Session &s, const Args &a) {
+    const uint32_t count = emu::rire::heartbeat::count(), failed = emu::rire::heartbeat::failed();
+    const auto text = [&a](uint32_t c, uint32_t f) {
+        return "heartbeat count=" + std::to_string(c) +
+               (a.has("failed") ? " failed=" + std::to_string(f) : "");
+    };
+    check(s, text(a.u32("count"), a.u32("failed")), text(count, failed));
+}
+
 std::optional<std::string> df_form(const Args &a) {
     if (a.has("mask") == a.has("ordinal"))
         return "give either mask= or ordinal= with set|clear";
@@ -579,6 +590,13 @@ void add_expect_verbs(VerbTable &verbs) {
                "an interface's DF bit, or its whole mask (show interfaces)",
                expect_df,
                df_form});
+    verbs.add({"expect heartbeat",
+               {{"count", ArgKind::kU32, true, "heartbeats sent"},
+                {"failed", ArgKind::kU32, false, "heartbeats that failed"}},
+               {},
+               "the heartbeats the plugin sent through the host in this process (dump\n"
+               "heartbeat)",
+               expect_heartbeat});
     const std::vector<ParamSpec> index_params = {
         {"type", ArgKind::kU32, true, "oiflist type"},
         {"index", ArgKind::kList, true, "oiflist indexes"}};

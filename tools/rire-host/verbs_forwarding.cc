@@ -111,6 +111,7 @@ void lc_download(Session &s, const Args &a) {
     s.output().record("result", {{"value", r}, {"download", r != 0}},
                       std::string("  ") + (r ? "download" : "do not download") + " (" +
                           std::to_string(r) + ")\n");
+    s.set_result(static_cast<uint32_t>(r));
 }
 
 // Heartbeats the plugin sent through the host during long DF updates.
@@ -122,7 +123,7 @@ void dump_heartbeat(Session &s, const Args &) {
 }
 
 const std::vector<ParamSpec> kVlanParams = {
-    {"vlans", ArgKind::kList, true, "VLANs 0..4095, e.g. 1-10,4095", 4095},
+    {"vlans", ArgKind::kList, false, "VLANs 0..4095, e.g. 1-10,4095; none: an empty set", 4095},
     {"word", ArgKind::kU32, false, "the record's leading host word"}};
 
 } // namespace
