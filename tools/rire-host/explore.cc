@@ -455,7 +455,7 @@ class Replay {
         std::string got;
         for (size_t seq = std::max(session_->verdict().log_window(), log.first()); seq < log.size();
              seq++) {
-            const std::string_view text = log[seq].text();
+            const std::string_view text = log[seq].text;
             if (const size_t at = text.find(kReleaseTrace); at != std::string_view::npos)
                 got += (got.empty() ? "" : ",") +
                        std::to_string(std::atoi(text.data() + at + kReleaseTrace.size()));

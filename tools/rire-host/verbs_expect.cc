@@ -276,7 +276,7 @@ LogAnswer search_log(Session &s, const Args &a) {
                         std::to_string(events.size() - events.first()) +
                         " are held in memory (expect log error sees every error record)"};
         for (size_t i = from; i < events.size(); i++)
-            if (look(events[i].level, events[i].text()))
+            if (look(events[i].level, events[i].text))
                 break;
     }
     if (found)
