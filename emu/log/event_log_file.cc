@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <utility>
 
 #include "emu/base/disk.h"
 #include "plugin/include/rire_orsk_log.h"
@@ -200,7 +201,7 @@ void EventLogFile::request_window(std::size_t off, std::size_t from) {
     const std::size_t len = std::min(kWindow, limits_.max_bytes - off);
     reserve_error_ = base::disk::reserve(fd_, off, len);
     if (reserve_error_ == 0)
-        ahead_.request(fd_, off, len, from);
+        ahead_.request(fd_, off, len, from, std::exchange(retired_, -1));
 }
 
 // Moves to the window asked for, or, when it does not hold the next line, to
@@ -230,6 +231,10 @@ bool EventLogFile::next_window() {
 }
 
 // events.log -> events.log.1 -> ... -> events.log.<files-1>; a fresh events.log.
+// The oldest file goes with the rename over it (or its removal), and freeing
+// its pages takes milliseconds: a descriptor held across it leaves that to
+// the map-ahead thread, which closes it once the fresh file's first window
+// is ready.
 bool EventLogFile::rotate() {
     const std::filesystem::path dir = path_.parent_path();
     close();
@@ -237,11 +242,15 @@ bool EventLogFile::rotate() {
     const auto name = [this](unsigned k) {
         return k == 0 ? path_ : std::filesystem::path(path_.string() + "." + std::to_string(k));
     };
+    retired_ = ::open(name(limits_.files - 1).c_str(), O_RDONLY | O_CLOEXEC);
     if (limits_.files == 1)
         std::filesystem::remove(path_, ec);
     for (unsigned k = limits_.files - 1; k > 0; k--)
         std::filesystem::rename(name(k - 1), name(k), ec);
-    return open(dir);
+    const bool opened = open(dir);
+    if (retired_ >= 0)
+        ::close(std::exchange(retired_, -1)); // no window asked for
+    return opened;
 }
 
 // 0 when the window mapped has room for a line at pos_, else why it has not.

@@ -86,6 +86,7 @@ class EventLogFile {
     Limits limits_;
     std::filesystem::path path_;
     int fd_ = -1;
+    int retired_ = -1;        // the oldest file while rotate() drops it
     char *map_ = nullptr;     // the window: file bytes [win_off_, win_off_ + win_len_)
     std::size_t win_off_ = 0; // page-aligned file offset of map_
     std::size_t win_len_ = 0;
