@@ -3,6 +3,7 @@
 // 1023 and 511 characters. Which texts the plugin logs is
 // tests/show/log-texts.t.
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -215,6 +216,40 @@ TEST(LogHistory, KeepsTheNewestRecordsThatFitThroughWrapsAndCapacityChanges) {
         if (appended > capacity) {
             EXPECT_GT(emu::log::history().first(), mark);
         }
+    }
+    emu::log::reset();
+}
+
+// Rotation keeps `files` files of at most max_bytes each: the oldest goes as
+// events.log moves on, and the newest records read back whole and in order
+// from events.log.2, .1 and events.log.
+TEST(LogFiles, RotationKeepsTheNewestWholeLinesInOrder) {
+    TempDir dir;
+    emu::log::reset();
+    const emu::log::EventLogFile::Limits limits{emu::log::EventLogFile::kMinFileBytes, 3};
+    ASSERT_TRUE(emu::log::set_event_file_limits(limits));
+    ASSERT_TRUE(emu::log::set_state_dir(dir.path()));
+    constexpr size_t kRecords = 2000; // about six files of lines
+    for (size_t i = 0; i < kRecords; i++) {
+        const std::string text = "record " + std::to_string(i) + "\n";
+        std::vector<char> record(sizeof(uint32_t) + text.size() + 1);
+        std::memcpy(record.data(), &kTrace, sizeof kTrace);
+        std::memcpy(record.data() + sizeof kTrace, text.c_str(), text.size() + 1);
+        sdwrap_his_log_event_for_uuid_inst(RIRE_LOG_SERVICE_UUID, RIRE_LOG_HIST_ID, 1, 0,
+                                           record.size(), record.data());
+    }
+    emu::log::set_state_dir({});
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "events.log.3"));
+    std::vector<std::string> lines;
+    for (const char *name : {"events.log.2", "events.log.1", "events.log"}) {
+        EXPECT_LE(std::filesystem::file_size(dir.path() / name), limits.max_bytes) << name;
+        for (std::string &line : emu::log::EventLogFile::read_lines(dir.path() / name))
+            lines.push_back(std::move(line));
+    }
+    ASSERT_GT(lines.size(), kRecords / 4);
+    for (size_t k = 0; k < lines.size(); k++) {
+        const std::string tail = "trace(104) record " + std::to_string(kRecords - lines.size() + k);
+        EXPECT_TRUE(lines[k].ends_with(tail)) << lines[k];
     }
     emu::log::reset();
 }
