@@ -18,7 +18,7 @@ hw-done id=7
     scheduled flush: committed 1 update: 1 delete
 expect no-request req=7
 
-# Recovering 3,000 requests logs more records than the 256 KiB the event log
+# Recovering 3,000 requests logs more records than the 512 KiB the event log
 # keeps in memory holds; the error about the record planted under key 0 (its DI is 0)
 # comes first and still counts. A question about other levels gets no
 # answer once the command's first records are gone; `log` says how many.

@@ -43,11 +43,11 @@
 namespace emu::log {
 
 // Bytes kept of the history and of the event log (a record takes its text
-// and 16 bytes: some 2,000 records in the event log), few enough for a
-// core's cache to hold both beside the plugin's own data; and the console
-// lines kept.
+// and 16 bytes: the event log holds some 4,500 records, all of a command
+// over every VLAN), few enough for a core's cache to hold both beside the
+// plugin's own data; and the console lines kept.
 constexpr std::size_t kDefaultHistoryCapacity = 64 * 1024;
-constexpr std::size_t kEventLogCapacity = 256 * 1024;
+constexpr std::size_t kEventLogCapacity = 512 * 1024;
 constexpr std::size_t kConsoleCapacity = 4096;
 
 // The longest record text kept: the plugin's event record holds at most this
