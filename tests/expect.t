@@ -30,9 +30,9 @@ restart
     recovered 0 pending-DI records and 3001 hardware-update records: 3000 requests rebuilt, 3000 indexes reserved again
 expect log error text="skipping index 12 Di 0"
 expect log trace func=rire_orsk_pss_recover
-  expect.t:32: expectation failed: wanted log trace func=rire_orsk_pss_recover, got no answer: the command logged 21014 records and only the newest 2248 are held in memory (expect log error sees every error record)
+  expect.t:32: expectation failed: wanted log trace func=rire_orsk_pss_recover, got no answer: the command logged 21014 records and only the newest 4497 are held in memory (expect log error sees every error record)
 log-of func=rire_orsk_platform_api_init
-    (18766 earlier records no longer held in memory; see events.log)
+    (16517 earlier records no longer held in memory; see events.log)
   rire-host: 2 expectations failed
   rire-host: --strict: 1 failure:
     expect.t:27: the plugin logged an error: rire_orsk_pss_get_hw_update_req_q_elem(49):ERROR: rire_orsk_pss_get_hw_update_req_q_elem: skipping index 12 Di 0
