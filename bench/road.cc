@@ -34,7 +34,7 @@ std::vector<Logged> logged_since(std::size_t mark) {
     std::vector<Logged> out;
     const auto &log = emu::log::event_log();
     for (std::size_t i = mark; i < log.size(); i++) {
-        const std::string t(log[i].text());
+        const std::string t(log[i].text);
         const std::size_t open = t.find('('), close = t.find(')', open);
         const std::size_t body = t.compare(close, 9, "):ERROR: ") == 0 ? close + 9 : close + 3;
         out.push_back(

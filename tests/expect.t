@@ -48,8 +48,8 @@ hw-done id=8
 flush
     committed 1 update: 1 delete
 
-# Recovering 3,000 requests logs past the 16,384 records the event log keeps
-# in memory; the error about the record planted under key 0 (its DI is 0)
+# Recovering 3,000 requests logs more records than the 512 KiB the event log
+# keeps in memory holds; the error about the record planted under key 0 (its DI is 0)
 # comes first and still counts. A question about other levels gets no
 # answer once the command's first records are gone; `log` says how many.
 pss put db=hw_update key=0x00000000 value=0x0000000001010101000800000000000c00000000
@@ -60,9 +60,9 @@ restart
     recovered 0 pending-DI records and 3001 hardware-update records: 3000 requests rebuilt, 3000 indexes reserved again
 expect log error text="skipping index 12 Di 0"
 expect log trace func=rire_orsk_pss_recover
-  expect.t:62: expectation failed: wanted log trace func=rire_orsk_pss_recover, got no answer: the command logged 21014 records and only the newest 16384 are held in memory (expect log error sees every error record)
+  expect.t:62: expectation failed: wanted log trace func=rire_orsk_pss_recover, got no answer: the command logged 21014 records and only the newest 4497 are held in memory (expect log error sees every error record)
 log-of func=rire_orsk_platform_api_init
-    (4630 earlier records no longer held in memory; see events.log)
+    (16517 earlier records no longer held in memory; see events.log)
   rire-host: 2 expectations failed
   rire-host: --strict: 2 failures:
     expect.t:38: the plugin logged an error: rire_orsk_hw_update_done(45):ERROR: Unknown opcode: 75776

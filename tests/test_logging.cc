@@ -3,10 +3,13 @@
 // 1023 and 511 characters. Which texts the plugin logs is
 // tests/show/log-texts.t.
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "emu/base/journal.h"
+#include "emu/log/log.h"
 #include "plugin/host/log.h"
 #include "tests/harness.h"
 
@@ -84,8 +87,8 @@ TEST_F(Logging, SinksFollowTheFilterAndTheSwitchAndAgreeOnTheRecord) {
                 emu::log::filter_subtype(level, filtered);
                 emu::log::set_debug(level, debug);
                 const auto calls = log_once(error);
-                const emu::log::LoggedEvent &e = emu::log::event_log().back();
-                const std::string text(e.text());
+                const emu::log::Event e = emu::log::event_log().back();
+                const std::string text(e.text);
                 const char *func =
                     error ? "rire_orsk_oiflist_hw_update_done" : "rire_orsk_oiflist_delete";
                 EXPECT_EQ(text, wrapper_of(text, func, error) + rire_log_buf);
@@ -111,7 +114,7 @@ TEST_F(Logging, SinksFollowTheFilterAndTheSwitchAndAgreeOnTheRecord) {
                     EXPECT_EQ(calls[i].args, want[i].args) << want[i].op;
                 }
                 if (!filtered) {
-                    EXPECT_EQ(emu::log::history().back().text(), text);
+                    EXPECT_EQ(emu::log::history().back().text, text);
                     EXPECT_EQ(emu::log::history().back().level, level);
                 }
                 if (debug) {
@@ -130,7 +133,7 @@ TEST_F(Logging, LongMessageIsCutAt1023AndItsWrappedTextAt511) {
     name_opcodes("X");
     hw_done(99);
     const std::string wrapper =
-        wrapper_of(emu::log::event_log().back().text(), "rire_orsk_hw_update_done", false);
+        wrapper_of(emu::log::event_log().back().text, "rire_orsk_hw_update_done", false);
     ASSERT_FALSE(wrapper.empty());
     std::vector<size_t> lengths = {1022, 1023, 1024, 1025, 4000};
     for (size_t wrapped_len : {510u, 511u, 512u, 513u})
@@ -145,10 +148,10 @@ TEST_F(Logging, LongMessageIsCutAt1023AndItsWrappedTextAt511) {
         const std::string message = (head + name + tail).substr(0, 1023);
         const std::string text = (wrapper + message).substr(0, 511);
         EXPECT_EQ(std::string(rire_log_buf), message);
-        const emu::log::LoggedEvent &ev = emu::log::event_log().back();
-        EXPECT_EQ(ev.text(), text);
+        const emu::log::Event ev = emu::log::event_log().back();
+        EXPECT_EQ(ev.text, text);
         EXPECT_EQ(ev.len, text.size() + 5);
-        EXPECT_EQ(emu::log::history().back().text(), text);
+        EXPECT_EQ(emu::log::history().back().text, text);
         EXPECT_EQ(emu::log::history().back().len, text.size() + 5);
         // The console gets the whole buffer; the host does the wrapping.
         std::string line = "rire: " + wrapper + message;
@@ -156,6 +159,99 @@ TEST_F(Logging, LongMessageIsCutAt1023AndItsWrappedTextAt511) {
             line.pop_back();
         EXPECT_EQ(emu::log::console_lines().back(), line);
     }
+}
+
+// The history keeps the newest records that fit in its bytes, whatever their
+// lengths (a seeded mix, some past the longest text kept): through wraps and
+// capacity changes each record kept reads back as it came under its sequence
+// number, one is dropped only for room, and a reader's mark that records
+// older than first() tells how many it missed.
+TEST(LogHistory, KeepsTheNewestRecordsThatFitThroughWrapsAndCapacityChanges) {
+    constexpr size_t kText = emu::log::kTextMax;
+    const auto footprint = [](size_t text) { return (16 + text + 3) / 4 * 4; };
+    emu::log::reset();
+    std::mt19937 rng(20261208);
+    std::vector<std::string> texts; // by sequence number
+    const auto append = [&](size_t n) {
+        for (size_t i = 0; i < n; i++) {
+            std::string text = "record " + std::to_string(texts.size()) + " ";
+            text.resize(std::uniform_int_distribution<size_t>(text.size(), kText + 40)(rng), 'x');
+            std::vector<char> record(sizeof(uint32_t) + text.size() + 1);
+            const uint32_t level = texts.size() % 3;
+            std::memcpy(record.data(), &level, sizeof level);
+            std::memcpy(record.data() + sizeof level, text.c_str(), text.size() + 1);
+            sdwrap_hist_event(RIRE_LOG_HIST_ID, record.size(), record.data());
+            texts.push_back(text);
+        }
+    };
+    // `dropping`: records have been dropped for room since the capacity was set.
+    const auto check = [&](size_t capacity, bool dropping) {
+        const emu::log::EventRing &h = emu::log::history();
+        ASSERT_EQ(h.size(), texts.size());
+        size_t kept = 0;
+        for (size_t seq = h.first(); seq < h.size(); seq++) {
+            const emu::log::Event e = h[seq];
+            ASSERT_EQ(e.text, texts[seq].substr(0, kText)) << seq;
+            EXPECT_EQ(e.level, seq % 3);
+            EXPECT_EQ(e.len, texts[seq].size() + 5);
+            kept += footprint(e.text.size());
+        }
+        EXPECT_LE(kept, capacity);
+        // A wrap leaves the buffer's last bytes unused, less than a record.
+        if (dropping) {
+            EXPECT_GT(kept + 3 * footprint(kText), capacity);
+        }
+    };
+    for (const size_t capacity : {size_t{64} << 10, size_t{3000}, size_t{700}, size_t{0},
+                                  size_t{100000}, emu::log::kDefaultHistoryCapacity}) {
+        SCOPED_TRACE(capacity);
+        const size_t mark = emu::log::history().size();
+        emu::log::set_history_capacity(capacity);
+        check(capacity, false);
+        append(std::uniform_int_distribution<size_t>(200, 2000)(rng));
+        size_t appended = 0;
+        for (size_t seq = mark; seq < texts.size(); seq++)
+            appended += footprint(std::min(texts[seq].size(), kText));
+        check(capacity, appended > capacity);
+        if (appended > capacity) {
+            EXPECT_GT(emu::log::history().first(), mark);
+        }
+    }
+    emu::log::reset();
+}
+
+// Rotation keeps `files` files of at most max_bytes each: the oldest goes as
+// events.log moves on, and the newest records read back whole and in order
+// from events.log.2, .1 and events.log.
+TEST(LogFiles, RotationKeepsTheNewestWholeLinesInOrder) {
+    TempDir dir;
+    emu::log::reset();
+    const emu::log::EventLogFile::Limits limits{emu::log::EventLogFile::kMinFileBytes, 3};
+    ASSERT_TRUE(emu::log::set_event_file_limits(limits));
+    ASSERT_TRUE(emu::log::set_state_dir(dir.path()));
+    constexpr size_t kRecords = 2000; // about six files of lines
+    for (size_t i = 0; i < kRecords; i++) {
+        const std::string text = "record " + std::to_string(i) + "\n";
+        std::vector<char> record(sizeof(uint32_t) + text.size() + 1);
+        std::memcpy(record.data(), &kTrace, sizeof kTrace);
+        std::memcpy(record.data() + sizeof kTrace, text.c_str(), text.size() + 1);
+        sdwrap_his_log_event_for_uuid_inst(RIRE_LOG_SERVICE_UUID, RIRE_LOG_HIST_ID, 1, 0,
+                                           record.size(), record.data());
+    }
+    emu::log::set_state_dir({});
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "events.log.3"));
+    std::vector<std::string> lines;
+    for (const char *name : {"events.log.2", "events.log.1", "events.log"}) {
+        EXPECT_LE(std::filesystem::file_size(dir.path() / name), limits.max_bytes) << name;
+        for (std::string &line : emu::log::EventLogFile::read_lines(dir.path() / name))
+            lines.push_back(std::move(line));
+    }
+    ASSERT_GT(lines.size(), kRecords / 4);
+    for (size_t k = 0; k < lines.size(); k++) {
+        const std::string tail = "trace(104) record " + std::to_string(kRecords - lines.size() + k);
+        EXPECT_TRUE(lines[k].ends_with(tail)) << lines[k];
+    }
+    emu::log::reset();
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <utility>
 
 #include "emu/base/disk.h"
 #include "plugin/include/rire_orsk_log.h"
@@ -21,6 +22,7 @@ namespace {
 // Bytes mapped at a time; the file grows by this much, and after a crash at
 // most this much of NUL bytes ends it.
 constexpr std::size_t kWindow = 256 * 1024;
+constexpr int64_t kMillisecond = 1000000;
 // The longest line: stamp, tag, the longest record text with every byte
 // escaped, newline.
 constexpr std::size_t kMaxLine = 24 + 32 + 2 * (RIRE_ORSK_EVENT_TEXT_SIZE - 1) + 1;
@@ -200,7 +202,7 @@ void EventLogFile::request_window(std::size_t off, std::size_t from) {
     const std::size_t len = std::min(kWindow, limits_.max_bytes - off);
     reserve_error_ = base::disk::reserve(fd_, off, len);
     if (reserve_error_ == 0)
-        ahead_.request(fd_, off, len, from);
+        ahead_.request(fd_, off, len, from, std::exchange(retired_, -1));
 }
 
 // Moves to the window asked for, or, when it does not hold the next line, to
@@ -230,6 +232,10 @@ bool EventLogFile::next_window() {
 }
 
 // events.log -> events.log.1 -> ... -> events.log.<files-1>; a fresh events.log.
+// The oldest file goes with the rename over it (or its removal), and freeing
+// its pages takes milliseconds: a descriptor held across it leaves that to
+// the map-ahead thread, which closes it once the fresh file's first window
+// is ready.
 bool EventLogFile::rotate() {
     const std::filesystem::path dir = path_.parent_path();
     close();
@@ -237,11 +243,15 @@ bool EventLogFile::rotate() {
     const auto name = [this](unsigned k) {
         return k == 0 ? path_ : std::filesystem::path(path_.string() + "." + std::to_string(k));
     };
+    retired_ = ::open(name(limits_.files - 1).c_str(), O_RDONLY | O_CLOEXEC);
     if (limits_.files == 1)
         std::filesystem::remove(path_, ec);
     for (unsigned k = limits_.files - 1; k > 0; k--)
         std::filesystem::rename(name(k - 1), name(k), ec);
-    return open(dir);
+    const bool opened = open(dir);
+    if (retired_ >= 0)
+        ::close(std::exchange(retired_, -1)); // no window asked for
+    return opened;
 }
 
 // 0 when the window mapped has room for a line at pos_, else why it has not.
@@ -258,35 +268,30 @@ void EventLogFile::stop(int error) {
     base::disk::failed(path_, error);
 }
 
-char *EventLogFile::write_stamp(char *out) {
+void EventLogFile::set_stamp(int64_t ns) {
     constexpr int64_t kSecond = 1000000000;
-    const int64_t ns = now_ns();
-    if (ns < stamp_sec_ns_ || ns - stamp_sec_ns_ >= kSecond) {
+    if (ns < sec_ns_ || ns - sec_ns_ >= kSecond) {
         const std::time_t sec = static_cast<std::time_t>(ns / kSecond);
         std::tm tm{};
         gmtime_r(&sec, &tm);
-        stamp_len_ = std::strftime(stamp_, sizeof stamp_, "%Y-%m-%dT%H:%M:%S.", &tm);
-        stamp_sec_ns_ = sec * kSecond;
+        std::strftime(head_, kStampLen - 4, "%Y-%m-%dT%H:%M:%S.", &tm);
+        sec_ns_ = sec * kSecond;
     }
-    std::memcpy(out, stamp_, stamp_len_);
-    out += stamp_len_;
-    const uint32_t ms = static_cast<uint32_t>(ns - stamp_sec_ns_) / 1000000;
+    const uint32_t ms = static_cast<uint32_t>(ns - sec_ns_) / uint32_t{kMillisecond};
+    char *out = head_ + kStampLen - 5;
     *out++ = static_cast<char>('0' + ms / 100);
     *out++ = static_cast<char>('0' + ms / 10 % 10);
     *out++ = static_cast<char>('0' + ms % 10);
     *out++ = 'Z';
     *out++ = ' ';
-    return out;
+    ms_ns_ = sec_ns_ + ms * kMillisecond;
 }
 
-char *EventLogFile::write_tag(char *out, uint32_t level) {
-    if (tag_len_ == 0 || level != tag_level_) {
-        tag_len_ = static_cast<std::size_t>(
-            std::snprintf(tag_, sizeof tag_, "%s(%u) ", level_name(level), level));
-        tag_level_ = level;
-    }
-    std::memcpy(out, tag_, tag_len_);
-    return out + tag_len_;
+void EventLogFile::set_tag(uint32_t level) {
+    head_len_ = kStampLen +
+                static_cast<std::size_t>(std::snprintf(head_ + kStampLen, sizeof head_ - kStampLen,
+                                                       "%s(%u) ", level_name(level), level));
+    head_level_ = level;
 }
 
 bool EventLogFile::append(uint32_t level, const char *text, std::size_t len) {
@@ -300,15 +305,16 @@ bool EventLogFile::append(uint32_t level, const char *text, std::size_t len) {
     }
     len = std::min<std::size_t>(len, RIRE_ORSK_EVENT_TEXT_SIZE - 1);
     char *const line = map_ + (pos_ - win_off_);
+    if (const int64_t ns = now_ns(); ns < ms_ns_ || ns - ms_ns_ >= kMillisecond)
+        set_stamp(ns);
+    if (head_len_ == 0 || level != head_level_)
+        set_tag(level);
     // The line is written from its second byte on, then published by its
     // first: until then a reader finds a NUL where the line starts.
-    char head[24 + 32];
-    char *const head_end = write_tag(write_stamp(head), level);
-    char *out = line + 1;
-    std::memcpy(out, head + 1, head_end - head - 1);
-    out = write_text(out + (head_end - head - 1), text, len);
+    std::memcpy(line + 1, head_ + 1, head_len_ - 1);
+    char *out = write_text(line + head_len_, text, len);
     *out++ = '\n';
-    std::atomic_ref<char>(*line).store(head[0], std::memory_order_release);
+    std::atomic_ref<char>(*line).store(head_[0], std::memory_order_release);
     pos_ += out - line;
     return true;
 }

@@ -80,25 +80,28 @@ class EventLogFile {
     void request_window(std::size_t off, std::size_t from);
     bool next_window();
     void unmap();
-    char *write_stamp(char *out);
-    char *write_tag(char *out, uint32_t level);
+    void set_stamp(int64_t ns);
+    void set_tag(uint32_t level);
 
     Limits limits_;
     std::filesystem::path path_;
     int fd_ = -1;
+    int retired_ = -1;        // the oldest file while rotate() drops it
     char *map_ = nullptr;     // the window: file bytes [win_off_, win_off_ + win_len_)
     std::size_t win_off_ = 0; // page-aligned file offset of map_
     std::size_t win_len_ = 0;
-    MapAhead ahead_;            // maps the window after map_
-    std::size_t pos_ = 0;       // file offset of the next line
-    int reserve_error_ = 0;     // why the last window asked for was not: its space
-    int stopped_ = 0;           // why the file takes no more lines
-    int64_t stamp_sec_ns_ = -1; // the second of stamp_, in ns since the epoch
-    std::size_t stamp_len_ = 0;
-    char stamp_[24] = {}; // "YYYY-MM-DDTHH:MM:SS."
-    uint32_t tag_level_ = 0;
-    std::size_t tag_len_ = 0;
-    char tag_[32] = {}; // "trace(104) " of tag_level_
+    MapAhead ahead_;        // maps the window after map_
+    std::size_t pos_ = 0;   // file offset of the next line
+    int reserve_error_ = 0; // why the last window asked for was not: its space
+    int stopped_ = 0;       // why the file takes no more lines
+    // The start of a line, "YYYY-MM-DDTHH:MM:SS.mmmZ trace(104) ", kept for the
+    // millisecond and the level of the last line: most lines copy it whole.
+    static constexpr std::size_t kStampLen = 25;
+    char head_[kStampLen + 32] = {};
+    std::size_t head_len_ = 0; // 0 until a tag is set
+    int64_t sec_ns_ = -1;      // the second of the stamp, in ns since the epoch
+    int64_t ms_ns_ = -1;       // its millisecond
+    uint32_t head_level_ = 0;
 };
 
 } // namespace emu::log

@@ -25,15 +25,15 @@ struct Config {
     std::vector<uint32_t> filtered;
     std::vector<uint32_t> debug_on;
     std::FILE *console = stderr;
-    std::function<void(const LoggedEvent &)> on_error;
+    std::function<void(const Event &)> on_error;
     bool sinks = true;
 };
 
 struct State {
     Config config;
-    base::Ring<Event> history{kDefaultHistoryCapacity};
+    EventRing history{kDefaultHistoryCapacity};
     base::Ring<std::string> console_lines{kConsoleCapacity};
-    base::Ring<LoggedEvent> event_log{kEventLogCapacity};
+    EventRing event_log{kEventLogCapacity};
     EventLogFile file;
     uint64_t file_missed = 0; // records the file did not take since reset()
 };
@@ -51,26 +51,23 @@ void set_member(std::vector<uint32_t> *codes, uint32_t code, bool member) {
         std::erase(*codes, code);
 }
 
-// Fills `ev` from a record of `len` bytes: its level code and its text, read
+// A record of `len` bytes read in place: its level code and its text, read
 // no further than `len` bytes; a record too short for a level code has level
 // 0 and no text.
-void take_record(const void *record, uint32_t len, Event *ev) {
-    ev->len = len;
-    ev->level = 0;
-    ev->size = 0;
+Event read_record(const void *record, uint32_t len, uint32_t uuid) {
+    Event ev{0, len, uuid, {}};
     if (record == nullptr || len < sizeof(uint32_t))
-        return;
+        return ev;
     const char *bytes = static_cast<const char *>(record);
-    std::memcpy(&ev->level, bytes, sizeof(uint32_t));
+    std::memcpy(&ev.level, bytes, sizeof(uint32_t));
     const char *text = bytes + sizeof(uint32_t);
-    ev->size = static_cast<uint32_t>(
-        strnlen(text, std::min<std::size_t>(len - sizeof(uint32_t), kTextMax)));
-    std::memcpy(ev->bytes, text, ev->size);
+    ev.text = {text, strnlen(text, std::min<std::size_t>(len - sizeof(uint32_t), kTextMax))};
+    return ev;
 }
 
 } // namespace
 
-const base::Ring<Event> &history() {
+const EventRing &history() {
     return g.history;
 }
 
@@ -95,11 +92,11 @@ void set_console(std::FILE *sink) {
     g.config.console = sink;
 }
 
-const base::Ring<LoggedEvent> &event_log() {
+const EventRing &event_log() {
     return g.event_log;
 }
 
-void on_error_record(std::function<void(const LoggedEvent &)> listener) {
+void on_error_record(std::function<void(const Event &)> listener) {
     g.config.on_error = std::move(listener);
 }
 
@@ -154,16 +151,10 @@ extern "C" int sdwrap_hist_event_subtype_check(uint32_t hist_id, uint32_t subtyp
 extern "C" void sdwrap_hist_event(uint32_t hist_id, uint32_t len, const void *record) {
     if (!g.config.sinks)
         return;
-    elog::Event *ev = g.history.append();
-    elog::Event dropped;
-    if (ev == nullptr) {
-        if (!base::journal::enabled())
-            return;
-        ev = &dropped; // a history of capacity 0 keeps nothing; the journal still sees the text
-    }
-    elog::take_record(record, len, ev);
+    const elog::Event ev = elog::read_record(record, len, 0);
+    g.history.append(ev);
     if (base::journal::enabled())
-        base::journal::record("sdwrap_hist_event", {hist_id, len}, std::string(ev->text()));
+        base::journal::record("sdwrap_hist_event", {hist_id, len}, std::string(ev.text));
 }
 
 extern "C" int sdwrap_chk_int(uint32_t level, int a, int b, int c) {
@@ -200,15 +191,14 @@ extern "C" int sdwrap_his_log_event_for_uuid_inst(uint32_t uuid, uint32_t hist_i
                                                   int zero, uint32_t len, const void *record) {
     if (!g.config.sinks)
         return 0;
-    elog::LoggedEvent *ev = g.event_log.append();
-    elog::take_record(record, len, ev);
-    ev->uuid = uuid;
+    const elog::Event ev = elog::read_record(record, len, uuid);
+    g.event_log.append(ev);
     if (base::journal::enabled())
         base::journal::record("sdwrap_his_log_event_for_uuid_inst", {uuid, hist_id, one, zero, len},
-                              std::string(ev->text()));
-    if (!g.file.append(ev->level, ev->bytes, ev->size))
+                              std::string(ev.text));
+    if (!g.file.append(ev.level, ev.text.data(), ev.text.size()))
         g.file_missed++;
-    if (ev->level == RIRE_ORSK_LOG_LEVEL_ERROR && g.config.on_error)
-        g.config.on_error(*ev);
+    if (ev.level == RIRE_ORSK_LOG_LEVEL_ERROR && g.config.on_error)
+        g.config.on_error(ev);
     return 0;
 }

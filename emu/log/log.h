@@ -1,16 +1,18 @@
 // The host's debug facility behind plugin/host/log.h: the shared message buffer, the
-// event history (a bounded ring with a per-subtype filter), the debug console
-// (per-level switches, lines printed to a FILE* and kept in memory) and the
-// service's persistent event log (kept in memory and, when a state directory
-// is set, written to <state_dir>/events.log through emu::log::EventLogFile).
-// What is kept in memory is bounded: each is a ring of its newest records,
-// addressed by sequence number (emu::base::Ring), so a reader's mark stays valid.
+// event history (with a per-subtype filter), the debug console (per-level
+// switches, lines printed to a FILE* and kept in memory) and the service's
+// persistent event log (kept in memory and, when a state directory is set,
+// written to <state_dir>/events.log through emu::log::EventLogFile).
+// What is kept in memory is bounded and addressed by sequence number, so a
+// reader's mark stays valid: the history and the event log keep the newest
+// records that fit in a number of bytes (emu::log::EventRing), the console
+// the newest kConsoleCapacity lines (emu::base::Ring).
 //
 // An event record as the host receives it is a u32 level code followed by a
 // NUL-terminated text; the record's length is passed separately and is kept
 // as given. Every host operation records itself in emu::base::journal. A record
-// costs no allocation and no string is built for it: its text is copied once
-// into a ring slot (and from there into events.log); a filtered record and a
+// costs no allocation and no string is built for it: its text is copied
+// into the history, the event log and events.log; a filtered record and a
 // console line nobody switched on cost one check each.
 //
 // The rings bound what can be read back, not what a reader can count on
@@ -34,37 +36,28 @@
 
 #include "emu/base/ring.h"
 #include "emu/log/event_log_file.h"
+#include "emu/log/event_ring.h"
 #include "plugin/host/log.h"
 #include "plugin/include/rire_orsk_log.h"
 
 namespace emu::log {
 
-constexpr std::size_t kDefaultHistoryCapacity = 4096;
+// Bytes kept of the history and of the event log (a record takes its text
+// and 16 bytes: the event log holds some 4,500 records, all of a command
+// over every VLAN), few enough for a core's cache to hold both beside the
+// plugin's own data; and the console lines kept.
+constexpr std::size_t kDefaultHistoryCapacity = 64 * 1024;
+constexpr std::size_t kEventLogCapacity = 512 * 1024;
 constexpr std::size_t kConsoleCapacity = 4096;
-constexpr std::size_t kEventLogCapacity = 16384;
 
 // The longest record text kept: the plugin's event record holds at most this
 // much before its terminator.
 constexpr std::size_t kTextMax = RIRE_ORSK_EVENT_TEXT_SIZE - 1;
 
-// One record as handed to sdwrap_hist_event. The text is kept in the slot
-// itself, so that a full ring allocates and frees nothing per record.
-struct Event {
-    uint32_t level;       // the record's first four bytes
-    uint32_t len;         // the length argument as passed
-    uint32_t size;        // bytes of text kept
-    char bytes[kTextMax]; // the record's text field up to its NUL, at most kTextMax bytes
-    std::string_view text() const { return {bytes, size}; }
-};
-
-// One record as handed to sdwrap_his_log_event_for_uuid_inst.
-struct LoggedEvent : Event {
-    uint32_t uuid;
-};
-
-// Event history, oldest first; holds at most the capacity set (kDefaultHistoryCapacity at start).
-const base::Ring<Event> &history();
-// Changes the capacity, dropping the oldest records that no longer fit.
+// Event history, oldest first; the newest records that fit in the capacity
+// set (kDefaultHistoryCapacity bytes at start). Its records' uuid is 0.
+const EventRing &history();
+// Changes the capacity in bytes, dropping the oldest records that no longer fit.
 void set_history_capacity(std::size_t capacity);
 
 // A filtered subtype makes sdwrap_hist_event_subtype_check answer nonzero.
@@ -78,11 +71,12 @@ const base::Ring<std::string> &console_lines();
 // Where buginf prints; null prints nowhere (lines are still kept). Default stderr.
 void set_console(std::FILE *sink);
 
-// The persistent event log, in call order; the newest kEventLogCapacity.
-const base::Ring<LoggedEvent> &event_log();
+// The persistent event log, in call order; the newest records that fit in
+// kEventLogCapacity bytes.
+const EventRing &event_log();
 // Hears every event-log record at error level when it arrives, whatever the
 // ring keeps; an empty function stops it. One listener at a time.
-void on_error_record(std::function<void(const LoggedEvent &)> listener);
+void on_error_record(std::function<void(const Event &)> listener);
 // Appends the event log to <dir>/events.log from now on (creating the
 // directory and the file if needed); an empty path stops the file output.
 // Returns false when the file cannot be opened.

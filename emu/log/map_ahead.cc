@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <mutex>
+#include <utility>
 
 namespace emu::log {
 namespace {
@@ -61,9 +62,10 @@ void MapAhead::pause() {
     state_.store(state, std::memory_order_relaxed);
 }
 
-void MapAhead::request(int fd, std::size_t off, std::size_t len, std::size_t from) {
+void MapAhead::request(int fd, std::size_t off, std::size_t len, std::size_t from, int retire) {
     drop();
     fd_ = fd;
+    retire_ = retire;
     window_ = {nullptr, off, len};
     from_ = from;
     state_.store(kRequested, std::memory_order_release);
@@ -80,6 +82,8 @@ void MapAhead::request(int fd, std::size_t off, std::size_t len, std::size_t fro
         thread_ = std::make_unique<std::thread>(&MapAhead::serve, this);
     } catch (const std::exception &) {
         state_.store(kIdle, std::memory_order_relaxed); // no thread (no memory for one): no window
+        if (retire >= 0)
+            close(retire);
     }
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
@@ -106,8 +110,11 @@ void MapAhead::serve() {
             continue;
         }
         prepare();
+        const int retire = std::exchange(retire_, -1);
         state_.store(kReady, std::memory_order_release);
         state_.notify_all();
+        if (retire >= 0)
+            close(retire);
     }
 }
 

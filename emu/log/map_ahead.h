@@ -38,8 +38,11 @@ class MapAhead {
 
     // Starts mapping [off, off + len) of `fd` (PROT_READ|PROT_WRITE,
     // MAP_SHARED, off page-aligned), touching the pages from file offset
-    // `from`. Any window asked for before and not taken is dropped.
-    void request(int fd, std::size_t off, std::size_t len, std::size_t from);
+    // `from`. Any window asked for before and not taken is dropped. With the
+    // window ready, the thread closes `retire` (unless -1): the last close
+    // of a large file already unlinked frees its pages, milliseconds of work
+    // the writer does not wait for.
+    void request(int fd, std::size_t off, std::size_t len, std::size_t from, int retire = -1);
     // The window asked for, once mapped, now the caller's to unmap; an empty
     // Window when none was asked for, or it could not be mapped (or no
     // thread started for it).
@@ -57,6 +60,7 @@ class MapAhead {
 
     std::atomic<uint32_t> state_{kIdle};
     int fd_ = -1;
+    int retire_ = -1;
     std::size_t from_ = 0;
     Window window_;
     std::unique_ptr<std::thread> thread_;

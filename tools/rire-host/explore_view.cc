@@ -212,8 +212,8 @@ std::string logged_text(const Logged &l) {
 
 // "FUNC(LINE): TEXT" or "FUNC(LINE):ERROR: TEXT", as the plugin wraps a
 // message; the line is not kept.
-Logged logged_of(const emu::log::LoggedEvent &e) {
-    const std::string_view text = e.text();
+Logged logged_of(const emu::log::Event &e) {
+    const std::string_view text = e.text;
     Logged l{e.level == RIRE_ORSK_LOG_LEVEL_ERROR, "", std::string(text)};
     const size_t open = text.find('(');
     const size_t close = text.find("):");

@@ -97,7 +97,7 @@ bool Session::start(std::string *error) {
     // The debug console's lines are kept and printed after each command, so
     // that they never land inside a line of the transcript.
     emu::log::set_console(nullptr);
-    emu::log::on_error_record([this](const emu::log::LoggedEvent &e) { logged_error(e); });
+    emu::log::on_error_record([this](const emu::log::Event &e) { logged_error(e); });
     emu::log::set_event_file_limits(options_.event_files);
     restore_oiflists();
     const bool booted = boot(had_store, error);
@@ -294,9 +294,8 @@ void Session::print_new_log(bool numbered, std::string_view func_parts) {
         log_printed_ = events.first();
     }
     for (; log_printed_ < events.size(); log_printed_++) {
-        const auto &e = events[log_printed_];
-        const std::string text =
-            numbered ? std::string(e.text()) : unnumbered(std::string(e.text()));
+        const emu::log::Event e = events[log_printed_];
+        const std::string text = numbered ? std::string(e.text) : unnumbered(std::string(e.text));
         if (!names_any(std::string_view(text).substr(0, text.find('(')), func_parts))
             continue;
         output_.record("log", {{"level", level_name(e.level)}, {"text", text}},
@@ -304,9 +303,9 @@ void Session::print_new_log(bool numbered, std::string_view func_parts) {
     }
 }
 
-void Session::logged_error(const emu::log::LoggedEvent &e) {
-    verdict_.logged_error(e.text());
-    if (const auto reason = emu::log::dropped::classify(e.level, e.text())) {
+void Session::logged_error(const emu::log::Event &e) {
+    verdict_.logged_error(e.text);
+    if (const auto reason = emu::log::dropped::classify(e.level, e.text)) {
         dropped_[static_cast<int>(*reason)]++;
         unwarned_.push_back(*reason);
     }

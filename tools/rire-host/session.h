@@ -135,7 +135,7 @@ class Session {
     // Reports the plugin's heap blocks that nothing holds any more.
     void audit_heap();
     // Every error-level record, as the host's log sink receives it.
-    void logged_error(const emu::log::LoggedEvent &e);
+    void logged_error(const emu::log::Event &e);
 
     SessionOptions options_;
     Output &output_;

@@ -303,7 +303,7 @@ LogAnswer search_log(Session &s, const Args &a) {
                         std::to_string(events.size() - events.first()) +
                         " are held in memory (expect log error sees every error record)"};
         for (size_t i = from; i < events.size(); i++)
-            if (look(events[i].level, events[i].text()))
+            if (look(events[i].level, events[i].text))
                 break;
     }
     if (a.has("count"))
@@ -637,7 +637,7 @@ std::optional<std::vector<uint32_t>> released_dis(Session &s) {
         return std::nullopt;
     std::vector<uint32_t> dis;
     for (size_t seq = from; seq < log.size(); seq++) {
-        const std::string_view text = log[seq].text();
+        const std::string_view text = log[seq].text;
         if (const size_t at = text.find(kReleaseTrace); at != std::string_view::npos)
             dis.push_back(
                 static_cast<uint32_t>(std::atoi(text.data() + at + kReleaseTrace.size())));
