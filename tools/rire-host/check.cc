@@ -17,7 +17,6 @@
 namespace rire_host::transcript {
 namespace {
 
-constexpr const char *kNewProcess = "%% new process";
 // A part that died of SIGKILL (the fault pss.commit.kill): its last output
 // line; the next part goes on from what the store kept.
 constexpr int kKilled = 128 + SIGKILL;

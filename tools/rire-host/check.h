@@ -35,6 +35,9 @@
 
 namespace rire_host::transcript {
 
+// The line that ends one process of a transcript and starts the next.
+inline constexpr const char *kNewProcess = "%% new process";
+
 // True for the name of a transcript test file (it ends in ".t").
 bool is_transcript(const std::string &path);
 
