@@ -14,9 +14,10 @@
 #include <map>
 #include <sstream>
 
-#include "emu/state_lock.h"
 #include "emu/pss/view.h"
+#include "emu/state_lock.h"
 #include "tests/harness.h"
+#include "tools/rire-host/script.h"
 
 namespace rire_test {
 namespace {
@@ -36,6 +37,13 @@ std::string read_file(const std::filesystem::path &path) {
 
 bool contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
+}
+
+size_t count(const std::string &text, const std::string &part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        n++;
+    return n;
 }
 
 class Cli : public ::testing::Test {
@@ -151,6 +159,28 @@ TEST_F(Cli, StandardInputIsTheScenarioWhenNoneOrDashIsNamed) {
         EXPECT_EQ(bad.status, 2);
         EXPECT_TRUE(bad.err.starts_with("<stdin>:2:1: error: ")) << bad.err;
     }
+}
+
+// A scenario longer than the commands rire-host keeps from its check runs
+// every line, the ones past them read again, and a bad line at its very end
+// still stops it before anything runs.
+TEST_F(Cli, LongScenarioRunsEveryLineAndIsCheckedWholeFirst) {
+    std::string script;
+    for (size_t i = 0; i < rire_host::kKeptCommands; i++)
+        script += "pss schedule manual\n";
+    script += "link-update req=7 type=1 old-di=300 new-di=400\ndump queue\n";
+    const Outcome r = run_script(script);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count(r.out, "rire# "), rire_host::kKeptCommands + 2);
+    EXPECT_TRUE(contains(r.out, "req_id 7 type 1, 1 held: DI 300"))
+        << r.out.substr(r.out.size() - 300);
+
+    const Outcome bad = run_script(script + "bogus\n");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_FALSE(contains(bad.out, "rire# "));
+    EXPECT_TRUE(
+        contains(bad.err, ":" + std::to_string(rire_host::kKeptCommands + 3) + ":1: error: "))
+        << bad.err;
 }
 
 // JSON Lines: every command, result, flush and dump record is one object on
@@ -370,13 +400,6 @@ TEST_F(Cli, AbandonedPssUpdatesAreWarnedAndSummedAndStrictFails) {
                                       "rire_orsk_pss_buf_allocate("))
             << r.err;
     }
-}
-
-size_t count(const std::string &text, const std::string &part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        n++;
-    return n;
 }
 
 // A state directory on a 600 KiB tmpfs, for real. The event log fills it and

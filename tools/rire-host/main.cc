@@ -256,11 +256,11 @@ int run_scenario(const std::string &path, Options o, const rire_host::VerbTable 
                                                     parts, out);
         }
     }
-    const auto commands =
-        rire_host::read_script(scenario.lines(), verbs, [&](const rire_host::ScriptError &e) {
-            out.script_error(name, e.line, e.column, e.message);
-        });
-    if (!commands)
+    const auto report = [&](const rire_host::ScriptError &e) {
+        out.script_error(name, e.line, e.column, e.message);
+    };
+    const auto script = rire_host::read_script(scenario.lines(), verbs, report);
+    if (!script)
         return kExitUsage;
     if (const std::string fault = prepare_state(o, out); !fault.empty())
         return usage_error(fault);
@@ -268,15 +268,33 @@ int run_scenario(const std::string &path, Options o, const rire_host::VerbTable 
     rire_host::Session session(o.session, out);
     if (const int status = start(session); status != kExitOk)
         return status;
-    for (const rire_host::Command &cmd : *commands) {
+    const auto run_one = [&](const rire_host::Command &cmd) {
         out.record(
             "command",
             [&] {
                 return rire_host::Fields{{"line", cmd.line}, {"text", cmd.text}};
             },
             "rire# " + cmd.text + "\n");
-        if (!run_command(session, cmd, name))
+        return run_command(session, cmd, name);
+    };
+    for (const rire_host::Command &cmd : script->commands)
+        if (!run_one(cmd))
             return finish(session, o, false);
+    if (script->rest) {
+        // The lines past the commands kept, checked already, read again.
+        std::istream &in = scenario.lines();
+        in.clear();
+        in.seekg(*script->rest);
+        std::string line;
+        for (int number = script->rest_line; std::getline(in, line); number++) {
+            auto r = rire_host::parse_line(number, line, verbs);
+            if (const auto *e = std::get_if<rire_host::ScriptError>(&r)) {
+                report(*e); // the file changed while it ran
+                return finish(session, o, false);
+            }
+            if (const auto *cmd = std::get_if<rire_host::Command>(&r); cmd && !run_one(*cmd))
+                return finish(session, o, false);
+        }
     }
     return finish(session, o, true);
 }

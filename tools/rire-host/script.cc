@@ -557,24 +557,28 @@ std::variant<std::monostate, Command, ScriptError> parse_line(int number, const 
     return cmd;
 }
 
-std::optional<std::deque<Command>>
-read_script(std::istream &in, const VerbTable &verbs,
-            const std::function<void(const ScriptError &)> &report) {
-    std::deque<Command> commands;
+std::optional<Script> read_script(std::istream &in, const VerbTable &verbs,
+                                  const std::function<void(const ScriptError &)> &report) {
+    Script script;
+    const bool seekable = in.tellg() != std::streampos(-1);
     bool bad = false;
     std::string line;
     for (int number = 1; std::getline(in, line); number++) {
         auto r = parse_line(number, line, verbs);
-        if (auto *cmd = std::get_if<Command>(&r); cmd != nullptr && !bad)
-            commands.push_back(std::move(*cmd));
-        else if (auto *e = std::get_if<ScriptError>(&r)) {
+        if (auto *cmd = std::get_if<Command>(&r); cmd != nullptr && !bad && !script.rest) {
+            script.commands.push_back(std::move(*cmd));
+            if (seekable && script.commands.size() == kKeptCommands) {
+                script.rest = in.tellg();
+                script.rest_line = number + 1;
+            }
+        } else if (auto *e = std::get_if<ScriptError>(&r)) {
             report(*e);
             bad = true;
         }
     }
     if (bad)
         return std::nullopt;
-    return commands;
+    return script;
 }
 
 namespace {

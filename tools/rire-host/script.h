@@ -156,12 +156,22 @@ struct ScriptError {
 std::variant<std::monostate, Command, ScriptError> parse_line(int number, const std::string &line,
                                                               const VerbTable &verbs);
 
-// Reads a whole script once, checking every line: its commands in order,
-// kept so that nothing is read or parsed again to run them, or nothing when a
+// A script checked whole: its first commands, kept so that they are not read
+// or parsed again to run them, and where the rest starts when it did not all
+// fit. A scenario of millions of lines so runs in bounded memory.
+struct Script {
+    std::deque<Command> commands;
+    std::optional<std::streampos> rest; // the line after the last command kept
+    int rest_line = 0;                  // its number
+};
+// Commands kept at most when the stream can be read again from a position
+// (about 600 bytes each); standard input is kept whole.
+constexpr size_t kKeptCommands = 1 << 16;
+
+// Reads a whole script, checking every line: the script, or nothing when a
 // line is bad, after each bad line went to `report`.
-std::optional<std::deque<Command>>
-read_script(std::istream &in, const VerbTable &verbs,
-            const std::function<void(const ScriptError &)> &report);
+std::optional<Script> read_script(std::istream &in, const VerbTable &verbs,
+                                  const std::function<void(const ScriptError &)> &report);
 
 // What Tab may complete the last word of `before` (the line up to the cursor)
 // to: a verb, a subcommand ("dump q" -> "queue"), a verb's choice word, its
