@@ -82,6 +82,28 @@ void add_elements(const queue_hdr &q, std::size_t limit, std::unordered_set<cons
         blocks->insert(e);
 }
 
+constexpr std::string_view kCopyPrefix = "rire-plugin-";
+
+// Removes the copies of processes that died without deleting theirs (a
+// SIGKILL, a crash). A copy's name carries its process id, and a copy whose
+// process is gone is loaded by nobody. Done once per directory and process.
+void remove_orphaned_copies(const std::filesystem::path &dir) {
+    static std::filesystem::path swept;
+    if (swept == dir)
+        return;
+    swept = dir;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(kCopyPrefix))
+            continue;
+        char *end = nullptr;
+        const long pid = std::strtol(name.c_str() + kCopyPrefix.size(), &end, 10);
+        if (pid > 0 && *end == '-' && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            std::filesystem::remove(entry.path(), ec);
+    }
+}
+
 } // namespace
 
 std::string Plugin::default_path() {
@@ -120,32 +142,6 @@ Plugin::~Plugin() {
         std::filesystem::remove(copy_, ec);
     }
 }
-
-namespace {
-
-constexpr std::string_view kCopyPrefix = "rire-plugin-";
-
-// Removes the copies of processes that died without deleting theirs (a
-// SIGKILL, a crash). A copy's name carries its process id, and a copy whose
-// process is gone is loaded by nobody. Done once per directory and process.
-void remove_orphaned_copies(const std::filesystem::path &dir) {
-    static std::filesystem::path swept;
-    if (swept == dir)
-        return;
-    swept = dir;
-    std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator(dir, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (!name.starts_with(kCopyPrefix))
-            continue;
-        char *end = nullptr;
-        const long pid = std::strtol(name.c_str() + kCopyPrefix.size(), &end, 10);
-        if (pid > 0 && *end == '-' && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
-            std::filesystem::remove(entry.path(), ec);
-    }
-}
-
-} // namespace
 
 bool Plugin::copy_from(const std::string &so_path, std::string *error) {
     const std::filesystem::path dir = std::filesystem::temp_directory_path();
