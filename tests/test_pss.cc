@@ -429,7 +429,9 @@ TEST_F(RoundTrip, FlushWithoutRoomIsRefusedWholeAndCommittedLater) {
 }
 
 // A flush larger than the store's first map (1 MiB) grows the map and commits
-// whole; the next process reads every record.
+// whole; the next process reads every record. On a file system with room for
+// the records but not for the grown map the flush is refused, never a signal:
+// the map's space is reserved before it grows.
 TEST_F(PssExports, FlushLargerThanTheFirstMapGrowsIt) {
     constexpr uint32_t kRecords = 300;
     const Bytes value(8000, 0x5a);
@@ -444,6 +446,12 @@ TEST_F(PssExports, FlushLargerThanTheFirstMapGrowsIt) {
                                       &value_datums[i], 0),
                   0);
     }
+    faults::set(faults::Id::kDiskFull, {0, kRecords * (sizeof keys[0] + value.size()) + 4096, 0});
+    EXPECT_NE(emu::pss::flush(), 0);
+    faults::clear(faults::Id::kDiskFull);
+    EXPECT_NE(emu::pss::last_store_error().find("No space left"), std::string::npos)
+        << emu::pss::last_store_error();
+    EXPECT_TRUE(emu::pss::records("hw_update").empty());
     ASSERT_EQ(emu::pss::flush(), 0) << emu::pss::last_store_error();
     EXPECT_GT(std::filesystem::file_size(state_.path() / "data.mdb"), 2u << 20);
     plugin_.reset();

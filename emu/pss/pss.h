@@ -120,7 +120,9 @@ using Records = std::vector<std::pair<Bytes, Bytes>>;
 //          whole;
 //   kNone  nothing is synced (MDB_NOSYNC): the kernel writes the pages back
 //          when it chooses, so recent commits may be lost and, where the
-//          file system reorders writes, the store damaged.
+//          file system reorders writes, the store damaged. A commit writes
+//          through LMDB's map (MDB_WRITEMAP, once the map's space is
+//          reserved), with no system call.
 enum class Sync { kFull, kMeta, kNone };
 
 // Opens (creating if needed) the LMDB store in `dir` after checking it

@@ -4,6 +4,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
@@ -35,6 +36,7 @@ struct Store {
     std::map<std::string, MDB_dbi> dbis; // the services' databases and their checksums
     std::map<MDB_dbi, MDB_dbi> sums;     // a service's database -> its checksums
     std::filesystem::path file;          // data.mdb
+    bool writemap = false;               // commits write through the map (see open_store)
 };
 
 Store g_store;
@@ -131,6 +133,9 @@ std::string grow_map() {
     if (probe == MAP_FAILED)
         return cannot + std::strerror(to > from ? errno : ENOMEM);
     munmap(probe, to);
+    if (g_store.writemap)
+        if (const int error = base::disk::reserve_file(g_store.file, to); error != 0)
+            return cannot + std::strerror(error);
     if (const int rc = mdb_env_set_mapsize(g_store.env, to); rc != 0) {
         // The old map is gone: nothing may read through this environment.
         mdb_env_close(g_store.env);
@@ -494,6 +499,30 @@ unsigned sync_flags(Sync sync) {
     return MDB_NOSYNC;
 }
 
+// The whole map's space, reserved (emu/base/disk.h) so that a full file
+// system is an error of the reservation, never a SIGBUS at a page of the map.
+int reserve_map(MDB_env *env, const std::filesystem::path &file) {
+    MDB_envinfo info;
+    mdb_env_info(env, &info);
+    return base::disk::reserve_file(file, info.me_mapsize);
+}
+
+// Opens the environment for writing. When nothing is synced, commits write
+// through LMDB's map (MDB_WRITEMAP), which saves every commit's system calls;
+// msync would sync the whole map, so the other policies write with write
+// calls, as does a store whose map's space cannot be reserved.
+int open_writer(const std::filesystem::path &dir, Sync sync, MDB_env **env, bool *writemap) {
+    const unsigned flags = MDB_NOTLS | sync_flags(sync);
+    *writemap = sync == Sync::kNone;
+    int rc = view::open_env(dir, flags | (*writemap ? MDB_WRITEMAP : 0), env);
+    if (rc == 0 && *writemap && reserve_map(*env, dir / "data.mdb") != 0) {
+        mdb_env_close(*env);
+        *writemap = false;
+        rc = view::open_env(dir, flags, env);
+    }
+    return rc;
+}
+
 } // namespace
 
 int open_store(const std::filesystem::path &dir, Sync sync) {
@@ -510,7 +539,8 @@ int open_store(const std::filesystem::path &dir, Sync sync) {
     if (const int error = base::disk::reserve_file(dir / "lock.mdb", kLockFileSize); error != 0)
         base::disk::failed(dir / "lock.mdb", error);
     MDB_env *env;
-    if (const int rc = view::open_env(dir, MDB_NOTLS | sync_flags(sync), &env); rc != 0)
+    bool writemap;
+    if (const int rc = open_writer(dir, sync, &env, &writemap); rc != 0)
         return is_damage(rc) ? unusable(file, mdb_strerror(rc))
                              : store_error(("open " + file.string()).c_str(), rc);
     MDB_txn *txn;
@@ -527,6 +557,7 @@ int open_store(const std::filesystem::path &dir, Sync sync) {
     }
     g_store.env = env;
     g_store.file = file;
+    g_store.writemap = writemap;
     g_store.max_key = static_cast<std::size_t>(mdb_env_get_maxkeysize(env));
     return w.checksummed ? 0 : add_format2_sums();
 }
