@@ -5,8 +5,9 @@
 // the page is mapped (posix_fallocate) makes the same shortage an ENOSPC of
 // the reservation. So every file the emulator maps or writes takes its space
 // here first: events.log a window at a time, LMDB's lock file once, host.pid
-// and pi-oiflists whole. LMDB writes data.mdb with write calls, whose ENOSPC
-// its commit returns; the store asks charge() before each commit.
+// and pi-oiflists whole, data.mdb's map whole where commits write through it
+// (emu/pss/pss.h, Sync::kNone). Where LMDB writes data.mdb with write calls,
+// its commit returns their ENOSPC. The store asks charge() before each commit.
 //
 // The fault table's disk.full row (emu/base/faults.h) is the seam: while it is
 // on, every reservation, commit and file write here first takes its bytes
