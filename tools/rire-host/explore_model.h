@@ -39,7 +39,8 @@
 //                 bitmaps are lost; the live oiflists take their indexes
 //                 again; then recovery walks the committed records.
 //   recovery      a database whose service the framework will not look
-//                 up logs one error and restores nothing. Pending-DI
+//                 up logs one error and restores nothing; one it hands
+//                 handle 0 for reads as empty. Pending-DI
 //                 records: the record's own index is reserved unless it
 //                 names a live oiflist, then each entry is judged.
 //                 Hardware-update records, in walk order: each accepted entry
