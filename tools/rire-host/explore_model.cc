@@ -70,9 +70,10 @@ bool Model::hold(std::vector<Hold> *held, uint32_t di, uint32_t index) {
         h = held->insert(held->begin(), Hold{di, index, 0});
         trace(kFunc, format("%s: Inserted DI:%d to the hold_q\n", kFunc, di));
     }
-    if (is_new || !planted_)
-        h->refs = (h->refs + 1) & 0xFFFF;
-    trace(kFunc, format("%s: DI:%d, ref_count:%d \n", kFunc, di, h->refs));
+    const uint32_t refs = (h->refs + 1) & 0xFFFF;
+    if (is_new || !planted_) // the planted fault forgets the count, not its trace
+        h->refs = refs;
+    trace(kFunc, format("%s: DI:%d, ref_count:%d \n", kFunc, di, refs));
     return is_new;
 }
 
