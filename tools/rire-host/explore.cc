@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "emu/base/faults.h"
 #include "emu/boot.h"
@@ -281,6 +283,11 @@ uint64_t faults_fired() {
     return n;
 }
 
+uint32_t errors_in(const std::vector<Logged> &log) {
+    return static_cast<uint32_t>(
+        std::count_if(log.begin(), log.end(), [](const Logged &l) { return l.error; }));
+}
+
 // The text of an expectation's count of error records.
 std::string errors_expect(uint32_t n) {
     return n == 0 ? "expect no-log error" : "expect log error count=" + std::to_string(n);
@@ -429,8 +436,7 @@ class Process {
         model_.adopt(committed(observed), {});
         model_.restart(walk_);
         logged_ = model_.take_log();
-        const auto errors = static_cast<uint32_t>(
-            std::count_if(logged_.begin(), logged_.end(), [](const Logged &l) { return l.error; }));
+        const uint32_t errors = errors_in(logged_);
         if (auto d = check_heap(false))
             return d;
         if (session_->verdict().window_errors().size() != errors)
@@ -532,8 +538,7 @@ class Process {
         released_.clear();
         const std::optional<uint32_t> result = apply_model(cmd);
         logged_ = model_.take_log();
-        expected_errors_ = static_cast<uint32_t>(
-            std::count_if(logged_.begin(), logged_.end(), [](const Logged &l) { return l.error; }));
+        expected_errors_ = errors_in(logged_);
         return result;
     }
 
