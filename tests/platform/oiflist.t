@@ -29,13 +29,15 @@ oiflist-alloc p5=55 p10=0xabcd0001
     result 1
 oiflist-alloc p5=55 p10=0xffff
     result 1
-# Hardware update done knows types 1 and 2; deletion only traces. The
-# platform accepts every message.
+# Hardware update done knows types 1 and 2; deletion only traces; the DI
+# update answers 1 and logs nothing. The platform accepts every message.
 oiflist-hw-done type=1
 oiflist-hw-done type=2
 oiflist-hw-done type=0
 oiflist-hw-done type=3
 oiflist-delete type=2 index=0xffffffff di=invalid
+oiflist-di-update
+    result 1
 opc-check opcode=0x12801 id=5
     result 0
 opc-check opcode=0xffffffff

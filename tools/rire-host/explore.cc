@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "emu/base/faults.h"
 #include "emu/boot.h"
@@ -263,14 +265,15 @@ std::vector<uint64_t> firings() {
 }
 
 // The host faults the forwarding handlers meet, the plugin's failed
-// allocations and a refused service lookup: the model predicts all they do (explore_model.h), so a
-// step they decide is checked in full; but which allocation of a shuffled recovery walk fails only
-// the host knows.
+// allocations and a refused or empty service lookup: the model predicts all they do
+// (explore_model.h), so a step they decide is checked in full; but which allocation of a shuffled
+// recovery walk fails only the host knows.
 bool modelled(emu::base::faults::Id id, bool walk_known) {
     using emu::base::faults::Id;
     return id == Id::kImLoopbackError || id == Id::kL3lifProgramError ||
            id == Id::kPdbModinfoError || id == Id::kHeartbeatSendError ||
-           id == Id::kPssLookupRefuse || (id == Id::kLibcMallocFail && walk_known);
+           id == Id::kPssLookupRefuse || id == Id::kPssLookupZero ||
+           (id == Id::kLibcMallocFail && walk_known);
 }
 
 uint64_t faults_fired() {
@@ -278,6 +281,11 @@ uint64_t faults_fired() {
     for (const auto &row : emu::base::faults::rows())
         n += emu::base::faults::fired(row.id);
     return n;
+}
+
+uint32_t errors_in(const std::vector<Logged> &log) {
+    return static_cast<uint32_t>(
+        std::count_if(log.begin(), log.end(), [](const Logged &l) { return l.error; }));
 }
 
 // The text of an expectation's count of error records.
@@ -426,13 +434,17 @@ class Process {
         }
         const View observed = observe(*session_);
         model_.adopt(committed(observed), {});
-        const uint32_t errors = model_.restart(walk_);
+        model_.restart(walk_);
+        logged_ = model_.take_log();
+        const uint32_t errors = errors_in(logged_);
         if (auto d = check_heap(false))
             return d;
         if (session_->verdict().window_errors().size() != errors)
             return Difference{std::to_string(errors) + " error records at boot",
                               std::to_string(session_->verdict().window_errors().size()),
                               errors_expect(errors)};
+        if (auto d = check_log(walk_ == Model::Walk::kUnordered))
+            return d;
         last_ = observed;
         return compare(model_.view(), last_, true);
     }
@@ -460,7 +472,6 @@ class Process {
         const auto wanted_result = apply(*cmd);
         if (emu::base::faults::is_on(emu::base::faults::Id::kPssCommitKill))
             before_kill_ = emu::pss::snapshot();
-        expected_errors_ += model_.take_errors();
         session_->begin_command("explore", number, false);
         try {
             cmd->verb->run(*session_, cmd->args);
@@ -502,15 +513,14 @@ class Process {
             return d;
         if (auto d = check_released())
             return d;
-        if (logs_checked_)
-            if (auto d = compare_log(logged_, logged(*session_)))
-                return d;
+        // A shuffled walk visits the records in an order only the host knows.
+        const bool shuffled = verb_restarts(*cmd) && walk_ == Model::Walk::kUnordered;
+        if (auto d = check_log(shuffled))
+            return d;
         if (wanted_result && session_->last_result() != wanted_result)
             return Difference{"result " + std::to_string(*wanted_result),
                               "result " + std::to_string(session_->last_result().value_or(0)),
                               "expect result value=" + std::to_string(*wanted_result)};
-        // A shuffled walk rebuilds the requests in an order only the host knows.
-        const bool shuffled = verb_restarts(*cmd) && walk_ == Model::Walk::kUnordered;
         auto d = compare(model_.view(), got, !shuffled);
         if (!d && shuffled)
             model_.take_order(got.requests);
@@ -521,27 +531,27 @@ class Process {
         return cmd.verb->name == "restart" || cmd.verb->name == "recover";
     }
 
-    // The model's side of one command; the result the host should see, when
-    // the command has one the model knows.
+    // The model's side of one command: the result the host should see, when
+    // the command has one the model knows; the records it should log go to
+    // logged_.
     std::optional<uint32_t> apply(const Command &cmd) {
+        released_.clear();
+        const std::optional<uint32_t> result = apply_model(cmd);
+        logged_ = model_.take_log();
+        expected_errors_ = errors_in(logged_);
+        return result;
+    }
+
+    std::optional<uint32_t> apply_model(const Command &cmd) {
         const Args &a = cmd.args;
         const std::string &verb = cmd.verb->name;
-        expected_errors_ = 0;
-        released_.clear();
-        logs_checked_ = false;
-        if (std::optional<uint32_t> result; apply_stateless(cmd, &result)) {
-            logs_checked_ = true;
-            expected_errors_ = static_cast<uint32_t>(std::count_if(
-                logged_.begin(), logged_.end(), [](const Logged &l) { return l.error; }));
+        if (std::optional<uint32_t> result; apply_stateless(cmd, &result))
             return result;
-        }
         if (verb == "link-update")
             return model_.link_update(a.u32("req"), a.u32("type"), a.u32("old-index"),
-                                      a.u32("old-di"), a.u32("new-di"));
+                                      a.u32("old-di"), a.u32("new-index"), a.u32("new-di"));
         if (verb == "hw-done") {
-            released_.clear();
-            if (!model_.answer(a.u32("opcode", 0x12801), a.u32("id"), &released_))
-                expected_errors_ = 1;
+            model_.answer(a.u32("opcode", 0x12801), a.u32("id"), &released_);
         } else if (verb == "swap") {
             model_.swap(a.u32("old"), a.u32("new"));
         } else if (verb == "pending-di-insert") {
@@ -566,40 +576,37 @@ class Process {
             model_.host_faults_off();
         } else if (verb == "restart") {
             totals_.restarts++;
-            expected_errors_ = model_.restart(walk_);
+            model_.restart(walk_);
         } else if (verb == "recover") {
-            expected_errors_ = model_.recover(walk_);
+            model_.recover(walk_);
         }
         return std::nullopt;
     }
 
     // The stateless callbacks (the forwarding handlers, the oiflist callbacks
     // that hold nothing, the opcode check) and the host around them. True for
-    // a callback, whose result (where it has one) goes to *result and whose
-    // records go to logged_.
+    // a callback, whose result (where it has one) goes to *result.
     bool apply_stateless(const Command &cmd, std::optional<uint32_t> *result) {
         const Args &a = cmd.args;
         const std::string &verb = cmd.verb->name;
-        logged_.clear();
         if (verb == "df-update") {
             const int32_t opc = a.has("opc") ? a.i32("opc") : a.choice() == "add" ? 1 : 0;
-            *result = model_.df_update(static_cast<uint8_t>(a.u32("ordinal")), opc, a.list("oifs"),
-                                       &logged_);
+            *result = model_.df_update(static_cast<uint8_t>(a.u32("ordinal")), opc, a.list("oifs"));
         } else if (verb == "igmp-snoop" || verb == "omf") {
             const std::set<uint32_t> vlans(a.list("vlans").begin(), a.list("vlans").end());
-            *result =
-                model_.vlan_config(verb == "igmp-snoop", vlans, a.choice() == "enable", &logged_);
+            *result = model_.vlan_config(verb == "igmp-snoop", vlans, a.choice() == "enable");
         } else if (verb == "lc-download") {
-            *result =
-                model_.lc_download(static_cast<uint8_t>(a.u32("slot")), a.i32("db"), &logged_);
+            *result = model_.lc_download(static_cast<uint8_t>(a.u32("slot")), a.i32("db"));
         } else if (verb == "oiflist-alloc") {
-            *result = model_.oiflist_alloc(a.u32("p5"), a.u32("p9"), a.u32("p10"), &logged_);
+            *result = model_.oiflist_alloc(a.u32("p5"), a.u32("p9"), a.u32("p10"));
         } else if (verb == "opc-check") {
             *result = 0;
         } else if (verb == "oiflist-hw-done") {
-            model_.oiflist_hw_done(a.u32("type"), &logged_);
+            model_.oiflist_hw_done(a.u32("type"));
+        } else if (verb == "oiflist-di-update") {
+            *result = Model::oiflist_di_update();
         } else if (verb == "oiflist-delete") {
-            model_.oiflist_delete(a.u32("type"), a.u32("index"), a.u32("di"), &logged_);
+            model_.oiflist_delete(a.u32("type"), a.u32("index"), a.u32("di"));
         } else {
             apply_host(cmd);
             return false;
@@ -633,6 +640,8 @@ class Process {
             model_.heartbeat_error(a.u32("after"), a.i32("code"));
         } else if (verb == "fault pss.lookup.refuse") {
             model_.lookup_refused(a.name("service") == "hw_update" ? kHw : kPending);
+        } else if (verb == "fault pss.lookup.zero") {
+            model_.lookup_zero(a.name("service") == "hw_update" ? kHw : kPending);
         } else if (verb == "fault libc.malloc.fail") {
             model_.malloc_fault(a.u32("after"));
         }
@@ -667,6 +676,19 @@ class Process {
         };
         return Difference{"released dis=" + text(released_), "released dis=" + text(*got),
                           "expect released dis=" + text(released_)};
+    }
+
+    // The records of the step, in order; after a shuffled walk, in any order.
+    std::optional<Difference> check_log(bool shuffled) {
+        std::vector<Logged> got = logged(*session_);
+        if (shuffled) {
+            auto by_text = [](const Logged &a, const Logged &b) {
+                return std::tie(a.func, a.text, a.error) < std::tie(b.func, b.text, b.error);
+            };
+            std::sort(logged_.begin(), logged_.end(), by_text);
+            std::sort(got.begin(), got.end(), by_text);
+        }
+        return compare_log(logged_, got);
     }
 
     std::optional<Difference> check_errors() {
@@ -775,8 +797,7 @@ class Process {
     Model::Walk walk_ = Model::Walk::kAscending;
     uint32_t expected_errors_ = 0;
     std::vector<uint32_t> released_; // by the last answer, in order
-    std::vector<Logged> logged_;     // by the last stateless callback
-    bool logs_checked_ = false;      // the last step's records are all predicted
+    std::vector<Logged> logged_;     // by the last command, as the model predicts them
     View last_;                      // the plugin's state after the last step
     std::stringstream sink_;
     std::unique_ptr<Output> output_;

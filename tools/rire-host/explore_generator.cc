@@ -10,12 +10,13 @@ std::string Generator::next(const Model &model) {
     if (rng_.chance(120))
         return forwarding();
     // Host refusals the model predicts, drawn without --faults too: a
-    // failed allocation, a database recovery cannot look up.
+    // failed allocation, a database recovery cannot look up or finds under
+    // handle 0.
     if (rng_.chance(5))
         return "fault libc.malloc.fail after=" + num(rng_.below(6));
     if (rng_.chance(2))
-        return std::string("fault pss.lookup.refuse service=") +
-               (rng_.chance(500) ? "hw_update" : "pending_di");
+        return std::string("fault pss.lookup.") + (rng_.chance(500) ? "refuse" : "zero") +
+               " service=" + (rng_.chance(500) ? "hw_update" : "pending_di");
     if (rng_.chance(3))
         return "fault reset";
     const uint32_t roll = rng_.below(1000);
@@ -152,9 +153,11 @@ std::string Generator::forwarding() {
         return "lc-download " + slot + " db=" + std::to_string(rng_.pick(dbs));
     }
     const uint32_t types[] = {1, 2, 0, 3, 255};
-    switch (rng_.below(4)) {
+    switch (rng_.below(5)) {
     case 0:
         return "oiflist-hw-done type=" + num(rng_.pick(types));
+    case 4:
+        return "oiflist-di-update";
     case 1:
         return "oiflist-delete type=" + num(rng_.pick(types)) + " index=" + num(index()) +
                " di=" + num(rng_.below(20));

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "emu/boot.h"
+#include "emu/pss/pss.h"
 
 namespace rire_host::explore {
 namespace {
@@ -24,6 +25,8 @@ constexpr uint32_t kDone = 0x200000;
 constexpr uint32_t kHeartbeatEvery = 100;
 constexpr uint16_t kDceCards[] = {38, 48, 58, 60, 61, 64, 76, 77, 121, 122, 123, 139, 159, 177};
 
+constexpr char kAddDi[] = "rire_orsk_add_di_to_hw_update_req";
+
 __attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...) {
     char text[1024];
     va_list args;
@@ -31,6 +34,11 @@ __attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...) {
     std::vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
     return text;
+}
+
+// The name the host's MTS service gives an opcode.
+std::string opcode_name(uint32_t opcode) {
+    return opcode == 0x12801 ? "MTS_OPC_HW_UPDATE_DONE" : format("0x%x", opcode);
 }
 
 } // namespace
@@ -50,30 +58,49 @@ bool Model::allocate() {
     return true;
 }
 
-// A DI new to the queue takes an element; without one it is not held.
+// A DI new to the queue takes an element; without one it is not held and
+// nothing is logged. Each hold traces the count it leaves.
 bool Model::hold(std::vector<Hold> *held, uint32_t di, uint32_t index) {
-    for (Hold &h : *held)
-        if (h.di == di) {
-            h.refs = planted_ ? h.refs : (h.refs + 1) & 0xFFFF;
+    static const char kFunc[] = "rire_orsk_di_hold_q_enqueue";
+    auto h = std::find_if(held->begin(), held->end(), [di](const Hold &e) { return e.di == di; });
+    const bool is_new = h == held->end();
+    if (is_new) {
+        if (!allocate())
             return false;
-        }
-    if (!allocate())
-        return false;
-    held->insert(held->begin(), Hold{di, index, 1});
-    return true;
+        h = held->insert(held->begin(), Hold{di, index, 0});
+        trace(kFunc, format("%s: Inserted DI:%d to the hold_q\n", kFunc, di));
+    }
+    const uint32_t refs = (h->refs + 1) & 0xFFFF;
+    if (is_new || !planted_) // the planted fault forgets the count, not its trace
+        h->refs = refs;
+    trace(kFunc, format("%s: DI:%d, ref_count:%d \n", kFunc, di, refs));
+    return is_new;
 }
 
 // The request of `id`, created at the tail when there is none; null, with
 // two error records (the allocation's and the caller's), when it cannot be.
 Req *Model::request(uint32_t id, uint32_t type) {
+    static const char kFunc[] = "rire_orsk_hw_update_req_q_insert";
     if (Req *r = find(id))
         return r;
     if (!allocate()) {
-        errors_ += 2;
+        error(kFunc, format("%s: Failed to alloc memory\n", kFunc));
+        error(kAddDi, format("%s:Failed to find pending hw_update req_id:%d\n", kAddDi, id));
         return nullptr;
     }
     v_.requests.push_back(Req{id, type, {}});
+    trace(kFunc, format("%s: Inserted req_id:%d to pending hw_update\n", kFunc, id));
     return &v_.requests.back();
+}
+
+uint32_t Model::add_di(uint32_t id, uint32_t type, uint32_t di, uint32_t index, bool persist) {
+    Req *r = request(id, type);
+    if (r == nullptr)
+        return 0;
+    trace(kAddDi, format("%s: Adding DI:%d to hold_q for hw_update Req:%d\n", kAddDi, di, id));
+    if (hold(&r->held, di & 0xFFFF, index) && persist)
+        queue_write(kHw, id, stored(r->type, 0, r->held));
+    return 1;
 }
 
 Req *Model::find(uint32_t id) {
@@ -93,34 +120,59 @@ Stored Model::stored(uint32_t type, uint32_t state, const std::vector<Hold> &hel
 }
 
 std::optional<uint32_t> Model::link_update(uint32_t req, uint32_t type, uint32_t old_index,
-                                           uint32_t old_di, uint32_t new_di) {
+                                           uint32_t old_di, uint32_t new_index, uint32_t new_di) {
+    static const char kFunc[] = "rire_orsk_oiflist_link_update";
+    trace(kFunc, format("%s: new index: %d new DI %d\n", kFunc, new_index, new_di));
     // Cases 1, 1b, 2 and 3: nothing is held and the result is not defined.
-    if (new_di == kNullDi || old_di == kNullDi || old_di == kInvalidDi)
+    if (new_di == kNullDi) {
+        trace(kFunc, format("%s: Case 1: old DI:%d, new pltfm index is NULL\n", kFunc, old_di));
         return std::nullopt;
+    }
+    if (old_di == kNullDi) {
+        trace(kFunc, format("%s:Case 1b: old pltfm index NULL, new-di(%d) Valid\n", kFunc, new_di));
+        return std::nullopt;
+    }
+    if (old_di == kInvalidDi) {
+        trace(kFunc,
+              new_di == kInvalidDi
+                  ? format("%s:Case 2 old-di(%d)invalid, new-di(%d) invalid\n", kFunc, -1, -1)
+                  : format("%s:Case 3: old-di(%d) Invalid, new-di(%d) Valid\n", kFunc, -1, new_di));
+        return std::nullopt;
+    }
     // Cases 4 and 5: the old DI is held against the request.
-    Req *r = request(req, type & 0xFF);
-    if (r == nullptr)
-        return 0;
-    if (hold(&r->held, old_di & 0xFFFF, old_index))
-        queue_write(kHw, req, stored(r->type, 0, r->held));
-    return 1;
+    trace(kFunc,
+          new_di == kInvalidDi
+              ? format("%s:Case 4: old-di(%d) valid, new-di(%d) invalid\n", kFunc, old_di, -1)
+              : format("%s:Case 5: old-di(%d) valid, new-di(%d) valid\n", kFunc, old_di, new_di));
+    return add_di(req, type & 0xFF, old_di, old_index, true);
 }
 
 bool Model::answer(uint32_t opcode, uint32_t id, std::vector<uint32_t> *released) {
-    if (!is_answer(opcode))
+    static const char kFunc[] = "rire_orsk_hw_update_done";
+    static const char kDelete[] = "rire_orsk_hw_update_req_q_delete";
+    trace(kFunc,
+          format("%s: hw_update done opcode:%s(%d)\n", kFunc, opcode_name(opcode).c_str(), opcode));
+    if (!is_answer(opcode)) {
+        error(kFunc, format("Unknown opcode: %d\n", opcode));
         return false;
+    }
     const auto it = std::find_if(v_.requests.begin(), v_.requests.end(),
                                  [id](const Req &r) { return r.id == id; });
     if (it == v_.requests.end())
         return true;
     queue_delete(kHw, id);
-    for (const Hold &h : it->held)
+    for (const Hold &h : it->held) {
         released->push_back(h.di);
+        trace(kDelete,
+              format("%s:processing DI:%d from hold_q for req_id:%d\n", kDelete, h.di, id));
+    }
+    trace(kDelete, format("%s: Done with hw_update request:%d\n", kDelete, id));
     v_.requests.erase(it);
     return true;
 }
 
 void Model::swap(uint32_t old_id, uint32_t new_id) {
+    static const char kFunc[] = "rire_orsk_hw_update_req_q_update";
     const auto it = std::find_if(v_.requests.begin(), v_.requests.end(),
                                  [old_id](const Req &r) { return r.id == old_id; });
     if (it == v_.requests.end())
@@ -131,6 +183,8 @@ void Model::swap(uint32_t old_id, uint32_t new_id) {
     moved.id = new_id;
     v_.requests.push_back(moved);
     queue_write(kHw, new_id, stored(moved.type, 0, moved.held));
+    trace(kFunc,
+          format("%s: Done with swapping req_id old_id:%d new_id:%d\n", kFunc, old_id, new_id));
 }
 
 void Model::pending_insert(uint32_t type, uint32_t index, std::optional<uint32_t> state,
@@ -150,8 +204,9 @@ void Model::pending_delete(uint32_t type, uint32_t index) {
 
 // The arena hands out `size` bytes, or logs that it cannot.
 bool Model::carve(uint32_t size) {
+    static const char kFunc[] = "rire_orsk_pss_buf_allocate";
     if (size > kArenaSize - v_.arena) {
-        errors_++;
+        error(kFunc, "ERROR: request for a buf out of bounds \n");
         return false;
     }
     v_.arena += size;
@@ -160,29 +215,57 @@ bool Model::carve(uint32_t size) {
 
 // A write carves the key, its descriptor, the value's descriptor and the
 // value (a 5-byte TLV header and 8 bytes per stored DI, 7 more), in that
-// order; a failed step logs one error of its own, except the value's
-// descriptor, whose message is a trace. Nothing is queued then.
+// order; a failed step logs a record of its own (the value's descriptor's
+// is a trace) and nothing is queued. A hardware-update value traces each
+// DI it stores; the write ends with a trace of its key.
 void Model::queue_write(Db db, uint32_t key, Stored value) {
+    static const char kHwFunc[] = "rire_orsk_pss_insert_hw_update_info";
+    static const char kPendingFunc[] = "rire_orsk_pss_insert_pending_di_info";
+    static const char kEncode[] = "rire_orsk_get_hw_update_pss_info";
+    const char *func = db == kHw ? kHwFunc : kPendingFunc;
     const auto length = static_cast<uint32_t>(12 + 8 * value.held.size());
-    if (!carve(4) || !carve(kDatumSize)) {
-        errors_++;
+    if (!carve(4)) {
+        error(func, db == kHw ? "ERROR: Failed to alloc memory for req_id key\n"
+                              : "ERROR: Failed to alloc memory for oiflist key\n");
         return;
     }
-    if (!carve(kDatumSize))
+    if (!carve(kDatumSize)) {
+        error(func, "ERROR: Failed to alloc memory for PSS datum key\n");
         return;
+    }
+    if (!carve(kDatumSize)) {
+        trace(func, "ERROR: Failed to alloc mem for PSS datum value \n");
+        return;
+    }
     if (!carve(length)) {
-        errors_++;
+        error(func, format("Failed to allocate memory of size %d", length));
         return;
     }
+    if (db == kHw)
+        for (const auto &[di, index] : value.held)
+            trace(kEncode, format("%s: pss'ed DI %d index %d\n", kEncode, di, index));
+    trace(func, db == kHw ? format("%s: req_id %d\n", func, key)
+                          : format("%s: oif_index %d\n", func, key));
     v_.queued.push_back({db, key, std::move(value)});
 }
 
-// A delete carves the key and its descriptor.
+// A delete carves the key and its descriptor, and traces the key.
 void Model::queue_delete(Db db, uint32_t key) {
-    if (carve(4) && carve(kDatumSize))
-        v_.queued.push_back({db, key, std::nullopt});
-    else
-        errors_++;
+    static const char kHwFunc[] = "rire_orsk_pss_delete_hw_update_info";
+    static const char kPendingFunc[] = "rire_orsk_pss_delete_pending_di_info";
+    const char *func = db == kHw ? kHwFunc : kPendingFunc;
+    if (!carve(4)) {
+        error(func, db == kHw ? "ERROR: Failed to alloc memory for req id key\n"
+                              : "ERROR: Failed to alloc memory for oiflist key\n");
+        return;
+    }
+    if (!carve(kDatumSize)) {
+        error(func, "ERROR: Failed to alloc memory for PSS datum key\n");
+        return;
+    }
+    trace(func, db == kHw ? format("%s: Deleted hw_req for req_id %d \n", func, key)
+                          : format("%s: Deleted di_req for oiflist index %d \n", func, key));
+    v_.queued.push_back({db, key, std::nullopt});
 }
 
 void Model::flush() {
@@ -207,24 +290,38 @@ void Model::declare_oiflist(uint32_t type, uint32_t index) {
     v_.allocated[type].insert(index);
 }
 
-// One held-DI entry of a stored record; `into` is the request it is held in
-// again (hardware-update records), null for a pending-DI record.
-bool Model::recover_entry(uint32_t type, uint32_t di, uint32_t index, const Req *into) {
-    if (di == 0 || index == 0)
-        return false;
-    if (!live_.contains({type, index})) {
-        if (index > kLastReservable)
-            return false; // garbage: neither reserved nor held
-        v_.allocated[type].insert(index);
-        v_.index_realloc++;
+// The entries of one TLV, then its trace. Entry rules: a zero DI or index
+// is skipped; a live oiflist reserves nothing; an index up to 65534 is
+// reserved; above, garbage. An accepted entry of a hardware-update record
+// is held again in its request, without a write.
+void Model::recover_entries(Db db, const Stored &rec, std::optional<uint32_t> req) {
+    const char *func =
+        db == kHw ? "rire_orsk_pss_get_hw_update_req_q_elem" : "rire_orsk_pss_get_di_hold_q_elem";
+    if (rec.held.empty())
+        return; // a record of no DI carries no TLV
+    for (const auto &[di, index] : rec.held) {
+        if (di == 0 || index == 0) {
+            error(func, format("%s: skipping index %d Di %d\n", func, index, di));
+            continue;
+        }
+        if (!live_.contains({rec.type, index})) {
+            if (index > kLastReservable) {
+                error(func,
+                      format("%s: recovered index is garbage %d for DI %d\n", func, index, di));
+                continue;
+            }
+            v_.allocated[rec.type].insert(index);
+            v_.index_realloc++;
+        }
+        if (req)
+            add_di(*req, rec.type, di, index, false);
     }
-    if (into != nullptr)
-        if (Req *r = request(into->id, into->type))
-            hold(&r->held, di, index);
-    return true;
+    trace(func, format("TLV type oif len:%d \n", static_cast<uint32_t>(8 * rec.held.size())));
 }
 
-uint32_t Model::restart(Walk walk) {
+void Model::restart(Walk walk) {
+    static const char kInit[] = "rire_orsk_platform_api_init";
+    static const char kOpen[] = "rire_orsk_pss_open_file";
     v_.queued.clear();
     v_.arena = 0;
     v_.requests.clear();
@@ -244,40 +341,80 @@ uint32_t Model::restart(Walk walk) {
         bitmap.clear();
     for (const auto &[type, index] : live_)
         v_.allocated[type].insert(index);
-    return recover(walk);
+    // The host initialises the new copy before it hands it the queue handle.
+    trace(kInit, format("%s: mts_q_handle %d", kInit, 0));
+    trace(kInit, format("%s: Completed init \n", kInit));
+    trace(kOpen, format("%s: Done..\n", kOpen));
+    recover(walk);
 }
 
-uint32_t Model::recover(Walk walk) {
-    // A pass whose service the framework refuses to look up logs one error
-    // and restores nothing.
-    uint32_t errors = lookup_refused_[kPending] + lookup_refused_[kHw];
-    // The pending-DI pass: only indexes come back.
-    for (const auto &[key, rec] : v_.stored[kPending]) {
-        if (lookup_refused_[kPending])
-            break;
-        const uint32_t index = key & 0xFFFF;
-        if (!live_.contains({rec.type, index})) {
-            v_.allocated[rec.type].insert(index);
-            v_.index_realloc++;
-        }
-        for (const auto &[di, oiflist] : rec.held)
-            errors += !recover_entry(rec.type, di, oiflist, nullptr);
-        v_.pending_restored++;
+void Model::recover(Walk walk) {
+    recover_db(kPending, walk);
+    recover_db(kHw, walk);
+}
+
+// A pass whose service the framework refuses to look up logs one error and
+// restores nothing; handle 0 finds no record. Each record is traced, and
+// the walk's iteration traces each fetch and its end. Pending-DI records:
+// the record's own index is reserved unless it names a live oiflist, then
+// each entry is judged. Hardware-update records: each accepted entry is
+// reserved (unless live) and held again in its request, so DIs come back
+// in reverse order with count 1.
+void Model::recover_db(Db db, Walk walk) {
+    const bool hw = db == kHw;
+    const char *pass =
+        hw ? "rire_orsk_pss_recover_hw_update_db" : "rire_orsk_pss_recover_pending_di_db";
+    const char *first =
+        hw ? "rire_orsk_pss_get_first_hw_update_data" : "rire_orsk_pss_get_first_pending_di_data";
+    const char *next =
+        hw ? "rire_orsk_pss_get_next_hw_update_data" : "rire_orsk_pss_get_next_pending_di_data";
+    const uint32_t pss_type = hw ? 21 : 20;
+    if (lookup_refused_[db]) {
+        error(pass, hw ? "Error restoring HW update req DB\n" : "Error restoring Pending DI DB\n");
+        return;
     }
-    // The hardware-update pass, in the walk's order of keys.
+    const uint32_t handle = lookup_zero_[db] ? 0 : emu::pss::kHandleBase + pss_type;
+    trace(pass, format(hw ? "(%s:)-RIRE_PLATFORM_PSS_TYPE_HW_UPDATE_DB %d pss_service = %d\n"
+                          : "(%s:)-RIRE_PLATFORM_PSS_TYPE_PENDING_DI_DB %d pss_service = %d\n",
+                       pass, pss_type, handle));
+    trace(first, format("In %s\n", first));
+    if (handle != 0 && v_.stored[db].empty())
+        trace("rire_orsk_pss_get_first_key", "ERROR - first key missing \n");
+    if (handle == 0 || v_.stored[db].empty()) {
+        trace(pass,
+              format(hw ? "%s: No hw update req info found \n" : "%s: No pending DI info found \n",
+                     pass));
+        return;
+    }
     std::vector<uint32_t> keys;
-    for (const auto &entry : v_.stored[kHw])
+    for (const auto &entry : v_.stored[db])
         keys.push_back(entry.first);
     if (walk == Walk::kDescending)
         std::reverse(keys.begin(), keys.end());
-    for (uint32_t key : lookup_refused_[kHw] ? std::vector<uint32_t>{} : keys) {
-        const Stored &rec = v_.stored[kHw].at(key);
-        const Req into{key, rec.type, {}};
-        for (const auto &[di, oiflist] : rec.held)
-            errors += !recover_entry(rec.type, di, oiflist, &into);
-        v_.hw_restored++;
+    for (uint32_t key : keys) {
+        const Stored &rec = v_.stored[db].at(key);
+        const auto count = static_cast<uint32_t>(rec.held.size());
+        if (hw) {
+            trace(pass, format("%s Recovered data hw update req with id %d num_hold_di: %d\n", pass,
+                               key, count));
+            recover_entries(db, rec, key);
+            v_.hw_restored++;
+        } else {
+            const uint32_t index = key & 0xFFFF;
+            trace(pass, format("%s Recovered data pending DI oiflist_index %d type: %d state: %d "
+                               "num_hold_di: %d\n",
+                               pass, index, rec.type, rec.state, count));
+            if (!live_.contains({rec.type, index})) {
+                v_.allocated[rec.type].insert(index);
+                v_.index_realloc++;
+            }
+            recover_entries(db, rec, std::nullopt);
+            v_.pending_restored++;
+        }
+        trace(next, format("In %s\n", next));
     }
-    return errors;
+    trace("rire_orsk_pss_get_next_key",
+          format("ERROR - m2l failed for srv %x err %s", handle, "no more records"));
 }
 
 uint32_t Model::live_blocks() const {
@@ -327,9 +464,14 @@ void Model::lookup_refused(Db db) {
     lookup_refused_[db] = true;
 }
 
+void Model::lookup_zero(Db db) {
+    lookup_zero_[db] = true;
+}
+
 void Model::host_faults_off() {
     malloc_fault_.reset();
     lookup_refused_[kHw] = lookup_refused_[kPending] = false;
+    lookup_zero_[kHw] = lookup_zero_[kPending] = false;
     im_errors_.clear();
     property_errors_.clear();
     module_errors_.clear();
@@ -366,28 +508,23 @@ void Model::heartbeat() {
     v_.heartbeats++;
 }
 
-uint32_t Model::df_update(uint8_t ordinal, int32_t opc, const std::vector<uint32_t> &oifs,
-                          std::vector<Logged> *log) {
+uint32_t Model::df_update(uint8_t ordinal, int32_t opc, const std::vector<uint32_t> &oifs) {
     static const char kFunc[] = "rire_orsk_df_update";
     const bool add = opc == 1;
     const uint32_t mask = 1u << ((ordinal + 31u) % 32u);
     const auto count = static_cast<uint32_t>(oifs.size());
-    log->push_back(
-        {false, kFunc,
-         format("%s: Received df_ordinal: %d, num_oifs:%d, opc:%s                     "
-                "     df_mask:%d\n",
-                kFunc, ordinal, count, add ? "Add" : "Delete", static_cast<int32_t>(mask))});
+    trace(kFunc, format("%s: Received df_ordinal: %d, num_oifs:%d, opc:%s                     "
+                        "     df_mask:%d\n",
+                        kFunc, ordinal, count, add ? "Add" : "Delete", static_cast<int32_t>(mask)));
     if (oifs.empty()) {
-        log->push_back({false, kFunc, format("%s num oifs = 0 \n", kFunc)});
+        trace(kFunc, format("%s num oifs = 0 \n", kFunc));
         return kDone;
     }
     int32_t status = 0;
     for (uint32_t ifindex : oifs)
         is_loopback(ifindex, &status);
     if (status != 0) {
-        log->push_back(
-            {true, kFunc,
-             format("%s Failed to allocate a msg from ELTM err(%d)  \n", kFunc, status)});
+        error(kFunc, format("%s Failed to allocate a msg from ELTM err(%d)  \n", kFunc, status));
         return 0;
     }
     uint32_t since_heartbeat = 0;
@@ -396,8 +533,7 @@ uint32_t Model::df_update(uint8_t ordinal, int32_t opc, const std::vector<uint32
             since_heartbeat++;
             continue;
         }
-        log->push_back({false, kFunc,
-                        format("%s: opc: %s df_mask: %x\n", kFunc, add ? "SET" : "CLEAR", mask)});
+        trace(kFunc, format("%s: opc: %s df_mask: %x\n", kFunc, add ? "SET" : "CLEAR", mask));
         if (!property_errors_.contains(ifindex)) {
             Df &df = v_.df[ifindex];
             df.mask = add ? df.mask | mask : df.mask & ~mask;
@@ -412,80 +548,69 @@ uint32_t Model::df_update(uint8_t ordinal, int32_t opc, const std::vector<uint32
     }
     if (status == 0)
         return kDone;
-    log->push_back(
-        {true, kFunc, format("%s Failed to send the request error (%d) \n", kFunc, status)});
+    error(kFunc, format("%s Failed to send the request error (%d) \n", kFunc, status));
     return 0;
 }
 
-uint32_t Model::vlan_config(bool snooping, const std::set<uint32_t> &vlans, bool enable,
-                            std::vector<Logged> *log) {
+uint32_t Model::vlan_config(bool snooping, const std::set<uint32_t> &vlans, bool enable) {
     const char *func = snooping ? "rire_orsk_igmp_snoop_config" : "rire_orsk_snoop_omf_config";
     if (vlans.empty()) {
-        log->push_back({false, func, format("%s: Number of vlans set is zero\n", func)});
+        trace(func, format("%s: Number of vlans set is zero\n", func));
         return kDone;
     }
     const char *on = enable ? "Enable" : "Disable";
     const auto count = static_cast<int>(vlans.size());
-    log->push_back({false, func,
-                    snooping ? format("%s Snooping %s for vlan count %d\n", func, on, count)
-                             : format("%s OMF %s for vlan count %d\n", func, on, count)});
+    trace(func, snooping ? format("%s Snooping %s for vlan count %d\n", func, on, count)
+                         : format("%s OMF %s for vlan count %d\n", func, on, count));
     const char *state = enable ? "Enabled" : "Disabled";
     for (uint32_t vlan : vlans)
-        log->push_back({false, func,
-                        snooping ? format("%s: Vlan - %u, IGMP Snooping %s\n", func, vlan, state)
-                                 : format("%s: Vlan - %u, OMF  %s\n", func, vlan, state)});
+        trace(func, snooping ? format("%s: Vlan - %u, IGMP Snooping %s\n", func, vlan, state)
+                             : format("%s: Vlan - %u, OMF  %s\n", func, vlan, state));
     return kDone;
 }
 
-uint32_t Model::lc_download(uint8_t slot, int32_t db, std::vector<Logged> *log) {
+uint32_t Model::lc_download(uint8_t slot, int32_t db) {
     static const char kFunc[] = "rire_orsk_check_lc_download_db";
     // Is the card in the slot a DCE card? The lookup is by zero-based index.
     const auto index = static_cast<uint8_t>(slot - 1);
     const auto card = modules_.find(index);
     bool dce = false;
     if (module_errors_.contains(index) || card == modules_.end())
-        log->push_back(
-            {true, "rire_orsk_is_module_dce",
-             format("%s: failed to get card id for slot %d \n", "rire_orsk_is_module_dce", index)});
+        error("rire_orsk_is_module_dce",
+              format("%s: failed to get card id for slot %d \n", "rire_orsk_is_module_dce", index));
     else
         dce = std::find(std::begin(kDceCards), std::end(kDceCards), card->second) !=
               std::end(kDceCards);
     if (dce && (db == 1 || db == 2)) {
-        log->push_back(
-            {false, kFunc,
-             format("%s: Donot download v4/v6 db for DCE LC in slot %d\n", kFunc, slot)});
+        trace(kFunc, format("%s: Donot download v4/v6 db for DCE LC in slot %d\n", kFunc, slot));
         return 0;
     }
     if (db == 1) {
-        log->push_back({false, kFunc, format("Download V4-ROUTES to slot %d\n", slot)});
+        trace(kFunc, format("Download V4-ROUTES to slot %d\n", slot));
         return 1;
     }
-    log->push_back(
-        {false, kFunc, format("Dont download 0x%x to slot %d\n", static_cast<uint32_t>(db), slot)});
+    trace(kFunc, format("Dont download 0x%x to slot %d\n", static_cast<uint32_t>(db), slot));
     return 0;
 }
 
-uint32_t Model::oiflist_alloc(uint32_t p5, uint32_t p9, uint32_t p10, std::vector<Logged> *log) {
+uint32_t Model::oiflist_alloc(uint32_t p5, uint32_t p9, uint32_t p10) {
     static const char kFunc[] = "rire_orsk_oiflist_alloc";
     if (p9 != 0)
         return p5;
-    log->push_back(
-        {false, kFunc, format("%s: system upg flag (%d)\n", kFunc, static_cast<uint16_t>(p10))});
+    trace(kFunc, format("%s: system upg flag (%d)\n", kFunc, static_cast<uint16_t>(p10)));
     return 1;
 }
 
-void Model::oiflist_hw_done(uint32_t type, std::vector<Logged> *log) {
+void Model::oiflist_hw_done(uint32_t type) {
     static const char kFunc[] = "rire_orsk_oiflist_hw_update_done";
     if (type != 1 && type != 2)
-        log->push_back({true, kFunc,
-                        format("%s: OIF list type unknown: %d \n", kFunc, static_cast<int>(type))});
+        error(kFunc, format("%s: OIF list type unknown: %d \n", kFunc, static_cast<int>(type)));
 }
 
-void Model::oiflist_delete(uint32_t type, uint32_t index, uint32_t di, std::vector<Logged> *log) {
+void Model::oiflist_delete(uint32_t type, uint32_t index, uint32_t di) {
     static const char kFunc[] = "rire_orsk_oiflist_delete";
-    log->push_back({false, kFunc,
-                    format("%s: oiflist type %d index %d dest-index %d\n", kFunc,
-                           static_cast<int>(type), static_cast<int>(index), static_cast<int>(di))});
+    trace(kFunc, format("%s: oiflist type %d index %d dest-index %d\n", kFunc,
+                        static_cast<int>(type), static_cast<int>(index), static_cast<int>(di)));
 }
 
 } // namespace rire_host::explore

@@ -39,7 +39,8 @@
 //                 bitmaps are lost; the live oiflists take their indexes
 //                 again; then recovery walks the committed records.
 //   recovery      a database whose service the framework will not look
-//                 up logs one error and restores nothing. Pending-DI
+//                 up logs one error and restores nothing; one it hands
+//                 handle 0 for reads as empty. Pending-DI
 //                 records: the record's own index is reserved unless it
 //                 names a live oiflist, then each entry is judged.
 //                 Hardware-update records, in walk order: each accepted entry
@@ -70,7 +71,9 @@
 //                 no DCE card. DCE cards get neither route database; other
 //                 cards get database 1 only.
 //
-// Each handler's log records are predicted whole (level, function, text).
+// Every event's log records are predicted whole (level, function, text),
+// next to the behaviour that logs them; the host's own words in them (an
+// opcode's name, a service handle, an error's text) are the emulator's.
 #pragma once
 
 #include <cstdint>
@@ -157,7 +160,7 @@ class Model {
     // Each returns what the host should see as the call's result, where the
     // call has one.
     std::optional<uint32_t> link_update(uint32_t req, uint32_t type, uint32_t old_index,
-                                        uint32_t old_di, uint32_t new_di);
+                                        uint32_t old_di, uint32_t new_index, uint32_t new_di);
     // True when the opcode is an answer; `released` gets the DIs in release order.
     bool answer(uint32_t opcode, uint32_t id, std::vector<uint32_t> *released);
     void swap(uint32_t old_id, uint32_t new_id);
@@ -169,12 +172,12 @@ class Model {
     // A commit, then all but `free` bytes of the arena carved.
     void arena_fill(uint32_t free);
     void declare_oiflist(uint32_t type, uint32_t index);
-    // A process restart (`restart` or a new process) and its recovery; the
-    // number of error-level records recovery logs (entries it skips).
-    uint32_t restart(Walk walk);
+    // A process restart (`restart` or a new process): the new copy's
+    // initialisation and the opening of its databases, then recovery.
+    void restart(Walk walk);
     // Recovery alone, on top of what the process holds (the `recover` verb):
     // DIs already held count up, counters and reservations add up.
-    uint32_t recover(Walk walk);
+    void recover(Walk walk);
 
     // The host around the forwarding handlers. An interface error stores
     // `status` once `after` queries about the interface passed; status 0
@@ -191,28 +194,28 @@ class Model {
     // The plugin's allocation fails once, after `after` more succeed; none:
     // it does not.
     void malloc_fault(std::optional<uint32_t> after);
-    // The framework refuses to look the database's service up (recovery).
+    // The framework refuses to look the database's service up (recovery),
+    // or hands back handle 0 for it.
     void lookup_refused(Db db);
+    void lookup_zero(Db db);
     // `fault reset` and a new process: every host fault off.
     void host_faults_off();
 
-    // The forwarding handlers: the result, and the records logged appended
-    // to `log`.
-    uint32_t df_update(uint8_t ordinal, int32_t opc, const std::vector<uint32_t> &oifs,
-                       std::vector<Logged> *log);
-    uint32_t vlan_config(bool snooping, const std::set<uint32_t> &vlans, bool enable,
-                         std::vector<Logged> *log);
-    uint32_t lc_download(uint8_t slot, int32_t db, std::vector<Logged> *log);
+    // The forwarding handlers, and their result.
+    uint32_t df_update(uint8_t ordinal, int32_t opc, const std::vector<uint32_t> &oifs);
+    uint32_t vlan_config(bool snooping, const std::set<uint32_t> &vlans, bool enable);
+    uint32_t lc_download(uint8_t slot, int32_t db);
     // The oiflist callbacks that hold nothing, and the opcode check: p5 when
     // p9 is set, else 1 with the upgrade flag (p10's low 16 bits) traced; an
-    // error for an oiflist type other than 1 and 2; a trace; always 0.
-    uint32_t oiflist_alloc(uint32_t p5, uint32_t p9, uint32_t p10, std::vector<Logged> *log);
-    void oiflist_hw_done(uint32_t type, std::vector<Logged> *log);
-    void oiflist_delete(uint32_t type, uint32_t index, uint32_t di, std::vector<Logged> *log);
+    // error for an oiflist type other than 1 and 2; a trace; always 1 and
+    // nothing logged (the DI update); always 0.
+    uint32_t oiflist_alloc(uint32_t p5, uint32_t p9, uint32_t p10);
+    void oiflist_hw_done(uint32_t type);
+    void oiflist_delete(uint32_t type, uint32_t index, uint32_t di);
+    static uint32_t oiflist_di_update() { return 1; }
 
-    // The error records the events since the last call logged where the
-    // arena ran out.
-    uint32_t take_errors() { return std::exchange(errors_, 0); }
+    // The records the events since the last call logged, in order.
+    std::vector<Logged> take_log() { return std::exchange(log_, {}); }
 
     const View &view() const { return v_; }
     // After a step whose outcome a fault decided: the model takes what the
@@ -233,18 +236,30 @@ class Model {
     bool host_records_empty() const { return host_.empty(); }
 
   private:
+    void trace(const char *func, std::string text) {
+        log_.push_back({false, func, std::move(text)});
+    }
+    void error(const char *func, std::string text) {
+        log_.push_back({true, func, std::move(text)});
+    }
     static uint32_t pending_key(uint32_t type, uint32_t index);
     // Holds `di` in `held`: head insert when new (true), else counts up.
     bool hold(std::vector<Hold> *held, uint32_t di, uint32_t index);
     // One block of the plugin's heap; false when the allocation fails.
     bool allocate();
     Req *request(uint32_t id, uint32_t type);
+    // Holds `di` in request `id`, written to PSS when new with `persist`;
+    // 0 when the request cannot be made.
+    uint32_t add_di(uint32_t id, uint32_t type, uint32_t di, uint32_t index, bool persist);
     static Stored stored(uint32_t type, uint32_t state, const std::vector<Hold> &held);
     bool carve(uint32_t size);
     void queue_write(Db db, uint32_t key, Stored value);
     void queue_delete(Db db, uint32_t key);
-    // False when the entry is skipped with an error record.
-    bool recover_entry(uint32_t type, uint32_t di, uint32_t index, const Req *into);
+    // One pass of recovery over the database's records in the walk's order.
+    void recover_db(Db db, Walk walk);
+    // The held-DI entries of one stored record; `req` is the request they
+    // are held in again (hardware-update records).
+    void recover_entries(Db db, const Stored &rec, std::optional<uint32_t> req);
     Req *find(uint32_t id);
     // One loopback query (loopback0 or any loopback); an error leaves its
     // code in *status and answers no.
@@ -261,7 +276,7 @@ class Model {
     HostRecords host_;
     std::set<std::pair<uint32_t, uint32_t>> live_; // live oiflists
     bool planted_ = false;
-    uint32_t errors_ = 0; // error records of the events since take_errors()
+    std::vector<Logged> log_; // the records of the events since take_log()
     std::map<uint32_t, Kind> interfaces_;
     std::map<uint32_t, AfterFault> im_errors_;
     std::map<uint32_t, int32_t> property_errors_;
@@ -270,6 +285,7 @@ class Model {
     std::optional<AfterFault> heartbeat_error_;
     std::optional<uint32_t> malloc_fault_;
     bool lookup_refused_[2] = {false, false}; // by Db
+    bool lookup_zero_[2] = {false, false};
 };
 
 } // namespace rire_host::explore

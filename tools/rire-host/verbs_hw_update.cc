@@ -131,6 +131,10 @@ void oiflist_hw_done(Session &s, const Args &a) {
     s.api().oiflist_hw_update_done(a.u32("type"));
 }
 
+void oiflist_di_update(Session &s, const Args &) {
+    print_result(s, s.api().oiflist_di_update());
+}
+
 void oiflist_delete(Session &s, const Args &a) {
     s.api().oiflist_delete(a.u32("type"), a.u32("index"), a.u32("di"));
 }
@@ -191,6 +195,11 @@ void add_hw_update_verbs(VerbTable &verbs) {
                {},
                "hardware update done for an oiflist type",
                oiflist_hw_done});
+    verbs.add({"oiflist-di-update",
+               {},
+               {},
+               "the oiflist DI update callback (it takes no argument the plugin reads)",
+               oiflist_di_update});
     verbs.add({"oiflist-delete",
                {{"type", ArgKind::kU32, true, ""},
                 {"index", ArgKind::kU32, true, ""},
