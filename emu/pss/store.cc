@@ -507,20 +507,21 @@ int reserve_map(MDB_env *env, const std::filesystem::path &file) {
     return base::disk::reserve_file(file, info.me_mapsize);
 }
 
-// Opens the environment for writing. When nothing is synced, commits write
-// through LMDB's map (MDB_WRITEMAP), which saves every commit's system calls;
-// msync would sync the whole map, so the other policies write with write
-// calls, as does a store whose map's space cannot be reserved.
-int open_writer(const std::filesystem::path &dir, Sync sync, MDB_env **env, bool *writemap) {
+// Opens the checked environment `*env` again so that commits write through
+// LMDB's map (MDB_WRITEMAP), which saves every commit's system calls: only
+// when nothing is synced (msync would sync the whole map) and once the map's
+// space is reserved. LMDB grows the file to its map when it opens it so,
+// which is why the store is checked first, through write calls: a store
+// refused is left as it was. False, and *env unchanged, when the store
+// keeps writing with write calls; an error opens none.
+int reopen_through_map(const std::filesystem::path &dir, Sync sync, MDB_env **env, bool *writemap) {
+    *writemap = false;
+    if (sync != Sync::kNone || reserve_map(*env, dir / "data.mdb") != 0)
+        return 0;
+    mdb_env_close(*env);
     const unsigned flags = MDB_NOTLS | sync_flags(sync);
-    *writemap = sync == Sync::kNone;
-    int rc = view::open_env(dir, flags | (*writemap ? MDB_WRITEMAP : 0), env);
-    if (rc == 0 && *writemap && reserve_map(*env, dir / "data.mdb") != 0) {
-        mdb_env_close(*env);
-        *writemap = false;
-        rc = view::open_env(dir, flags, env);
-    }
-    return rc;
+    *writemap = view::open_env(dir, flags | MDB_WRITEMAP, env) == 0;
+    return *writemap ? 0 : view::open_env(dir, flags, env);
 }
 
 } // namespace
@@ -539,8 +540,7 @@ int open_store(const std::filesystem::path &dir, Sync sync) {
     if (const int error = base::disk::reserve_file(dir / "lock.mdb", kLockFileSize); error != 0)
         base::disk::failed(dir / "lock.mdb", error);
     MDB_env *env;
-    bool writemap;
-    if (const int rc = open_writer(dir, sync, &env, &writemap); rc != 0)
+    if (const int rc = view::open_env(dir, MDB_NOTLS | sync_flags(sync), &env); rc != 0)
         return is_damage(rc) ? unusable(file, mdb_strerror(rc))
                              : store_error(("open " + file.string()).c_str(), rc);
     MDB_txn *txn;
@@ -555,6 +555,9 @@ int open_store(const std::filesystem::path &dir, Sync sync) {
         mdb_env_close(env);
         return unusable(file, w.fault.value_or("the meta page does not hold the last transaction"));
     }
+    bool writemap;
+    if (const int rc = reopen_through_map(dir, sync, &env, &writemap); rc != 0)
+        return store_error(("open " + file.string()).c_str(), rc);
     g_store.env = env;
     g_store.file = file;
     g_store.writemap = writemap;
