@@ -213,6 +213,20 @@ bool Model::carve(uint32_t size) {
     return true;
 }
 
+// An update's key and its descriptor, carved in that order; a failed step
+// logs its error record (`key_failure` for the key's).
+bool Model::carve_key(const char *func, const char *key_failure) {
+    if (!carve(4)) {
+        error(func, key_failure);
+        return false;
+    }
+    if (!carve(kDatumSize)) {
+        error(func, "ERROR: Failed to alloc memory for PSS datum key\n");
+        return false;
+    }
+    return true;
+}
+
 // A write carves the key, its descriptor, the value's descriptor and the
 // value (a 5-byte TLV header and 8 bytes per stored DI, 7 more), in that
 // order; a failed step logs a record of its own (the value's descriptor's
@@ -224,15 +238,9 @@ void Model::queue_write(Db db, uint32_t key, Stored value) {
     static const char kEncode[] = "rire_orsk_get_hw_update_pss_info";
     const char *func = db == kHw ? kHwFunc : kPendingFunc;
     const auto length = static_cast<uint32_t>(12 + 8 * value.held.size());
-    if (!carve(4)) {
-        error(func, db == kHw ? "ERROR: Failed to alloc memory for req_id key\n"
-                              : "ERROR: Failed to alloc memory for oiflist key\n");
+    if (!carve_key(func, db == kHw ? "ERROR: Failed to alloc memory for req_id key\n"
+                                   : "ERROR: Failed to alloc memory for oiflist key\n"))
         return;
-    }
-    if (!carve(kDatumSize)) {
-        error(func, "ERROR: Failed to alloc memory for PSS datum key\n");
-        return;
-    }
     if (!carve(kDatumSize)) {
         trace(func, "ERROR: Failed to alloc mem for PSS datum value \n");
         return;
@@ -254,15 +262,9 @@ void Model::queue_delete(Db db, uint32_t key) {
     static const char kHwFunc[] = "rire_orsk_pss_delete_hw_update_info";
     static const char kPendingFunc[] = "rire_orsk_pss_delete_pending_di_info";
     const char *func = db == kHw ? kHwFunc : kPendingFunc;
-    if (!carve(4)) {
-        error(func, db == kHw ? "ERROR: Failed to alloc memory for req id key\n"
-                              : "ERROR: Failed to alloc memory for oiflist key\n");
+    if (!carve_key(func, db == kHw ? "ERROR: Failed to alloc memory for req id key\n"
+                                   : "ERROR: Failed to alloc memory for oiflist key\n"))
         return;
-    }
-    if (!carve(kDatumSize)) {
-        error(func, "ERROR: Failed to alloc memory for PSS datum key\n");
-        return;
-    }
     trace(func, db == kHw ? format("%s: Deleted hw_req for req_id %d \n", func, key)
                           : format("%s: Deleted di_req for oiflist index %d \n", func, key));
     v_.queued.push_back({db, key, std::nullopt});

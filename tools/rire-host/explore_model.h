@@ -253,6 +253,7 @@ class Model {
     uint32_t add_di(uint32_t id, uint32_t type, uint32_t di, uint32_t index, bool persist);
     static Stored stored(uint32_t type, uint32_t state, const std::vector<Hold> &held);
     bool carve(uint32_t size);
+    bool carve_key(const char *func, const char *key_failure);
     void queue_write(Db db, uint32_t key, Stored value);
     void queue_delete(Db db, uint32_t key);
     // One pass of recovery over the database's records in the walk's order.
