@@ -111,7 +111,7 @@ struct Walker {
         n->key = p + kNodeHeader;
         n->data = n->key + n->ksize;
         const std::size_t data = !leaf ? 0 : (n->flags & kBigData) ? 4 : n->size;
-        if (n->ksize > kMaxKey || at + kNodeHeader + n->ksize + data > psize)
+        if (n->ksize > kMaxKey || uint64_t{at} + kNodeHeader + n->ksize + data > psize)
             return fault(pgno, which + " has a " + std::to_string(n->ksize) + "-byte key and a " +
                                    std::to_string(data) + "-byte value: past the page's end");
         return std::nullopt;
