@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 #include <memory_resource>
+#include <string_view>
 #include <unordered_map>
 
 #include "emu/base/faults.h"

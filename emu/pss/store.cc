@@ -36,7 +36,6 @@ struct Store {
     std::map<std::string, MDB_dbi> dbis; // the services' databases and their checksums
     std::map<MDB_dbi, MDB_dbi> sums;     // a service's database -> its checksums
     std::filesystem::path file;          // data.mdb
-    bool writemap = false;               // commits write through the map (see open_store)
 };
 
 Store g_store;
@@ -119,6 +118,12 @@ void end_read() {
     g_store.reading = false;
 }
 
+// Whether commits write through LMDB's map (see reopen_through_map).
+bool writes_through_map(MDB_env *env) {
+    unsigned flags = 0;
+    return mdb_env_get_flags(env, &flags) == 0 && (flags & MDB_WRITEMAP) != 0;
+}
+
 // Doubles the map, between transactions. LMDB unmaps the old map before it
 // maps the new one and cannot go back, so the address space is tried first.
 // Empty, or why the map could not grow.
@@ -133,7 +138,7 @@ std::string grow_map() {
     if (probe == MAP_FAILED)
         return cannot + std::strerror(to > from ? errno : ENOMEM);
     munmap(probe, to);
-    if (g_store.writemap)
+    if (writes_through_map(g_store.env))
         if (const int error = base::disk::reserve_file(g_store.file, to); error != 0)
             return cannot + std::strerror(error);
     if (const int rc = mdb_env_set_mapsize(g_store.env, to); rc != 0) {
@@ -512,16 +517,15 @@ int reserve_map(MDB_env *env, const std::filesystem::path &file) {
 // when nothing is synced (msync would sync the whole map) and once the map's
 // space is reserved. LMDB grows the file to its map when it opens it so,
 // which is why the store is checked first, through write calls: a store
-// refused is left as it was. False, and *env unchanged, when the store
-// keeps writing with write calls; an error opens none.
-int reopen_through_map(const std::filesystem::path &dir, Sync sync, MDB_env **env, bool *writemap) {
-    *writemap = false;
+// refused is left as it was. Where it is not reopened so, the store keeps
+// writing with write calls. 0, or LMDB's error with no environment open.
+int reopen_through_map(const std::filesystem::path &dir, Sync sync, MDB_env **env) {
     if (sync != Sync::kNone || reserve_map(*env, dir / "data.mdb") != 0)
         return 0;
     mdb_env_close(*env);
     const unsigned flags = MDB_NOTLS | sync_flags(sync);
-    *writemap = view::open_env(dir, flags | MDB_WRITEMAP, env) == 0;
-    return *writemap ? 0 : view::open_env(dir, flags, env);
+    return view::open_env(dir, flags | MDB_WRITEMAP, env) == 0 ? 0
+                                                               : view::open_env(dir, flags, env);
 }
 
 } // namespace
@@ -555,12 +559,10 @@ int open_store(const std::filesystem::path &dir, Sync sync) {
         mdb_env_close(env);
         return unusable(file, w.fault.value_or("the meta page does not hold the last transaction"));
     }
-    bool writemap;
-    if (const int rc = reopen_through_map(dir, sync, &env, &writemap); rc != 0)
+    if (const int rc = reopen_through_map(dir, sync, &env); rc != 0)
         return store_error(("open " + file.string()).c_str(), rc);
     g_store.env = env;
     g_store.file = file;
-    g_store.writemap = writemap;
     g_store.max_key = static_cast<std::size_t>(mdb_env_get_maxkeysize(env));
     return w.checksummed ? 0 : add_format2_sums();
 }
