@@ -2,6 +2,10 @@
 // its calls, the filter and debug switch, the record lengths and the cuts at
 // 1023 and 511 characters. Which texts the plugin logs is
 // tests/show/log-texts.t.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -220,38 +224,103 @@ TEST(LogHistory, KeepsTheNewestRecordsThatFitThroughWrapsAndCapacityChanges) {
     emu::log::reset();
 }
 
-// Rotation keeps `files` files of at most max_bytes each: the oldest goes as
-// events.log moves on, and the newest records read back whole and in order
-// from events.log.2, .1 and events.log.
-TEST(LogFiles, RotationKeepsTheNewestWholeLinesInOrder) {
-    TempDir dir;
-    emu::log::reset();
-    const emu::log::EventLogFile::Limits limits{emu::log::EventLogFile::kMinFileBytes, 3};
-    ASSERT_TRUE(emu::log::set_event_file_limits(limits));
-    ASSERT_TRUE(emu::log::set_state_dir(dir.path()));
-    constexpr size_t kRecords = 2000; // about six files of lines
-    for (size_t i = 0; i < kRecords; i++) {
-        const std::string text = "record " + std::to_string(i) + "\n";
-        std::vector<char> record(sizeof(uint32_t) + text.size() + 1);
-        std::memcpy(record.data(), &kTrace, sizeof kTrace);
-        std::memcpy(record.data() + sizeof kTrace, text.c_str(), text.size() + 1);
-        sdwrap_his_log_event_for_uuid_inst(RIRE_LOG_SERVICE_UUID, RIRE_LOG_HIST_ID, 1, 0,
-                                           record.size(), record.data());
-    }
-    emu::log::set_state_dir({});
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "events.log.3"));
+// One event-log record of `text`, as the plugin hands it over.
+void log_event(const std::string &text) {
+    std::vector<char> record(sizeof(uint32_t) + text.size() + 1);
+    std::memcpy(record.data(), &kTrace, sizeof kTrace);
+    std::memcpy(record.data() + sizeof kTrace, text.c_str(), text.size() + 1);
+    sdwrap_his_log_event_for_uuid_inst(RIRE_LOG_SERVICE_UUID, RIRE_LOG_HIST_ID, 1, 0, record.size(),
+                                       record.data());
+}
+
+// The lines of every event-log file, oldest first, without their timestamps;
+// each file no larger than max_bytes, and none past the files kept.
+std::vector<std::string> logged_lines(const std::filesystem::path &dir,
+                                      const emu::log::EventLogFile::Limits &limits) {
+    EXPECT_FALSE(std::filesystem::exists(dir / ("events.log." + std::to_string(limits.files))));
     std::vector<std::string> lines;
-    for (const char *name : {"events.log.2", "events.log.1", "events.log"}) {
-        EXPECT_LE(std::filesystem::file_size(dir.path() / name), limits.max_bytes) << name;
-        for (std::string &line : emu::log::EventLogFile::read_lines(dir.path() / name))
+    for (unsigned k = limits.files; k-- > 0;) {
+        const auto file = dir / (k == 0 ? "events.log" : "events.log." + std::to_string(k));
+        if (!std::filesystem::exists(file))
+            continue;
+        EXPECT_LE(std::filesystem::file_size(file), limits.max_bytes) << file;
+        for (std::string &line : emu::log::EventLogFile::read_lines(file))
+            lines.push_back(line.substr(line.find(' ') + 1));
+    }
+    return lines;
+}
+
+// True when `lines` are the last lines of `expected`, and hold at least `since`.
+::testing::AssertionResult ends_with(const std::vector<std::string> &lines,
+                                     const std::vector<std::string> &expected, size_t since) {
+    if (lines.size() > expected.size() || lines.size() < since)
+        return ::testing::AssertionFailure()
+               << lines.size() << " lines of " << expected.size() << ", at least " << since;
+    for (size_t k = 0; k < lines.size(); k++)
+        if (lines[k] != expected[expected.size() - lines.size() + k])
+            return ::testing::AssertionFailure()
+                   << "line " << k << " of " << lines.size() << ": " << lines[k];
+    return ::testing::AssertionSuccess();
+}
+
+// The event-log files as a killed or a stopped process leaves them, and as
+// the next process goes on from them: every record logged is in them, whole
+// and in order after the records kept from before, however often rotation
+// reused the oldest file, and nothing rotation dropped comes back. Seeded:
+// file sizes and counts, texts with inner and trailing newlines, where the
+// first process ends and whether it is killed.
+TEST(LogFiles, EveryRecordStaysWholeAndInOrderThroughRotationAndKills) {
+    for (uint32_t seed = 1; seed <= 24; seed++) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 rng(seed);
+        const auto pick = [&rng](uint32_t lo, uint32_t hi) {
+            return std::uniform_int_distribution<uint32_t>(lo, hi)(rng);
+        };
+        const emu::log::EventLogFile::Limits limits{
+            emu::log::EventLogFile::kMinFileBytes + pick(0, 4) * 4096, pick(1, 4)};
+        std::vector<std::string> texts, lines;
+        for (uint32_t i = 0, n = pick(0, 1500) + pick(0, 700); i < n; i++) {
+            std::string text = "record " + std::to_string(i) + " " + std::string(pick(0, 300), 'x');
+            if (pick(0, 7) == 0)
+                text.insert(pick(0, static_cast<uint32_t>(text.size()) - 1), "\n");
+            std::string line = "trace(104) " + text;
+            for (size_t nl; (nl = line.find('\n')) != std::string::npos;)
+                line.replace(nl, 1, "\\n");
             lines.push_back(std::move(line));
+            texts.push_back(text + std::string(pick(0, 2), '\n'));
+        }
+        const size_t first = pick(0, static_cast<uint32_t>(texts.size()));
+        const bool killed = pick(0, 1) == 1;
+
+        TempDir dir;
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            emu::log::set_event_file_limits(limits);
+            emu::log::set_state_dir(dir.path());
+            for (size_t i = 0; i < first; i++)
+                log_event(texts[i]);
+            if (killed)
+                raise(SIGKILL);
+            emu::log::set_state_dir({});
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_EQ(killed ? WIFSIGNALED(status) : WIFEXITED(status), true);
+        const std::vector<std::string> before(lines.begin(), lines.begin() + first);
+        EXPECT_TRUE(ends_with(logged_lines(dir.path(), limits), before, first > 0 ? 1 : 0));
+
+        emu::log::reset();
+        ASSERT_TRUE(emu::log::set_event_file_limits(limits));
+        ASSERT_TRUE(emu::log::set_state_dir(dir.path()));
+        for (size_t i = first; i < texts.size(); i++)
+            log_event(texts[i]);
+        emu::log::set_state_dir({});
+        EXPECT_TRUE(
+            ends_with(logged_lines(dir.path(), limits), lines, texts.size() > first ? 1 : 0));
+        emu::log::reset();
     }
-    ASSERT_GT(lines.size(), kRecords / 4);
-    for (size_t k = 0; k < lines.size(); k++) {
-        const std::string tail = "trace(104) record " + std::to_string(kRecords - lines.size() + k);
-        EXPECT_TRUE(lines[k].ends_with(tail)) << lines[k];
-    }
-    emu::log::reset();
 }
 
 } // namespace

@@ -46,6 +46,10 @@ int reserve(int fd, std::size_t off, std::size_t len) {
     const std::size_t end = off + len, size = static_cast<std::size_t>(st.st_size);
     if (const int error = budget(end > size ? end - size : 0); error != 0)
         return error;
+    return allocate(fd, off, len);
+}
+
+int allocate(int fd, std::size_t off, std::size_t len) {
     return posix_fallocate(fd, static_cast<off_t>(off), static_cast<off_t>(len));
 }
 

@@ -31,6 +31,10 @@ namespace emu::base::disk {
 // Space for bytes [off, off + len) of the open file `fd`, which then holds at
 // least off + len bytes. 0, or the error (ENOSPC).
 int reserve(int fd, std::size_t off, std::size_t len);
+// reserve() in two steps, for one made on a thread of its own (the fault
+// table is the main thread's): charge() the bytes by which it grows the
+// file, then allocate() them on any thread.
+int allocate(int fd, std::size_t off, std::size_t len);
 // reserve() of the first `len` bytes of `file`, created if needed.
 int reserve_file(const std::filesystem::path &file, std::size_t len);
 // Whether `bytes` more bytes fit, for a write the caller cannot reserve

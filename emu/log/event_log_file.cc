@@ -1,7 +1,9 @@
 #include "emu/log/event_log_file.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <x86intrin.h>
 
@@ -19,13 +21,15 @@
 namespace emu::log {
 namespace {
 
-// Bytes mapped at a time; the file grows by this much, and after a crash at
-// most this much of NUL bytes ends it.
-constexpr std::size_t kWindow = 256 * 1024;
+// Bytes mapped at a time; the file grows by this much. Each window unmapped
+// interrupts the writer's core to flush its TLB, so larger windows cost the
+// writer less; but a file system with less room than a window stops the
+// file, and after a crash up to two windows past the last line are not text.
+constexpr std::size_t kWindow = 1024 * 1024;
 constexpr int64_t kMillisecond = 1000000;
 // The longest line: stamp, tag, the longest record text with every byte
-// escaped, newline.
-constexpr std::size_t kMaxLine = 24 + 32 + 2 * (RIRE_ORSK_EVENT_TEXT_SIZE - 1) + 1;
+// escaped, newline; and the NUL after it.
+constexpr std::size_t kMaxLine = 24 + 32 + 2 * (RIRE_ORSK_EVENT_TEXT_SIZE - 1) + 1 + 1;
 static_assert(EventLogFile::kMinFileBytes >= 4 * kMaxLine);
 
 std::size_t page_size() {
@@ -144,7 +148,7 @@ std::size_t text_end(int fd) {
 
 bool EventLogFile::open(const std::filesystem::path &dir) {
     close();
-    reserve_error_ = stopped_ = 0;
+    window_error_ = stopped_ = 0;
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     path_ = dir / "events.log";
@@ -153,11 +157,11 @@ bool EventLogFile::open(const std::filesystem::path &dir) {
         return false;
     // A crash leaves NUL bytes after the last whole line, and maybe a torn
     // line behind the first of them: cut both.
-    pos_ = text_end(fd_);
+    size_ = pos_ = text_end(fd_);
     if (ftruncate(fd_, static_cast<off_t>(pos_)) != 0)
         return false;
     if (pos_ + kMaxLine <= limits_.max_bytes)
-        request_window(pos_, pos_);
+        request_window(pos_);
     return true;
 }
 
@@ -180,7 +184,8 @@ bool EventLogFile::set_limits(const Limits &limits) {
     if (fd_ >= 0) {
         unmap();
         ahead_.drop();
-        reserve_error_ = 0;
+        window_error_ = 0;
+        size_ = pos_;
         if (ftruncate(fd_, static_cast<off_t>(pos_)) != 0)
             std::perror(path_.c_str());
     }
@@ -195,63 +200,125 @@ void EventLogFile::unmap() {
     win_len_ = 0;
 }
 
-// Asks for the window from the page of `off`, its pages faulted in from
-// `from` on, once its space is reserved.
-void EventLogFile::request_window(std::size_t off, std::size_t from) {
+// Asks for the window from the page of `off` once its growth of the file is
+// charged; the thread unmaps `done`, a window the writer has left, whether
+// or not the new one is asked for.
+void EventLogFile::request_window(std::size_t off, MapAhead::Window done) {
     off = off / page_size() * page_size();
     const std::size_t len = std::min(kWindow, limits_.max_bytes - off);
-    reserve_error_ = base::disk::reserve(fd_, off, len);
-    if (reserve_error_ == 0)
-        ahead_.request(fd_, off, len, from, std::exchange(retired_, -1));
+    window_error_ = base::disk::charge(off + len > size_ ? off + len - size_ : 0);
+    if (window_error_ != 0) {
+        if (done.map != nullptr)
+            munmap(done.map, done.len);
+        return;
+    }
+    size_ = std::max(size_, off + len);
+    ahead_.request(fd_, off, len, done, std::exchange(retired_, -1));
 }
 
 // Moves to the window asked for, or, when it does not hold the next line, to
-// one from the page of pos_ unless the space of the one asked for could not
-// be reserved; then asks for the one after it, which starts at the page
-// where a line too long for this one would start.
+// one from the page of pos_ unless the one asked for failed; then asks for
+// the one after it, which starts at the page where a line too long for this
+// one would start. The window left is unmapped by the thread.
 bool EventLogFile::next_window() {
-    unmap();
+    MapAhead::Window done{map_, win_off_, win_len_};
+    map_ = nullptr;
+    win_off_ = win_len_ = 0;
     MapAhead::Window w = ahead_.take();
     if (w.map != nullptr && (w.off > pos_ || pos_ + kMaxLine > w.off + w.len)) {
         munmap(w.map, w.len);
         w = {};
     }
-    if (w.map == nullptr && reserve_error_ == 0) {
-        request_window(pos_, pos_);
+    if (w.map == nullptr && w.error == 0 && window_error_ == 0) {
+        request_window(pos_, std::exchange(done, {}));
         w = ahead_.take();
     }
-    if (w.map == nullptr)
+    if (w.error != 0)
+        window_error_ = w.error;
+    if (w.map == nullptr) {
+        if (done.map != nullptr)
+            munmap(done.map, done.len);
         return false;
+    }
     map_ = w.map;
     win_off_ = w.off;
     win_len_ = w.len;
     const std::size_t end = win_off_ + win_len_;
     if (end < limits_.max_bytes)
-        request_window(end - kMaxLine, end);
+        request_window(end - kMaxLine, std::exchange(done, {}));
+    else if (done.map != nullptr)
+        munmap(done.map, done.len);
     return true;
 }
 
-// events.log -> events.log.1 -> ... -> events.log.<files-1>; a fresh events.log.
-// The oldest file goes with the rename over it (or its removal), and freeing
-// its pages takes milliseconds: a descriptor held across it leaves that to
-// the map-ahead thread, which closes it once the fresh file's first window
-// is ready.
+std::filesystem::path EventLogFile::rotated_name(unsigned k) const {
+    return k == 0 ? path_ : std::filesystem::path(path_.string() + "." + std::to_string(k));
+}
+
+// Moves every file down a name and gives the oldest the name events.log, by
+// exchanges of two names (RENAME_EXCHANGE): a crash between two leaves every
+// file, in another order. A name missing on the way is skipped. False, with
+// nothing moved, where the file system cannot exchange names.
+bool EventLogFile::cycle_names() const {
+    for (unsigned k = limits_.files - 1; k > 0; k--) {
+        const std::filesystem::path older = rotated_name(k), newer = rotated_name(k - 1);
+        if (renameat2(AT_FDCWD, older.c_str(), AT_FDCWD, newer.c_str(), RENAME_EXCHANGE) == 0)
+            continue;
+        if (errno == ENOENT)
+            ::rename(older.c_str(), newer.c_str());
+        else if (k == limits_.files - 1)
+            return false;
+    }
+    return true;
+}
+
+// events.log -> events.log.1 -> ... -> events.log.<files-1>, and the oldest
+// file, its lines dropped, becomes events.log: its blocks and its pages in
+// the page cache are written again rather than freed and allocated again
+// (milliseconds for 16 MiB). Its first byte turns NUL before any name
+// moves, so from then on it reads as empty (append() keeps a NUL after the
+// last line; what follows it is not the log's). Where that cannot be (no
+// oldest file yet, a file system that cannot exchange names) the oldest is
+// dropped and events.log starts afresh: a descriptor of the dropped file
+// leaves freeing its pages to the map-ahead thread, which closes it once
+// the fresh file's first window is ready.
 bool EventLogFile::rotate() {
     const std::filesystem::path dir = path_.parent_path();
     close();
+    const unsigned oldest = limits_.files - 1;
+    const int reused = ::open(rotated_name(oldest).c_str(), O_RDWR | O_CLOEXEC);
+    if (reused >= 0 && pwrite(reused, "", 1, 0) == 1 && cycle_names())
+        return reuse(reused);
+    if (reused >= 0)
+        ::close(reused);
+    retired_ = ::open(rotated_name(oldest).c_str(), O_RDONLY | O_CLOEXEC);
     std::error_code ec;
-    const auto name = [this](unsigned k) {
-        return k == 0 ? path_ : std::filesystem::path(path_.string() + "." + std::to_string(k));
-    };
-    retired_ = ::open(name(limits_.files - 1).c_str(), O_RDONLY | O_CLOEXEC);
-    if (limits_.files == 1)
+    if (oldest == 0)
         std::filesystem::remove(path_, ec);
-    for (unsigned k = limits_.files - 1; k > 0; k--)
-        std::filesystem::rename(name(k - 1), name(k), ec);
+    for (unsigned k = oldest; k > 0; k--)
+        std::filesystem::rename(rotated_name(k - 1), rotated_name(k), ec);
     const bool opened = open(dir);
     if (retired_ >= 0)
         ::close(std::exchange(retired_, -1)); // no window asked for
     return opened;
+}
+
+// Writes events.log from its start again, through `fd`, a file whose first
+// byte is NUL.
+bool EventLogFile::reuse(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    window_error_ = stopped_ = 0;
+    pos_ = 0;
+    size_ = static_cast<std::size_t>(st.st_size);
+    if (size_ > limits_.max_bytes && ftruncate(fd_, static_cast<off_t>(limits_.max_bytes)) == 0)
+        size_ = limits_.max_bytes;
+    request_window(0);
+    return true;
 }
 
 // 0 when the window mapped has room for a line at pos_, else why it has not.
@@ -260,7 +327,7 @@ int EventLogFile::ensure_room() {
         return errno != 0 ? errno : EIO;
     if ((map_ != nullptr && pos_ + kMaxLine <= win_off_ + win_len_) || next_window())
         return 0;
-    return reserve_error_ != 0 ? reserve_error_ : ENOMEM; // else mapping the window failed
+    return window_error_ != 0 ? window_error_ : ENOMEM; // else mapping the window failed
 }
 
 void EventLogFile::stop(int error) {
@@ -309,11 +376,13 @@ bool EventLogFile::append(uint32_t level, const char *text, std::size_t len) {
         set_stamp(ns);
     if (head_len_ == 0 || level != head_level_)
         set_tag(level);
-    // The line is written from its second byte on, then published by its
-    // first: until then a reader finds a NUL where the line starts.
+    // The line is written from its second byte on, with a NUL after it, then
+    // published by its first: until then a reader finds a NUL where the line
+    // starts.
     std::memcpy(line + 1, head_ + 1, head_len_ - 1);
     char *out = write_text(line + head_len_, text, len);
     *out++ = '\n';
+    *out = '\0';
     std::atomic_ref<char>(*line).store(head_[0], std::memory_order_release);
     pos_ += out - line;
     return true;

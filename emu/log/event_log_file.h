@@ -7,26 +7,29 @@
 //
 // A record costs no system call: lines are copied into a shared mapping of
 // the file, so a line is in the file (the kernel's page cache) as soon as
-// append() returns and survives the death of the process. The first byte of
-// a line is stored last, so a reader that stops at the first NUL byte sees
-// whole lines only (read_lines() does). The file grows a window at a time,
-// each mapped and faulted in ahead of the writer by an emu::log::MapAhead thread;
-// after a crash it may end in NUL bytes (up to two windows), which the next
-// open() trims, and a clean close() leaves plain text. The time of a record
-// is one read of the CPU's time-stamp counter, kept in step with the wall
-// clock about once a second.
+// append() returns and survives the death of the process. A NUL byte always
+// follows the last line, and the first byte of a line is stored last, so a
+// reader that stops at the first NUL byte sees whole lines only
+// (read_lines() does). The file grows a window at a time, each allocated,
+// mapped and faulted in ahead of the writer by an emu::log::MapAhead
+// thread, which also unmaps the windows left. After a crash the file goes
+// on past that NUL (NUL bytes up to two windows, or older text in a file
+// reused by rotation), which the next open() trims; a clean close() leaves
+// plain text. The time of a record is one read of the CPU's time-stamp
+// counter, kept in step with the wall clock about once a second.
 //
-// Space: each window's bytes are reserved (emu/base/disk.h) before it is mapped,
-// so a file system without room never faults the writer. When the file
-// cannot grow, or its next window cannot be mapped, it stops: append()
-// takes no line from then on, and the failure is noted once
-// (emu::base::disk::failed). The next open() (a restart, or set_state_dir) tries
-// again.
+// Space: each window's bytes are charged and allocated (emu/base/disk.h)
+// before it is mapped, so a file system without room never faults the
+// writer. When the file cannot grow, or its next window cannot be mapped,
+// it stops: append() takes no line from then on, and the failure is noted
+// once (emu::base::disk::failed). The next open() (a restart, or
+// set_state_dir) tries again.
 //
 // Rotation: a line that could take events.log past max_bytes first moves it
 // to events.log.1 (.1 to .2, and so on); `files` counts events.log and its
-// rotated files, the oldest is dropped. So the files never hold more than
-// max_bytes * files bytes.
+// rotated files. The oldest file's lines are dropped, and the file itself
+// becomes the new events.log, written over from its start. So the files
+// never hold more than max_bytes * files bytes.
 #pragma once
 
 #include <cstddef>
@@ -77,7 +80,10 @@ class EventLogFile {
     int ensure_room();
     void stop(int error);
     bool rotate();
-    void request_window(std::size_t off, std::size_t from);
+    bool reuse(int fd);
+    std::filesystem::path rotated_name(unsigned k) const;
+    bool cycle_names() const;
+    void request_window(std::size_t off, MapAhead::Window done = {});
     bool next_window();
     void unmap();
     void set_stamp(int64_t ns);
@@ -86,14 +92,15 @@ class EventLogFile {
     Limits limits_;
     std::filesystem::path path_;
     int fd_ = -1;
-    int retired_ = -1;        // the oldest file while rotate() drops it
+    int retired_ = -1;        // the oldest file while rotate() drops it, for ahead_ to free
     char *map_ = nullptr;     // the window: file bytes [win_off_, win_off_ + win_len_)
     std::size_t win_off_ = 0; // page-aligned file offset of map_
     std::size_t win_len_ = 0;
-    MapAhead ahead_;        // maps the window after map_
-    std::size_t pos_ = 0;   // file offset of the next line
-    int reserve_error_ = 0; // why the last window asked for was not: its space
-    int stopped_ = 0;       // why the file takes no more lines
+    MapAhead ahead_;       // maps the window after map_
+    std::size_t pos_ = 0;  // file offset of the next line
+    std::size_t size_ = 0; // the file's size, with the windows asked for
+    int window_error_ = 0; // why the last window asked for failed
+    int stopped_ = 0;      // why the file takes no more lines
     // The start of a line, "YYYY-MM-DDTHH:MM:SS.mmmZ trace(104) ", kept for the
     // millisecond and the level of the last line: most lines copy it whole.
     static constexpr std::size_t kStampLen = 25;

@@ -3,12 +3,16 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <mutex>
 #include <utility>
+
+#include "emu/base/disk.h"
 
 namespace emu::log {
 namespace {
@@ -72,12 +76,12 @@ void MapAhead::pause() {
     state_.store(state, std::memory_order_relaxed);
 }
 
-void MapAhead::request(int fd, std::size_t off, std::size_t len, std::size_t from, int retire) {
+void MapAhead::request(int fd, std::size_t off, std::size_t len, Window done, int retire) {
     drop();
     fd_ = fd;
-    retire_ = retire;
     window_ = {nullptr, off, len};
-    from_ = from;
+    done_ = done;
+    retire_ = retire;
     state_.store(kRequested, std::memory_order_release);
     if (thread_ != nullptr) {
         state_.notify_all();
@@ -91,7 +95,10 @@ void MapAhead::request(int fd, std::size_t off, std::size_t len, std::size_t fro
     try {
         thread_ = std::make_unique<std::thread>(&MapAhead::serve, this);
     } catch (const std::exception &) {
-        state_.store(kIdle, std::memory_order_relaxed); // no thread (no memory for one): no window
+        // No thread (no memory for one): no window, and the rest done here.
+        state_.store(kIdle, std::memory_order_relaxed);
+        if (done.map != nullptr)
+            munmap(done.map, done.len);
         if (retire >= 0)
             close(retire);
     }
@@ -120,38 +127,47 @@ void MapAhead::serve() {
             continue;
         }
         prepare();
+        const Window done = std::exchange(done_, {});
         const int retire = std::exchange(retire_, -1);
         state_.store(kReady, std::memory_order_release);
         state_.notify_all();
+        if (done.map != nullptr)
+            munmap(done.map, done.len);
         if (retire >= 0)
             close(retire);
     }
 }
 
 void MapAhead::prepare() {
+    // The pages from the file's end on are new to it; those before it hold
+    // its text, or, in a file reused by rotation, older text past its end.
+    struct stat st {};
+    const std::size_t size = fstat(fd_, &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
+    if ((window_.error = base::disk::allocate(fd_, window_.off, window_.len)) != 0)
+        return;
     void *map = mmap(nullptr, window_.len, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
                      static_cast<off_t>(window_.off));
-    if (map == MAP_FAILED)
+    if (map == MAP_FAILED) {
+        window_.error = errno;
         return;
+    }
     window_.map = static_cast<char *>(map);
     const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    const std::size_t from = from_ > window_.off ? from_ - window_.off : 0;
-    const std::size_t start = (from + page - 1) / page * page;
-    if (start >= window_.len)
-        return;
-    // The pages enter the page cache through a write of the zeros they hold
+    const std::size_t fresh = (std::max(size, window_.off) - window_.off + page - 1) / page * page;
+    // New pages enter the page cache through a write of the zeros they hold
     // already: that costs the kernel about a third less than faulting them
     // in through the map, and it runs outside the writer's address space.
-    write_zeros(fd_, window_.off + start, window_.len - start);
+    if (fresh < window_.len)
+        write_zeros(fd_, window_.off + fresh, window_.len - fresh);
     // One system call then maps every page for writing, without a trap per
     // page and without writing a byte (Linux 5.14 on; EINVAL before).
     // Touching the pages after it costs a few instructions a page where it
     // worked, and faults them in where it did not, or where an emulator
     // took the advice as a mere hint.
-    madvise(window_.map + start, window_.len - start, MADV_POPULATE_WRITE);
+    madvise(window_.map, window_.len, MADV_POPULATE_WRITE);
     // A compare-exchange of 0 with 0 writes nothing new yet faults the page
-    // in for writing, whatever another writer put there meanwhile.
-    for (std::size_t at = start; at < window_.len; at += page) {
+    // in for writing, whatever the writer puts there meanwhile.
+    for (std::size_t at = 0; at < window_.len; at += page) {
         char zero = 0;
         std::atomic_ref<char>(window_.map[at])
             .compare_exchange_strong(zero, 0, std::memory_order_relaxed);

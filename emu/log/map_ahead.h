@@ -1,15 +1,22 @@
-// emu::log::MapAhead: maps the next window of a file on a thread of its own and
-// faults its pages in for writing, so that the thread writing through the
-// window later takes no page faults. A first write to a page of a shared file
-// mapping costs tens of microseconds in a virtual machine, hundreds of
-// times a short memcpy.
+// emu::log::MapAhead: the system calls of a file written through a shared
+// mapping, made on a thread of its own so that the thread writing through it
+// makes none and takes no page fault. For each window of the file asked for,
+// the thread allocates its space, maps it and faults its pages in for
+// writing; it also unmaps the window the writer has left, and closes a file
+// that rotation dropped. A first write to a page of a shared file mapping
+// costs tens of microseconds in a virtual machine, hundreds of times a short
+// memcpy, and the last close of a large file already unlinked frees its
+// pages, milliseconds of work.
 //
 // One window is asked for at a time: request() it, take() it (waiting while
-// the thread still works on it). The caller has reserved the window's space
-// first (emu/base/disk.h), which makes the file reach its end: a page past the
-// end, or one the file system cannot back, would kill the process when
-// touched. The thread touches only the pages from `from` on, with writes
-// of the zeros they hold, so a line being written there is never clobbered.
+// the thread still works on it). The caller has charged the window's growth
+// of the file first (emu/base/disk.h); the thread maps the window only once
+// its space is allocated, which makes the file reach its end: a page past
+// the end, or one the file system cannot back, would kill the process when
+// touched. The thread writes no byte the file held before: it brings the
+// pages past the file's old end in with writes of the zeros they hold, and
+// faults every page in for writing without changing a byte, so a line being
+// written in the window's first page is never clobbered.
 // No such thread lives across a fork (an emulator running the child could
 // not start one of its own if it did): fork() first waits for the window in
 // progress and stops the thread; the next request() in either process
@@ -27,8 +34,9 @@ namespace emu::log {
 class MapAhead {
   public:
     struct Window {
-        char *map = nullptr; // null when none was asked for or mapping failed
+        char *map = nullptr; // null when none was asked for, or it failed
         std::size_t off = 0, len = 0;
+        int error = 0; // why it failed: the errno of its allocation or its mapping
     };
 
     MapAhead();
@@ -36,16 +44,15 @@ class MapAhead {
     MapAhead(const MapAhead &) = delete;
     MapAhead &operator=(const MapAhead &) = delete;
 
-    // Starts mapping [off, off + len) of `fd` (PROT_READ|PROT_WRITE,
-    // MAP_SHARED, off page-aligned), touching the pages from file offset
-    // `from`. Any window asked for before and not taken is dropped. With the
-    // window ready, the thread closes `retire` (unless -1): the last close
-    // of a large file already unlinked frees its pages, milliseconds of work
-    // the writer does not wait for.
-    void request(int fd, std::size_t off, std::size_t len, std::size_t from, int retire = -1);
-    // The window asked for, once mapped, now the caller's to unmap; an empty
-    // Window when none was asked for, or it could not be mapped (or no
-    // thread started for it).
+    // Starts preparing [off, off + len) of `fd` (mapped PROT_READ|PROT_WRITE,
+    // MAP_SHARED, off page-aligned); any window asked for before and not
+    // taken is dropped. Once the window is ready, the thread unmaps `done`,
+    // the caller's last window (unless its map is null), and closes `retire`
+    // (unless -1).
+    void request(int fd, std::size_t off, std::size_t len, Window done, int retire);
+    // The window asked for, once prepared, now the caller's to unmap; an
+    // empty Window when none was asked for, or it could not be prepared (or
+    // no thread started for it).
     Window take();
     // take(), unmapping the window: before the file shrinks or closes.
     void drop();
@@ -59,10 +66,11 @@ class MapAhead {
     void pause();
 
     std::atomic<uint32_t> state_{kIdle};
+    // The request, read by the thread while it is kRequested.
     int fd_ = -1;
-    int retire_ = -1;
-    std::size_t from_ = 0;
     Window window_;
+    Window done_;
+    int retire_ = -1;
     std::unique_ptr<std::thread> thread_;
     MapAhead *next_ = nullptr; // the next of all MapAheads, for fork()
 };
