@@ -165,6 +165,52 @@ TEST_F(Logging, LongMessageIsCutAt1023AndItsWrappedTextAt511) {
     }
 }
 
+// A record's text is read up to its first NUL, no further than the length
+// handed with it nor than the longest text kept, whatever that length, and
+// events.log writes it escaped. Seeded: lengths round every step of the
+// scan, NULs and newlines anywhere; each record sits in a buffer of exactly
+// its length, so a read past it is an error under the sanitizers.
+TEST(LogRecords, TextIsReadToItsNulWithinItsLengthAndWrittenEscaped) {
+    TempDir dir;
+    emu::log::reset();
+    ASSERT_TRUE(emu::log::set_state_dir(dir.path()));
+    std::mt19937 rng(4111);
+    const auto pick = [&rng](uint32_t lo, uint32_t hi) {
+        return std::uniform_int_distribution<uint32_t>(lo, hi)(rng);
+    };
+    std::vector<std::string> lines;
+    for (int i = 0; i < 3000; i++) {
+        const uint32_t len = pick(0, 1) == 0 ? pick(0, 40) : pick(0, 560);
+        std::vector<char> record(len);
+        std::memcpy(record.data(), &kTrace, std::min<size_t>(len, sizeof kTrace));
+        for (size_t at = sizeof kTrace; at < len; at++)
+            record[at] = "ab\n"[pick(0, 2)];
+        if (len > sizeof kTrace && pick(0, 3) != 0)
+            record[pick(sizeof kTrace, len - 1)] = '\0';
+        const std::string_view rest(record.data() + std::min<size_t>(len, 4),
+                                    len - std::min<size_t>(len, 4));
+        const std::string text(rest.substr(0, std::min(rest.find('\0'), size_t{511})));
+        sdwrap_hist_event(kHistoryId, len, record.data());
+        sdwrap_his_log_event_for_uuid_inst(RIRE_LOG_SERVICE_UUID, kHistoryId, 1, 0, len,
+                                           record.data());
+        ASSERT_EQ(emu::log::history().back().text, text) << "len " << len;
+        ASSERT_EQ(emu::log::event_log().back().text, text) << "len " << len;
+        // A record too short for its level code is level 0, with no text.
+        std::string line = (len < sizeof kTrace ? "event(0) " : "trace(104) ") +
+                           text.substr(0, text.find_last_not_of('\n') + 1);
+        for (size_t nl; (nl = line.find('\n')) != std::string::npos;)
+            line.replace(nl, 1, "\\n");
+        lines.push_back(std::move(line));
+    }
+    emu::log::set_state_dir({});
+    std::vector<std::string> written =
+        emu::log::EventLogFile::read_lines(dir.path() / "events.log");
+    for (std::string &line : written)
+        line.erase(0, line.find(' ') + 1);
+    EXPECT_EQ(written, lines);
+    emu::log::reset();
+}
+
 // The history keeps the newest records that fit in its bytes, whatever their
 // lengths (a seeded mix, some past the longest text kept): through wraps and
 // capacity changes each record kept reads back as it came under its sequence
