@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <stdio.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <x86intrin.h>
@@ -193,8 +192,7 @@ bool EventLogFile::set_limits(const Limits &limits) {
 }
 
 void EventLogFile::unmap() {
-    if (map_ != nullptr)
-        munmap(map_, win_len_);
+    ahead_.release({map_, win_off_, win_len_});
     map_ = nullptr;
     win_off_ = 0;
     win_len_ = 0;
@@ -208,8 +206,7 @@ void EventLogFile::request_window(std::size_t off, MapAhead::Window done) {
     const std::size_t len = std::min(kWindow, limits_.max_bytes - off);
     window_error_ = base::disk::charge(off + len > size_ ? off + len - size_ : 0);
     if (window_error_ != 0) {
-        if (done.map != nullptr)
-            munmap(done.map, done.len);
+        ahead_.release(done);
         return;
     }
     size_ = std::max(size_, off + len);
@@ -226,7 +223,7 @@ bool EventLogFile::next_window() {
     win_off_ = win_len_ = 0;
     MapAhead::Window w = ahead_.take();
     if (w.map != nullptr && (w.off > pos_ || pos_ + kMaxLine > w.off + w.len)) {
-        munmap(w.map, w.len);
+        ahead_.release(w);
         w = {};
     }
     if (w.map == nullptr && w.error == 0 && window_error_ == 0) {
@@ -236,8 +233,7 @@ bool EventLogFile::next_window() {
     if (w.error != 0)
         window_error_ = w.error;
     if (w.map == nullptr) {
-        if (done.map != nullptr)
-            munmap(done.map, done.len);
+        ahead_.release(done);
         return false;
     }
     map_ = w.map;
@@ -246,8 +242,8 @@ bool EventLogFile::next_window() {
     const std::size_t end = win_off_ + win_len_;
     if (end < limits_.max_bytes)
         request_window(end - kMaxLine, std::exchange(done, {}));
-    else if (done.map != nullptr)
-        munmap(done.map, done.len);
+    else
+        ahead_.release(done);
     return true;
 }
 

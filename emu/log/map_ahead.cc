@@ -31,10 +31,28 @@ void write_zeros(int fd, std::size_t off, std::size_t len) {
             return;
 }
 
+// Maps every page of `w` for writing, changing no byte. One system call
+// does it, without a trap per page and without writing a byte (Linux 5.14
+// on; EINVAL before). Touching the pages after it costs a few instructions
+// a page where it worked, and faults them in where it did not, or where an
+// emulator took the advice as a mere hint: a compare-exchange of 0 with 0
+// writes nothing new, whatever the writer puts there meanwhile.
+void fault_in(const MapAhead::Window &w) {
+    if (w.map == nullptr)
+        return;
+    madvise(w.map, w.len, MADV_POPULATE_WRITE);
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    for (std::size_t at = 0; at < w.len; at += page) {
+        char zero = 0;
+        std::atomic_ref<char>(w.map[at]).compare_exchange_strong(zero, 0,
+                                                                 std::memory_order_relaxed);
+    }
+}
+
 } // namespace
 
 MapAhead::MapAhead() {
-    static const int registered = pthread_atfork(pause_all, resume_all, resume_all);
+    static const int registered = pthread_atfork(pause_all, resume_all, refault_all);
     static_cast<void>(registered);
     const std::lock_guard lock(g_all_mutex);
     next_ = g_all;
@@ -61,6 +79,15 @@ void MapAhead::resume_all() {
     g_all_mutex.unlock();
 }
 
+void MapAhead::refault_all() {
+    for (MapAhead *m = g_all; m != nullptr; m = m->next_) {
+        fault_in(m->in_use_);
+        if (m->state_.load(std::memory_order_relaxed) == kReady)
+            fault_in(m->window_);
+    }
+    resume_all();
+}
+
 // Stops the thread once it has finished the window in progress; a window it
 // finished stays ready to take.
 void MapAhead::pause() {
@@ -78,6 +105,8 @@ void MapAhead::pause() {
 
 void MapAhead::request(int fd, std::size_t off, std::size_t len, Window done, int retire) {
     drop();
+    if (done.map == in_use_.map)
+        in_use_ = {};
     fd_ = fd;
     window_ = {nullptr, off, len};
     done_ = done;
@@ -105,7 +134,7 @@ void MapAhead::request(int fd, std::size_t off, std::size_t len, Window done, in
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
-MapAhead::Window MapAhead::take() {
+MapAhead::Window MapAhead::take_ready() {
     uint32_t state;
     while ((state = state_.load(std::memory_order_acquire)) == kRequested)
         state_.wait(kRequested, std::memory_order_acquire);
@@ -115,8 +144,22 @@ MapAhead::Window MapAhead::take() {
     return window_;
 }
 
+MapAhead::Window MapAhead::take() {
+    const Window w = take_ready();
+    if (w.map != nullptr)
+        in_use_ = w;
+    return w;
+}
+
+void MapAhead::release(Window w) {
+    if (w.map == in_use_.map)
+        in_use_ = {};
+    if (w.map != nullptr)
+        munmap(w.map, w.len);
+}
+
 void MapAhead::drop() {
-    if (const Window w = take(); w.map != nullptr)
+    if (const Window w = take_ready(); w.map != nullptr)
         munmap(w.map, w.len);
 }
 
@@ -159,19 +202,7 @@ void MapAhead::prepare() {
     // in through the map, and it runs outside the writer's address space.
     if (fresh < window_.len)
         write_zeros(fd_, window_.off + fresh, window_.len - fresh);
-    // One system call then maps every page for writing, without a trap per
-    // page and without writing a byte (Linux 5.14 on; EINVAL before).
-    // Touching the pages after it costs a few instructions a page where it
-    // worked, and faults them in where it did not, or where an emulator
-    // took the advice as a mere hint.
-    madvise(window_.map, window_.len, MADV_POPULATE_WRITE);
-    // A compare-exchange of 0 with 0 writes nothing new yet faults the page
-    // in for writing, whatever the writer puts there meanwhile.
-    for (std::size_t at = 0; at < window_.len; at += page) {
-        char zero = 0;
-        std::atomic_ref<char>(window_.map[at])
-            .compare_exchange_strong(zero, 0, std::memory_order_relaxed);
-    }
+    fault_in(window_);
 }
 
 } // namespace emu::log

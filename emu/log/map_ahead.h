@@ -20,7 +20,9 @@
 // No such thread lives across a fork (an emulator running the child could
 // not start one of its own if it did): fork() first waits for the window in
 // progress and stops the thread; the next request() in either process
-// starts it again.
+// starts it again. A forked child gets no page table entries for a shared
+// file mapping (the kernel leaves them to be faulted in again), so the child
+// faults the window in use and the one ready in again before it goes on.
 #pragma once
 
 #include <atomic>
@@ -50,17 +52,23 @@ class MapAhead {
     // the caller's last window (unless its map is null), and closes `retire`
     // (unless -1).
     void request(int fd, std::size_t off, std::size_t len, Window done, int retire);
-    // The window asked for, once prepared, now the caller's to unmap; an
-    // empty Window when none was asked for, or it could not be prepared (or
-    // no thread started for it).
+    // The window asked for, once prepared, now the caller's: in use until
+    // it comes back as a request's `done`, or through release(). An empty
+    // Window when none was asked for, or it could not be prepared (or no
+    // thread started for it).
     Window take();
-    // take(), unmapping the window: before the file shrinks or closes.
+    // Unmaps a window take() gave, now.
+    void release(Window w);
+    // Unmaps the window asked for, unless taken: before the file shrinks or
+    // closes.
     void drop();
 
   private:
     enum State : uint32_t { kIdle, kRequested, kReady, kStop };
     static void pause_all();
     static void resume_all();
+    static void refault_all();
+    Window take_ready();
     void serve();
     void prepare();
     void pause();
@@ -71,6 +79,7 @@ class MapAhead {
     Window window_;
     Window done_;
     int retire_ = -1;
+    Window in_use_; // the caller's, from take()
     std::unique_ptr<std::thread> thread_;
     MapAhead *next_ = nullptr; // the next of all MapAheads, for fork()
 };
