@@ -309,12 +309,35 @@ std::vector<std::string> logged_lines(const std::filesystem::path &dir,
     return ::testing::AssertionSuccess();
 }
 
+// A process that logs records [from, to) of `texts` to `dir` with `limits`,
+// then stops or is killed; true when it ended so.
+bool log_in_process(const std::filesystem::path &dir, const emu::log::EventLogFile::Limits &limits,
+                    const std::vector<std::string> &texts, size_t from, size_t to, bool killed) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        emu::log::reset();
+        emu::log::set_event_file_limits(limits);
+        emu::log::set_state_dir(dir);
+        for (size_t i = from; i < to; i++)
+            log_event(texts[i]);
+        if (killed)
+            raise(SIGKILL);
+        emu::log::set_state_dir({});
+        _exit(0);
+    }
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid &&
+           (killed ? WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL
+                   : WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 // The event-log files as a killed or a stopped process leaves them, and as
 // the next process goes on from them: every record logged is in them, whole
 // and in order after the records kept from before, however often rotation
-// reused the oldest file, and nothing rotation dropped comes back. Seeded:
-// file sizes and counts, texts with inner and trailing newlines, where the
-// first process ends and whether it is killed.
+// reused the oldest file, and nothing rotation dropped comes back; each file
+// the last process wrote is within its size. Seeded: file sizes (the two
+// processes' apart) and counts, texts with inner and trailing newlines,
+// where the first process ends and whether each is killed.
 TEST(LogFiles, EveryRecordStaysWholeAndInOrderThroughRotationAndKills) {
     for (uint32_t seed = 1; seed <= 24; seed++) {
         SCOPED_TRACE("seed " + std::to_string(seed));
@@ -322,8 +345,12 @@ TEST(LogFiles, EveryRecordStaysWholeAndInOrderThroughRotationAndKills) {
         const auto pick = [&rng](uint32_t lo, uint32_t hi) {
             return std::uniform_int_distribution<uint32_t>(lo, hi)(rng);
         };
-        const emu::log::EventLogFile::Limits limits{
-            emu::log::EventLogFile::kMinFileBytes + pick(0, 4) * 4096, pick(1, 4)};
+        const auto draw_limits = [&pick](unsigned files) {
+            return emu::log::EventLogFile::Limits{
+                emu::log::EventLogFile::kMinFileBytes + pick(0, 4) * 4096, files};
+        };
+        const emu::log::EventLogFile::Limits limits = draw_limits(pick(1, 4));
+        const emu::log::EventLogFile::Limits later = draw_limits(limits.files);
         std::vector<std::string> texts, lines;
         for (uint32_t i = 0, n = pick(0, 1500) + pick(0, 700); i < n; i++) {
             std::string text = "record " + std::to_string(i) + " " + std::string(pick(0, 300), 'x');
@@ -336,36 +363,20 @@ TEST(LogFiles, EveryRecordStaysWholeAndInOrderThroughRotationAndKills) {
             texts.push_back(text + std::string(pick(0, 2), '\n'));
         }
         const size_t first = pick(0, static_cast<uint32_t>(texts.size()));
-        const bool killed = pick(0, 1) == 1;
 
         TempDir dir;
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            emu::log::set_event_file_limits(limits);
-            emu::log::set_state_dir(dir.path());
-            for (size_t i = 0; i < first; i++)
-                log_event(texts[i]);
-            if (killed)
-                raise(SIGKILL);
-            emu::log::set_state_dir({});
-            _exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_EQ(killed ? WIFSIGNALED(status) : WIFEXITED(status), true);
+        ASSERT_TRUE(log_in_process(dir.path(), limits, texts, 0, first, pick(0, 1) == 1));
         const std::vector<std::string> before(lines.begin(), lines.begin() + first);
         EXPECT_TRUE(ends_with(logged_lines(dir.path(), limits), before, first > 0 ? 1 : 0));
 
-        emu::log::reset();
-        ASSERT_TRUE(emu::log::set_event_file_limits(limits));
-        ASSERT_TRUE(emu::log::set_state_dir(dir.path()));
-        for (size_t i = first; i < texts.size(); i++)
-            log_event(texts[i]);
-        emu::log::set_state_dir({});
+        ASSERT_TRUE(log_in_process(dir.path(), later, texts, first, texts.size(), pick(0, 1) == 1));
+        const emu::log::EventLogFile::Limits either{std::max(limits.max_bytes, later.max_bytes),
+                                                    limits.files};
         EXPECT_TRUE(
-            ends_with(logged_lines(dir.path(), limits), lines, texts.size() > first ? 1 : 0));
-        emu::log::reset();
+            ends_with(logged_lines(dir.path(), either), lines, texts.size() > first ? 1 : 0));
+        if (texts.size() > first) {
+            EXPECT_LE(std::filesystem::file_size(dir.path() / "events.log"), later.max_bytes);
+        }
     }
 }
 
