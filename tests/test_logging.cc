@@ -8,10 +8,12 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "emu/base/faults.h"
 #include "emu/base/journal.h"
 #include "emu/log/log.h"
 #include "plugin/host/log.h"
@@ -312,11 +314,15 @@ std::vector<std::string> logged_lines(const std::filesystem::path &dir,
 }
 
 // A process that logs records [from, to) of `texts` to `dir` with `limits`,
-// then stops or is killed; true when it ended so.
+// then stops or is killed; true when it ended so. With `room`, the file
+// system has that many bytes left for the emulator's writes (disk.full).
 bool log_in_process(const std::filesystem::path &dir, const emu::log::EventLogFile::Limits &limits,
-                    const std::vector<std::string> &texts, size_t from, size_t to, bool killed) {
+                    const std::vector<std::string> &texts, size_t from, size_t to, bool killed,
+                    std::optional<uint32_t> room = std::nullopt) {
     const pid_t pid = fork();
     if (pid == 0) {
+        if (room)
+            emu::base::faults::set(emu::base::faults::Id::kDiskFull, {0, *room, 0});
         emu::log::reset();
         emu::log::set_event_file_limits(limits);
         emu::log::set_state_dir(dir);
@@ -380,6 +386,34 @@ TEST(LogFiles, EveryRecordStaysWholeAndInOrderThroughRotationAndKills) {
             EXPECT_LE(std::filesystem::file_size(dir.path() / "events.log"), later.max_bytes);
         }
     }
+}
+
+// The file rotation reuses reads as empty from the moment it is reused: a
+// process killed after its events.log stopped there, before a line (the
+// reused file, written by smaller limits, must grow, and the file system has
+// no room), leaves no line of the file rotation dropped.
+TEST(LogFiles, AReusedFileReadsAsEmptyBeforeItsFirstLine) {
+    TempDir dir;
+    const emu::log::EventLogFile::Limits small{emu::log::EventLogFile::kMinFileBytes, 2};
+    const emu::log::EventLogFile::Limits large{4 * small.max_bytes, 2};
+    std::vector<std::string> texts;
+    for (int i = 0; i < 1000; i++)
+        texts.push_back("record " + std::to_string(i) + " " + std::string(100, 'x'));
+    ASSERT_TRUE(log_in_process(dir.path(), small, texts, 0, 300, false));
+    ASSERT_TRUE(std::filesystem::exists(dir.path() / "events.log.1"));
+    // Room for events.log to grow to its new size, and no more.
+    const auto room = static_cast<uint32_t>(large.max_bytes -
+                                            std::filesystem::file_size(dir.path() / "events.log"));
+    ASSERT_TRUE(log_in_process(dir.path(), large, texts, 300, texts.size(), true, room));
+    EXPECT_TRUE(emu::log::EventLogFile::read_lines(dir.path() / "events.log").empty());
+    // events.log.1 holds the run of records up to the rotation, in order.
+    const std::vector<std::string> kept =
+        emu::log::EventLogFile::read_lines(dir.path() / "events.log.1");
+    ASSERT_FALSE(kept.empty());
+    const size_t last = std::stoul(kept.back().substr(kept.back().find("record ") + 7));
+    EXPECT_GE(last, 300u);
+    for (size_t k = 0; k < kept.size(); k++)
+        EXPECT_TRUE(kept[k].ends_with("trace(104) " + texts[last + 1 - kept.size() + k])) << k;
 }
 
 } // namespace
