@@ -192,10 +192,7 @@ bool EventLogFile::set_limits(const Limits &limits) {
 }
 
 void EventLogFile::unmap() {
-    ahead_.release({map_, win_off_, win_len_});
-    map_ = nullptr;
-    win_off_ = 0;
-    win_len_ = 0;
+    ahead_.release(std::exchange(window_, {}));
 }
 
 // Asks for the window from the page of `off` once its growth of the file is
@@ -218,9 +215,7 @@ void EventLogFile::request_window(std::size_t off, MapAhead::Window done) {
 // the one after it, which starts at the page where a line too long for this
 // one would start. The window left is unmapped by the thread.
 bool EventLogFile::next_window() {
-    MapAhead::Window done{map_, win_off_, win_len_};
-    map_ = nullptr;
-    win_off_ = win_len_ = 0;
+    MapAhead::Window done = std::exchange(window_, {});
     MapAhead::Window w = ahead_.take();
     if (w.map != nullptr && (w.off > pos_ || pos_ + kMaxLine > w.off + w.len)) {
         ahead_.release(w);
@@ -236,10 +231,8 @@ bool EventLogFile::next_window() {
         ahead_.release(done);
         return false;
     }
-    map_ = w.map;
-    win_off_ = w.off;
-    win_len_ = w.len;
-    const std::size_t end = win_off_ + win_len_;
+    window_ = w;
+    const std::size_t end = w.off + w.len;
     if (end < limits_.max_bytes)
         request_window(end - kMaxLine, std::exchange(done, {}));
     else
@@ -321,7 +314,7 @@ bool EventLogFile::reuse(int fd) {
 int EventLogFile::ensure_room() {
     if (pos_ + kMaxLine > limits_.max_bytes && !rotate())
         return errno != 0 ? errno : EIO;
-    if ((map_ != nullptr && pos_ + kMaxLine <= win_off_ + win_len_) || next_window())
+    if ((window_.map != nullptr && pos_ + kMaxLine <= window_.off + window_.len) || next_window())
         return 0;
     return window_error_ != 0 ? window_error_ : ENOMEM; // else mapping the window failed
 }
@@ -367,7 +360,7 @@ bool EventLogFile::append(uint32_t level, const char *text, std::size_t len) {
         return false;
     }
     len = std::min<std::size_t>(len, RIRE_ORSK_EVENT_TEXT_SIZE - 1);
-    char *const line = map_ + (pos_ - win_off_);
+    char *const line = window_.map + (pos_ - window_.off);
     if (const int64_t ns = now_ns(); ns < ms_ns_ || ns - ms_ns_ >= kMillisecond)
         set_stamp(ns);
     if (head_len_ == 0 || level != head_level_)

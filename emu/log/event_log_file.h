@@ -93,14 +93,12 @@ class EventLogFile {
     std::filesystem::path path_;
     int fd_ = -1;
     int retired_ = -1;        // the oldest file while rotate() drops it, for ahead_ to free
-    char *map_ = nullptr;     // the window: file bytes [win_off_, win_off_ + win_len_)
-    std::size_t win_off_ = 0; // page-aligned file offset of map_
-    std::size_t win_len_ = 0;
-    MapAhead ahead_;       // maps the window after map_
-    std::size_t pos_ = 0;  // file offset of the next line
-    std::size_t size_ = 0; // the file's size, with the windows asked for
-    int window_error_ = 0; // why the last window asked for failed
-    int stopped_ = 0;      // why the file takes no more lines
+    MapAhead::Window window_; // in use: file bytes [off, off + len) at map
+    MapAhead ahead_;          // maps the window after it
+    std::size_t pos_ = 0;     // file offset of the next line
+    std::size_t size_ = 0;    // the file's size, with the windows asked for
+    int window_error_ = 0;    // why the last window asked for failed
+    int stopped_ = 0;         // why the file takes no more lines
     // The start of a line, "YYYY-MM-DDTHH:MM:SS.mmmZ trace(104) ", kept for the
     // millisecond and the level of the last line: most lines copy it whole.
     static constexpr std::size_t kStampLen = 25;

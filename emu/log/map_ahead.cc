@@ -49,6 +49,11 @@ void fault_in(const MapAhead::Window &w) {
     }
 }
 
+void unmap(const MapAhead::Window &w) {
+    if (w.map != nullptr)
+        munmap(w.map, w.len);
+}
+
 } // namespace
 
 MapAhead::MapAhead() {
@@ -126,8 +131,7 @@ void MapAhead::request(int fd, std::size_t off, std::size_t len, Window done, in
     } catch (const std::exception &) {
         // No thread (no memory for one): no window, and the rest done here.
         state_.store(kIdle, std::memory_order_relaxed);
-        if (done.map != nullptr)
-            munmap(done.map, done.len);
+        unmap(done);
         if (retire >= 0)
             close(retire);
     }
@@ -154,13 +158,11 @@ MapAhead::Window MapAhead::take() {
 void MapAhead::release(Window w) {
     if (w.map == in_use_.map)
         in_use_ = {};
-    if (w.map != nullptr)
-        munmap(w.map, w.len);
+    unmap(w);
 }
 
 void MapAhead::drop() {
-    if (const Window w = take_ready(); w.map != nullptr)
-        munmap(w.map, w.len);
+    unmap(take_ready());
 }
 
 void MapAhead::serve() {
@@ -174,8 +176,7 @@ void MapAhead::serve() {
         const int retire = std::exchange(retire_, -1);
         state_.store(kReady, std::memory_order_release);
         state_.notify_all();
-        if (done.map != nullptr)
-            munmap(done.map, done.len);
+        unmap(done);
         if (retire >= 0)
             close(retire);
     }
