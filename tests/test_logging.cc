@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -170,8 +171,8 @@ TEST_F(Logging, LongMessageIsCutAt1023AndItsWrappedTextAt511) {
 // A record's text is read up to its first NUL, no further than the length
 // handed with it nor than the longest text kept, whatever that length, and
 // events.log writes it escaped. Seeded: lengths round every step of the
-// scan, NULs and newlines anywhere; each record sits in a buffer of exactly
-// its length, so a read past it is an error under the sanitizers.
+// scan, NULs anywhere, texts with no newline, a rare one or many; each record sits in a buffer of
+// exactly its length, so a read past it is an error under the sanitizers.
 TEST(LogRecords, TextIsReadToItsNulWithinItsLengthAndWrittenEscaped) {
     TempDir dir;
     emu::log::reset();
@@ -187,8 +188,10 @@ TEST(LogRecords, TextIsReadToItsNulWithinItsLengthAndWrittenEscaped) {
         std::vector<char> record(len);
         if (len > 0)
             std::memcpy(record.data(), &kTrace, std::min<size_t>(len, sizeof kTrace));
+        // No newline, a rare one or many.
+        const uint32_t newline_odds = std::array{0u, 64u, 3u}[pick(0, 2)];
         for (size_t at = sizeof kTrace; at < len; at++)
-            record[at] = "ab\n"[pick(0, 2)];
+            record[at] = newline_odds != 0 && pick(1, newline_odds) == 1 ? '\n' : "ab"[pick(0, 1)];
         if (len > sizeof kTrace && pick(0, 3) != 0)
             record[pick(sizeof kTrace, len - 1)] = '\0';
         const std::string_view rest(record.data() + std::min<size_t>(len, 4),

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "emu/base/disk.h"
+#include "emu/log/text.h"
 #include "plugin/include/rire_orsk_log.h"
 
 namespace emu::log {
@@ -113,9 +114,12 @@ const char *level_name(uint32_t level) {
     }
 }
 
-// The text without its trailing newlines, inner newlines as "\n": copied a
-// run between newlines at a time.
+// The text without its trailing newlines, inner newlines as "\n". Most
+// texts have none: copied whole, then copied again a run between newlines
+// at a time when it has.
 char *write_text(char *out, const char *text, std::size_t len) {
+    if (!copy_text(out, text, len))
+        return out + len;
     while (len > 0 && text[len - 1] == '\n')
         len--;
     for (const char *end = text + len; text < end;) {
@@ -368,7 +372,7 @@ bool EventLogFile::append(uint32_t level, const char *text, std::size_t len) {
     // The line is written from its second byte on, with a NUL after it, then
     // published by its first: until then a reader finds a NUL where the line
     // starts.
-    std::memcpy(line + 1, head_ + 1, head_len_ - 1);
+    copy_text(line + 1, head_ + 1, head_len_ - 1);
     char *out = write_text(line + head_len_, text, len);
     *out++ = '\n';
     *out = '\0';

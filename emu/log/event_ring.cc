@@ -1,8 +1,9 @@
 #include "emu/log/event_ring.h"
 
-#include <algorithm>
 #include <bit>
 #include <cstring>
+
+#include "emu/log/text.h"
 
 namespace emu::log {
 
@@ -47,7 +48,7 @@ void EventRing::append(const Event &e) {
     const Header h{e.level, e.len, e.uuid, static_cast<uint32_t>(e.text.size())};
     char *out = bytes_.get() + at;
     std::memcpy(out, &h, sizeof h);
-    std::copy_n(e.text.data(), e.text.size(), out + sizeof h); // an empty text may have no address
+    copy_text(out + sizeof h, e.text.data(), e.text.size());
     start(next_++) = static_cast<uint32_t>(at);
     end_ = at + need;
 }

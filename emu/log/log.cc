@@ -7,6 +7,7 @@
 
 #include "emu/base/bytes.h"
 #include "emu/base/journal.h"
+#include "emu/log/text.h"
 
 extern "C" {
 char rire_log_buf[RIRE_LOG_BUF_SIZE];
@@ -61,7 +62,7 @@ Event read_record(const void *record, uint32_t len, uint32_t uuid) {
     const char *bytes = static_cast<const char *>(record);
     std::memcpy(&ev.level, bytes, sizeof(uint32_t));
     const char *text = bytes + sizeof(uint32_t);
-    ev.text = {text, strnlen(text, std::min<std::size_t>(len - sizeof(uint32_t), kTextMax))};
+    ev.text = {text, text_length(text, std::min<std::size_t>(len - sizeof(uint32_t), kTextMax))};
     return ev;
 }
 
