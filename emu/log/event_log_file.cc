@@ -45,27 +45,19 @@ int64_t wall_ns() {
 
 // Wall-clock time from the time-stamp counter. Reading the wall clock is a
 // system call where no vDSO serves it (about a microsecond under an
-// emulator); the counter is one instruction. The counter's rate is measured
-// once over a short spin, then refined whenever the wall clock is read
-// again, once a second of ticks has passed. Integer arithmetic only: an
-// emulator runs floating point in software.
+// emulator); the counter is one instruction. Until the counter's rate is
+// known the wall clock answers, and the ticks of the first kCalibrateNs of
+// those readings give the rate, so a process pays no calibration at start;
+// then the rate is refined whenever the wall clock is read again, once a
+// second of ticks has passed. Integer arithmetic only: an emulator runs
+// floating point in software.
 class TscClock {
   public:
-    TscClock() {
-        base_ns_ = wall_ns();
-        base_tsc_ = __rdtsc();
-        int64_t ns = base_ns_;
-        while (ns - base_ns_ < kCalibrateNs)
-            ns = wall_ns();
-        set_rate(ns, __rdtsc());
-        resync();
-    }
+    TscClock() : base_tsc_(__rdtsc()), base_ns_(wall_ns()) {}
     int64_t now_ns() {
-        uint64_t ticks = __rdtsc() - base_tsc_;
-        if (ticks > resync_ticks_) {
-            resync();
-            ticks = __rdtsc() - base_tsc_;
-        }
+        const uint64_t ticks = __rdtsc() - base_tsc_;
+        if (ticks > resync_ticks_) // every time until the rate is known
+            return resync();
         return base_ns_ + static_cast<int64_t>((ticks * ns_per_tick_) >> kShift);
     }
 
@@ -83,17 +75,24 @@ class TscClock {
             ns_per_tick_ = 1;
         resync_ticks_ = (kResyncNs << kShift) / ns_per_tick_;
     }
-    void resync() {
+    // The wall clock, read now. The base moves to it once the ticks since
+    // the base span enough time to measure the rate by, or when the clock
+    // went back.
+    int64_t resync() {
         const uint64_t tsc = __rdtsc();
         const int64_t ns = wall_ns();
-        if (ns - base_ns_ >= kCalibrateNs)
+        const int64_t span = ns - base_ns_;
+        if (span >= kCalibrateNs)
             set_rate(ns, tsc);
-        base_tsc_ = tsc;
-        base_ns_ = ns;
+        if (span >= kCalibrateNs || span < 0) {
+            base_tsc_ = tsc;
+            base_ns_ = ns;
+        }
+        return ns;
     }
 
-    uint64_t base_tsc_ = 0;
-    int64_t base_ns_ = 0;
+    uint64_t base_tsc_;
+    int64_t base_ns_;
     uint64_t ns_per_tick_ = 0;
     uint64_t resync_ticks_ = 0;
 };
