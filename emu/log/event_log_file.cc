@@ -159,7 +159,14 @@ bool EventLogFile::open(const std::filesystem::path &dir) {
         return false;
     // A crash leaves NUL bytes after the last whole line, and maybe a torn
     // line behind the first of them: cut both.
-    size_ = pos_ = text_end(fd_);
+    pos_ = text_end(fd_);
+    return cut_and_map();
+}
+
+// Cuts the file at pos_ and asks for the window there, so that it is ready
+// by the first line, unless that line rotates the file first.
+bool EventLogFile::cut_and_map() {
+    size_ = pos_;
     if (ftruncate(fd_, static_cast<off_t>(pos_)) != 0)
         return false;
     if (pos_ + kMaxLine <= limits_.max_bytes)
@@ -181,14 +188,15 @@ void EventLogFile::close() {
 bool EventLogFile::set_limits(const Limits &limits) {
     if (limits.max_bytes < kMinFileBytes || limits.files == 0)
         return false;
+    if (limits == limits_)
+        return true;
     limits_ = limits;
     // The window in use may reach past the new size: map it again.
     if (fd_ >= 0) {
         unmap();
         ahead_.drop();
         window_error_ = 0;
-        size_ = pos_;
-        if (ftruncate(fd_, static_cast<off_t>(pos_)) != 0)
+        if (!cut_and_map())
             std::perror(path_.c_str());
     }
     return true;

@@ -47,6 +47,7 @@ class EventLogFile {
     struct Limits {
         std::size_t max_bytes = std::size_t{16} << 20;
         unsigned files = 4;
+        bool operator==(const Limits &) const = default;
     };
     // The smallest max_bytes accepted: a few of the longest lines.
     static constexpr std::size_t kMinFileBytes = 16 * 1024;
@@ -79,6 +80,7 @@ class EventLogFile {
   private:
     int ensure_room();
     void stop(int error);
+    bool cut_and_map();
     bool rotate();
     bool reuse(int fd);
     std::filesystem::path rotated_name(unsigned k) const;
