@@ -27,6 +27,8 @@
 
 #include <lmdb.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -67,6 +69,10 @@ int record(MDB_txn *txn, MDB_dbi book, const std::map<std::string, MDB_dbi> &dbi
 int put_sum(MDB_txn *txn, MDB_dbi sums, const MDB_val &k, const MDB_val &v);
 // Whether the record (k, v) matches the checksum kept for it.
 bool matches(MDB_txn *txn, MDB_dbi sums, const MDB_val &k, const MDB_val &v);
+
+// CRC-32C (Castagnoli) of `n` bytes, continuing from `crc` (0 to start):
+// the checksum of every record and of the bookkeeping.
+uint32_t crc32c(uint32_t crc, const void *data, std::size_t n);
 
 // Renames data.mdb to data.mdb.damaged-YYYYMMDD-HHMMSS (with -2, -3 ... when
 // that name is taken) and returns the new path; throws std::filesystem_error.
