@@ -185,8 +185,8 @@ std::optional<Difference> compare_df(const View &want, const View &got) {
         const auto g = got.queries.find(ifindex);
         const Queries gq = g == got.queries.end() ? Queries{} : g->second;
         if (!(w == gq)) {
-            auto text = [ifindex](const Queries &q) {
-                return "queries ifindex=" + std::to_string(ifindex) +
+            auto text = [index = ifindex](const Queries &q) {
+                return "queries ifindex=" + std::to_string(index) +
                        " loopback0=" + std::to_string(q.loopback0) +
                        " loopback=" + std::to_string(q.loopback);
             };

@@ -103,7 +103,7 @@ int print_store(const InspectOptions &o, Output &out) {
         out.record("pss_store", {{"present", false}}, "  no PSS store (data.mdb)\n");
         return 0;
     }
-    auto fail = [&out, &data](int status, const std::string &message) {
+    auto fail = [&out](int status, const std::string &message) {
         out.notice("error", {{"message", message}, {"store_unusable", status == 3}},
                    "rire-host: " + message + "\n");
         return status;
