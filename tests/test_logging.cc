@@ -171,8 +171,9 @@ TEST_F(Logging, LongMessageIsCutAt1023AndItsWrappedTextAt511) {
 // A record's text is read up to its first NUL, no further than the length
 // handed with it nor than the longest text kept, whatever that length, and
 // events.log writes it escaped. Seeded: lengths round every step of the
-// scan, NULs anywhere, texts with no newline, a rare one or many; each record sits in a buffer of
-// exactly its length, so a read past it is an error under the sanitizers.
+// scan, NULs anywhere, texts with no newline, a rare one or many; each
+// record sits in a buffer of exactly its length, so a read past it is an
+// error under the sanitizers.
 TEST(LogRecords, TextIsReadToItsNulWithinItsLengthAndWrittenEscaped) {
     TempDir dir;
     emu::log::reset();
