@@ -110,8 +110,7 @@ void MapAhead::pause() {
 
 void MapAhead::request(int fd, std::size_t off, std::size_t len, Window done, int retire) {
     drop();
-    if (done.map == in_use_.map)
-        in_use_ = {};
+    hand_back(done);
     fd_ = fd;
     window_ = {nullptr, off, len};
     done_ = done;
@@ -156,9 +155,13 @@ MapAhead::Window MapAhead::take() {
 }
 
 void MapAhead::release(Window w) {
+    hand_back(w);
+    unmap(w);
+}
+
+void MapAhead::hand_back(const Window &w) {
     if (w.map == in_use_.map)
         in_use_ = {};
-    unmap(w);
 }
 
 void MapAhead::drop() {

@@ -69,6 +69,8 @@ class MapAhead {
     static void resume_all();
     static void refault_all();
     Window take_ready();
+    // The caller no longer writes through `w`: it is not in use any more.
+    void hand_back(const Window &w);
     void serve();
     void prepare();
     void pause();
