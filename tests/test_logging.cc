@@ -168,6 +168,13 @@ TEST_F(Logging, LongMessageIsCutAt1023AndItsWrappedTextAt511) {
     }
 }
 
+// `text` as events.log writes it: each newline as "\n".
+std::string escaped(std::string text) {
+    for (size_t nl; (nl = text.find('\n')) != std::string::npos;)
+        text.replace(nl, 1, "\\n");
+    return text;
+}
+
 // A record's text is read up to its first NUL, no further than the length
 // handed with it nor than the longest text kept, whatever that length, and
 // events.log writes it escaped. Seeded: lengths round every step of the
@@ -204,11 +211,8 @@ TEST(LogRecords, TextIsReadToItsNulWithinItsLengthAndWrittenEscaped) {
         ASSERT_EQ(emu::log::history().back().text, text) << "len " << len;
         ASSERT_EQ(emu::log::event_log().back().text, text) << "len " << len;
         // A record too short for its level code is level 0, with no text.
-        std::string line = (len < sizeof kTrace ? "event(0) " : "trace(104) ") +
-                           text.substr(0, text.find_last_not_of('\n') + 1);
-        for (size_t nl; (nl = line.find('\n')) != std::string::npos;)
-            line.replace(nl, 1, "\\n");
-        lines.push_back(std::move(line));
+        lines.push_back((len < sizeof kTrace ? "event(0) " : "trace(104) ") +
+                        escaped(text.substr(0, text.find_last_not_of('\n') + 1)));
     }
     emu::log::set_state_dir({});
     std::vector<std::string> written =
@@ -368,10 +372,7 @@ TEST(LogFiles, EveryRecordStaysWholeAndInOrderThroughRotationAndKills) {
             std::string text = "record " + std::to_string(i) + " " + std::string(pick(0, 300), 'x');
             if (pick(0, 7) == 0)
                 text.insert(pick(0, static_cast<uint32_t>(text.size()) - 1), "\n");
-            std::string line = "trace(104) " + text;
-            for (size_t nl; (nl = line.find('\n')) != std::string::npos;)
-                line.replace(nl, 1, "\\n");
-            lines.push_back(std::move(line));
+            lines.push_back("trace(104) " + escaped(text));
             texts.push_back(text + std::string(pick(0, 2), '\n'));
         }
         const size_t first = pick(0, static_cast<uint32_t>(texts.size()));
